@@ -1,0 +1,14 @@
+# The two set-up commands of the README. Each installs what it needs first.
+.PHONY: play test build
+
+play:
+	bash scripts/install-deps.sh play
+	bash scripts/play.sh
+
+test:
+	bash scripts/install-deps.sh test
+	bash scripts/test.sh
+
+build:
+	cmake --preset default
+	cmake --build --preset default

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs the Debian packages bexu needs. Idempotent: skips what is present.
+# Usage: scripts/install-deps.sh play|test
+set -euo pipefail
+
+build_packages=(build-essential cmake ninja-build pkg-config libsdl2-dev)
+play_packages=(xfonts-base)
+test_packages=(
+  libgtest-dev libgmock-dev googletest libbenchmark-dev libpixman-1-dev
+  clang libclang-rt-14-dev clang-format valgrind
+  xvfb xauth xfonts-base xdotool imagemagick x11-utils libx11-dev
+  fonts-dejavu-core espeak-ng sox python3
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine64 zip unzip
+)
+
+case "${1:-test}" in
+  play) wanted=("${build_packages[@]}" "${play_packages[@]}") ;;
+  test) wanted=("${build_packages[@]}" "${test_packages[@]}") ;;
+  *) echo "usage: $0 play|test" >&2; exit 2 ;;
+esac
+
+missing=()
+for package in "${wanted[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$package")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo_cmd=()
+[ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
+echo "installing: ${missing[*]}"
+"${sudo_cmd[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

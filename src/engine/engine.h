@@ -1,0 +1,105 @@
+// The play state of the whole run and the script engine's operations over it.
+#pragma once
+
+#include "platform/platform.h"
+
+#include <cstdint>
+
+enum class ScriptState : int32_t { Unloaded = 0, Running = 1, Finished = 2 };
+
+// Null-terminated array of NUL-terminated command strings.
+using CommandList = char**;
+
+struct DialogueBuffer {
+    char* text;
+    uint32_t length;
+    uint32_t capacity;
+};
+
+constexpr uint32_t kDialogueStartCapacity = 512;
+constexpr int32_t kCanvasWidth = 1600;
+constexpr int32_t kCanvasHeight = 900;
+
+struct EngineState {
+    // script position
+    PlatformFile* scriptFile;
+    CommandList commands;
+    int32_t commandPointer;
+    int32_t nextBlockNumber;
+    int32_t resumeOffset;
+    ScriptState scriptState;
+
+    // effects of commands
+    DialogueBuffer dialogue;
+    bool awaitingKey;
+    bool timedWait;
+    uint32_t waitDeadline;
+    PlatformBitmap* sceneImage;
+
+    // stutter random generator
+    uint32_t randomSeed;
+
+    // text pen and indicator
+    int32_t textCursorX;
+    int32_t textCursorY;
+    int32_t indicatorFrame;
+    uint32_t indicatorSwitchTick;
+
+    // Space pressed and not yet used
+    bool advanceRequested;
+
+    // window and drawing targets
+    PlatformWindow* window;
+    PlatformSurface* screen;
+    PlatformSurface* sceneSurface;
+    PlatformSurface* fontSurface;
+    PlatformSurface* tileSurface;
+    PlatformSurface* frameSurface;
+    PlatformSurface* windowSurface;
+    PlatformBitmap* windowBitmap;
+    int32_t lastWidth;
+    int32_t lastHeight;
+};
+
+// The one process-wide record.
+extern EngineState engineState;
+
+// Back to the start values (all zero / none); frees nothing. For start-up and tests.
+void resetEngineState();
+
+// ---- block reader ----------------------------------------------------------
+
+// Content of block `wanted`, searched from *resumeOffset; none when not found.
+// Advances *resumeOffset past the block's closing brace.
+char* readBlock(int32_t wanted, PlatformFile* file, int32_t* resumeOffset);
+// Items between `open` and `close`; none when memory cannot be had.
+CommandList extractItems(const char* text, char open, char close);
+void freeCommandList(CommandList list);
+void releaseCommands();
+bool loadNextBlock();
+
+// ---- interpreter and dialogue ------------------------------------------------
+
+void stepScript();
+bool initDialogue();
+bool appendDialogueLine(const char* text);
+void clearDialogue();
+bool containsText(const char* haystack, const char* needle);
+int32_t parseLeadingNumber(const char* text);
+bool isDecimalDigit(char c);
+
+// ---- stutter ---------------------------------------------------------------
+
+struct TextPieces {
+    char** pieces;
+    uint32_t count;
+    uint32_t capacity;
+};
+
+// None when memory cannot be had.
+char* stutterText(const char* text, uint32_t intensity);
+uint8_t nextRandomByte();
+bool splitOn(const char* text, char delimiter, TextPieces* out);
+void freePieces(TextPieces* pieces);
+// The intensity written in a stutter command's name: first run of digits before `~`.
+uint32_t stutterIntensity(const char* command);

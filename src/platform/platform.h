@@ -1,0 +1,141 @@
+// The one interface between the player and the operating system.
+// Engine, render and app code reach files, time, the window, drawing, sound,
+// memory and the fatal report only through these functions. Each backend
+// (win32, sdl, headless) implements every one of them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// ---- files ---------------------------------------------------------------
+
+struct PlatformFile;
+
+// Opens an existing file read-only, others may read it too. None when missing.
+PlatformFile* platformOpenFile(const char* path);
+bool platformFileSize(PlatformFile* file, uint32_t* size);
+// Absolute position from the start of the file.
+bool platformSeekFile(PlatformFile* file, uint32_t offset);
+// Reads up to `wanted` bytes; `*got` is 0 at the end of the file.
+bool platformReadFile(PlatformFile* file, void* buffer, uint32_t wanted, uint32_t* got);
+void platformCloseFile(PlatformFile* file);
+
+// ---- time ----------------------------------------------------------------
+
+// Milliseconds, 32 bits, wrapping.
+uint32_t platformTickCount();
+void platformSleep(uint32_t milliseconds);
+
+// ---- window and messages -------------------------------------------------
+
+struct PlatformWindow;
+
+// Message codes carry the desktop's own values so a native backend passes them through.
+enum : uint32_t {
+    kMessageDestroy = 0x0002,
+    kMessagePaint = 0x000F,
+    kMessageClose = 0x0010,
+    kMessageQuit = 0x0012,
+    kMessageKeyDown = 0x0100,
+    kMessageChar = 0x0102,
+};
+constexpr uintptr_t kVirtualKeySpace = 0x20;
+
+using WindowProcedure = intptr_t (*)(PlatformWindow* window, uint32_t message, uintptr_t wParam,
+                                     intptr_t lParam);
+
+bool platformRegisterWindowClass(const char* className, WindowProcedure procedure);
+// Resizable overlapped window whose client area is clientWidth x clientHeight;
+// made hidden, shown by platformShowWindow.
+PlatformWindow* platformCreateWindow(const char* className, const char* title,
+                                     int32_t clientWidth, int32_t clientHeight);
+void platformShowWindow(PlatformWindow* window);
+void platformSetWindowTitle(PlatformWindow* window, const char* title);
+// Has effect only where the process has a console.
+void platformSetConsoleTitle(const char* title);
+void platformClientSize(PlatformWindow* window, int32_t* width, int32_t* height);
+
+// Takes one pending message without waiting. False when none is pending.
+// A quit message is returned to the caller (message kMessageQuit, its code in
+// wParam) and not dispatched.
+struct PlatformMessage {
+    PlatformWindow* window;
+    uint32_t message;
+    uintptr_t wParam;
+    intptr_t lParam;
+};
+bool platformPeekMessage(PlatformMessage* message);
+// Translates (key-downs make character messages) and hands the message to its window procedure.
+void platformDispatchMessage(const PlatformMessage* message);
+intptr_t platformDefaultWindowProcedure(PlatformWindow* window, uint32_t message,
+                                        uintptr_t wParam, intptr_t lParam);
+// Validates the window's client area without drawing.
+void platformValidateWindow(PlatformWindow* window);
+void platformPostQuitMessage(int32_t exitCode);
+
+// ---- surfaces and bitmaps ------------------------------------------------
+
+struct PlatformSurface;
+struct PlatformBitmap;
+
+// Colours are colour references: 0x00BBGGRR.
+constexpr uint32_t kColorBlack = 0x000000;
+constexpr uint32_t kColorMagenta = 0xFF00FF;
+
+// The window's own drawing context; copies into it reach the screen.
+PlatformSurface* platformWindowScreen(PlatformWindow* window);
+void platformReleaseWindowScreen(PlatformWindow* window, PlatformSurface* screen);
+PlatformSurface* platformCreateSurface(PlatformSurface* compatibleWith);
+void platformDeleteSurface(PlatformSurface* surface);
+PlatformBitmap* platformCreateBitmap(PlatformSurface* compatibleWith, int32_t width,
+                                     int32_t height);
+// A BMP file at its own size; none when missing or unreadable.
+PlatformBitmap* platformLoadBitmap(const char* path);
+// Returns the bitmap that was selected before (the surface's own empty one at first).
+PlatformBitmap* platformSelectBitmap(PlatformSurface* surface, PlatformBitmap* bitmap);
+void platformDeleteBitmap(PlatformBitmap* bitmap);
+bool platformBitmapSize(PlatformBitmap* bitmap, int32_t* width, int32_t* height);
+
+void platformFillRect(PlatformSurface* surface, int32_t x, int32_t y, int32_t width,
+                      int32_t height, uint32_t color);
+void platformCopy(PlatformSurface* target, int32_t x, int32_t y, int32_t width, int32_t height,
+                  PlatformSurface* source, int32_t sourceX, int32_t sourceY);
+// Copies leaving out the pixels of colour `key`.
+void platformCopyKeyed(PlatformSurface* target, int32_t x, int32_t y, int32_t width,
+                       int32_t height, PlatformSurface* source, int32_t sourceX, int32_t sourceY,
+                       int32_t sourceWidth, int32_t sourceHeight, uint32_t key);
+// Smoothing (area-averaging) stretch, the only stretch mode the player uses.
+void platformSetSmoothStretch(PlatformSurface* target);
+void platformStretchCopy(PlatformSurface* target, int32_t x, int32_t y, int32_t width,
+                         int32_t height, PlatformSurface* source, int32_t sourceX,
+                         int32_t sourceY, int32_t sourceWidth, int32_t sourceHeight);
+
+// ---- sound ---------------------------------------------------------------
+
+// Starts a wave file and returns at once; a new call replaces the sound.
+// A missing or unreadable file plays nothing.
+void platformPlaySound(const char* path);
+
+// ---- fatal report and process end ----------------------------------------
+
+// Shows `text` under `caption` with an error icon and no owner, then ends the process.
+[[noreturn]] void platformFatal(const char* caption, const char* text, int32_t exitCode);
+[[noreturn]] void platformExitProcess(int32_t exitCode);
+
+// ---- memory --------------------------------------------------------------
+
+void* platformAllocate(size_t size, bool zeroFill);
+// Keeps the contents; on failure returns none and the old block is untouched.
+void* platformResize(void* block, size_t size, bool zeroFill);
+void platformFree(void* block);
+
+// Test hook: the `nth` allocation or resize from now (1 = the next) fails; 0 disarms.
+void platformFailAllocation(uint32_t nth);
+// Allocations and resizes made since start, for tests that forbid per-frame allocation.
+uint64_t platformAllocationCount();
+
+// ---- text ----------------------------------------------------------------
+
+uint32_t platformTextLength(const char* text);
+char* platformTextCopy(char* target, const char* source);
+bool platformTextEqual(const char* first, const char* second);

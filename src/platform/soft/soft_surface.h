@@ -1,0 +1,42 @@
+// Software surfaces shared by the sdl and headless backends: bitmaps are
+// 32-bit XRGB pixel arrays (0x00RRGGBB per pixel, rows top-down), a surface is
+// a drawing context with one bitmap selected into it.
+#pragma once
+
+#include "platform/platform.h"
+
+#include <cstdint>
+
+struct PlatformBitmap {
+    int32_t width;
+    int32_t height;
+    uint32_t* pixels; // width * height, row after row, top row first
+    // Opaque runs per 25 x 33 cell, made lazily for colour-keyed copies.
+    struct KeyedRuns* keyedRuns;
+};
+
+struct PlatformSurface {
+    PlatformBitmap* selected; // never none: `empty` when nothing else is selected
+    PlatformBitmap empty;     // the 1 x 1 bitmap a new context starts with
+    uint32_t emptyPixel;
+    PlatformWindow* window; // set for a window's screen context: copies into it present
+    bool smoothStretch;
+};
+
+// Pixel of a colour reference (0x00BBGGRR).
+inline uint32_t softPixelOfColor(uint32_t color) {
+    return ((color & 0xFF) << 16) | (color & 0xFF00) | ((color >> 16) & 0xFF);
+}
+
+// Makes a surface's fields ready; used by backends for screen contexts too.
+void softInitSurface(PlatformSurface* surface, PlatformWindow* window);
+PlatformBitmap* softCreateBitmap(int32_t width, int32_t height);
+
+// Backend hook: shows `width` x `height` pixels of `source` at (sourceX, sourceY)
+// in the window, at (x, y) of its client area. Called by copies into a screen context.
+void softPresent(PlatformWindow* window, int32_t x, int32_t y, int32_t width, int32_t height,
+                 const PlatformBitmap* source, int32_t sourceX, int32_t sourceY);
+
+// Decodes a BMP file held in memory into a new bitmap; none when the file is
+// malformed, unsupported or too large. Reads nothing outside [data, data + size).
+PlatformBitmap* softDecodeBmp(const uint8_t* data, size_t size);

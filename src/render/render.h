@@ -1,0 +1,18 @@
+// Picture and text: the bitmap font, the advance indicator and the frame.
+#pragma once
+
+#include "platform/platform.h"
+
+#include <cstdint>
+
+constexpr int32_t kGlyphWidth = 25;
+constexpr int32_t kGlyphHeight = 33;
+constexpr uint32_t kIndicatorInterval = 300;
+
+void drawText(PlatformSurface* target, PlatformSurface* font, int32_t startX, int32_t startY,
+              const char* text);
+void drawGlyph(PlatformSurface* target, PlatformSurface* font, int32_t x, int32_t y,
+               unsigned char c);
+// Advances and draws the advance indicator; run once per frame while a key wait lasts.
+void stepIndicator();
+void composeFrame();
