@@ -1,0 +1,9 @@
+# Shared part of the MinGW-w64 toolchains; the including file sets BEXU_MINGW_TRIPLE.
+# The win32-threads flavour of the compiler needs no threading DLL at run time.
+find_program(CMAKE_CXX_COMPILER NAMES ${BEXU_MINGW_TRIPLE}-g++-win32 ${BEXU_MINGW_TRIPLE}-g++ REQUIRED)
+find_program(CMAKE_RC_COMPILER NAMES ${BEXU_MINGW_TRIPLE}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${BEXU_MINGW_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
