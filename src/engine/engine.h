@@ -52,6 +52,7 @@ struct EngineState {
     PlatformWindow* window;
     PlatformSurface* screen;
     PlatformSurface* sceneSurface;
+    PlatformBitmap* sceneSurfaceFirstBitmap; // selected back when a scene image is released
     PlatformSurface* fontSurface;
     PlatformSurface* tileSurface;
     PlatformSurface* frameSurface;

@@ -47,8 +47,8 @@ using WindowProcedure = intptr_t (*)(PlatformWindow* window, uint32_t message, u
 bool platformRegisterWindowClass(const char* className, WindowProcedure procedure);
 // Resizable overlapped window whose client area is clientWidth x clientHeight;
 // made hidden, shown by platformShowWindow.
-PlatformWindow* platformCreateWindow(const char* className, const char* title,
-                                     int32_t clientWidth, int32_t clientHeight);
+PlatformWindow* platformCreateWindow(const char* className, const char* title, int32_t clientWidth,
+                                     int32_t clientHeight);
 void platformShowWindow(PlatformWindow* window);
 void platformSetWindowTitle(PlatformWindow* window, const char* title);
 // Has effect only where the process has a console.
@@ -67,8 +67,8 @@ struct PlatformMessage {
 bool platformPeekMessage(PlatformMessage* message);
 // Translates (key-downs make character messages) and hands the message to its window procedure.
 void platformDispatchMessage(const PlatformMessage* message);
-intptr_t platformDefaultWindowProcedure(PlatformWindow* window, uint32_t message,
-                                        uintptr_t wParam, intptr_t lParam);
+intptr_t platformDefaultWindowProcedure(PlatformWindow* window, uint32_t message, uintptr_t wParam,
+                                        intptr_t lParam);
 // Validates the window's client area without drawing.
 void platformValidateWindow(PlatformWindow* window);
 void platformPostQuitMessage(int32_t exitCode);
@@ -96,19 +96,19 @@ PlatformBitmap* platformSelectBitmap(PlatformSurface* surface, PlatformBitmap* b
 void platformDeleteBitmap(PlatformBitmap* bitmap);
 bool platformBitmapSize(PlatformBitmap* bitmap, int32_t* width, int32_t* height);
 
-void platformFillRect(PlatformSurface* surface, int32_t x, int32_t y, int32_t width,
-                      int32_t height, uint32_t color);
+void platformFillRect(PlatformSurface* surface, int32_t x, int32_t y, int32_t width, int32_t height,
+                      uint32_t color);
 void platformCopy(PlatformSurface* target, int32_t x, int32_t y, int32_t width, int32_t height,
                   PlatformSurface* source, int32_t sourceX, int32_t sourceY);
 // Copies leaving out the pixels of colour `key`.
-void platformCopyKeyed(PlatformSurface* target, int32_t x, int32_t y, int32_t width,
-                       int32_t height, PlatformSurface* source, int32_t sourceX, int32_t sourceY,
+void platformCopyKeyed(PlatformSurface* target, int32_t x, int32_t y, int32_t width, int32_t height,
+                       PlatformSurface* source, int32_t sourceX, int32_t sourceY,
                        int32_t sourceWidth, int32_t sourceHeight, uint32_t key);
 // Smoothing (area-averaging) stretch, the only stretch mode the player uses.
 void platformSetSmoothStretch(PlatformSurface* target);
 void platformStretchCopy(PlatformSurface* target, int32_t x, int32_t y, int32_t width,
-                         int32_t height, PlatformSurface* source, int32_t sourceX,
-                         int32_t sourceY, int32_t sourceWidth, int32_t sourceHeight);
+                         int32_t height, PlatformSurface* source, int32_t sourceX, int32_t sourceY,
+                         int32_t sourceWidth, int32_t sourceHeight);
 
 // ---- sound ---------------------------------------------------------------
 

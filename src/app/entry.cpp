@@ -1,0 +1,6 @@
+#include "app/app.h"
+
+// The player takes no arguments.
+int main() {
+    runPlayer();
+}

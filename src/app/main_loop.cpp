@@ -1,0 +1,56 @@
+// The frame loop: messages, the frame, at most one command, the next block, a pause.
+#include "app/app.h"
+#include "engine/engine.h"
+#include "render/render.h"
+
+namespace {
+
+constexpr uint32_t kFramePause = 16;
+
+// Returns false when the quit message came; its code goes to *exitCode.
+bool drainMessages(int32_t* exitCode) {
+    PlatformMessage message;
+    while (platformPeekMessage(&message)) {
+        if (message.message == kMessageQuit) {
+            *exitCode = static_cast<int32_t>(message.wParam);
+            return false;
+        }
+        platformDispatchMessage(&message);
+    }
+    return true;
+}
+
+void advanceScript() {
+    if (engineState.timedWait) {
+        // Key presses during a timed wait are dropped.
+        engineState.advanceRequested = false;
+        if (static_cast<int32_t>(platformTickCount() - engineState.waitDeadline) >= 0) {
+            engineState.timedWait = false;
+            stepScript();
+        }
+    } else if (!engineState.awaitingKey) {
+        stepScript();
+    } else if (engineState.advanceRequested) {
+        engineState.awaitingKey = false;
+        engineState.advanceRequested = false;
+        stepScript();
+    }
+}
+
+} // namespace
+
+int32_t runMainLoop() {
+    // The play running out is an ordinary end.
+    int32_t exitCode = 0;
+    bool running = true;
+    while (running) {
+        running = drainMessages(&exitCode);
+        composeFrame();
+        advanceScript();
+        if (engineState.scriptState != ScriptState::Running && !loadNextBlock()) {
+            running = false;
+        }
+        platformSleep(kFramePause);
+    }
+    return exitCode;
+}

@@ -1,0 +1,77 @@
+// Cuts a block into its bracketed commands and keeps the current block's list.
+#include "engine/engine.h"
+
+#include <cstring>
+
+void freeCommandList(CommandList list) {
+    if (list == nullptr) {
+        return;
+    }
+    for (char** item = list; *item != nullptr; ++item) {
+        platformFree(*item);
+    }
+    platformFree(list);
+}
+
+CommandList extractItems(const char* text, char open, char close) {
+    size_t length = strlen(text);
+    auto list = static_cast<CommandList>(platformAllocate((length / 2 + 1) * sizeof(char*), true));
+    if (list == nullptr) {
+        return nullptr;
+    }
+    size_t count = 0;
+    size_t i = 0;
+    while (i < length) {
+        const char* opening = static_cast<const char*>(memchr(text + i, open, length - i));
+        if (opening == nullptr) {
+            break;
+        }
+        size_t start = static_cast<size_t>(opening - text) + 1;
+        const char* closing = static_cast<const char*>(memchr(text + start, close, length - start));
+        // No closing byte after this opening one means none after any later one either.
+        if (closing == nullptr) {
+            break;
+        }
+        size_t itemLength = static_cast<size_t>(closing - text) - start;
+        char* item = static_cast<char*>(platformAllocate(itemLength + 1, false));
+        if (item == nullptr) {
+            freeCommandList(list);
+            return nullptr;
+        }
+        memcpy(item, text + start, itemLength);
+        item[itemLength] = '\0';
+        list[count++] = item;
+        i = static_cast<size_t>(closing - text) + 1;
+    }
+    return list;
+}
+
+void releaseCommands() {
+    freeCommandList(engineState.commands);
+    engineState.commands = nullptr;
+}
+
+bool loadNextBlock() {
+    releaseCommands();
+    if (engineState.scriptFile == nullptr) {
+        return false;
+    }
+    char* text =
+        readBlock(engineState.nextBlockNumber, engineState.scriptFile, &engineState.resumeOffset);
+    if (text == nullptr) {
+        return false;
+    }
+    // Without memory for the list the block cannot be played; the play ends as at the
+    // end of the script.
+    engineState.commands = extractItems(text, '[', ']');
+    platformFree(text);
+    if (engineState.commands == nullptr) {
+        return false;
+    }
+    engineState.commandPointer = 0;
+    engineState.advanceRequested = false;
+    engineState.scriptState = ScriptState::Running;
+    engineState.nextBlockNumber =
+        static_cast<int32_t>(static_cast<uint32_t>(engineState.nextBlockNumber) + 1u);
+    return true;
+}

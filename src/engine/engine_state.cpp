@@ -1,0 +1,10 @@
+#include "engine/engine.h"
+
+#include <cstring>
+
+EngineState engineState;
+
+void resetEngineState() {
+    memset(&engineState, 0, sizeof engineState);
+    engineState.scriptState = ScriptState::Unloaded;
+}

@@ -1,0 +1,104 @@
+// Executes the commands of the current block, one per call.
+#include "engine/engine.h"
+
+#include <cstring>
+
+namespace {
+
+const char kDialogueError[] = "Could not process dialogue: bad heap alloc";
+
+void appendLineOrDie(const char* line) {
+    if (!appendDialogueLine(line)) {
+        platformFatal("Error", kDialogueError, 1);
+    }
+}
+
+void showScene(const char* path) {
+    if (engineState.sceneImage != nullptr) {
+        platformSelectBitmap(engineState.sceneSurface, engineState.sceneSurfaceFirstBitmap);
+        platformDeleteBitmap(engineState.sceneImage);
+        engineState.sceneImage = nullptr;
+    }
+    PlatformBitmap* image = platformLoadBitmap(path);
+    if (image == nullptr) {
+        platformFatal("Error", "Failed to load scene.", 1);
+    }
+    engineState.sceneImage = image;
+    platformSelectBitmap(engineState.sceneSurface, image);
+}
+
+void startWait(const char* argument) {
+    engineState.waitDeadline =
+        platformTickCount() + static_cast<uint32_t>(parseLeadingNumber(argument));
+    engineState.timedWait = true;
+}
+
+void sayStuttered(const char* command, const char* argument) {
+    uint32_t intensity = stutterIntensity(command);
+    if (intensity == 0) {
+        appendLineOrDie(argument);
+    } else {
+        // A line that cannot be made for want of memory is a dialogue that cannot grow.
+        char* line = stutterText(argument, intensity);
+        if (line == nullptr) {
+            platformFatal("Error", kDialogueError, 1);
+        }
+        appendLineOrDie(line);
+        platformFree(line);
+    }
+    engineState.awaitingKey = true;
+}
+
+void execute(const char* command, const char* name, const char* argument) {
+    if (containsText(name, "say")) {
+        appendLineOrDie(argument);
+        engineState.awaitingKey = true;
+    } else if (containsText(name, "cg")) {
+        showScene(argument);
+    } else if (containsText(name, "wait")) {
+        startWait(argument);
+    } else if (containsText(name, "play")) {
+        platformPlaySound(argument);
+    } else if (containsText(name, "stutter")) {
+        sayStuttered(command, argument);
+    } else if (containsText(name, "turn")) {
+        if (platformTextEqual(argument, "page")) {
+            clearDialogue();
+        }
+    }
+}
+
+} // namespace
+
+void stepScript() {
+    if (engineState.commands == nullptr || engineState.scriptState != ScriptState::Running) {
+        return;
+    }
+    const char* command = engineState.commands[engineState.commandPointer];
+    if (command == nullptr) {
+        engineState.scriptState = ScriptState::Finished;
+        return;
+    }
+    size_t length = strlen(command);
+    char* name = static_cast<char*>(platformAllocate(length + 1, true));
+    char* argument = static_cast<char*>(platformAllocate(length + 1, true));
+    if (name == nullptr || argument == nullptr) {
+        platformFree(name);
+        platformFree(argument);
+        return;
+    }
+    const char* tilde = strchr(command, '~');
+    if (tilde == nullptr) {
+        memcpy(name, command, length);
+    } else {
+        memcpy(name, command, static_cast<size_t>(tilde - command));
+        strcpy(argument, tilde + 1);
+    }
+    // An empty argument holds the play at this command for good.
+    if (argument[0] != '\0') {
+        execute(command, name, argument);
+        ++engineState.commandPointer;
+    }
+    platformFree(name);
+    platformFree(argument);
+}

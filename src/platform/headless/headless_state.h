@@ -1,0 +1,52 @@
+// The in-memory backend's private record.
+#pragma once
+
+#include "platform/headless/headless.h"
+#include "platform/soft/soft_surface.h"
+
+#include <cstdio>
+#include <deque>
+#include <string>
+#include <vector>
+
+struct PlatformWindow {
+    WindowProcedure procedure;
+    std::string title;
+    int32_t clientWidth;
+    int32_t clientHeight;
+    bool shown;
+    bool destroyed;
+};
+
+struct HeadlessClass {
+    std::string name;
+    WindowProcedure procedure;
+};
+
+struct HeadlessState {
+    bool configured;
+    uint32_t tick;
+    uint32_t startTick;
+    uint32_t timeLimit;
+    int32_t startWidth;
+    int32_t startHeight;
+    std::vector<HeadlessClass> classes;
+    std::vector<HeadlessEvent> schedule; // kept in tick order
+    std::deque<PlatformMessage> queue;
+    PlatformWindow* window;
+    PlatformBitmap* screen;
+    uint32_t presentCount;
+    std::vector<std::string> sounds;
+    HeadlessExitHandler exitHandler;
+    HeadlessFrameHook frameHook;
+    FILE* log;
+    std::string dumpFolder;
+    uint64_t lastDumpHash;
+    uint32_t dumpCount;
+};
+
+HeadlessState& headless();
+// Reads the environment's configuration once, unless a test has reset the backend.
+void headlessConfigure();
+void headlessLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void headlessDumpScreen();

@@ -1,0 +1,62 @@
+// Dialogue text in the bitmap font: 25 x 33 cells, 16 to a row, magenta transparent.
+#include "engine/engine.h"
+#include "render/render.h"
+
+namespace {
+constexpr int32_t kLastGlyphX = kCanvasWidth - kGlyphWidth;   // 1575
+constexpr int32_t kLastGlyphY = kCanvasHeight - kGlyphHeight; // 867
+constexpr unsigned char kFirstDrawable = 32;
+constexpr unsigned char kLastDrawable = 122;
+
+void copyCell(PlatformSurface* target, PlatformSurface* font, int32_t x, int32_t y,
+              unsigned char c) {
+    int32_t cell = c - 32;
+    platformCopyKeyed(target, x, y, kGlyphWidth, kGlyphHeight, font, (cell % 16) * kGlyphWidth,
+                      (cell / 16) * kGlyphHeight, kGlyphWidth, kGlyphHeight, kColorMagenta);
+}
+} // namespace
+
+void drawText(PlatformSurface* target, PlatformSurface* font, int32_t startX, int32_t startY,
+              const char* text) {
+    // The pen moves in 64-bit steps: line breaks are not limited, so y may run far.
+    int64_t x = startX;
+    int64_t y = startY;
+    for (const char* p = text; *p != '\0'; ++p) {
+        auto c = static_cast<unsigned char>(*p);
+        if (c == '\n') {
+            x = startX;
+            y += kGlyphHeight;
+            continue;
+        }
+        if (c < kFirstDrawable || c > kLastDrawable) {
+            continue;
+        }
+        if (x > kLastGlyphX) {
+            x = startX;
+            y += kGlyphHeight;
+            if (y > kLastGlyphY) {
+                return;
+            }
+        }
+        // The copy clips whatever falls outside the target; only keep y within 32 bits.
+        if (y <= INT32_MAX - kGlyphHeight) {
+            copyCell(target, font, static_cast<int32_t>(x), static_cast<int32_t>(y), c);
+        }
+        x += kGlyphWidth;
+        engineState.textCursorX = static_cast<int32_t>(x);
+        engineState.textCursorY = static_cast<int32_t>(y > INT32_MAX ? INT32_MAX : y);
+    }
+}
+
+void drawGlyph(PlatformSurface* target, PlatformSurface* font, int32_t x, int32_t y,
+               unsigned char c) {
+    int64_t row = y;
+    if (x > kLastGlyphX) {
+        x = 0;
+        row += kGlyphHeight;
+        if (row > kLastGlyphY) {
+            return;
+        }
+    }
+    copyCell(target, font, x, static_cast<int32_t>(row), c);
+}

@@ -1,0 +1,134 @@
+#include "support/story_driver.h"
+
+#include "app/app.h"
+#include "engine/engine.h"
+#include "platform/headless/headless.h"
+#include "platform/soft/soft_surface.h"
+#include "support/test_files.h"
+
+#include <csetjmp>
+#include <unistd.h>
+
+namespace {
+
+struct DriverState {
+    const StoryOptions* options;
+    StoryResult* result;
+    std::jmp_buf exitJump;
+    uint32_t startTick;
+    bool waiting;
+    int32_t waitBlock;
+    int32_t waitPointer;
+};
+DriverState driver;
+
+// A key wait is new when the script stands somewhere else than at the last one.
+void watchFrame() {
+    bool awaiting = engineState.awaitingKey && !engineState.timedWait;
+    bool moved = engineState.nextBlockNumber != driver.waitBlock ||
+                 engineState.commandPointer != driver.waitPointer;
+    if (awaiting && (!driver.waiting || moved)) {
+        uint32_t now = platformTickCount();
+        driver.result->waits.push_back(KeyWait{engineState.dialogue.text, now - driver.startTick});
+        driver.waitBlock = engineState.nextBlockNumber;
+        driver.waitPointer = engineState.commandPointer;
+        if (driver.options->keyDelay != 0) {
+            headlessSchedule(HeadlessEvent{now + driver.options->keyDelay, HeadlessEventKind::Key,
+                                           uint32_t(kVirtualKeySpace), 0, 0});
+        }
+    }
+    driver.waiting = awaiting;
+    if (driver.options->eachFrame) {
+        driver.options->eachFrame();
+    }
+}
+
+void onExit(int32_t exitCode, const char* caption, const char* text) {
+    StoryResult& result = *driver.result;
+    result.exitCode = exitCode;
+    if (caption != nullptr) {
+        result.caption = caption;
+        result.text = text;
+        result.fatal = exitCode != 3 || result.caption != "time limit";
+        result.timedOut = !result.fatal;
+    }
+    std::longjmp(driver.exitJump, 1);
+}
+
+// Frees what the run made, so leak checkers see only real leaks.
+void releaseRun() {
+    releaseCommands();
+    platformFree(engineState.dialogue.text);
+    platformCloseFile(engineState.scriptFile);
+    PlatformSurface* surfaces[] = {engineState.sceneSurface, engineState.fontSurface,
+                                   engineState.tileSurface, engineState.frameSurface,
+                                   engineState.windowSurface};
+    for (PlatformSurface* surface : surfaces) {
+        if (surface != nullptr) {
+            PlatformBitmap* bitmap = surface->selected;
+            if (bitmap != engineState.sceneImage) {
+                platformDeleteBitmap(bitmap);
+            }
+            platformDeleteSurface(surface);
+        }
+    }
+    platformDeleteBitmap(engineState.sceneImage);
+    if (engineState.screen != nullptr) {
+        platformReleaseWindowScreen(engineState.window, engineState.screen);
+    }
+    resetEngineState();
+}
+
+} // namespace
+
+std::vector<std::string> StoryResult::dialogues() const {
+    std::vector<std::string> texts;
+    for (const KeyWait& wait : waits) {
+        texts.push_back(wait.dialogue);
+    }
+    return texts;
+}
+
+StoryResult playStory(const std::string& folder, const StoryOptions& options) {
+    StoryResult result;
+    char previous[4096];
+    if (getcwd(previous, sizeof previous) == nullptr || chdir(folder.c_str()) != 0) {
+        result.text = "cannot enter " + folder;
+        return result;
+    }
+    resetEngineState();
+    headlessReset(options.startTick);
+    headlessSetClientSize(options.clientWidth, options.clientHeight);
+    headlessSetTimeLimit(options.timeLimit);
+    headlessSetExitHandler(onExit);
+    headlessSetFrameHook(watchFrame);
+    driver = DriverState{};
+    driver.options = &options;
+    driver.result = &result;
+    driver.startTick = options.startTick;
+    driver.waitBlock = -1;
+    if (setjmp(driver.exitJump) == 0) {
+        startUp();
+        result.exitCode = runMainLoop();
+    }
+    result.elapsed = platformTickCount() - options.startTick;
+    const char* title = headlessWindowTitle();
+    result.title = title != nullptr ? title : "";
+    for (uint32_t i = 0; i < headlessSoundCount(); ++i) {
+        result.sounds.push_back(headlessSound(i));
+    }
+    headlessSetFrameHook(nullptr);
+    headlessSetExitHandler(nullptr);
+    releaseRun();
+    if (chdir(previous) != 0) {
+        perror("chdir");
+    }
+    return result;
+}
+
+StoryResult playScript(const std::string& script, const StoryOptions& options) {
+    std::string folder = makeStoryFolder(script);
+    StoryResult result = playStory(folder, options);
+    removeFolder(folder);
+    return result;
+}

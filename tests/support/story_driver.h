@@ -1,0 +1,43 @@
+// Plays a whole story in-process on the headless backend: the real start-up and
+// main loop, a virtual clock, and Space pressed a little after each key wait begins.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+struct StoryOptions {
+    uint32_t startTick = 100000;
+    // Space comes this long after each key wait begins; 0 presses nothing.
+    uint32_t keyDelay = 50;
+    // Virtual milliseconds before the run is stopped.
+    uint32_t timeLimit = 10 * 60 * 1000;
+    int32_t clientWidth = 1600;
+    int32_t clientHeight = 900;
+    // Called once per main-loop iteration, after the script advanced.
+    std::function<void()> eachFrame;
+};
+
+struct KeyWait {
+    std::string dialogue;
+    uint32_t elapsed; // virtual ms since the start when the wait began
+};
+
+struct StoryResult {
+    int32_t exitCode = -1;
+    bool fatal = false;
+    bool timedOut = false;
+    std::string caption;
+    std::string text;
+    std::string title;
+    std::vector<KeyWait> waits;
+    std::vector<std::string> sounds;
+    uint32_t elapsed = 0;
+    // The dialogue at each wait, for compact expectations.
+    std::vector<std::string> dialogues() const;
+};
+
+StoryResult playStory(const std::string& folder, const StoryOptions& options = StoryOptions());
+// Writes the script with the test font and tile into a temporary folder, plays it, removes it.
+StoryResult playScript(const std::string& script, const StoryOptions& options = StoryOptions());
