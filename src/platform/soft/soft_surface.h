@@ -11,8 +11,10 @@ struct PlatformBitmap {
     int32_t width;
     int32_t height;
     uint32_t* pixels; // width * height, row after row, top row first
-    // Opaque runs per 25 x 33 cell, made lazily for colour-keyed copies.
+    // Opaque runs per 25 x 33 cell, made lazily for colour-keyed copies and
+    // dropped whenever the pixels change.
     struct KeyedRuns* keyedRuns;
+    bool ownedBySurface; // a surface's own `empty` bitmap: never deleted
 };
 
 struct PlatformSurface {
@@ -30,7 +32,13 @@ inline uint32_t softPixelOfColor(uint32_t color) {
 
 // Makes a surface's fields ready; used by backends for screen contexts too.
 void softInitSurface(PlatformSurface* surface, PlatformWindow* window);
+// A zero-filled (black) bitmap; none when a side is below 1 or the size is over
+// the limits below, or memory runs out. Freed by platformDeleteBitmap.
 PlatformBitmap* softCreateBitmap(int32_t width, int32_t height);
+
+// Largest bitmap: 32768 pixels on a side and 256 MiB of pixel data.
+constexpr int64_t kSoftMaxSide = 32768;
+constexpr int64_t kSoftMaxPixelBytes = int64_t{256} << 20;
 
 // Backend hook: shows `width` x `height` pixels of `source` at (sourceX, sourceY)
 // in the window, at (x, y) of its client area. Called by copies into a screen context.

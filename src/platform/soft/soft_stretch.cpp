@@ -1,0 +1,306 @@
+// Smoothing stretch: area averaging where an axis shrinks, bilinear interpolation
+// where it grows, a plain copy at 1:1. The filter is separable: each source row
+// is first scaled across, then the scaled rows are mixed down each column.
+#include "platform/soft/soft_stretch.h"
+#include "platform/soft/soft_internal.h"
+#include "platform/soft/soft_surface.h"
+
+#include <cstring>
+
+namespace {
+// Working memory that only grows, so a steady frame size allocates nothing per frame.
+struct Scratch {
+    uint8_t* block;
+    size_t size;
+};
+Scratch scratch = {nullptr, 0};
+
+uint8_t* scratchOf(size_t size) {
+    if (size > scratch.size) {
+        void* grown = platformAllocate(size, false);
+        if (grown == nullptr) {
+            return nullptr;
+        }
+        platformFree(scratch.block);
+        scratch.block = static_cast<uint8_t*>(grown);
+        scratch.size = size;
+    }
+    return scratch.block;
+}
+
+size_t alignUp(size_t size) {
+    return (size + 63u) & ~size_t{63};
+}
+
+int64_t floorDiv(int64_t a, int64_t b) {
+    int64_t q = a / b;
+    return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
+}
+
+int64_t maxOf(int64_t a, int64_t b) {
+    return a > b ? a : b;
+}
+int64_t minOf(int64_t a, int64_t b) {
+    return a < b ? a : b;
+}
+
+// Makes the rounded weights of one output sum to exactly 65536.
+void balanceWeights(uint32_t* weights, int32_t count) {
+    uint32_t sum = 0;
+    int32_t largest = 0;
+    for (int32_t k = 0; k < count; ++k) {
+        sum += weights[k];
+        largest = weights[k] > weights[largest] ? k : largest;
+    }
+    weights[largest] += 65536u - sum; // unsigned wrap-around gives the exact correction
+}
+
+// Axis set-up. Output i of [0, length) lies at targetStart + i and reads the
+// source span from sourceStart + i * sourceLength / length on. Only outputs inside
+// [0, targetSize) whose centre maps into existing source pixels [low, high) are made.
+// Source positions are kept relative to sourceStart, which keeps every product
+// below 2^63 for any 32-bit arguments.
+bool planAxis(SoftAxisPlan* plan, int64_t targetStart, int64_t length, int64_t targetSize,
+              int64_t sourceStart, int64_t sourceLength, int64_t sourceSize) {
+    int64_t low = maxOf(sourceStart, 0);
+    int64_t high = minOf(sourceStart + sourceLength, sourceSize);
+    if (low >= high) {
+        return false;
+    }
+    int64_t first = maxOf(0, -targetStart);
+    int64_t last = minOf(length, targetSize - targetStart);
+    // The centre of output i, in units of 1 / (2 * length), is (2i + 1) * sourceLength.
+    int64_t needLow = 2 * (low - sourceStart) * length;
+    first = maxOf(first, floorDiv(needLow + sourceLength - 1, 2 * sourceLength));
+    int64_t needHigh = 2 * (high - sourceStart) * length;
+    last = minOf(last, floorDiv(needHigh - sourceLength - 1, 2 * sourceLength) + 1);
+    if (first >= last) {
+        return false;
+    }
+    plan->targetFirst = targetStart + first;
+    plan->count = static_cast<int32_t>(last - first);
+    plan->outputFirst = first;
+    plan->low = low;
+    plan->high = high;
+    plan->length = length;
+    plan->sourceStart = sourceStart;
+    plan->sourceLength = sourceLength;
+    plan->maxTaps = sourceLength > length ? static_cast<int32_t>(sourceLength / length) + 2 : 2;
+    return true;
+}
+
+// Fills the taps of the planned outputs: for output n, tapCount[n] weights for the
+// source pixels from low + tapStart[n] on.
+void fillAxisTaps(const SoftAxisPlan* plan, int32_t* tapStart, int32_t* tapCount,
+                  uint32_t* weights) {
+    int64_t length = plan->length;
+    int64_t sourceLength = plan->sourceLength;
+    int64_t lowRel = plan->low - plan->sourceStart;
+    int64_t highRel = plan->high - plan->sourceStart;
+    for (int32_t n = 0; n < plan->count; ++n) {
+        int64_t i = plan->outputFirst + n;
+        uint32_t* w = weights + static_cast<size_t>(n) * plan->maxTaps;
+        if (sourceLength == length) {
+            tapStart[n] = static_cast<int32_t>(i - lowRel);
+            tapCount[n] = 1;
+            w[0] = 65536;
+        } else if (sourceLength > length) {
+            // Area average over [a, b), in units of 1 / length, cut to existing pixels.
+            int64_t a = maxOf(i * sourceLength, lowRel * length);
+            int64_t b = minOf((i + 1) * sourceLength, highRel * length);
+            int64_t k0 = a / length;
+            int32_t count = static_cast<int32_t>((b + length - 1) / length - k0);
+            for (int32_t k = 0; k < count; ++k) {
+                int64_t overlap = minOf(b, (k0 + k + 1) * length) - maxOf(a, (k0 + k) * length);
+                w[k] = static_cast<uint32_t>((overlap * 65536 + (b - a) / 2) / (b - a));
+            }
+            balanceWeights(w, count);
+            tapStart[n] = static_cast<int32_t>(k0 - lowRel);
+            tapCount[n] = count;
+        } else {
+            // Bilinear: the centre less half a source pixel, in units of 1 / (2 * length),
+            // held inside the existing pixels.
+            int64_t twice = 2 * length;
+            int64_t u = (2 * i + 1) * sourceLength - length;
+            u = minOf(maxOf(u, lowRel * twice), (highRel - 1) * twice);
+            int64_t k0 = u / twice;
+            uint32_t right = static_cast<uint32_t>(((u - k0 * twice) * 65536 + length) / twice);
+            tapStart[n] = static_cast<int32_t>(k0 - lowRel);
+            if (right == 0) {
+                tapCount[n] = 1;
+                w[0] = 65536;
+            } else {
+                tapCount[n] = 2;
+                w[0] = 65536 - right;
+                w[1] = right;
+            }
+        }
+    }
+}
+
+void copyUnscaled(PlatformBitmap* to, int64_t originX, int64_t originY, const PlatformBitmap* from,
+                  const SoftAxisPlan& across, const SoftAxisPlan& down) {
+    int64_t sourceX = across.sourceStart + across.outputFirst;
+    int64_t sourceY = down.sourceStart + down.outputFirst;
+    for (int32_t j = 0; j < down.count; ++j) {
+        memcpy(softRow(to, down.targetFirst + j - originY) + (across.targetFirst - originX),
+               softRow(from, sourceY + j) + sourceX, static_cast<size_t>(across.count) * 4u);
+    }
+}
+} // namespace
+
+bool softForcePortableStretch = false;
+
+bool softPlanStretch(SoftStretchPlan* plan, int64_t targetWidth, int64_t targetHeight, int32_t x,
+                     int32_t y, int32_t width, int32_t height, const PlatformBitmap* from,
+                     int32_t sourceX, int32_t sourceY, int32_t sourceWidth, int32_t sourceHeight) {
+    if (width <= 0 || height <= 0 || sourceWidth <= 0 || sourceHeight <= 0) {
+        return false;
+    }
+    return planAxis(&plan->across, x, width, targetWidth, sourceX, sourceWidth, from->width) &&
+           planAxis(&plan->down, y, height, targetHeight, sourceY, sourceHeight, from->height);
+}
+
+bool softStretchPlanned(PlatformBitmap* to, int64_t originX, int64_t originY,
+                        const PlatformBitmap* from, const SoftStretchPlan& plan) {
+    const SoftAxisPlan& across = plan.across;
+    const SoftAxisPlan& down = plan.down;
+    if (across.length == across.sourceLength && down.length == down.sourceLength) {
+        copyUnscaled(to, originX, originY, from, across, down);
+        return true;
+    }
+    size_t acrossTaps = static_cast<size_t>(across.count) * across.maxTaps;
+    size_t downTaps = static_cast<size_t>(down.count) * down.maxTaps;
+    size_t rowBytes = alignUp(static_cast<size_t>(across.count) * 16u);
+    size_t need = alignUp(static_cast<size_t>(across.count) * 8u) +
+                  alignUp(static_cast<size_t>(down.count) * 8u) + alignUp(acrossTaps * 4u) +
+                  alignUp(downTaps * 4u) + 2 * rowBytes +
+                  alignUp(static_cast<size_t>(across.count) * 16u);
+    uint8_t* memory = scratchOf(need);
+    if (memory == nullptr) {
+        return false;
+    }
+    SoftStretchWork work;
+    work.acrossStart = reinterpret_cast<int32_t*>(memory);
+    work.acrossCount = work.acrossStart + across.count;
+    memory += alignUp(static_cast<size_t>(across.count) * 8u);
+    work.downStart = reinterpret_cast<int32_t*>(memory);
+    work.downCount = work.downStart + down.count;
+    memory += alignUp(static_cast<size_t>(down.count) * 8u);
+    work.acrossWeights = reinterpret_cast<uint32_t*>(memory);
+    memory += alignUp(acrossTaps * 4u);
+    work.downWeights = reinterpret_cast<uint32_t*>(memory);
+    memory += alignUp(downTaps * 4u);
+    work.rows[0] = memory;
+    work.rows[1] = memory + rowBytes;
+    memory += 2 * rowBytes;
+    work.accumulator = memory;
+    fillAxisTaps(&across, work.acrossStart, work.acrossCount, work.acrossWeights);
+    fillAxisTaps(&down, work.downStart, work.downCount, work.downWeights);
+    softStretchPortable(to, originX, originY, from, plan, work);
+    return true;
+}
+
+namespace {
+// Scales one source row across into 16.16-free fixed point: each channel value
+// times 256 (8 fraction bits), four channels per pixel.
+void scaleRowAcross(const uint32_t* source, const SoftAxisPlan& across, const SoftStretchWork& work,
+                    uint32_t* out) {
+    const uint32_t* base = source + across.low;
+    for (int32_t n = 0; n < across.count; ++n) {
+        const uint32_t* p = base + work.acrossStart[n];
+        const uint32_t* w = work.acrossWeights + static_cast<size_t>(n) * across.maxTaps;
+        uint32_t b = 0, g = 0, r = 0;
+        for (int32_t k = 0; k < work.acrossCount[n]; ++k) {
+            b += (p[k] & 0xFF) * w[k];
+            g += ((p[k] >> 8) & 0xFF) * w[k];
+            r += ((p[k] >> 16) & 0xFF) * w[k];
+        }
+        out[n * 4 + 0] = (b + 128) >> 8;
+        out[n * 4 + 1] = (g + 128) >> 8;
+        out[n * 4 + 2] = (r + 128) >> 8;
+        out[n * 4 + 3] = 0;
+    }
+}
+} // namespace
+
+void softStretchPortable(PlatformBitmap* to, int64_t originX, int64_t originY,
+                         const PlatformBitmap* from, const SoftStretchPlan& plan,
+                         const SoftStretchWork& work) {
+    const SoftAxisPlan& across = plan.across;
+    const SoftAxisPlan& down = plan.down;
+    int64_t cached[2] = {-1, -1};
+    int32_t older = 0;
+    auto* sum = reinterpret_cast<uint32_t*>(work.accumulator);
+    for (int32_t j = 0; j < down.count; ++j) {
+        const uint32_t* w = work.downWeights + static_cast<size_t>(j) * down.maxTaps;
+        memset(sum, 0, static_cast<size_t>(across.count) * 16u);
+        for (int32_t k = 0; k < work.downCount[j]; ++k) {
+            int64_t row = down.low + work.downStart[j] + k;
+            int32_t slot = cached[0] == row ? 0 : cached[1] == row ? 1 : -1;
+            if (slot < 0) {
+                slot = older;
+                older ^= 1;
+                cached[slot] = row;
+                scaleRowAcross(softRow(from, row), across, work,
+                               reinterpret_cast<uint32_t*>(work.rows[slot]));
+            } else if (slot == older) {
+                older ^= 1; // the other slot is now the less recently used
+            }
+            const auto* scaled = reinterpret_cast<const uint32_t*>(work.rows[slot]);
+            for (int32_t c = 0; c < across.count * 4; ++c) {
+                sum[c] += scaled[c] * w[k];
+            }
+        }
+        uint32_t* target =
+            softRow(to, down.targetFirst + j - originY) + (across.targetFirst - originX);
+        for (int32_t n = 0; n < across.count; ++n) {
+            uint32_t b = (sum[n * 4 + 0] + (1u << 23)) >> 24;
+            uint32_t g = (sum[n * 4 + 1] + (1u << 23)) >> 24;
+            uint32_t r = (sum[n * 4 + 2] + (1u << 23)) >> 24;
+            target[n] = (r << 16) | (g << 8) | b;
+        }
+    }
+}
+
+void platformSetSmoothStretch(PlatformSurface* target) {
+    if (target != nullptr) {
+        target->smoothStretch = true;
+    }
+}
+
+void platformStretchCopy(PlatformSurface* target, int32_t x, int32_t y, int32_t width,
+                         int32_t height, PlatformSurface* source, int32_t sourceX, int32_t sourceY,
+                         int32_t sourceWidth, int32_t sourceHeight) {
+    if (target == nullptr || source == nullptr) {
+        return;
+    }
+    const PlatformBitmap* from = source->selected;
+    SoftStretchPlan plan;
+    if (target->window == nullptr) {
+        PlatformBitmap* to = target->selected;
+        if (softPlanStretch(&plan, to->width, to->height, x, y, width, height, from, sourceX,
+                            sourceY, sourceWidth, sourceHeight)) {
+            softBitmapChanged(to);
+            softStretchPlanned(to, 0, 0, from, plan);
+        }
+        return;
+    }
+    // The screen is the backend's: scale into a bitmap of the visible part and show that.
+    int32_t clientWidth = 0, clientHeight = 0;
+    platformClientSize(target->window, &clientWidth, &clientHeight);
+    if (!softPlanStretch(&plan, clientWidth, clientHeight, x, y, width, height, from, sourceX,
+                         sourceY, sourceWidth, sourceHeight)) {
+        return;
+    }
+    PlatformBitmap* shown = softCreateBitmap(plan.across.count, plan.down.count);
+    if (shown == nullptr) {
+        return;
+    }
+    if (softStretchPlanned(shown, plan.across.targetFirst, plan.down.targetFirst, from, plan)) {
+        softPresent(target->window, static_cast<int32_t>(plan.across.targetFirst),
+                    static_cast<int32_t>(plan.down.targetFirst), plan.across.count, plan.down.count,
+                    shown, 0, 0);
+    }
+    platformDeleteBitmap(shown);
+}

@@ -1,0 +1,46 @@
+// Inner parts of the smoothing stretch, open to tests and benchmarks so both the
+// vector and the portable paths can be checked against a reference.
+#pragma once
+
+#include "platform/soft/soft_surface.h"
+
+#include <cstdint>
+
+// One axis of a stretch: the outputs that are made and where their source lies.
+struct SoftAxisPlan {
+    int64_t targetFirst; // target coordinate of the first output made
+    int32_t count;       // outputs made
+    int64_t outputFirst; // index of the first output made within the whole target span
+    int64_t low, high;   // the existing source pixels the span may read
+    int64_t length, sourceLength, sourceStart;
+    int32_t maxTaps; // most source pixels one output reads
+};
+
+struct SoftStretchPlan {
+    SoftAxisPlan across, down;
+};
+
+// Weights are fractions of 65536; per output, `count` weights from `start` (relative to low).
+struct SoftStretchWork {
+    int32_t* acrossStart;
+    int32_t* acrossCount;
+    uint32_t* acrossWeights;
+    int32_t* downStart;
+    int32_t* downCount;
+    uint32_t* downWeights;
+    uint8_t* rows[2];
+    uint8_t* accumulator;
+};
+
+// Set by tests to run the portable path where the vector path would run.
+extern bool softForcePortableStretch;
+
+bool softPlanStretch(SoftStretchPlan* plan, int64_t targetWidth, int64_t targetHeight, int32_t x,
+                     int32_t y, int32_t width, int32_t height, const PlatformBitmap* from,
+                     int32_t sourceX, int32_t sourceY, int32_t sourceWidth, int32_t sourceHeight);
+// Writes the planned outputs; the target pixel (originX, originY) is `to`'s first pixel.
+bool softStretchPlanned(PlatformBitmap* to, int64_t originX, int64_t originY,
+                        const PlatformBitmap* from, const SoftStretchPlan& plan);
+void softStretchPortable(PlatformBitmap* to, int64_t originX, int64_t originY,
+                         const PlatformBitmap* from, const SoftStretchPlan& plan,
+                         const SoftStretchWork& work);

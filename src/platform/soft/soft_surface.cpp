@@ -1,0 +1,215 @@
+// Surfaces, bitmaps, fills and the plain and colour-keyed copies of the soft layer.
+#include "platform/soft/soft_surface.h"
+#include "platform/soft/soft_internal.h"
+
+#include <cstring>
+
+namespace {
+// Pixel data starts this far into a bitmap's block so rows stay 16-byte aligned.
+constexpr size_t kBitmapHeaderSize = 64;
+static_assert(sizeof(PlatformBitmap) <= kBitmapHeaderSize, "bitmap header grew");
+
+// Clips one axis of a copy: the target span [at, at + length) must lie in
+// [0, targetSize) and the source span [from, from + length) in [0, sourceSize).
+bool clipAxis(int64_t* at, int64_t* from, int64_t* length, int64_t targetSize, int64_t sourceSize) {
+    int64_t skip = 0;
+    if (*at < 0) {
+        skip = -*at;
+    }
+    if (*from < -skip) {
+        skip = -*from;
+    }
+    if (*length <= skip) {
+        return false;
+    }
+    *at += skip;
+    *from += skip;
+    *length -= skip;
+    if (*length > targetSize - *at) {
+        *length = targetSize - *at;
+    }
+    if (*length > sourceSize - *from) {
+        *length = sourceSize - *from;
+    }
+    return *length > 0;
+}
+} // namespace
+
+bool softClipCopy(int32_t x, int32_t y, int32_t width, int32_t height, int64_t targetWidth,
+                  int64_t targetHeight, const PlatformBitmap* source, int32_t sourceX,
+                  int32_t sourceY, SoftCopyRect* out) {
+    int64_t ax = x, ay = y, fx = sourceX, fy = sourceY, w = width, h = height;
+    if (!clipAxis(&ax, &fx, &w, targetWidth, source->width) ||
+        !clipAxis(&ay, &fy, &h, targetHeight, source->height)) {
+        return false;
+    }
+    *out = {static_cast<int32_t>(ax), static_cast<int32_t>(ay), static_cast<int32_t>(w),
+            static_cast<int32_t>(h),  static_cast<int32_t>(fx), static_cast<int32_t>(fy)};
+    return true;
+}
+
+void softInitSurface(PlatformSurface* surface, PlatformWindow* window) {
+    surface->emptyPixel = 0;
+    surface->empty.width = 1;
+    surface->empty.height = 1;
+    surface->empty.pixels = &surface->emptyPixel;
+    surface->empty.keyedRuns = nullptr;
+    surface->empty.ownedBySurface = true;
+    surface->selected = &surface->empty;
+    surface->window = window;
+    surface->smoothStretch = false;
+}
+
+bool softBitmapSizeAllowed(int64_t width, int64_t height) {
+    return width >= 1 && height >= 1 && width <= kSoftMaxSide && height <= kSoftMaxSide &&
+           width * height <= kSoftMaxPixelBytes / 4;
+}
+
+PlatformBitmap* softCreateBitmap(int32_t width, int32_t height) {
+    if (!softBitmapSizeAllowed(width, height)) {
+        return nullptr;
+    }
+    size_t bytes = static_cast<size_t>(width) * static_cast<size_t>(height) * 4u;
+    auto* block = static_cast<uint8_t*>(platformAllocate(kBitmapHeaderSize + bytes, true));
+    if (block == nullptr) {
+        return nullptr;
+    }
+    auto* bitmap = reinterpret_cast<PlatformBitmap*>(block);
+    bitmap->width = width;
+    bitmap->height = height;
+    bitmap->pixels = reinterpret_cast<uint32_t*>(block + kBitmapHeaderSize);
+    bitmap->keyedRuns = nullptr;
+    bitmap->ownedBySurface = false;
+    return bitmap;
+}
+
+void softBitmapChanged(PlatformBitmap* bitmap) {
+    if (bitmap->keyedRuns != nullptr) {
+        platformFree(bitmap->keyedRuns);
+        bitmap->keyedRuns = nullptr;
+    }
+}
+
+PlatformSurface* platformCreateSurface(PlatformSurface* compatibleWith) {
+    (void)compatibleWith; // every surface holds 32-bit pixels
+    auto* surface = static_cast<PlatformSurface*>(platformAllocate(sizeof(PlatformSurface), true));
+    if (surface != nullptr) {
+        softInitSurface(surface, nullptr);
+    }
+    return surface;
+}
+
+void platformDeleteSurface(PlatformSurface* surface) {
+    // The selected bitmap lives on; its owner deletes it.
+    platformFree(surface);
+}
+
+PlatformBitmap* platformCreateBitmap(PlatformSurface* compatibleWith, int32_t width,
+                                     int32_t height) {
+    (void)compatibleWith;
+    // A zero side gives the smallest bitmap rather than a failure, as on the desktop.
+    if (width == 0 || height == 0) {
+        if (width < 0 || height < 0) {
+            return nullptr;
+        }
+        return softCreateBitmap(1, 1);
+    }
+    return softCreateBitmap(width, height);
+}
+
+PlatformBitmap* platformSelectBitmap(PlatformSurface* surface, PlatformBitmap* bitmap) {
+    if (surface == nullptr || bitmap == nullptr) {
+        return nullptr;
+    }
+    PlatformBitmap* previous = surface->selected;
+    surface->selected = bitmap;
+    return previous;
+}
+
+void platformDeleteBitmap(PlatformBitmap* bitmap) {
+    if (bitmap == nullptr || bitmap->ownedBySurface) {
+        return;
+    }
+    softBitmapChanged(bitmap);
+    platformFree(bitmap);
+}
+
+bool platformBitmapSize(PlatformBitmap* bitmap, int32_t* width, int32_t* height) {
+    if (bitmap == nullptr) {
+        return false;
+    }
+    *width = bitmap->width;
+    *height = bitmap->height;
+    return true;
+}
+
+void platformFillRect(PlatformSurface* surface, int32_t x, int32_t y, int32_t width, int32_t height,
+                      uint32_t color) {
+    if (surface == nullptr) {
+        return;
+    }
+    uint32_t pixel = softPixelOfColor(color);
+    if (surface->window != nullptr) {
+        // The screen takes whole bitmaps, so a fill goes out one row at a time.
+        PlatformBitmap* row = nullptr;
+        SoftCopyRect rect;
+        PlatformBitmap limit = {static_cast<int32_t>(kSoftScreenLimit),
+                                static_cast<int32_t>(kSoftScreenLimit), nullptr, nullptr, false};
+        if (!softClipCopy(x, y, width, height, kSoftScreenLimit, kSoftScreenLimit, &limit, x, y,
+                          &rect) ||
+            (row = softCreateBitmap(rect.width, 1)) == nullptr) {
+            return;
+        }
+        for (int32_t i = 0; i < rect.width; ++i) {
+            row->pixels[i] = pixel;
+        }
+        for (int32_t j = 0; j < rect.height; ++j) {
+            softPresent(surface->window, rect.x, rect.y + j, rect.width, 1, row, 0, 0);
+        }
+        platformFree(row);
+        return;
+    }
+    PlatformBitmap* target = surface->selected;
+    SoftCopyRect rect;
+    if (!softClipCopy(x, y, width, height, target->width, target->height, target, x, y, &rect)) {
+        return;
+    }
+    softBitmapChanged(target);
+    for (int32_t j = 0; j < rect.height; ++j) {
+        uint32_t* row = target->pixels + static_cast<size_t>(rect.y + j) * target->width + rect.x;
+        for (int32_t i = 0; i < rect.width; ++i) {
+            row[i] = pixel;
+        }
+    }
+}
+
+void platformCopy(PlatformSurface* target, int32_t x, int32_t y, int32_t width, int32_t height,
+                  PlatformSurface* source, int32_t sourceX, int32_t sourceY) {
+    if (target == nullptr || source == nullptr) {
+        return;
+    }
+    const PlatformBitmap* from = source->selected;
+    SoftCopyRect rect;
+    if (target->window != nullptr) {
+        if (softClipCopy(x, y, width, height, kSoftScreenLimit, kSoftScreenLimit, from, sourceX,
+                         sourceY, &rect)) {
+            softPresent(target->window, rect.x, rect.y, rect.width, rect.height, from, rect.sourceX,
+                        rect.sourceY);
+        }
+        return;
+    }
+    PlatformBitmap* to = target->selected;
+    if (!softClipCopy(x, y, width, height, to->width, to->height, from, sourceX, sourceY, &rect)) {
+        return;
+    }
+    softBitmapChanged(to);
+    size_t rowBytes = static_cast<size_t>(rect.width) * 4u;
+    // Source and target may be the same bitmap with overlapping rectangles:
+    // copy rows bottom-up when the target lies below the source.
+    bool upward = from == to && rect.y > rect.sourceY;
+    for (int32_t n = 0; n < rect.height; ++n) {
+        int32_t j = upward ? rect.height - 1 - n : n;
+        memmove(softRow(to, rect.y + j) + rect.x, softRow(from, rect.sourceY + j) + rect.sourceX,
+                rowBytes);
+    }
+}
