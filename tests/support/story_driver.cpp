@@ -107,6 +107,10 @@ StoryResult playStory(const std::string& folder, const StoryOptions& options) {
     driver.result = &result;
     driver.startTick = options.startTick;
     driver.waitBlock = -1;
+    for (uint32_t at : options.extraKeys) {
+        headlessSchedule(HeadlessEvent{options.startTick + at, HeadlessEventKind::Key,
+                                       uint32_t(kVirtualKeySpace), 0, 0});
+    }
     if (setjmp(driver.exitJump) == 0) {
         startUp();
         result.exitCode = runMainLoop();

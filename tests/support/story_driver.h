@@ -15,6 +15,8 @@ struct StoryOptions {
     uint32_t timeLimit = 10 * 60 * 1000;
     int32_t clientWidth = 1600;
     int32_t clientHeight = 900;
+    // More Space presses, at virtual ms since the start.
+    std::vector<uint32_t> extraKeys;
     // Called once per main-loop iteration, after the script advanced.
     std::function<void()> eachFrame;
 };
