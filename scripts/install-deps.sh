@@ -6,7 +6,7 @@ set -euo pipefail
 build_packages=(build-essential cmake ninja-build pkg-config libsdl2-dev)
 play_packages=(xfonts-base)
 test_packages=(
-  libgtest-dev libgmock-dev googletest libbenchmark-dev libpixman-1-dev
+  libgtest-dev libgmock-dev googletest libbenchmark-dev libpixman-1-dev libpng-dev
   clang libclang-rt-14-dev clang-format valgrind
   xvfb xauth xfonts-base xdotool imagemagick x11-utils libx11-dev
   fonts-dejavu-core espeak-ng sox python3
