@@ -6,10 +6,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <new>
+#include <cstring>
+
+// Reads go through a read-ahead buffer: the script reader seeks back to where
+// the last block ended and reads a little at a time, which would otherwise cost
+// several system calls per block.
+constexpr uint32_t kReadAhead = 64 * 1024;
 
 struct PlatformFile {
     int descriptor;
+    uint64_t position;
+    uint64_t bufferStart;
+    uint32_t bufferLength;
+    char buffer[kReadAhead];
 };
 
 PlatformFile* platformOpenFile(const char* path) {
@@ -32,6 +41,9 @@ PlatformFile* platformOpenFile(const char* path) {
         return nullptr;
     }
     file->descriptor = descriptor;
+    file->position = 0;
+    file->bufferStart = 0;
+    file->bufferLength = 0;
     return file;
 }
 
@@ -49,22 +61,53 @@ bool platformFileSize(PlatformFile* file, uint32_t* size) {
 }
 
 bool platformSeekFile(PlatformFile* file, uint32_t offset) {
-    return file != nullptr && lseek(file->descriptor, static_cast<off_t>(offset), SEEK_SET) >= 0;
+    if (file == nullptr) {
+        return false;
+    }
+    file->position = offset;
+    return true;
 }
+
+namespace {
+bool readAt(PlatformFile* file, void* buffer, uint32_t wanted, uint64_t offset, uint32_t* got) {
+    ssize_t result;
+    do {
+        result = pread(file->descriptor, buffer, wanted, static_cast<off_t>(offset));
+    } while (result < 0 && errno == EINTR);
+    if (result < 0) {
+        return false;
+    }
+    *got = static_cast<uint32_t>(result);
+    return true;
+}
+} // namespace
 
 bool platformReadFile(PlatformFile* file, void* buffer, uint32_t wanted, uint32_t* got) {
     *got = 0;
     if (file == nullptr) {
         return false;
     }
-    ssize_t result;
-    do {
-        result = read(file->descriptor, buffer, wanted);
-    } while (result < 0 && errno == EINTR);
-    if (result < 0) {
-        return false;
+    if (wanted > kReadAhead) {
+        if (!readAt(file, buffer, wanted, file->position, got)) {
+            return false;
+        }
+        file->position += *got;
+        return true;
     }
-    *got = static_cast<uint32_t>(result);
+    bool buffered = file->position >= file->bufferStart &&
+                    file->position < file->bufferStart + file->bufferLength;
+    if (!buffered) {
+        file->bufferStart = file->position;
+        file->bufferLength = 0;
+        if (!readAt(file, file->buffer, kReadAhead, file->position, &file->bufferLength)) {
+            return false;
+        }
+    }
+    uint64_t available = file->bufferStart + file->bufferLength - file->position;
+    uint32_t count = available < wanted ? static_cast<uint32_t>(available) : wanted;
+    memcpy(buffer, file->buffer + (file->position - file->bufferStart), count);
+    file->position += count;
+    *got = count;
     return true;
 }
 
