@@ -223,16 +223,27 @@ struct BadCase {
 };
 
 const BadCase kBadCases[] = {
-    {"b/badbitcount.bmp", false},   {"b/badbitssize.bmp", true}, // the image-size field is not
-                                                                 // needed
-    {"b/baddens1.bmp", true},       {"b/baddens2.bmp", true},       {"b/badfilesize.bmp", true},
-    {"b/badheadersize.bmp", false}, {"b/badpalettesize.bmp", true}, // the palette is cut to what 8
-                                                                    // bits index
-    {"b/badplanes.bmp", false},     {"b/badrle.bmp", true},         // runs past the edges are cut
-    {"b/badrle4.bmp", true},        {"b/badrle4bis.bmp", true},     {"b/badrle4ter.bmp", true},
-    {"b/badrlebis.bmp", true},      {"b/badrleter.bmp", true},      {"b/badwidth.bmp", false},
+    {"b/badbitcount.bmp", false},
+    {"b/badbitssize.bmp", true}, // the image-size field is not
+                                 // needed
+    {"b/baddens1.bmp", true},
+    {"b/baddens2.bmp", true},
+    {"b/badfilesize.bmp", true},
+    {"b/badheadersize.bmp", false},
+    {"b/badpalettesize.bmp", true}, // the palette is cut to what 8
+                                    // bits index
+    {"b/badplanes.bmp", false},
+    {"b/badrle.bmp", true}, // runs past the edges are cut
+    {"b/badrle4.bmp", true},
+    {"b/badrle4bis.bmp", true},
+    {"b/badrle4ter.bmp", true},
+    {"b/badrlebis.bmp", true},
+    {"b/badrleter.bmp", true},
+    {"b/badwidth.bmp", false},
     {"b/pal8badindex.bmp", true}, // indices past the palette show black
-    {"b/reallybig.bmp", false},     {"b/rgb16-880.bmp", true},      {"b/rletopdown.bmp", false},
+    {"b/reallybig.bmp", false},
+    {"b/rgb16-880.bmp", true},
+    {"b/rletopdown.bmp", false},
     {"b/shortfile.bmp", false},
 };
 

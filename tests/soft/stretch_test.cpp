@@ -1,0 +1,280 @@
+// Smoothing stretch: the quality gate against floating-point area averaging and
+// bilinear references, for the vector and the portable path, and its clipping.
+#include "platform/soft/soft_stretch.h"
+#include "platform/soft/soft_surface.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <vector>
+
+namespace {
+struct Canvas {
+    PlatformSurface* surface;
+    PlatformBitmap* bitmap;
+};
+
+// Noise is the hardest input for rounding: neighbouring pixels share nothing.
+Canvas makeNoise(int32_t width, int32_t height, uint32_t seed) {
+    Canvas canvas;
+    canvas.surface = platformCreateSurface(nullptr);
+    canvas.bitmap = platformCreateBitmap(canvas.surface, width, height);
+    platformSelectBitmap(canvas.surface, canvas.bitmap);
+    uint32_t state = seed;
+    for (int32_t i = 0; i < width * height; ++i) {
+        state = state * 1664525u + 1013904223u;
+        canvas.bitmap->pixels[i] = state >> 8;
+    }
+    return canvas;
+}
+
+Canvas makeFlat(int32_t width, int32_t height, uint32_t pixel) {
+    Canvas canvas = makeNoise(width, height, 1);
+    for (int32_t i = 0; i < width * height; ++i) {
+        canvas.bitmap->pixels[i] = pixel;
+    }
+    return canvas;
+}
+
+void freeCanvas(const Canvas& canvas) {
+    platformDeleteSurface(canvas.surface);
+    platformDeleteBitmap(canvas.bitmap);
+}
+
+// Per output index of one axis: source indices and weights, in double precision.
+struct Taps {
+    std::vector<std::vector<std::pair<int32_t, double>>> of;
+};
+
+Taps referenceTaps(int32_t sourceLength, int32_t length) {
+    Taps taps;
+    taps.of.resize(length);
+    double scale = static_cast<double>(sourceLength) / length;
+    for (int32_t i = 0; i < length; ++i) {
+        if (sourceLength == length) {
+            taps.of[i].push_back({i, 1.0});
+        } else if (sourceLength > length) {
+            // The exact area the output pixel covers.
+            double a = i * scale, b = (i + 1) * scale;
+            for (int32_t k = static_cast<int32_t>(std::floor(a)); k < b; ++k) {
+                double overlap = std::min(b, k + 1.0) - std::max(a, static_cast<double>(k));
+                if (overlap > 0) {
+                    taps.of[i].push_back({k, overlap / scale});
+                }
+            }
+        } else {
+            double u = (i + 0.5) * scale - 0.5;
+            u = std::min(std::max(u, 0.0), sourceLength - 1.0);
+            int32_t k = static_cast<int32_t>(std::floor(u));
+            double f = u - k;
+            taps.of[i].push_back({k, 1.0 - f});
+            taps.of[i].push_back({std::min(k + 1, sourceLength - 1), f});
+        }
+    }
+    return taps;
+}
+
+// The largest difference, in levels, between the stretch and the reference.
+double largestError(const PlatformBitmap* source, const PlatformBitmap* result, int32_t width,
+                    int32_t height) {
+    Taps across = referenceTaps(source->width, width);
+    Taps down = referenceTaps(source->height, height);
+    std::vector<double> rows(static_cast<size_t>(source->height) * width * 3);
+    for (int32_t y = 0; y < source->height; ++y) {
+        for (int32_t x = 0; x < width; ++x) {
+            for (int c = 0; c < 3; ++c) {
+                double sum = 0;
+                for (auto& tap : across.of[x]) {
+                    sum += ((source->pixels[y * source->width + tap.first] >> (8 * c)) & 0xFF) *
+                           tap.second;
+                }
+                rows[(static_cast<size_t>(y) * width + x) * 3 + c] = sum;
+            }
+        }
+    }
+    double largest = 0;
+    for (int32_t y = 0; y < height; ++y) {
+        for (int32_t x = 0; x < width; ++x) {
+            uint32_t got = result->pixels[static_cast<size_t>(y) * result->width + x];
+            if ((got >> 24) != 0) {
+                return 999;
+            }
+            for (int c = 0; c < 3; ++c) {
+                double sum = 0;
+                for (auto& tap : down.of[y]) {
+                    sum += rows[(static_cast<size_t>(tap.first) * width + x) * 3 + c] * tap.second;
+                }
+                largest = std::max(largest, std::fabs(((got >> (8 * c)) & 0xFF) - sum));
+            }
+        }
+    }
+    return largest;
+}
+
+struct SizeCase {
+    int32_t width, height;
+};
+
+const SizeCase kGateSizes[] = {
+    {800, 450},  {803, 451},   {640, 360},   {1280, 720}, {500, 281},  {1599, 899}, {1920, 1080},
+    {1601, 901}, {2000, 1125}, {3840, 2160}, {1600, 450}, {2400, 600}, {123, 1000}, {100, 56},
+};
+
+TEST(StretchQuality, WithinOneLevelOfTheFloatingPointReference) {
+    Canvas source = makeNoise(1600, 900, 42);
+    for (bool portable : {false, true}) {
+        softForcePortableStretch = portable;
+        for (const SizeCase& size : kGateSizes) {
+            SCOPED_TRACE(testing::Message() << size.width << "x" << size.height
+                                            << (portable ? " portable" : " vector"));
+            Canvas target = makeNoise(size.width, size.height, 7);
+            platformSetSmoothStretch(target.surface);
+            platformStretchCopy(target.surface, 0, 0, size.width, size.height, source.surface, 0, 0,
+                                1600, 900);
+            EXPECT_LE(largestError(source.bitmap, target.bitmap, size.width, size.height), 1.0);
+            freeCanvas(target);
+        }
+    }
+    softForcePortableStretch = false;
+    freeCanvas(source);
+}
+
+TEST(StretchQuality, OneToOneIsAnExactCopy) {
+    Canvas source = makeNoise(1600, 900, 3);
+    Canvas target = makeNoise(1600, 900, 4);
+    platformStretchCopy(target.surface, 0, 0, 1600, 900, source.surface, 0, 0, 1600, 900);
+    for (int32_t i = 0; i < 1600 * 900; ++i) {
+        ASSERT_EQ(target.bitmap->pixels[i], source.bitmap->pixels[i]) << i;
+    }
+    freeCanvas(source);
+    freeCanvas(target);
+}
+
+TEST(StretchQuality, FlatColoursStayExact) {
+    const uint32_t colours[] = {0xFFFFFF, 0x000000, 0x123456, 0xFF00FF, 0x01FE80};
+    for (bool portable : {false, true}) {
+        softForcePortableStretch = portable;
+        for (uint32_t colour : colours) {
+            Canvas source = makeFlat(160, 90, colour);
+            for (const SizeCase& size : {SizeCase{80, 45}, SizeCase{81, 46}, SizeCase{64, 36},
+                                         SizeCase{192, 108}, SizeCase{7, 3}, SizeCase{999, 17}}) {
+                SCOPED_TRACE(testing::Message() << std::hex << colour << std::dec << " "
+                                                << size.width << "x" << size.height);
+                Canvas target = makeNoise(size.width, size.height, 2);
+                platformStretchCopy(target.surface, 0, 0, size.width, size.height, source.surface,
+                                    0, 0, 160, 90);
+                for (int32_t i = 0; i < size.width * size.height; ++i) {
+                    ASSERT_EQ(target.bitmap->pixels[i], colour) << i;
+                }
+                freeCanvas(target);
+            }
+            freeCanvas(source);
+        }
+    }
+    softForcePortableStretch = false;
+}
+
+struct ClipCase {
+    int32_t x, y;
+};
+
+// A rectangle cut by the target's edges shows exactly the matching part of the
+// uncut result.
+TEST(StretchClip, CutRectangleShowsThePartOfTheWholeResult) {
+    const int32_t width = 803, height = 451;
+    Canvas source = makeNoise(1600, 900, 11);
+    Canvas whole = makeNoise(width, height, 12);
+    platformStretchCopy(whole.surface, 0, 0, width, height, source.surface, 0, 0, 1600, 900);
+    const ClipCase cases[] = {{-100, -50}, {300, 200},  {-802, 0},  {0, -450},
+                              {399, -3},   {-400, 449}, {-1000, 0}, {500, 500}};
+    for (bool portable : {false, true}) {
+        softForcePortableStretch = portable;
+        for (const ClipCase& test : cases) {
+            SCOPED_TRACE(testing::Message() << test.x << "," << test.y);
+            Canvas target = makeNoise(500, 300, 13);
+            std::vector<uint32_t> before(target.bitmap->pixels, target.bitmap->pixels + 500 * 300);
+            platformStretchCopy(target.surface, test.x, test.y, width, height, source.surface, 0, 0,
+                                1600, 900);
+            for (int32_t y = 0; y < 300; ++y) {
+                for (int32_t x = 0; x < 500; ++x) {
+                    int32_t wx = x - test.x, wy = y - test.y;
+                    bool drawn = wx >= 0 && wx < width && wy >= 0 && wy < height;
+                    uint32_t expected =
+                        drawn ? whole.bitmap->pixels[wy * width + wx] : before[y * 500 + x];
+                    ASSERT_EQ(target.bitmap->pixels[y * 500 + x], expected) << x << "," << y;
+                }
+            }
+            freeCanvas(target);
+        }
+    }
+    softForcePortableStretch = false;
+    freeCanvas(source);
+    freeCanvas(whole);
+}
+
+TEST(StretchClip, SourceBeyondItsBitmapDrawsOnlyWhereSourceExists) {
+    Canvas source = makeFlat(10, 10, 0x808080);
+    Canvas target = makeFlat(40, 20, 0x000001);
+    // Source columns -10 to 9: only target columns whose centre maps to 0..9 are drawn.
+    platformStretchCopy(target.surface, 0, 0, 40, 20, source.surface, -10, 0, 20, 10);
+    for (int32_t y = 0; y < 20; ++y) {
+        for (int32_t x = 0; x < 40; ++x) {
+            EXPECT_EQ(target.bitmap->pixels[y * 40 + x], x < 20 ? 0x000001u : 0x808080u)
+                << x << "," << y;
+        }
+    }
+    freeCanvas(source);
+    freeCanvas(target);
+}
+
+struct AbsurdCase {
+    int32_t x, y, width, height, sourceX, sourceY, sourceWidth, sourceHeight;
+};
+
+TEST(StretchClip, AbsurdRectanglesStayInsideTheBuffers) {
+    const AbsurdCase cases[] = {
+        {INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX, 0, 0, 64, 36},
+        {0, 0, INT32_MAX, INT32_MAX, 0, 0, 64, 36},
+        {-5, -5, 100, 100, INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX},
+        {0, 0, 100, 100, INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX},
+        {0, 0, 3, 3, 0, 0, INT32_MAX, INT32_MAX},
+        {0, 0, 100, 100, -1, -1, 2, 2},
+        {0, 0, 100, 100, 63, 35, 1, 1},
+        {0, 0, -100, 100, 0, 0, 64, 36},
+        {0, 0, 100, 100, 0, 0, -64, 36},
+        {0, 0, 0, 100, 0, 0, 64, 36},
+        {99, 99, 1, 1, 0, 0, 64, 36},
+        {INT32_MAX, 0, INT32_MAX, 10, INT32_MIN, 0, INT32_MAX, 10},
+    };
+    Canvas source = makeNoise(64, 36, 5);
+    for (bool portable : {false, true}) {
+        softForcePortableStretch = portable;
+        for (const AbsurdCase& test : cases) {
+            Canvas target = makeNoise(100, 100, 6);
+            platformStretchCopy(target.surface, test.x, test.y, test.width, test.height,
+                                source.surface, test.sourceX, test.sourceY, test.sourceWidth,
+                                test.sourceHeight);
+            freeCanvas(target);
+        }
+    }
+    softForcePortableStretch = false;
+    freeCanvas(source);
+}
+
+TEST(StretchFrames, RepeatedFramesAllocateNothing) {
+    Canvas source = makeNoise(1600, 900, 5);
+    Canvas target = makeNoise(1920, 1080, 6);
+    platformStretchCopy(target.surface, 0, 0, 1920, 1080, source.surface, 0, 0, 1600, 900);
+    platformStretchCopy(target.surface, 0, 0, 800, 450, source.surface, 0, 0, 1600, 900);
+    uint64_t allocations = platformAllocationCount();
+    for (int frame = 0; frame < 3; ++frame) {
+        platformStretchCopy(target.surface, 0, 0, 1920, 1080, source.surface, 0, 0, 1600, 900);
+        platformStretchCopy(target.surface, 0, 0, 800, 450, source.surface, 0, 0, 1600, 900);
+    }
+    EXPECT_EQ(platformAllocationCount(), allocations);
+    freeCanvas(source);
+    freeCanvas(target);
+}
+} // namespace
