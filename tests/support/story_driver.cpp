@@ -22,6 +22,32 @@ struct DriverState {
 };
 DriverState driver;
 
+} // namespace
+
+TestImage headlessScreenImage() {
+    const PlatformBitmap* screen = headlessScreen();
+    if (screen == nullptr) {
+        return TestImage{0, 0, {}};
+    }
+    size_t count = size_t(screen->width) * size_t(screen->height);
+    return TestImage{screen->width, screen->height,
+                     std::vector<uint32_t>(screen->pixels, screen->pixels + count)};
+}
+
+namespace {
+
+void takeSnapshotWhenDue() {
+    StoryResult& result = *driver.result;
+    uint32_t delay = driver.options->snapshotDelay;
+    if (delay == 0 || result.snapshots.size() >= result.waits.size()) {
+        return;
+    }
+    uint32_t elapsed = platformTickCount() - driver.startTick;
+    if (elapsed - result.waits.back().elapsed >= delay) {
+        result.snapshots.push_back(headlessScreenImage());
+    }
+}
+
 // A key wait is new when the script stands somewhere else than at the last one.
 void watchFrame() {
     bool awaiting = engineState.awaitingKey && !engineState.timedWait;
@@ -38,6 +64,7 @@ void watchFrame() {
         }
     }
     driver.waiting = awaiting;
+    takeSnapshotWhenDue();
     if (driver.options->eachFrame) {
         driver.options->eachFrame();
     }
@@ -111,6 +138,14 @@ StoryResult playStory(const std::string& folder, const StoryOptions& options) {
         headlessSchedule(HeadlessEvent{options.startTick + at, HeadlessEventKind::Key,
                                        uint32_t(kVirtualKeySpace), 0, 0});
     }
+    if (options.closeAt != 0) {
+        headlessSchedule(
+            HeadlessEvent{options.startTick + options.closeAt, HeadlessEventKind::Close, 0, 0, 0});
+    }
+    for (const auto& resize : options.resizes) {
+        headlessSchedule(HeadlessEvent{options.startTick + resize.first, HeadlessEventKind::Resize,
+                                       0, resize.second.first, resize.second.second});
+    }
     if (setjmp(driver.exitJump) == 0) {
         startUp();
         result.exitCode = runMainLoop();
@@ -118,6 +153,7 @@ StoryResult playStory(const std::string& folder, const StoryOptions& options) {
     result.elapsed = platformTickCount() - options.startTick;
     const char* title = headlessWindowTitle();
     result.title = title != nullptr ? title : "";
+    result.windowShown = headlessWindowShown();
     for (uint32_t i = 0; i < headlessSoundCount(); ++i) {
         result.sounds.push_back(headlessSound(i));
     }

@@ -2,9 +2,12 @@
 // main loop, a virtual clock, and Space pressed a little after each key wait begins.
 #pragma once
 
+#include "support/test_files.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct StoryOptions {
@@ -15,8 +18,13 @@ struct StoryOptions {
     uint32_t timeLimit = 10 * 60 * 1000;
     int32_t clientWidth = 1600;
     int32_t clientHeight = 900;
+    // When not 0: the window's pixels are kept this long after each key wait began.
+    uint32_t snapshotDelay = 0;
     // More Space presses, at virtual ms since the start.
     std::vector<uint32_t> extraKeys;
+    // Window events at virtual ms since the start: a close request, client-size changes.
+    uint32_t closeAt = 0;
+    std::vector<std::pair<uint32_t, std::pair<int32_t, int32_t>>> resizes;
     // Called once per main-loop iteration, after the script advanced.
     std::function<void()> eachFrame;
 };
@@ -33,12 +41,17 @@ struct StoryResult {
     std::string caption;
     std::string text;
     std::string title;
+    bool windowShown = false;
     std::vector<KeyWait> waits;
+    std::vector<TestImage> snapshots; // one per key wait, with snapshotDelay
     std::vector<std::string> sounds;
     uint32_t elapsed = 0;
     // The dialogue at each wait, for compact expectations.
     std::vector<std::string> dialogues() const;
 };
+
+// What the headless window shows now.
+TestImage headlessScreenImage();
 
 StoryResult playStory(const std::string& folder, const StoryOptions& options = StoryOptions());
 // Writes the script with the test font and tile into a temporary folder, plays it, removes it.

@@ -1,0 +1,143 @@
+// Whole stories on the headless backend, checked at the pixel level against what
+// the story's own files say should be on screen.
+#include "engine/engine.h"
+#include "support/story_driver.h"
+#include "support/test_files.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+constexpr uint32_t kMagenta = 0xFF00FF;
+
+// Expects the cell of byte c at (x, y): font pixels where opaque, `background` elsewhere.
+::testing::AssertionResult glyphAt(const TestImage& frame, unsigned char c, int32_t x, int32_t y,
+                                   uint32_t background = 0) {
+    for (int32_t dy = 0; dy < 33; ++dy) {
+        for (int32_t dx = 0; dx < 25; ++dx) {
+            uint32_t font = testFontPixel(c, dx, dy);
+            uint32_t expected = font == kMagenta ? background : font;
+            uint32_t actual = frame.at(x + dx, y + dy);
+            if (actual != expected) {
+                return ::testing::AssertionFailure()
+                       << "byte " << int(c) << " at (" << x << "," << y << "): pixel (" << dx << ","
+                       << dy << ") is " << std::hex << actual << ", expected " << expected;
+            }
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult blankAt(const TestImage& frame, int32_t x, int32_t y, int32_t width,
+                                   int32_t height, uint32_t colour = 0) {
+    for (int32_t row = y; row < y + height; ++row) {
+        for (int32_t column = x; column < x + width; ++column) {
+            if (frame.at(column, row) != colour) {
+                return ::testing::AssertionFailure() << "pixel (" << column << "," << row << ") is "
+                                                     << std::hex << frame.at(column, row);
+            }
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+StoryResult snapshots(const std::string& script, uint32_t keyDelay = 200) {
+    StoryOptions options;
+    options.keyDelay = keyDelay;
+    options.snapshotDelay = 40;
+    return playScript(script, options);
+}
+
+} // namespace
+
+TEST(FrameText, GlyphsStandWhereThePenPutsThem) {
+    StoryResult result = snapshots("{0[say~Hi][say~a\nb][turn~page][say~x\x7B|~\t\ry]}");
+    ASSERT_EQ(result.snapshots.size(), 3u);
+    const TestImage& hi = result.snapshots[0];
+    EXPECT_TRUE(glyphAt(hi, 'H', 0, 0));
+    EXPECT_TRUE(glyphAt(hi, 'i', 25, 0));
+    const TestImage& ab = result.snapshots[1];
+    EXPECT_TRUE(glyphAt(ab, 'a', 0, 33));
+    EXPECT_TRUE(glyphAt(ab, 'b', 0, 66));
+    const TestImage& skipped = result.snapshots[2];
+    EXPECT_TRUE(glyphAt(skipped, 'x', 0, 0));
+    EXPECT_TRUE(glyphAt(skipped, 'y', 25, 0));
+    EXPECT_TRUE(blankAt(skipped, 0, 33, 1600, 33));
+}
+
+TEST(FrameText, LongLinesWrapAndStopBelowRow26) {
+    std::string line(64, 'a');
+    line += 'b';
+    std::string flood(64 * 30, 'c');
+    StoryResult result = snapshots("{0[say~" + line + "][turn~page][say~" + flood + "]}");
+    ASSERT_EQ(result.snapshots.size(), 2u);
+    EXPECT_TRUE(glyphAt(result.snapshots[0], 'a', 1575, 0));
+    EXPECT_TRUE(glyphAt(result.snapshots[0], 'b', 0, 33));
+    const TestImage& full = result.snapshots[1];
+    EXPECT_TRUE(glyphAt(full, 'c', 0, 858));
+    EXPECT_TRUE(glyphAt(full, 'c', 1575, 858));
+    EXPECT_TRUE(blankAt(full, 0, 891, 1600, 9));
+}
+
+TEST(FrameIndicator, FollowsTheNextCommand) {
+    struct Case {
+        const char* next;
+        unsigned char firstFrame; // the first key wait of a run moves on one frame at once
+    } cases[] = {
+        {"[turn~page]", 124},
+        {"[say~Return]", 124},
+        {"[say~RETURN]", 127},
+        {"", 127},
+    };
+    for (const Case& c : cases) {
+        StoryResult result = snapshots(std::string("{0[say~Hi]") + c.next + "}");
+        ASSERT_FALSE(result.snapshots.empty()) << c.next;
+        EXPECT_TRUE(glyphAt(result.snapshots[0], c.firstFrame, 50, 0)) << c.next;
+    }
+}
+
+TEST(FrameIndicator, CyclesEvery300Milliseconds) {
+    std::vector<unsigned char> seen;
+    StoryOptions options;
+    options.keyDelay = 2000;
+    options.eachFrame = [&seen]() {
+        if (!engineState.awaitingKey) {
+            return;
+        }
+        TestImage frame = headlessScreenImage();
+        for (unsigned char c : {123, 124, 125}) {
+            if (glyphAt(frame, c, 50, 0) && (seen.empty() || seen.back() != c)) {
+                seen.push_back(c);
+            }
+        }
+    };
+    playScript("{0[say~Hi][turn~page]}", options);
+    // Two seconds of frames: 124 at once, then 125, 124, 123, 124, ... about every 300 ms.
+    ASSERT_GE(seen.size(), 6u);
+    std::vector<unsigned char> expected = {124, 125, 124, 123, 124, 125};
+    EXPECT_EQ(std::vector<unsigned char>(seen.begin(), seen.begin() + 6), expected);
+}
+
+TEST(FrameScene, SmallerScenesShowBlackWhereTheyEndAndLargerOnesTheirCorner) {
+    std::string folder = makeStoryFolder("{0[cg~big.bmp][say~a][cg~small.bmp][say~b]}");
+    TestImage big = solidImage(2000, 1000, 0x3366CC);
+    for (int32_t y = 0; y < 1000; ++y) {
+        for (int32_t x = 1600; x < 2000; ++x) {
+            big.pixels[size_t(y) * 2000 + x] = 0xFF0000;
+        }
+    }
+    writeFile(folder + "/big.bmp", encodeBmp24(big));
+    writeFile(folder + "/small.bmp", encodeBmp24(solidImage(300, 200, 0x00FF00)));
+    StoryOptions options;
+    options.keyDelay = 200;
+    options.snapshotDelay = 40;
+    StoryResult result = playStory(folder, options);
+    removeFolder(folder);
+    ASSERT_EQ(result.snapshots.size(), 2u);
+    EXPECT_TRUE(blankAt(result.snapshots[0], 0, 100, 1600, 800, 0x3366CC));
+    EXPECT_TRUE(blankAt(result.snapshots[1], 50, 33, 250, 167, 0x00FF00));
+    EXPECT_TRUE(blankAt(result.snapshots[1], 300, 0, 1300, 900));
+    EXPECT_TRUE(blankAt(result.snapshots[1], 0, 200, 1600, 700));
+}
