@@ -186,13 +186,14 @@ TEST(StretchClip, CutRectangleShowsThePartOfTheWholeResult) {
     const int32_t width = 803, height = 451;
     Canvas source = makeNoise(1600, 900, 11);
     Canvas whole = makeNoise(width, height, 12);
-    platformStretchCopy(whole.surface, 0, 0, width, height, source.surface, 0, 0, 1600, 900);
     const ClipCase cases[] = {{-100, -50}, {300, 200},  {-802, 0},  {0, -450},
                               {399, -3},   {-400, 449}, {-1000, 0}, {500, 500}};
     for (bool portable : {false, true}) {
         softForcePortableStretch = portable;
+        platformStretchCopy(whole.surface, 0, 0, width, height, source.surface, 0, 0, 1600, 900);
         for (const ClipCase& test : cases) {
-            SCOPED_TRACE(testing::Message() << test.x << "," << test.y);
+            SCOPED_TRACE(testing::Message()
+                         << test.x << "," << test.y << (portable ? " portable" : " vector"));
             Canvas target = makeNoise(500, 300, 13);
             std::vector<uint32_t> before(target.bitmap->pixels, target.bitmap->pixels + 500 * 300);
             platformStretchCopy(target.surface, test.x, test.y, width, height, source.surface, 0, 0,

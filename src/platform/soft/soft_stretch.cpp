@@ -91,8 +91,10 @@ bool planAxis(SoftAxisPlan* plan, int64_t targetStart, int64_t length, int64_t t
 
 // Fills the taps of the planned outputs: for output n, tapCount[n] weights for the
 // source pixels from low + tapStart[n] on.
-void fillAxisTaps(const SoftAxisPlan* plan, int32_t* tapStart, int32_t* tapCount,
-                  uint32_t* weights) {
+// Returns the most taps any output has.
+int32_t fillAxisTaps(const SoftAxisPlan* plan, int32_t* tapStart, int32_t* tapCount,
+                     uint32_t* weights) {
+    int32_t most = 1;
     int64_t length = plan->length;
     int64_t sourceLength = plan->sourceLength;
     int64_t lowRel = plan->low - plan->sourceStart;
@@ -135,7 +137,9 @@ void fillAxisTaps(const SoftAxisPlan* plan, int32_t* tapStart, int32_t* tapCount
                 w[1] = right;
             }
         }
+        most = tapCount[n] > most ? tapCount[n] : most;
     }
+    return most;
 }
 
 void copyUnscaled(PlatformBitmap* to, int64_t originX, int64_t originY, const PlatformBitmap* from,
@@ -171,39 +175,54 @@ bool softStretchPlanned(PlatformBitmap* to, int64_t originX, int64_t originY,
     }
     size_t acrossTaps = static_cast<size_t>(across.count) * across.maxTaps;
     size_t downTaps = static_cast<size_t>(down.count) * down.maxTaps;
-    size_t rowBytes = alignUp(static_cast<size_t>(across.count) * 16u);
-    size_t need = alignUp(static_cast<size_t>(across.count) * 8u) +
-                  alignUp(static_cast<size_t>(down.count) * 8u) + alignUp(acrossTaps * 4u) +
-                  alignUp(downTaps * 4u) + 2 * rowBytes +
-                  alignUp(static_cast<size_t>(across.count) * 16u);
+    // Rows hold four 32-bit channels per pixel on the portable path, four 16-bit
+    // ones (and up to 3 pixels of padding) on the vector path.
+    size_t rowBytes = alignUp((static_cast<size_t>(across.count) + 4u) * 16u);
+    size_t sizes[] = {
+        static_cast<size_t>(across.count) * 8u, // acrossStart, acrossCount
+        static_cast<size_t>(down.count) * 8u,   // downStart, downCount
+        acrossTaps * 4u,
+        downTaps * 4u,
+        4 * rowBytes,
+        static_cast<size_t>(across.count + 1) * 32u, // vector weights
+        static_cast<size_t>(across.count + 1) * 4u,  // vector starts
+    };
+    size_t need = 0;
+    for (size_t size : sizes) {
+        need += alignUp(size);
+    }
     uint8_t* memory = scratchOf(need);
     if (memory == nullptr) {
         return false;
     }
+    uint8_t* parts[7];
+    for (int i = 0; i < 7; ++i) {
+        parts[i] = memory;
+        memory += alignUp(sizes[i]);
+    }
     SoftStretchWork work;
-    work.acrossStart = reinterpret_cast<int32_t*>(memory);
+    work.acrossStart = reinterpret_cast<int32_t*>(parts[0]);
     work.acrossCount = work.acrossStart + across.count;
-    memory += alignUp(static_cast<size_t>(across.count) * 8u);
-    work.downStart = reinterpret_cast<int32_t*>(memory);
+    work.downStart = reinterpret_cast<int32_t*>(parts[1]);
     work.downCount = work.downStart + down.count;
-    memory += alignUp(static_cast<size_t>(down.count) * 8u);
-    work.acrossWeights = reinterpret_cast<uint32_t*>(memory);
-    memory += alignUp(acrossTaps * 4u);
-    work.downWeights = reinterpret_cast<uint32_t*>(memory);
-    memory += alignUp(downTaps * 4u);
-    work.rows[0] = memory;
-    work.rows[1] = memory + rowBytes;
-    memory += 2 * rowBytes;
-    work.accumulator = memory;
-    fillAxisTaps(&across, work.acrossStart, work.acrossCount, work.acrossWeights);
-    fillAxisTaps(&down, work.downStart, work.downCount, work.downWeights);
-    softStretchPortable(to, originX, originY, from, plan, work);
+    work.acrossWeights = reinterpret_cast<uint32_t*>(parts[2]);
+    work.downWeights = reinterpret_cast<uint32_t*>(parts[3]);
+    for (int i = 0; i < 4; ++i) {
+        work.rows[i] = parts[4] + i * rowBytes;
+    }
+    work.vectorWeights = parts[5];
+    work.vectorStart = reinterpret_cast<int32_t*>(parts[6]);
+    work.acrossMost = fillAxisTaps(&across, work.acrossStart, work.acrossCount, work.acrossWeights);
+    work.downMost = fillAxisTaps(&down, work.downStart, work.downCount, work.downWeights);
+    if (softForcePortableStretch || !softStretchVector(to, originX, originY, from, plan, work)) {
+        softStretchPortable(to, originX, originY, from, plan, work);
+    }
     return true;
 }
 
 namespace {
-// Scales one source row across into 16.16-free fixed point: each channel value
-// times 256 (8 fraction bits), four channels per pixel.
+// Scales one source row across: each channel value times 256 (8 fraction bits),
+// four channels per pixel.
 void scaleRowAcross(const uint32_t* source, const SoftAxisPlan& across, const SoftStretchWork& work,
                     uint32_t* out) {
     const uint32_t* base = source + across.low;
@@ -231,7 +250,7 @@ void softStretchPortable(PlatformBitmap* to, int64_t originX, int64_t originY,
     const SoftAxisPlan& down = plan.down;
     int64_t cached[2] = {-1, -1};
     int32_t older = 0;
-    auto* sum = reinterpret_cast<uint32_t*>(work.accumulator);
+    auto* sum = reinterpret_cast<uint32_t*>(work.rows[2]);
     for (int32_t j = 0; j < down.count; ++j) {
         const uint32_t* w = work.downWeights + static_cast<size_t>(j) * down.maxTaps;
         memset(sum, 0, static_cast<size_t>(across.count) * 16u);

@@ -28,8 +28,10 @@ struct SoftStretchWork {
     int32_t* downStart;
     int32_t* downCount;
     uint32_t* downWeights;
-    uint8_t* rows[2];
-    uint8_t* accumulator;
+    int32_t acrossMost, downMost; // the most taps of any output
+    uint8_t* rows[4];             // scaled source rows and sums
+    uint8_t* vectorWeights;       // the vector path's own weight layout
+    int32_t* vectorStart;
 };
 
 // Set by tests to run the portable path where the vector path would run.
@@ -41,6 +43,10 @@ bool softPlanStretch(SoftStretchPlan* plan, int64_t targetWidth, int64_t targetH
 // Writes the planned outputs; the target pixel (originX, originY) is `to`'s first pixel.
 bool softStretchPlanned(PlatformBitmap* to, int64_t originX, int64_t originY,
                         const PlatformBitmap* from, const SoftStretchPlan& plan);
+// False when the vector path cannot take this plan (or is not built).
+bool softStretchVector(PlatformBitmap* to, int64_t originX, int64_t originY,
+                       const PlatformBitmap* from, const SoftStretchPlan& plan,
+                       const SoftStretchWork& work);
 void softStretchPortable(PlatformBitmap* to, int64_t originX, int64_t originY,
                          const PlatformBitmap* from, const SoftStretchPlan& plan,
                          const SoftStretchWork& work);
