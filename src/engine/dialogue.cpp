@@ -38,10 +38,12 @@ bool appendDialogueLine(const char* text) {
     dialogue.length += static_cast<uint32_t>(n);
     dialogue.text[dialogue.length++] = '\n';
     dialogue.text[dialogue.length] = '\0';
+    ++engineState.dialogueGeneration;
     return true;
 }
 
 void clearDialogue() {
     memset(engineState.dialogue.text, 0, engineState.dialogue.capacity);
     engineState.dialogue.length = 0;
+    ++engineState.dialogueGeneration;
 }

@@ -20,6 +20,15 @@ constexpr uint32_t kDialogueStartCapacity = 512;
 constexpr int32_t kCanvasWidth = 1600;
 constexpr int32_t kCanvasHeight = 900;
 
+// What a built canvas shows, so that an unchanged frame need not be built again.
+struct CanvasKey {
+    bool valid;
+    uint32_t sceneGeneration;
+    uint32_t dialogueGeneration;
+    bool indicatorShown;
+    unsigned char indicatorGlyph;
+};
+
 struct EngineState {
     // script position
     PlatformFile* scriptFile;
@@ -35,6 +44,9 @@ struct EngineState {
     bool timedWait;
     uint32_t waitDeadline;
     PlatformBitmap* sceneImage;
+    // Bumped whenever the scene or the dialogue changes.
+    uint32_t sceneGeneration;
+    uint32_t dialogueGeneration;
 
     // stutter random generator
     uint32_t randomSeed;
@@ -60,6 +72,8 @@ struct EngineState {
     PlatformBitmap* windowBitmap;
     int32_t lastWidth;
     int32_t lastHeight;
+    CanvasKey builtCanvas;
+    bool windowSurfaceCurrent; // the back buffer holds the latest canvas
 };
 
 // The one process-wide record.

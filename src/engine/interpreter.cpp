@@ -25,6 +25,7 @@ void showScene(const char* path) {
     }
     engineState.sceneImage = image;
     platformSelectBitmap(engineState.sceneSurface, image);
+    ++engineState.sceneGeneration;
 }
 
 void startWait(const char* argument) {

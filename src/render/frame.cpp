@@ -15,9 +15,10 @@ void tileWindowSurface(int32_t width, int32_t height) {
     }
 }
 
-void followClientSize(int32_t width, int32_t height) {
+// Returns true when the client size changed and the back buffer was made anew.
+bool followClientSize(int32_t width, int32_t height) {
     if (width == engineState.lastWidth && height == engineState.lastHeight) {
-        return;
+        return false;
     }
     engineState.lastWidth = width;
     engineState.lastHeight = height;
@@ -29,6 +30,7 @@ void followClientSize(int32_t width, int32_t height) {
         engineState.windowBitmap = bitmap;
     }
     tileWindowSurface(width, height);
+    return true;
 }
 
 // A scene smaller than the canvas leaves the rest black, never an older frame's pixels.
@@ -51,19 +53,39 @@ void copyScene() {
     }
 }
 
+// Builds the canvas unless it would come out as the one already built: the scene,
+// the dialogue and the indicator glyph are all that is drawn on it.
+// Returns true when the canvas was built anew.
+bool buildCanvas() {
+    CanvasKey key = {true, engineState.sceneGeneration, engineState.dialogueGeneration,
+                     engineState.awaitingKey, 0};
+    if (key.indicatorShown) {
+        key.indicatorGlyph = advanceIndicator();
+    }
+    const CanvasKey& built = engineState.builtCanvas;
+    if (built.valid && built.sceneGeneration == key.sceneGeneration &&
+        built.dialogueGeneration == key.dialogueGeneration &&
+        built.indicatorShown == key.indicatorShown && built.indicatorGlyph == key.indicatorGlyph) {
+        return false;
+    }
+    copyScene();
+    drawText(engineState.frameSurface, engineState.fontSurface, 0, 0, engineState.dialogue.text);
+    if (key.indicatorShown) {
+        drawGlyph(engineState.frameSurface, engineState.fontSurface, engineState.textCursorX,
+                  engineState.textCursorY, key.indicatorGlyph);
+    }
+    engineState.builtCanvas = key;
+    return true;
+}
+
 } // namespace
 
 void composeFrame() {
     int32_t width = 0;
     int32_t height = 0;
     platformClientSize(engineState.window, &width, &height);
-    followClientSize(width, height);
-
-    copyScene();
-    drawText(engineState.frameSurface, engineState.fontSurface, 0, 0, engineState.dialogue.text);
-    if (engineState.awaitingKey) {
-        stepIndicator();
-    }
+    bool resized = followClientSize(width, height);
+    bool rebuilt = buildCanvas();
 
     double scaleX = width / static_cast<double>(kCanvasWidth);
     double scaleY = height / static_cast<double>(kCanvasHeight);
@@ -73,8 +95,17 @@ void composeFrame() {
     int32_t offsetX = (width - drawnWidth) / 2;
     int32_t offsetY = (height - drawnHeight) / 2;
 
-    platformSetSmoothStretch(engineState.windowSurface);
-    platformStretchCopy(engineState.windowSurface, offsetX, offsetY, drawnWidth, drawnHeight,
-                        engineState.frameSurface, 0, 0, kCanvasWidth, kCanvasHeight);
+    // A window exactly the canvas's size would get a plain copy of it: show the canvas itself.
+    if (width == kCanvasWidth && height == kCanvasHeight) {
+        engineState.windowSurfaceCurrent = false;
+        platformCopy(engineState.screen, 0, 0, width, height, engineState.frameSurface, 0, 0);
+        return;
+    }
+    if (resized || rebuilt || !engineState.windowSurfaceCurrent) {
+        platformSetSmoothStretch(engineState.windowSurface);
+        platformStretchCopy(engineState.windowSurface, offsetX, offsetY, drawnWidth, drawnHeight,
+                            engineState.frameSurface, 0, 0, kCanvasWidth, kCanvasHeight);
+        engineState.windowSurfaceCurrent = true;
+    }
     platformCopy(engineState.screen, 0, 0, width, height, engineState.windowSurface, 0, 0);
 }

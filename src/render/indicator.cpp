@@ -15,7 +15,7 @@ bool nextCommandTurnsPage() {
 }
 } // namespace
 
-void stepIndicator() {
+unsigned char advanceIndicator() {
     bool pageTurn = nextCommandTurnsPage();
     const unsigned char* frames = pageTurn ? kPageTurnFrames : kLineEndFrames;
     int32_t length = pageTurn ? 4 : 2;
@@ -24,6 +24,11 @@ void stepIndicator() {
         engineState.indicatorFrame = (engineState.indicatorFrame + 1) % length;
         engineState.indicatorSwitchTick = now;
     }
+    return frames[engineState.indicatorFrame % length];
+}
+
+void stepIndicator() {
+    unsigned char glyph = advanceIndicator();
     drawGlyph(engineState.frameSurface, engineState.fontSurface, engineState.textCursorX,
-              engineState.textCursorY, frames[engineState.indicatorFrame % length]);
+              engineState.textCursorY, glyph);
 }

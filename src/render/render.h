@@ -15,4 +15,6 @@ void drawGlyph(PlatformSurface* target, PlatformSurface* font, int32_t x, int32_
                unsigned char c);
 // Advances and draws the advance indicator; run once per frame while a key wait lasts.
 void stepIndicator();
+// The advancing half of it: moves the frame counter on when due, returns the glyph to draw.
+unsigned char advanceIndicator();
 void composeFrame();
