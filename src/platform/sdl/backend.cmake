@@ -1,0 +1,9 @@
+# SDL2 from the system (Debian's libsdl2-dev): window, input, audio and message boxes.
+find_package(SDL2 CONFIG QUIET)
+if(TARGET SDL2::SDL2)
+  target_link_libraries(bexu_platform_sdl PUBLIC SDL2::SDL2)
+else()
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(SDL2 REQUIRED IMPORTED_TARGET sdl2)
+  target_link_libraries(bexu_platform_sdl PUBLIC PkgConfig::SDL2)
+endif()

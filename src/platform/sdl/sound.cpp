@@ -1,0 +1,79 @@
+// Wave files through one SDL audio device, opened at the first sound. A new
+// sound replaces the queued rest of the old one; the device plays on its own
+// thread, so playing never blocks the frame loop.
+#include "platform/platform.h"
+
+#include <SDL.h>
+
+namespace {
+SDL_AudioDeviceID device = 0;
+SDL_AudioSpec deviceSpec;
+bool audioUnavailable = false; // tried once and failed: no more tries
+
+bool openDevice() {
+    if (device != 0) {
+        return true;
+    }
+    if (audioUnavailable) {
+        return false;
+    }
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+        audioUnavailable = true;
+        return false;
+    }
+    SDL_AudioSpec wanted;
+    SDL_zero(wanted);
+    wanted.freq = 44100;
+    wanted.format = AUDIO_S16SYS;
+    wanted.channels = 2;
+    wanted.samples = 1024;
+    device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &deviceSpec, SDL_AUDIO_ALLOW_ANY_CHANGE);
+    if (device == 0) {
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        audioUnavailable = true;
+        return false;
+    }
+    return true;
+}
+} // namespace
+
+void platformPlaySound(const char* path) {
+    if (path == nullptr || !openDevice()) {
+        return;
+    }
+    // Whatever comes of this call, the old sound stops.
+    SDL_ClearQueuedAudio(device);
+    SDL_AudioSpec fileSpec;
+    Uint8* samples = nullptr;
+    Uint32 length = 0;
+    if (SDL_LoadWAV(path, &fileSpec, &samples, &length) == nullptr) {
+        return;
+    }
+    SDL_AudioCVT conversion;
+    int built = SDL_BuildAudioCVT(&conversion, fileSpec.format, fileSpec.channels, fileSpec.freq,
+                                  deviceSpec.format, deviceSpec.channels, deviceSpec.freq);
+    if (built < 0 ||
+        length > static_cast<Uint32>(SDL_MAX_SINT32 / SDL_max(conversion.len_mult, 1))) {
+        SDL_FreeWAV(samples);
+        return;
+    }
+    if (built == 0) {
+        SDL_QueueAudio(device, samples, length);
+        SDL_FreeWAV(samples);
+    } else {
+        conversion.len = static_cast<int>(length);
+        conversion.buf = static_cast<Uint8*>(
+            SDL_malloc(static_cast<size_t>(length) * static_cast<size_t>(conversion.len_mult)));
+        if (conversion.buf == nullptr) {
+            SDL_FreeWAV(samples);
+            return;
+        }
+        SDL_memcpy(conversion.buf, samples, length);
+        SDL_FreeWAV(samples);
+        if (SDL_ConvertAudio(&conversion) == 0) {
+            SDL_QueueAudio(device, conversion.buf, static_cast<Uint32>(conversion.len_cvt));
+        }
+        SDL_free(conversion.buf);
+    }
+    SDL_PauseAudioDevice(device, 0);
+}
