@@ -144,11 +144,10 @@ TEST(Interpreter, OneSpaceAfterTheLastLineEndsThePlay) {
 
 TEST(Interpreter, SplitThatCannotGetMemoryIsRetried) {
     StoryOptions options;
-    bool armed = false;
-    options.eachFrame = [&armed]() {
-        if (!armed && engineState.commands != nullptr) {
+    int framesWaiting = 0;
+    options.eachFrame = [&framesWaiting]() {
+        if (engineState.awaitingKey && ++framesWaiting == 2) {
             platformFailAllocation(1); // the next command's name buffer
-            armed = true;
         }
     };
     StoryResult result = playScript("{0[say~a][say~b]}", options);
@@ -158,11 +157,12 @@ TEST(Interpreter, SplitThatCannotGetMemoryIsRetried) {
 TEST(Interpreter, DialogueThatCannotGrowEndsThePlayWithItsMessage) {
     for (const char* command : {"say", "stutter2"}) {
         StoryOptions options;
-        bool armed = false;
-        options.eachFrame = [&armed]() {
-            if (!armed && engineState.commandPointer == 1 && engineState.awaitingKey) {
+        int framesWaiting = 0;
+        // Armed once the line's first frame is drawn, so only the next command allocates.
+        options.eachFrame = [&framesWaiting]() {
+            if (engineState.commandPointer == 1 && engineState.awaitingKey &&
+                ++framesWaiting == 2) {
                 platformFailAllocation(3); // name, argument, then the dialogue's growth
-                armed = true;
             }
         };
         std::string script =
