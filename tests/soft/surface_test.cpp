@@ -288,3 +288,43 @@ TEST(SurfaceScreen, CopiesIntoTheWindowScreenReachTheWindow) {
     freeCanvas(source);
 }
 } // namespace
+
+namespace {
+// Every cell of a font-sized sheet with scattered key pixels, drawn at places inside,
+// across the edges and outside the target, matches a pixel-by-pixel keyed copy.
+TEST(SurfaceCopy, FontCellsMatchAPixelByPixelKeyedCopy) {
+    Canvas sheet = makeCanvas(400, 198, 21);
+    uint32_t state = 99;
+    for (int32_t i = 0; i < 400 * 198; ++i) {
+        state = state * 1664525u + 1013904223u;
+        if ((state >> 29) < 5) {
+            sheet.bitmap->pixels[i] = 0xFF00FF;
+        }
+    }
+    const int32_t places[][2] = {{0, 0},   {37, 12},  {75, 867}, {1575, 0}, {-3, 10},
+                                 {10, -5}, {1590, 5}, {5, 880},  {-25, 0},  {1600, 900}};
+    for (uint32_t key : {kColorMagenta, 0x000000u}) {
+        Canvas target = makeCanvas(1600, 900, 5);
+        std::vector<uint32_t> expected = pixelsOf(target.bitmap);
+        uint32_t keyPixel = softPixelOfColor(key);
+        for (int32_t c = 0; c < 96; ++c) {
+            int32_t sourceX = (c % 16) * 25, sourceY = (c / 16) * 33;
+            const int32_t* place = places[c % 10];
+            int32_t x = place[0] + (c / 10) * 3, y = place[1];
+            platformCopyKeyed(target.surface, x, y, 25, 33, sheet.surface, sourceX, sourceY, 25, 33,
+                              key);
+            for (int32_t j = 0; j < 33; ++j) {
+                for (int32_t i = 0; i < 25; ++i) {
+                    uint32_t pixel = sheet.bitmap->pixels[(sourceY + j) * 400 + sourceX + i];
+                    if (inside(x + i, 0, 1600) && inside(y + j, 0, 900) && pixel != keyPixel) {
+                        expected[(y + j) * 1600 + x + i] = pixel;
+                    }
+                }
+            }
+        }
+        EXPECT_TRUE(pixelsOf(target.bitmap) == expected) << std::hex << key;
+        freeCanvas(target);
+    }
+    freeCanvas(sheet);
+}
+} // namespace

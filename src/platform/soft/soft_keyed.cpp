@@ -2,7 +2,118 @@
 #include "platform/soft/soft_internal.h"
 #include "platform/soft/soft_surface.h"
 
+// The opaque runs of every whole 25 x 33 cell of a bitmap, for one key colour: font
+// glyphs are drawn cell by cell, and copying runs skips the per-pixel test.
+struct KeyedRun {
+    uint8_t row, x, length;
+};
+
+struct KeyedRuns {
+    uint32_t keyPixel;
+    int32_t cellsAcross, cellsDown;
+    uint32_t* cellFirst; // cellsAcross * cellsDown + 1 run indices
+    KeyedRun* runs;
+};
+
 namespace {
+constexpr int32_t kCellWidth = 25;
+constexpr int32_t kCellHeight = 33;
+
+// Walks the runs of every cell; `emit` receives the cell number and a run.
+template <typename Emit>
+void forEachRun(const PlatformBitmap* bitmap, uint32_t keyPixel, Emit emit) {
+    int32_t cellsAcross = bitmap->width / kCellWidth;
+    int32_t cellsDown = bitmap->height / kCellHeight;
+    for (int32_t cell = 0; cell < cellsAcross * cellsDown; ++cell) {
+        int32_t left = (cell % cellsAcross) * kCellWidth;
+        int32_t top = (cell / cellsAcross) * kCellHeight;
+        for (int32_t row = 0; row < kCellHeight; ++row) {
+            const uint32_t* pixels = softRow(bitmap, top + row) + left;
+            int32_t x = 0;
+            while (x < kCellWidth) {
+                while (x < kCellWidth && pixels[x] == keyPixel) {
+                    ++x;
+                }
+                int32_t start = x;
+                while (x < kCellWidth && pixels[x] != keyPixel) {
+                    ++x;
+                }
+                if (x > start) {
+                    emit(cell, KeyedRun{static_cast<uint8_t>(row), static_cast<uint8_t>(start),
+                                        static_cast<uint8_t>(x - start)});
+                }
+            }
+        }
+    }
+}
+
+// The bitmap's runs for this key, made when first needed; none without memory.
+const KeyedRuns* runsOf(PlatformBitmap* bitmap, uint32_t keyPixel) {
+    if (bitmap->keyedRuns != nullptr && bitmap->keyedRuns->keyPixel == keyPixel) {
+        return bitmap->keyedRuns;
+    }
+    softBitmapChanged(bitmap);
+    int32_t cells = (bitmap->width / kCellWidth) * (bitmap->height / kCellHeight);
+    if (cells == 0) {
+        return nullptr;
+    }
+    size_t count = 0;
+    forEachRun(bitmap, keyPixel, [&](int32_t, KeyedRun) { ++count; });
+    size_t firstBytes = (static_cast<size_t>(cells) + 1) * sizeof(uint32_t);
+    auto* block = static_cast<uint8_t*>(
+        platformAllocate(sizeof(KeyedRuns) + firstBytes + count * sizeof(KeyedRun), false));
+    if (block == nullptr) {
+        return nullptr;
+    }
+    auto* runs = reinterpret_cast<KeyedRuns*>(block);
+    runs->keyPixel = keyPixel;
+    runs->cellsAcross = bitmap->width / kCellWidth;
+    runs->cellsDown = bitmap->height / kCellHeight;
+    runs->cellFirst = reinterpret_cast<uint32_t*>(block + sizeof(KeyedRuns));
+    runs->runs = reinterpret_cast<KeyedRun*>(block + sizeof(KeyedRuns) + firstBytes);
+    uint32_t next = 0;
+    int32_t lastCell = -1;
+    forEachRun(bitmap, keyPixel, [&](int32_t cell, KeyedRun run) {
+        while (lastCell < cell) {
+            runs->cellFirst[++lastCell] = next;
+        }
+        runs->runs[next++] = run;
+    });
+    while (lastCell < cells) {
+        runs->cellFirst[++lastCell] = next;
+    }
+    bitmap->keyedRuns = runs;
+    return runs;
+}
+
+// A whole cell to a place wholly inside the target: copy its runs.
+bool copyCellRuns(PlatformBitmap* to, PlatformBitmap* from, int32_t x, int32_t y, int32_t sourceX,
+                  int32_t sourceY, uint32_t keyPixel) {
+    if (sourceX < 0 || sourceY < 0 || sourceX % kCellWidth != 0 || sourceY % kCellHeight != 0 ||
+        x < 0 || y < 0 || x > to->width - kCellWidth || y > to->height - kCellHeight ||
+        sourceX > from->width - kCellWidth || sourceY > from->height - kCellHeight) {
+        return false;
+    }
+    const KeyedRuns* runs = runsOf(from, keyPixel);
+    if (runs == nullptr) {
+        return false;
+    }
+    int32_t cell = (sourceY / kCellHeight) * runs->cellsAcross + sourceX / kCellWidth;
+    const uint32_t* source = softRow(from, sourceY) + sourceX;
+    uint32_t* target = softRow(to, y) + x;
+    size_t sourceStride = static_cast<size_t>(from->width);
+    size_t targetStride = static_cast<size_t>(to->width);
+    for (uint32_t i = runs->cellFirst[cell]; i < runs->cellFirst[cell + 1]; ++i) {
+        KeyedRun run = runs->runs[i];
+        const uint32_t* in = source + run.row * sourceStride + run.x;
+        uint32_t* out = target + run.row * targetStride + run.x;
+        for (uint32_t k = 0; k < run.length; ++k) {
+            out[k] = in[k];
+        }
+    }
+    return true;
+}
+
 void copyKeyedSameSize(PlatformBitmap* to, const PlatformBitmap* from, const SoftCopyRect& rect,
                        uint32_t keyPixel) {
     for (int32_t j = 0; j < rect.height; ++j) {
@@ -57,12 +168,18 @@ void platformCopyKeyed(PlatformSurface* target, int32_t x, int32_t y, int32_t wi
     const PlatformBitmap* from = source->selected;
     uint32_t keyPixel = softPixelOfColor(key);
     if (width == sourceWidth && height == sourceHeight) {
+        softBitmapChanged(to);
+        // The source's runs are a cache: building them does not change its pixels.
+        auto* cells = const_cast<PlatformBitmap*>(from);
+        if (width == kCellWidth && height == kCellHeight && to != from &&
+            copyCellRuns(to, cells, x, y, sourceX, sourceY, keyPixel)) {
+            return;
+        }
         SoftCopyRect rect;
         if (!softClipCopy(x, y, width, height, to->width, to->height, from, sourceX, sourceY,
                           &rect)) {
             return;
         }
-        softBitmapChanged(to);
         copyKeyedSameSize(to, from, rect, keyPixel);
         return;
     }

@@ -49,15 +49,14 @@ void scaleAcross2(const uint32_t* source, int32_t count, const SoftStretchWork& 
     const auto* weights = reinterpret_cast<const __m128i*>(work.vectorWeights);
     const int32_t* start = work.vectorStart;
     const __m128i zero = _mm_setzero_si128();
-    for (int32_t n = 0; n < count; n += 2) {
-        __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(source + start[n]));
-        __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(source + start[n + 1]));
+    for (int32_t n = 0; n < count; n += 2, start += 2, weights += 4, ++out) {
+        __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(source + start[0]));
+        __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(source + start[1]));
         __m128i both = _mm_unpacklo_epi64(a, b);
         // Bytes into the high half of 16-bit lanes: each channel times 256.
-        __m128i left = _mm_mulhi_epu16(_mm_unpacklo_epi8(zero, both), weights[2 * n]);
-        __m128i right = _mm_mulhi_epu16(_mm_unpackhi_epi8(zero, both), weights[2 * n + 2]);
-        out[n / 2] =
-            _mm_add_epi16(_mm_unpacklo_epi64(left, right), _mm_unpackhi_epi64(left, right));
+        __m128i left = _mm_mulhi_epu16(_mm_unpacklo_epi8(zero, both), weights[0]);
+        __m128i right = _mm_mulhi_epu16(_mm_unpackhi_epi8(zero, both), weights[2]);
+        *out = _mm_add_epi16(_mm_unpacklo_epi64(left, right), _mm_unpackhi_epi64(left, right));
     }
 }
 
@@ -67,17 +66,14 @@ void scaleAcross4(const uint32_t* source, int32_t count, const SoftStretchWork& 
     const auto* weights = reinterpret_cast<const __m128i*>(work.vectorWeights);
     const int32_t* start = work.vectorStart;
     const __m128i zero = _mm_setzero_si128();
-    for (int32_t n = 0; n < count; n += 2) {
-        __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + start[n]));
-        __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + start[n + 1]));
-        __m128i left =
-            _mm_add_epi16(_mm_mulhi_epu16(_mm_unpacklo_epi8(zero, a), weights[2 * n]),
-                          _mm_mulhi_epu16(_mm_unpackhi_epi8(zero, a), weights[2 * n + 1]));
-        __m128i right =
-            _mm_add_epi16(_mm_mulhi_epu16(_mm_unpacklo_epi8(zero, b), weights[2 * n + 2]),
-                          _mm_mulhi_epu16(_mm_unpackhi_epi8(zero, b), weights[2 * n + 3]));
-        out[n / 2] =
-            _mm_add_epi16(_mm_unpacklo_epi64(left, right), _mm_unpackhi_epi64(left, right));
+    for (int32_t n = 0; n < count; n += 2, start += 2, weights += 4, ++out) {
+        __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + start[0]));
+        __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + start[1]));
+        __m128i left = _mm_add_epi16(_mm_mulhi_epu16(_mm_unpacklo_epi8(zero, a), weights[0]),
+                                     _mm_mulhi_epu16(_mm_unpackhi_epi8(zero, a), weights[1]));
+        __m128i right = _mm_add_epi16(_mm_mulhi_epu16(_mm_unpacklo_epi8(zero, b), weights[2]),
+                                      _mm_mulhi_epu16(_mm_unpackhi_epi8(zero, b), weights[3]));
+        *out = _mm_add_epi16(_mm_unpacklo_epi64(left, right), _mm_unpackhi_epi64(left, right));
     }
 }
 
