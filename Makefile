@@ -1,5 +1,5 @@
 # The two set-up commands of the README. Each installs what it needs first.
-.PHONY: play test build
+.PHONY: play test build dist
 
 play:
 	bash scripts/install-deps.sh play
@@ -12,3 +12,8 @@ test:
 build:
 	cmake --preset default
 	cmake --build --preset default
+
+# The release zip: the 32-bit Windows player with the demo story.
+dist:
+	bash scripts/install-deps.sh dist
+	bash scripts/dist.sh

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Installs the Debian packages bexu needs. Idempotent: skips what is present.
-# Usage: scripts/install-deps.sh play|test
+# Usage: scripts/install-deps.sh play|test|dist
 set -euo pipefail
 
 build_packages=(build-essential cmake ninja-build pkg-config libsdl2-dev)
 play_packages=(xfonts-base)
+dist_packages=(g++-mingw-w64-i686 binutils-mingw-w64-i686 zip)
 test_packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev libpixman-1-dev libpng-dev
   clang libclang-rt-14-dev clang-format valgrind
@@ -16,7 +17,8 @@ test_packages=(
 case "${1:-test}" in
   play) wanted=("${build_packages[@]}" "${play_packages[@]}") ;;
   test) wanted=("${build_packages[@]}" "${test_packages[@]}") ;;
-  *) echo "usage: $0 play|test" >&2; exit 2 ;;
+  dist) wanted=("${build_packages[@]}" "${dist_packages[@]}") ;;
+  *) echo "usage: $0 play|test|dist" >&2; exit 2 ;;
 esac
 
 missing=()

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# The Windows builds: both executables, what they import, the release zip, and
+# the 64-bit player under Wine against the Linux player of the default build.
+set -euo pipefail
+cd "$BEXU_ROOT"
+for preset in win32 win64; do
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+done
+python3 tests/wine/check_imports.py \
+  i686-w64-mingw32-objdump build-win32/bexu.exe \
+  x86_64-w64-mingw32-objdump build-win64/bexu.exe
+
+if [ -f examples/demo/script.bexu ]; then
+  bash scripts/dist.sh >/dev/null
+  python3 tests/wine/check_dist.py dist/bexu-win32.zip examples/demo
+else
+  echo "SKIP dist: examples/demo holds no story yet"
+fi
+
+cmake --preset default >/dev/null
+cmake --build --preset default --target bexu
+rm -rf build-win64/wine-test-output
+timeout -k 10 900 python3 tests/wine/run_tests.py --windows build-win64/bexu.exe \
+  --linux build/bexu --out build-win64/wine-test-output

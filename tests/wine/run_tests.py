@@ -1,0 +1,385 @@
+#!/usr/bin/env python3
+"""End-to-end tests of the Windows player (64-bit build) under Wine, on a
+virtual X display, against the Linux player showing the same story.
+
+Usage: run_tests.py --windows build-win64/bexu.exe --linux build/bexu [--out DIR]
+
+At 1:1 the two players must show the same pixels in every state of the story
+(scene, glyphs, advance indicator). Resized frames are checked for geometry
+only, since the two smoothing stretches differ in their rounding. The fatal
+message boxes are found by caption and dismissed with Return.
+"""
+
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import traceback
+
+import desktop
+import story
+from desktop import Failure
+
+WINE_LOADER = os.environ.get("BEXU_WINE64", "/usr/lib/wine/wine64")
+WINESERVER = os.environ.get("BEXU_WINESERVER", "/usr/lib/wine/wineserver")
+WINE_ENV = {"WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml=;winealsa.drv=d"}
+LINUX_ENV = {"SDL_VIDEODRIVER": "x11", "SDL_FRAMEBUFFER_ACCELERATION": "0",
+             "SDL_AUDIODRIVER": "dummy"}
+
+SETTLE = 0.8  # seconds after a key for the next state to show, at 16 ms per iteration
+SAMPLING = 1.6  # long enough for every frame of the four-frame page-turn indicator
+START_TIMEOUT = 60
+EXIT_TIMEOUT = 20
+
+
+def anchored(title):
+    return "^" + "".join("\\" + c if c in ".^$*+?()[]{}|\\" else c for c in title) + "$"
+
+
+class Player:
+    """One run of a player in a story folder; ended with its process group."""
+
+    def __init__(self, display, command, env, folder, log_path):
+        self.log = open(log_path, "ab")
+        self.display = display
+        self.process = subprocess.Popen(command, cwd=folder, env=display.env(env),
+                                        stdin=subprocess.DEVNULL, stdout=self.log,
+                                        stderr=self.log, start_new_session=True)
+
+    def wait_exit(self, timeout=EXIT_TIMEOUT):
+        try:
+            return self.process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            raise Failure("the player did not end within %d s" % timeout)
+
+    def stop(self):
+        desktop.kill_group(self.process)
+        self.log.close()
+
+
+class Suite:
+    def __init__(self, args, work):
+        self.args = args
+        self.work = work
+        self.out = args.out
+        os.makedirs(self.out, exist_ok=True)
+        self.display = None
+        self.prefix = os.path.join(work, "prefix")
+        self.master = os.path.join(work, "story")
+        self.references = {}
+        self.results = []
+        self.notes = []
+        self.runs = 0
+
+    # ---- set-up ---------------------------------------------------------------
+
+    def wine_env(self):
+        env = dict(WINE_ENV)
+        env["WINEPREFIX"] = self.prefix
+        return env
+
+    def make_prefix(self):
+        desktop.run([WINE_LOADER, "wineboot", "--init"], env=self.display.env(self.wine_env()),
+                    timeout=180, check=False)
+        self.wait_wineserver()
+        if not os.path.isdir(os.path.join(self.prefix, "drive_c", "windows")):
+            raise Failure("wineboot made no prefix in %s" % self.prefix)
+
+    def wait_wineserver(self):
+        env = self.display.env(self.wine_env())
+        try:
+            desktop.run([WINESERVER, "-w"], env=env, timeout=60, check=False)
+        except Failure:
+            desktop.run([WINESERVER, "-k"], env=env, timeout=30, check=False)
+
+    def folder(self, name, omit=(), script=None, title=story.TITLE, extra=None):
+        """A story folder for one case: the master story's files, some left out or added."""
+        path = os.path.join(self.work, name)
+        shutil.copytree(self.master, path)
+        for file_name in omit:
+            os.remove(os.path.join(path, file_name))
+        if script is not None:
+            with open(os.path.join(path, "script.bexu"), "wb") as f:
+                f.write(script.encode("latin-1"))
+        title_path = os.path.join(path, "init.bexc")
+        if title is None:
+            os.remove(title_path)
+        else:
+            with open(title_path, "wb") as f:
+                f.write(title.encode("latin-1"))
+        for file_name, data in (extra or {}).items():
+            with open(os.path.join(path, file_name), "wb") as f:
+                f.write(data)
+        return path
+
+    def start(self, kind, folder):
+        self.runs += 1
+        log = os.path.join(self.out, "%s-%d.log" % (kind, self.runs))
+        if kind == "wine":
+            return Player(self.display, [WINE_LOADER, self.args.windows], self.wine_env(),
+                          folder, log)
+        return Player(self.display, [self.args.linux], LINUX_ENV, folder, log)
+
+    # ---- looking at a state ------------------------------------------------
+
+    def sample(self, window, duration=SAMPLING):
+        shots = []
+        end = time.monotonic() + duration
+        while time.monotonic() < end:
+            shots.append(self.display.screenshot(window))
+            time.sleep(0.1)
+        return shots
+
+    def save(self, image, name):
+        image.save_png(os.path.join(self.out, name + ".png"))
+
+    def match_state(self, window, state):
+        """Wine's frames of `state` must each be one of the Linux frames of that state."""
+        references = self.references[state]
+        matched = set()
+        for index, shot in enumerate(self.sample(window)):
+            if shot in references:
+                matched.add(references.index(shot))
+                continue
+            self.save(shot, "wine-%s-%d" % (state, index))
+            closest = min((shot.difference(r) for r in references), key=lambda d: d[0])
+            for number, reference in enumerate(references):
+                self.save(reference, "linux-%s-%d" % (state, number))
+            raise Failure("state %s: Wine frame %d differs from every Linux frame (%d) in %d "
+                          "pixels, box %s" % (state, index, len(references), closest[0],
+                                              closest[1]))
+        self.notes.append("%s: all Wine frames equal a Linux frame; %d of %d indicator "
+                          "frames seen" % (state, len(matched), len(references)))
+
+    # ---- the cases ------------------------------------------------------------
+
+    def play_story(self, kind, look):
+        """Plays the story from its first state to its end, calling look(window, state)."""
+        player = self.start(kind, self.folder("%s-play-%d" % (kind, self.runs + 1)))
+        try:
+            window = self.display.wait_window(anchored(story.TITLE), START_TIMEOUT,
+                                              player.process)
+            for index, state in enumerate(story.STATES):
+                if index > 0:
+                    self.display.key(window, "space")
+                time.sleep(SETTLE)
+                look(window, state)
+            self.display.key(window, "space")
+            code = player.wait_exit()
+            if code != 0:
+                raise Failure("the play ran out with exit code %d, not 0" % code)
+        finally:
+            player.stop()
+
+    def case_linux_reference(self):
+        def collect(window, state):
+            distinct = []
+            for shot in self.sample(window):
+                if shot not in distinct:
+                    distinct.append(shot)
+            for number, image in enumerate(distinct):
+                self.save(image, "linux-%s-%d" % (state, number))
+            if len(distinct) > 4:
+                raise Failure("state %s did not settle: %d different frames"
+                              % (state, len(distinct)))
+            self.references[state] = distinct
+        self.play_story("linux", collect)
+
+    def case_wine_matches_linux(self):
+        if len(self.references) != len(story.STATES):
+            raise Failure("no Linux reference frames to compare with")
+        self.play_story("wine", self.match_state)
+
+    def check_geometry(self, image, width, height, reference):
+        """Bars of the tile pattern around the canvas, scaled with its shape kept."""
+        if (image.width, image.height) != (width, height):
+            raise Failure("client area %dx%d, wanted %dx%d" % (image.width, image.height,
+                                                                 width, height))
+        scale = min(width / 1600.0, height / 900.0)
+        drawn_width, drawn_height = int(scale * 1600), int(scale * 900)
+        left, top = (width - drawn_width) // 2, (height - drawn_height) // 2
+        right, bottom = left + drawn_width, top + drawn_height
+
+        def is_tile(x, y):
+            c = story.TILE_COLORS[((x % 32) // 8 + (y % 32) // 8) % 2]
+            return image.pixel(x, y) == ((c >> 16) & 0xFF, (c >> 8) & 0xFF, c & 0xFF)
+
+        tile_rows = [b"".join(bytes(((c >> 16) & 0xFF, (c >> 8) & 0xFF, c & 0xFF))
+                              for c in (story.TILE_COLORS[((x % 32) // 8 + (y // 8)) % 2]
+                                        for x in range(width)))
+                     for y in range(32)]
+        row_size = width * 3
+        for y in range(height):
+            row = image.pixels[y * row_size:(y + 1) * row_size]
+            want = tile_rows[y % 32]
+            if top <= y < bottom:
+                spans = ((0, left), (right, width))
+            else:
+                spans = ((0, width),)
+            for start, end in spans:
+                if row[start * 3:end * 3] != want[start * 3:end * 3]:
+                    x = next(x for x in range(start, end) if not is_tile(x, y))
+                    raise Failure("%dx%d: pixel (%d, %d) outside the canvas at %d,%d %dx%d "
+                                  "is not the bar pattern" % (width, height, x, y, left, top,
+                                                              drawn_width, drawn_height))
+        edges = {
+            "left": [(left, y) for y in range(top, bottom)],
+            "right": [(right - 1, y) for y in range(top, bottom)],
+            "top": [(x, top) for x in range(left, right)],
+            "bottom": [(x, bottom - 1) for x in range(left, right)],
+        }
+        for edge, points in edges.items():
+            tiled = sum(1 for x, y in points if is_tile(x, y))
+            if tiled * 10 > len(points):
+                raise Failure("%dx%d: the canvas's %s edge shows the bar pattern"
+                              % (width, height, edge))
+        # Red and green of the scene change slowly, so the scaled pixels stay near the
+        # canvas pixels they come from; a shifted or flipped canvas is far off.
+        for canvas_y in range(150, 900, 100):
+            for canvas_x in range(100, 1600, 150):
+                x = left + int(canvas_x * scale)
+                y = top + int(canvas_y * scale)
+                got = image.pixel(x, y)
+                want = reference.pixel(canvas_x, canvas_y)
+                if abs(got[0] - want[0]) > 12 or abs(got[1] - want[1]) > 12:
+                    raise Failure("%dx%d: (%d, %d) is %s, the canvas at (%d, %d) is %s"
+                                  % (width, height, x, y, got, canvas_x, canvas_y, want))
+
+    def resize_geometry(self, kind):
+        if "hello" not in self.references:
+            raise Failure("no Linux reference frame of the first state")
+        reference = self.references["hello"][0]
+        player = self.start(kind, self.folder("%s-resize-%d" % (kind, self.runs + 1)))
+        try:
+            window = self.display.wait_window(anchored(story.TITLE), START_TIMEOUT,
+                                              player.process)
+            time.sleep(SETTLE)
+            for width, height in ((800, 450), (1600, 450), (500, 900), (803, 900),
+                                  (1600, 950)):
+                self.display.resize(window, width, height)
+                time.sleep(SETTLE)
+                image = self.display.screenshot(window)
+                self.save(image, "%s-resized-%dx%d" % (kind, width, height))
+                self.check_geometry(image, width, height, reference)
+            if kind == "wine":
+                # Closing goes through the default close handling to a quit message with code 0.
+                self.display.key(window, "alt+F4")
+                code = player.wait_exit()
+                if code != 0:
+                    raise Failure("closing the window gave exit code %d, not 0" % code)
+        finally:
+            player.stop()
+
+    def case_wine_resize(self):
+        self.resize_geometry("wine")
+
+    def case_linux_resize(self):
+        self.resize_geometry("linux")
+
+    def fatal(self, name, caption, omit=(), script=None, title=None, extra=None, keys=(),
+              window_shown=True):
+        player = self.start("wine", self.folder("wine-" + name, omit, script, title, extra))
+        try:
+            main_title = anchored(title if title else "Bexu Game")
+            if keys:
+                window = self.display.wait_window(main_title, START_TIMEOUT, player.process)
+                time.sleep(SETTLE)
+                for key in keys:
+                    self.display.key(window, key)
+                    time.sleep(0.3)
+            box = self.display.wait_window(anchored(caption), START_TIMEOUT, player.process)
+            self.save(self.display.screenshot(box), "wine-box-" + name)
+            shown = bool(self.display.find_windows(main_title))
+            if shown != window_shown:
+                raise Failure("the main window is %s while the box shows"
+                              % ("visible" if shown else "hidden"))
+            self.display.key(box, "Return")
+            code = player.wait_exit()
+            if code != 1:
+                raise Failure("exit code %d after the box, not 1" % code)
+        finally:
+            player.stop()
+
+    def case_wine_fatal_boxes(self):
+        cases = [
+            # name, caption, keyword arguments
+            ("no-script", "Filenotfound", dict(omit=["script.bexu"], window_shown=False)),
+            ("no-font", "Error", dict(omit=["font.bmp"])),
+            ("no-tile", "Error", dict(omit=["transparency.bmp"], title="")),
+            ("missing-scene", "Error",
+             dict(script="{0[say~Press Space][cg~nothere.bmp][say~never]}", keys=["space"],
+                  title="Scene test")),
+            ("unreadable-scene", "Error",
+             dict(script="{0[cg~text.bmp][say~never]}", extra={"text.bmp": b"not a bitmap\n"})),
+        ]
+        failures = []
+        for name, caption, options in cases:
+            try:
+                self.fatal(name, caption, **options)
+            except Failure as failure:
+                failures.append("%s: %s" % (name, failure))
+        if failures:
+            raise Failure("; ".join(failures))
+
+    # ---- running ----------------------------------------------------------------
+
+    def run_case(self, name, function):
+        start = time.monotonic()
+        try:
+            function()
+            self.results.append((name, None))
+            print("PASS %s (%.1f s)" % (name, time.monotonic() - start), flush=True)
+        except Failure as failure:
+            self.results.append((name, str(failure)))
+            print("FAIL %s (%.1f s): %s" % (name, time.monotonic() - start, failure), flush=True)
+        except Exception:  # a fault of the driver itself is reported as a failure too
+            self.results.append((name, traceback.format_exc()))
+            print("FAIL %s: %s" % (name, traceback.format_exc()), flush=True)
+
+    def run(self):
+        started = time.monotonic()
+        story.make(self.master)
+        self.display = desktop.Display()
+        try:
+            self.run_case("linux reference frames", self.case_linux_reference)
+            self.run_case("linux resize geometry", self.case_linux_resize)
+            self.run_case("wine prefix", self.make_prefix)
+            if self.results[-1][1] is None:
+                self.run_case("wine frames equal linux frames", self.case_wine_matches_linux)
+                self.run_case("wine resize geometry and close", self.case_wine_resize)
+                self.run_case("wine fatal boxes", self.case_wine_fatal_boxes)
+            self.wait_wineserver()
+        finally:
+            self.display.stop()
+        for note in self.notes:
+            print("  " + note)
+        failed = sum(1 for _, error in self.results if error is not None)
+        print("wine end-to-end tests took %.0f s" % (time.monotonic() - started))
+        print("wine: %d passed, %d failed" % (len(self.results) - failed, failed))
+        return failed == 0
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--windows", required=True, help="the 64-bit bexu.exe")
+    parser.add_argument("--linux", required=True, help="the Linux bexu")
+    parser.add_argument("--out", default=None, help="screenshots and logs go here")
+    args = parser.parse_args()
+    args.windows = os.path.abspath(args.windows)
+    args.linux = os.path.abspath(args.linux)
+    for path in (args.windows, args.linux):
+        if not os.path.isfile(path):
+            print("missing player %s: build it first" % path)
+            return 1
+    with tempfile.TemporaryDirectory(prefix="bexu-wine-") as work:
+        if args.out is None:
+            args.out = os.path.join(work, "out")
+        args.out = os.path.abspath(args.out)
+        return 0 if Suite(args, work).run() else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
