@@ -1,0 +1,174 @@
+// A block's commands cut and executed one by one on the headless backend, as the
+// main loop does, then the dialogue drawn in the font. A fatal report (a scene that
+// will not load, a dialogue that cannot grow) ends the input instead of the process.
+//
+// Input: the content of one block. Scene files offered in the working folder:
+// scene.bmp (64 x 36), font.bmp and transparency.bmp.
+#include "app/app.h"
+#include "engine/engine.h"
+#include "fuzz_files.h"
+#include "platform/headless/headless.h"
+#include "render/render.h"
+#include "support/test_files.h"
+
+#include <csetjmp>
+#include <cstring>
+#include <sanitizer/allocator_interface.h>
+#include <string>
+
+namespace {
+
+std::jmp_buf fatalJump;
+bool started = false;
+
+// Blocks allocated while a command runs and not freed yet: after a fatal exit they
+// are what the ended process would have left behind, so the harness frees them.
+constexpr int kTracked = 64;
+const volatile void* liveBlocks[kTracked];
+int liveCount = 0;
+bool tracking = false;
+
+void onMalloc(const volatile void* block, size_t) {
+    if (tracking && liveCount < kTracked) {
+        liveBlocks[liveCount++] = block;
+    }
+}
+
+void onFree(const volatile void* block) {
+    if (!tracking) {
+        return;
+    }
+    for (int i = 0; i < liveCount; ++i) {
+        if (liveBlocks[i] == block) {
+            liveBlocks[i] = liveBlocks[--liveCount];
+            return;
+        }
+    }
+}
+
+// The memory layer keeps a 16-byte header before each block it hands out.
+const void* heapBlockOf(const void* block) {
+    return block == nullptr ? nullptr : static_cast<const char*>(block) - 16;
+}
+
+void freeLeftBehind() {
+    tracking = false;
+    const void* kept = heapBlockOf(engineState.dialogue.text);
+    for (int i = 0; i < liveCount; ++i) {
+        if (liveBlocks[i] != kept) {
+            free(const_cast<void*>(liveBlocks[i]));
+        }
+    }
+    liveCount = 0;
+}
+
+[[noreturn]] void onExit(int32_t, const char*, const char*) {
+    std::longjmp(fatalJump, 1);
+}
+
+void startPlayer() {
+    std::string folder = fuzzFolder();
+    writeFile(folder + "/script.bexu", std::string("{0[say~x]}"));
+    writeFile(folder + "/font.bmp", encodeBmp24(testFontSheet()));
+    writeFile(folder + "/transparency.bmp", encodeBmp24(testTile()));
+    writeFile(folder + "/scene.bmp", encodeBmp24(solidImage(64, 36, 0x336699)));
+    if (chdir(folder.c_str()) != 0) {
+        abort();
+    }
+    resetEngineState();
+    headlessReset(100000);
+    headlessSetExitHandler(onExit);
+    if (setjmp(fatalJump) != 0) {
+        fprintf(stderr, "the player did not start\n");
+        abort();
+    }
+    startUp();
+    __sanitizer_install_malloc_and_free_hooks(onMalloc, onFree);
+    started = true;
+}
+
+// Back to a fresh play: no commands, an empty dialogue, no scene image.
+void resetPlay() {
+    releaseCommands();
+    platformFree(engineState.dialogue.text);
+    if (!initDialogue()) {
+        abort();
+    }
+    if (engineState.sceneImage != nullptr) {
+        platformSelectBitmap(engineState.sceneSurface, engineState.sceneSurfaceFirstBitmap);
+        platformDeleteBitmap(engineState.sceneImage);
+        engineState.sceneImage = nullptr;
+    }
+    engineState.awaitingKey = false;
+    engineState.timedWait = false;
+    engineState.advanceRequested = false;
+    engineState.randomSeed = 12345;
+    engineState.textCursorX = 0;
+    engineState.textCursorY = 0;
+}
+
+// Scene names stay inside the working folder: no path separators.
+void keepScenesLocal(CommandList commands) {
+    for (char** item = commands; *item != nullptr; ++item) {
+        char* tilde = strchr(*item, '~');
+        if (tilde == nullptr) {
+            continue;
+        }
+        *tilde = '\0';
+        bool scene = strstr(*item, "cg") != nullptr;
+        *tilde = '~';
+        for (char* c = tilde; scene && *c != '\0'; ++c) {
+            if (*c == '/') {
+                *c = '_';
+            }
+        }
+    }
+}
+
+void checkDialogue() {
+    const DialogueBuffer& dialogue = engineState.dialogue;
+    if (dialogue.length + 1 > dialogue.capacity || strlen(dialogue.text) > dialogue.length) {
+        fprintf(stderr, "dialogue length %u capacity %u\n", dialogue.length, dialogue.capacity);
+        abort();
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (!started) {
+        startPlayer();
+    }
+    resetPlay();
+    std::string block(reinterpret_cast<const char*>(data), size);
+    engineState.commands = extractItems(block.c_str(), '[', ']');
+    if (engineState.commands == nullptr) {
+        abort();
+    }
+    keepScenesLocal(engineState.commands);
+    engineState.commandPointer = 0;
+    engineState.scriptState = ScriptState::Running;
+
+    if (setjmp(fatalJump) == 0) {
+        // At most one command per call; a held command (empty argument) stops the play.
+        for (int step = 0; step < 4096 && engineState.scriptState == ScriptState::Running;
+             ++step) {
+            int32_t before = engineState.commandPointer;
+            tracking = true;
+            liveCount = 0;
+            stepScript();
+            tracking = false;
+            checkDialogue();
+            if (engineState.commandPointer == before) {
+                break;
+            }
+            engineState.awaitingKey = false;
+            engineState.timedWait = false;
+        }
+    } else {
+        freeLeftBehind();
+    }
+    drawText(engineState.frameSurface, engineState.fontSurface, 0, 0, engineState.dialogue.text);
+    stepIndicator();
+    return 0;
+}
