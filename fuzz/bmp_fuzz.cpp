@@ -28,12 +28,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         canvas = platformCreateBitmap(target, 61, 37);
         platformSelectBitmap(target, canvas);
     }
+
     PlatformBitmap* previous = platformSelectBitmap(source, bitmap);
     // Only small pictures are drawn, so big ones do not slow the search down.
     if (static_cast<int64_t>(bitmap->width) * bitmap->height <= 1 << 16) {
         int32_t offset = static_cast<int32_t>(size % 29) - 14;
         platformCopy(target, offset, -offset, bitmap->width, bitmap->height, source, 1, 0);
         platformCopyKeyed(target, offset, offset, 25, 33, source, 0, 0, 25, 33, kColorMagenta);
+        // Both stretch modes: whole pixels, then smoothing.
+        target->smoothStretch = false;
+        platformStretchCopy(target, offset, 0, 61, 37, source, 0, offset, bitmap->width,
+                            bitmap->height);
+        platformSetSmoothStretch(target);
         platformStretchCopy(target, offset, 0, 61, 37, source, 0, offset, bitmap->width,
                             bitmap->height);
         platformStretchCopy(target, 0, 0, bitmap->width * 2 + 1, bitmap->height + 3, source, 0, 0,

@@ -22,6 +22,7 @@ Canvas makeNoise(int32_t width, int32_t height, uint32_t seed) {
     canvas.surface = platformCreateSurface(nullptr);
     canvas.bitmap = platformCreateBitmap(canvas.surface, width, height);
     platformSelectBitmap(canvas.surface, canvas.bitmap);
+    platformSetSmoothStretch(canvas.surface);
     uint32_t state = seed;
     for (int32_t i = 0; i < width * height; ++i) {
         state = state * 1664525u + 1013904223u;
@@ -130,7 +131,6 @@ TEST(StretchQuality, WithinOneLevelOfTheFloatingPointReference) {
             SCOPED_TRACE(testing::Message() << size.width << "x" << size.height
                                             << (portable ? " portable" : " vector"));
             Canvas target = makeNoise(size.width, size.height, 7);
-            platformSetSmoothStretch(target.surface);
             platformStretchCopy(target.surface, 0, 0, size.width, size.height, source.surface, 0, 0,
                                 1600, 900);
             EXPECT_LE(largestError(source.bitmap, target.bitmap, size.width, size.height), 1.0);
@@ -261,6 +261,24 @@ TEST(StretchClip, AbsurdRectanglesStayInsideTheBuffers) {
         }
     }
     softForcePortableStretch = false;
+    freeCanvas(source);
+}
+
+TEST(StretchModes, WithoutSmoothingWholePixelsAreRepeatedOrDropped) {
+    Canvas source = makeNoise(4, 2, 8);
+    PlatformSurface* surface = platformCreateSurface(nullptr);
+    PlatformBitmap* bitmap = platformCreateBitmap(surface, 8, 2);
+    platformSelectBitmap(surface, bitmap);
+    platformStretchCopy(surface, 0, 0, 8, 1, source.surface, 0, 0, 4, 2);
+    for (int32_t x = 0; x < 8; ++x) {
+        EXPECT_EQ(bitmap->pixels[x], source.bitmap->pixels[x / 2]) << x;
+        EXPECT_EQ(bitmap->pixels[8 + x], 0u) << x;
+    }
+    platformStretchCopy(surface, 0, 1, 2, 1, source.surface, 0, 0, 4, 1);
+    EXPECT_EQ(bitmap->pixels[8], source.bitmap->pixels[0]);
+    EXPECT_EQ(bitmap->pixels[9], source.bitmap->pixels[2]);
+    platformDeleteSurface(surface);
+    platformDeleteBitmap(bitmap);
     freeCanvas(source);
 }
 

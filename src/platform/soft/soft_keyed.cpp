@@ -127,30 +127,6 @@ void copyKeyedSameSize(PlatformBitmap* to, const PlatformBitmap* from, const Sof
     }
 }
 
-// Different sizes: each target pixel takes the source pixel its position maps to;
-// only target pixels inside the target bitmap whose source pixel exists are drawn.
-void copyKeyedScaled(PlatformBitmap* to, const PlatformBitmap* from, int64_t x, int64_t y,
-                     int64_t width, int64_t height, int64_t sourceX, int64_t sourceY,
-                     int64_t sourceWidth, int64_t sourceHeight, uint32_t keyPixel) {
-    int64_t top = y < 0 ? 0 : y;
-    int64_t bottom = y + height < to->height ? y + height : to->height;
-    int64_t left = x < 0 ? 0 : x;
-    int64_t right = x + width < to->width ? x + width : to->width;
-    for (int64_t ty = top; ty < bottom; ++ty) {
-        int64_t fy = sourceY + (ty - y) * sourceHeight / height;
-        if (fy < 0 || fy >= from->height) {
-            continue;
-        }
-        uint32_t* target = softRow(to, ty);
-        const uint32_t* source = softRow(from, fy);
-        for (int64_t tx = left; tx < right; ++tx) {
-            int64_t fx = sourceX + (tx - x) * sourceWidth / width;
-            if (fx >= 0 && fx < from->width && source[fx] != keyPixel) {
-                target[tx] = source[fx];
-            }
-        }
-    }
-}
 } // namespace
 
 void platformCopyKeyed(PlatformSurface* target, int32_t x, int32_t y, int32_t width, int32_t height,
@@ -184,6 +160,29 @@ void platformCopyKeyed(PlatformSurface* target, int32_t x, int32_t y, int32_t wi
         return;
     }
     softBitmapChanged(to);
-    copyKeyedScaled(to, from, x, y, width, height, sourceX, sourceY, sourceWidth, sourceHeight,
-                    keyPixel);
+    softCopyNearest(to, from, x, y, width, height, sourceX, sourceY, sourceWidth, sourceHeight,
+                    true, keyPixel);
+}
+
+void softCopyNearest(PlatformBitmap* to, const PlatformBitmap* from, int64_t x, int64_t y,
+                     int64_t width, int64_t height, int64_t sourceX, int64_t sourceY,
+                     int64_t sourceWidth, int64_t sourceHeight, bool keyed, uint32_t keyPixel) {
+    int64_t top = y < 0 ? 0 : y;
+    int64_t bottom = y + height < to->height ? y + height : to->height;
+    int64_t left = x < 0 ? 0 : x;
+    int64_t right = x + width < to->width ? x + width : to->width;
+    for (int64_t ty = top; ty < bottom; ++ty) {
+        int64_t fy = sourceY + (ty - y) * sourceHeight / height;
+        if (fy < 0 || fy >= from->height) {
+            continue;
+        }
+        uint32_t* target = softRow(to, ty);
+        const uint32_t* source = softRow(from, fy);
+        for (int64_t tx = left; tx < right; ++tx) {
+            int64_t fx = sourceX + (tx - x) * sourceWidth / width;
+            if (fx >= 0 && fx < from->width && (!keyed || source[fx] != keyPixel)) {
+                target[tx] = source[fx];
+            }
+        }
+    }
 }

@@ -298,6 +298,15 @@ void platformStretchCopy(PlatformSurface* target, int32_t x, int32_t y, int32_t 
     SoftStretchPlan plan;
     if (target->window == nullptr) {
         PlatformBitmap* to = target->selected;
+        if (!target->smoothStretch) {
+            // The desktop's default mode drops or repeats whole pixels.
+            if (width > 0 && height > 0 && sourceWidth > 0 && sourceHeight > 0) {
+                softBitmapChanged(to);
+                softCopyNearest(to, from, x, y, width, height, sourceX, sourceY, sourceWidth,
+                                sourceHeight, false, 0);
+            }
+            return;
+        }
         if (softPlanStretch(&plan, to->width, to->height, x, y, width, height, from, sourceX,
                             sourceY, sourceWidth, sourceHeight)) {
             softBitmapChanged(to);
@@ -305,7 +314,8 @@ void platformStretchCopy(PlatformSurface* target, int32_t x, int32_t y, int32_t 
         }
         return;
     }
-    // The screen is the backend's: scale into a bitmap of the visible part and show that.
+    // The screen is the backend's: scale into a bitmap of the visible part and show
+    // that, always smoothly (the player sets that mode on its back buffer only).
     int32_t clientWidth = 0, clientHeight = 0;
     platformClientSize(target->window, &clientWidth, &clientHeight);
     if (!softPlanStretch(&plan, clientWidth, clientHeight, x, y, width, height, from, sourceX,
