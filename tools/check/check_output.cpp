@@ -1,0 +1,79 @@
+// The checker's report as compiler-style text or as JSON.
+#include "check/story_check.h"
+
+#include <cstdio>
+
+namespace {
+
+const char* severityName(Severity severity) {
+    return severity == Severity::Error ? "error" : "warning";
+}
+
+std::string plural(uint32_t count, const char* word) {
+    return std::to_string(count) + " " + word + (count == 1 ? "" : "s");
+}
+
+std::string jsonString(const std::string& text) {
+    std::string out = "\"";
+    for (char c : text) {
+        auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (byte < 32 || byte > 126) {
+            char escaped[8];
+            snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+} // namespace
+
+std::string formatText(const CheckReport& report, const std::string& prefix) {
+    std::string out;
+    for (const Diagnostic& d : report.diagnostics) {
+        out += prefix + d.file + ":";
+        if (d.line != 0) {
+            out += std::to_string(d.line) + ":" + std::to_string(d.column) + ":";
+        }
+        out +=
+            std::string(" ") + severityName(d.severity) + ": " + d.message + " [" + d.code + "]\n";
+    }
+    out += prefix + "script.bexu: ";
+    if (report.readable) {
+        out += plural(report.blocks, "block") + ", " + plural(report.commands, "command") + ", " +
+               plural(report.pages, "page") + ": ";
+    }
+    uint32_t errors = countSeverity(report, Severity::Error);
+    uint32_t warnings = countSeverity(report, Severity::Warning);
+    out += errors + warnings == 0 ? std::string("clean")
+                                  : plural(errors, "error") + ", " + plural(warnings, "warning");
+    return out + "\n";
+}
+
+std::string formatJson(const CheckReport& report, const std::string& prefix) {
+    std::string out =
+        "{\n  \"readable\": " + std::string(report.readable ? "true" : "false") +
+        ",\n  \"blocks\": " + std::to_string(report.blocks) +
+        ",\n  \"commands\": " + std::to_string(report.commands) +
+        ",\n  \"pages\": " + std::to_string(report.pages) +
+        ",\n  \"errors\": " + std::to_string(countSeverity(report, Severity::Error)) +
+        ",\n  \"warnings\": " + std::to_string(countSeverity(report, Severity::Warning)) +
+        ",\n  \"diagnostics\": [";
+    const char* separator = "\n";
+    for (const Diagnostic& d : report.diagnostics) {
+        out += separator;
+        out += "    {\"file\": " + jsonString(prefix + d.file) +
+               ", \"line\": " + std::to_string(d.line) +
+               ", \"column\": " + std::to_string(d.column) + ", \"severity\": \"" +
+               severityName(d.severity) + "\", \"code\": " + jsonString(d.code) +
+               ", \"message\": " + jsonString(d.message) + "}";
+        separator = ",\n";
+    }
+    out += report.diagnostics.empty() ? "]\n}\n" : "\n  ]\n}\n";
+    return out;
+}

@@ -1,0 +1,803 @@
+// Checks a story folder. The blocks and commands come from the engine's own reader
+// (readBlock, extractItems); a scan of the same bytes by the same rules finds where
+// each of them stands in the file, so every finding can name its line and column.
+#include "check/story_check.h"
+
+#include "engine/engine.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <unistd.h>
+
+namespace {
+
+const char kScriptName[] = "script.bexu";
+constexpr uint32_t kMaxBlockDigits = 7;
+constexpr uint32_t kNowhere = UINT32_MAX;
+// The checker holds the whole script in memory; the player's offsets are 31 bits anyway.
+constexpr uint32_t kLargestScript = 0x7FFFFFFFu;
+
+const char* const kKeywords[] = {"say", "cg", "wait", "play", "stutter", "turn"};
+
+// The pen of the dialogue text: 64 glyphs a row, rows of 33 pixels.
+constexpr int64_t kLastGlyphX = 1600 - 25;
+constexpr int64_t kLastGlyphY = 900 - 33;
+constexpr int64_t kGlyphWidth = 25;
+constexpr int64_t kRowHeight = 33;
+
+// ---- where things stand in the file ------------------------------------------
+
+struct Script {
+    std::string bytes;
+    std::vector<uint32_t> lineStarts;
+};
+
+void indexLines(Script* script) {
+    script->lineStarts.assign(1, 0);
+    for (uint32_t i = 0; i < script->bytes.size(); ++i) {
+        if (script->bytes[i] == '\n') {
+            script->lineStarts.push_back(i + 1);
+        }
+    }
+}
+
+void positionOf(const Script& script, uint32_t offset, uint32_t* line, uint32_t* column) {
+    auto after = std::upper_bound(script.lineStarts.begin(), script.lineStarts.end(), offset);
+    auto index = static_cast<uint32_t>(after - script.lineStarts.begin()); // >= 1
+    *line = index;
+    *column = offset - script.lineStarts[index - 1] + 1;
+}
+
+std::string where(const Script& script, uint32_t offset) {
+    uint32_t line = 0;
+    uint32_t column = 0;
+    positionOf(script, offset, &line, &column);
+    return std::to_string(line) + ":" + std::to_string(column);
+}
+
+// A text from the script as it may be shown in a message: short, one line, printable.
+std::string shown(const std::string& text, size_t longest = 40) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (i == longest) {
+            out += "...";
+            break;
+        }
+        auto c = static_cast<unsigned char>(text[i]);
+        if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\\') {
+            out += "\\\\";
+        } else if (c < 32 || c > 126) {
+            char hex[8];
+            snprintf(hex, sizeof hex, "\\x%02X", c);
+            out += hex;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return "'" + out + "'";
+}
+
+std::string byteName(unsigned char c) {
+    switch (c) {
+    case '\t':
+        return "tab";
+    case '\r':
+        return "carriage return";
+    case 0x7F:
+        return "byte 127";
+    default:
+        break;
+    }
+    char name[32];
+    if (c < 32 || c > 126) {
+        snprintf(name, sizeof name, "byte 0x%02X", c);
+    } else {
+        snprintf(name, sizeof name, "'%c'", c);
+    }
+    return name;
+}
+
+// ---- blocks, found by the reader's rules ------------------------------------
+
+struct BlockSpan {
+    int32_t number;
+    uint32_t open;         // the `{` that began the number
+    uint32_t digits;       // how many digits the number had
+    uint32_t contentStart; // the byte that ended the number: the first content byte
+    uint32_t contentEnd;   // the closing `}`, or the end of the file
+    bool closed;
+};
+
+// Walks the bytes from `from` as the block reader does. A completed number opens a
+// block when `accept(number)`; each opened block goes to `found`, which returns
+// false to stop the walk.
+template <typename Accept, typename Found>
+void walkBlocks(const std::string& bytes, uint32_t from, Accept accept, Found found) {
+    auto size = static_cast<uint32_t>(bytes.size());
+    uint32_t i = from;
+    while (i < size) {
+        const void* brace = memchr(bytes.data() + i, '{', size - i);
+        if (brace == nullptr) {
+            return;
+        }
+        BlockSpan span = {};
+        span.open = static_cast<uint32_t>(static_cast<const char*>(brace) - bytes.data());
+        uint32_t value = 0;
+        i = span.open + 1;
+        while (i < size) {
+            char c = bytes[i];
+            if (c == '{') {
+                span.open = i;
+                span.digits = 0;
+                value = 0;
+            } else if (isDecimalDigit(c) && span.digits < kMaxBlockDigits) {
+                value = value * 10 + static_cast<uint32_t>(c - '0');
+                ++span.digits;
+            } else {
+                break;
+            }
+            ++i;
+        }
+        if (i >= size) {
+            return; // a number that never ends opens nothing
+        }
+        span.number = static_cast<int32_t>(value);
+        if (!accept(span.number)) {
+            continue; // the byte that ended the number is looked at again, outside
+        }
+        span.contentStart = i;
+        // The ending byte is content even when it is a `}`.
+        const void* close =
+            i + 1 < size ? memchr(bytes.data() + i + 1, '}', size - i - 1) : nullptr;
+        span.closed = close != nullptr;
+        span.contentEnd =
+            close == nullptr
+                ? size
+                : static_cast<uint32_t>(static_cast<const char*>(close) - bytes.data());
+        if (!found(span)) {
+            return;
+        }
+        i = span.closed ? span.contentEnd + 1 : size;
+    }
+}
+
+bool findBlock(const std::string& bytes, int32_t wanted, uint32_t from, BlockSpan* out) {
+    bool got = false;
+    walkBlocks(
+        bytes, from, [wanted](int32_t number) { return number == wanted; },
+        [&](const BlockSpan& span) {
+            *out = span;
+            got = true;
+            return false;
+        });
+    return got;
+}
+
+// Every block as the file is written: each completed number outside a block opens one.
+std::vector<BlockSpan> writtenBlocks(const std::string& bytes) {
+    std::vector<BlockSpan> blocks;
+    walkBlocks(
+        bytes, 0, [](int32_t) { return true; },
+        [&](const BlockSpan& span) {
+            blocks.push_back(span);
+            return true;
+        });
+    return blocks;
+}
+
+// ---- commands, found by the item rules --------------------------------------
+
+struct ItemSpan {
+    uint32_t start; // first byte after `[`
+    uint32_t end;   // the `]`
+};
+
+// The items of [start, end) as extractItems cuts them. `*unclosed` gets the offset
+// of a `[` that no `]` follows, or kNowhere.
+std::vector<ItemSpan> itemSpans(const std::string& bytes, uint32_t start, uint32_t end,
+                                uint32_t* unclosed) {
+    std::vector<ItemSpan> items;
+    *unclosed = kNowhere;
+    const char* base = bytes.data();
+    uint32_t i = start;
+    while (i < end) {
+        const void* open = memchr(base + i, '[', end - i);
+        if (open == nullptr) {
+            break;
+        }
+        auto at = static_cast<uint32_t>(static_cast<const char*>(open) - base);
+        const void* close = memchr(base + at + 1, ']', end - at - 1);
+        if (close == nullptr) {
+            *unclosed = at;
+            break;
+        }
+        auto stop = static_cast<uint32_t>(static_cast<const char*>(close) - base);
+        items.push_back(ItemSpan{at + 1, stop});
+        i = stop + 1;
+    }
+    return items;
+}
+
+// ---- the check ----------------------------------------------------------------
+
+struct Pen {
+    int64_t x;
+    int64_t y;
+    bool stopped;       // a wrap went below the last row: nothing more is drawn
+    bool reported;      // this page's overflow has been told
+    uint32_t firstLine; // offset of the page's first line, or kNowhere
+};
+
+struct Checker {
+    CheckReport* report;
+    Script script;
+    Pen pen;
+    bool stopped;                           // a command with an empty argument has ended the play
+    std::map<std::string, int> bitmapLoads; // path -> 0 missing, 1 unloadable, 2 fine
+};
+
+void addAt(Checker* checker, Severity severity, uint32_t offset, const char* code,
+           const std::string& message) {
+    Diagnostic diagnostic = {severity, kScriptName, 0, 0, code, message};
+    positionOf(checker->script, offset, &diagnostic.line, &diagnostic.column);
+    checker->report->diagnostics.push_back(diagnostic);
+}
+
+void addForFile(CheckReport* report, Severity severity, const char* file, const char* code,
+                const std::string& message) {
+    report->diagnostics.push_back(Diagnostic{severity, file, 0, 0, code, message});
+}
+
+enum class Load { Missing, Unloadable, Loaded };
+
+Load loadBitmap(const char* path, int32_t* width, int32_t* height) {
+    PlatformFile* file = platformOpenFile(path);
+    if (file == nullptr) {
+        return Load::Missing;
+    }
+    platformCloseFile(file);
+    PlatformBitmap* bitmap = platformLoadBitmap(path);
+    if (bitmap == nullptr) {
+        return Load::Unloadable;
+    }
+    platformBitmapSize(bitmap, width, height);
+    platformDeleteBitmap(bitmap);
+    return Load::Loaded;
+}
+
+void checkSheet(CheckReport* report, const char* path, int32_t needWidth, int32_t needHeight,
+                const char* what, const char* missingCode, const char* smallCode) {
+    int32_t width = 0;
+    int32_t height = 0;
+    Load load = loadBitmap(path, &width, &height);
+    std::string failure =
+        std::string(" the player stops at start with \"Failed to load ") + path + "\"";
+    if (load == Load::Missing) {
+        addForFile(report, Severity::Error, path, missingCode, "cannot be opened:" + failure);
+    } else if (load == Load::Unloadable) {
+        addForFile(report, Severity::Error, path, missingCode,
+                   "does not load as a bitmap:" + failure);
+    } else if (width < needWidth || height < needHeight) {
+        addForFile(report, Severity::Error, path, smallCode,
+                   "is " + std::to_string(width) + " x " + std::to_string(height) + "; " + what +
+                       " needs at least " + std::to_string(needWidth) + " x " +
+                       std::to_string(needHeight));
+    }
+}
+
+std::string blankHint(const std::string& name) {
+    if (name.empty()) {
+        return "";
+    }
+    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    if (blank(name.front()) || blank(name.back())) {
+        return " (the name begins or ends with a blank, which is part of it)";
+    }
+    return "";
+}
+
+void checkScene(Checker* checker, const std::string& path, uint32_t at) {
+    auto known = checker->bitmapLoads.find(path);
+    if (known == checker->bitmapLoads.end()) {
+        int32_t width = 0;
+        int32_t height = 0;
+        known = checker->bitmapLoads
+                    .emplace(path, static_cast<int>(loadBitmap(path.c_str(), &width, &height)))
+                    .first;
+    }
+    const char stop[] = ": the player stops with \"Failed to load scene.\"";
+    if (known->second == static_cast<int>(Load::Missing)) {
+        addAt(checker, Severity::Error, at, "scene-missing",
+              "scene " + shown(path) + " cannot be opened" + stop + blankHint(path));
+    } else if (known->second == static_cast<int>(Load::Unloadable)) {
+        addAt(checker, Severity::Error, at, "scene-unloadable",
+              "scene " + shown(path) + " does not load as a bitmap" + stop);
+    }
+}
+
+void checkSound(Checker* checker, const std::string& path, uint32_t at) {
+    PlatformFile* file = platformOpenFile(path.c_str());
+    if (file == nullptr) {
+        addAt(checker, Severity::Warning, at, "sound-missing",
+              "sound " + shown(path) + " cannot be opened: the player plays nothing, or the " +
+                  "system's default sound" + blankHint(path));
+        return;
+    }
+    char header[12] = {};
+    uint32_t got = 0;
+    bool read = platformReadFile(file, header, sizeof header, &got);
+    platformCloseFile(file);
+    if (!read || got < sizeof header || memcmp(header, "RIFF", 4) != 0 ||
+        memcmp(header + 8, "WAVE", 4) != 0) {
+        addAt(checker, Severity::Warning, at, "sound-unreadable",
+              "sound " + shown(path) + " is not a wave file: the player cannot play it");
+    }
+}
+
+void checkWait(Checker* checker, const std::string& argument, uint32_t at) {
+    size_t digits = 0;
+    uint64_t value = 0;
+    while (digits < argument.size() && isDecimalDigit(argument[digits])) {
+        value = std::min<uint64_t>(value * 10 + static_cast<uint64_t>(argument[digits] - '0'),
+                                   UINT64_MAX / 16);
+        ++digits;
+    }
+    if (digits == 0) {
+        addAt(checker, Severity::Warning, at, "wait-argument",
+              "wait argument " + shown(argument) + " is not a number: the wait lasts 0 ms");
+    } else if (digits < argument.size()) {
+        addAt(checker, Severity::Warning, at, "wait-argument",
+              "wait argument " + shown(argument) + " has text after its number: the wait lasts " +
+                  std::to_string(static_cast<uint32_t>(parseLeadingNumber(argument.c_str()))) +
+                  " ms");
+    } else if (value > (uint64_t{1} << 31)) {
+        addAt(checker, Severity::Warning, at, "wait-argument",
+              "wait of " + shown(argument) + " ms is longer than 2147483648 ms and ends at once");
+    }
+}
+
+// Bytes of a dialogue line that the font cannot draw; a carriage return before a
+// line break belongs to the break.
+void checkDrawable(Checker* checker, const std::string& line, uint32_t at) {
+    uint32_t count = 0;
+    size_t first = 0;
+    for (size_t i = 0; i < line.size(); ++i) {
+        auto c = static_cast<unsigned char>(line[i]);
+        bool lineBreak = c == '\n' || (c == '\r' && i + 1 < line.size() && line[i + 1] == '\n');
+        if (!lineBreak && (c < 32 || c > 122)) {
+            if (count++ == 0) {
+                first = i;
+            }
+        }
+    }
+    if (count == 0) {
+        return;
+    }
+    std::string more =
+        count > 1 ? " (and " + std::to_string(count - 1) + " more such bytes in this line)" : "";
+    addAt(checker, Severity::Warning, at + static_cast<uint32_t>(first), "undrawable-byte",
+          "the font cannot draw " + byteName(static_cast<unsigned char>(line[first])) +
+              "; it is skipped and takes no space" + more);
+}
+
+void turnPage(Checker* checker) {
+    checker->pen = Pen{0, 0, false, false, kNowhere};
+}
+
+// Moves the pen over one appended line as the text drawing does. Returns the index
+// of the first byte whose glyph is lost below the canvas, or -1.
+int64_t penOver(Pen* pen, const std::string& line) {
+    int64_t lost = -1;
+    for (size_t i = 0; i <= line.size(); ++i) {
+        auto c = static_cast<unsigned char>(i < line.size() ? line[i] : '\n');
+        if (c == '\n') {
+            pen->x = 0;
+            pen->y = std::min<int64_t>(pen->y + kRowHeight, INT64_MAX / 2);
+            continue;
+        }
+        if (c < 32 || c > 122) {
+            continue;
+        }
+        if (!pen->stopped && pen->x > kLastGlyphX) {
+            pen->x = 0;
+            pen->y += kRowHeight;
+            pen->stopped = pen->y > kLastGlyphY;
+        }
+        if ((pen->stopped || pen->y > kLastGlyphY) && lost < 0) {
+            lost = static_cast<int64_t>(i);
+        }
+        pen->x += kGlyphWidth;
+    }
+    return lost;
+}
+
+// `shownLine` is the text as it appears; `exact` when it maps byte for byte onto the
+// argument at `at`.
+void addDialogueLine(Checker* checker, const std::string& shownLine, bool exact, uint32_t at,
+                     uint32_t commandAt) {
+    Pen& pen = checker->pen;
+    if (pen.firstLine == kNowhere) {
+        pen.firstLine = commandAt;
+        ++checker->report->pages;
+    }
+    int64_t lost = penOver(&pen, shownLine);
+    if (lost < 0 || pen.reported) {
+        return;
+    }
+    pen.reported = true;
+    uint32_t offset = exact ? at + static_cast<uint32_t>(lost) : at;
+    addAt(
+        checker, Severity::Warning, offset, "page-overflow",
+        "the dialogue runs past the bottom of the canvas here and is cut off: the page begun at " +
+            where(checker->script, pen.firstLine) + " is full; turn the page before this line");
+}
+
+const char* keywordOf(const char* name) {
+    for (const char* keyword : kKeywords) {
+        if (containsText(name, keyword)) {
+            return keyword;
+        }
+    }
+    return nullptr;
+}
+
+bool plainName(const std::string& name, const char* keyword) {
+    if (name == keyword) {
+        return true;
+    }
+    // stutter3: the digits are the intensity.
+    if (strcmp(keyword, "stutter") != 0 || name.compare(0, 7, "stutter") != 0) {
+        return false;
+    }
+    return std::all_of(name.begin() + 7, name.end(), isDecimalDigit);
+}
+
+std::string lowered(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return text;
+}
+
+void checkStutter(Checker* checker, const std::string& command, const std::string& argument,
+                  uint32_t nameAt, uint32_t argumentAt) {
+    uint32_t intensity = stutterIntensity(command.c_str());
+    if (intensity == 0) {
+        addAt(checker, Severity::Warning, nameAt, "no-stammer",
+              "stutter intensity 0 (no digits in the name): the line shows unchanged, its '/' and "
+              "'%' marks included; write e.g. stutter3");
+    } else if (intensity == 1) {
+        addAt(checker, Severity::Warning, nameAt, "no-stammer",
+              "stutter intensity 1 never stammers; use 2 or more");
+    }
+    checkDrawable(checker, argument, argumentAt);
+    if (intensity == 0) {
+        addDialogueLine(checker, argument, true, argumentAt, nameAt);
+        return;
+    }
+    // Without stammers the line is at its shortest: what overflows then always does.
+    uint32_t seed = engineState.randomSeed;
+    char* line = stutterText(argument.c_str(), 1);
+    engineState.randomSeed = seed;
+    if (line != nullptr) {
+        addDialogueLine(checker, line, false, argumentAt, nameAt);
+        platformFree(line);
+    }
+}
+
+void checkCommand(Checker* checker, const std::string& command, uint32_t at) {
+    ++checker->report->commands;
+    size_t tilde = command.find('~');
+    std::string name = command.substr(0, tilde);
+    std::string argument = tilde == std::string::npos ? "" : command.substr(tilde + 1);
+    auto argumentAt = static_cast<uint32_t>(at + (tilde == std::string::npos ? 0 : tilde + 1));
+    if (argument.empty()) {
+        std::string what = command.empty() ? "an empty command" : "command " + shown(command);
+        addAt(checker, Severity::Error, at, "empty-argument",
+              what + " has no argument: the play stops here for good");
+        checker->stopped = true;
+        return;
+    }
+    const char* keyword = keywordOf(name.c_str());
+    if (keyword == nullptr) {
+        std::string hint = keywordOf(lowered(name).c_str()) != nullptr
+                               ? " (keywords are lower case)"
+                               : " (say, cg, wait, play, stutter, turn)";
+        addAt(checker, Severity::Warning, at, "no-keyword",
+              "name " + shown(name) + " holds no command keyword" + hint + ", so it does nothing");
+        return;
+    }
+    if (!plainName(name, keyword)) {
+        addAt(checker, Severity::Warning, at, "keyword-inside-name",
+              "name " + shown(name) + " acts as '" + keyword + "', which is found inside it");
+    }
+    if (strcmp(keyword, "say") == 0) {
+        checkDrawable(checker, argument, argumentAt);
+        addDialogueLine(checker, argument, true, argumentAt, at);
+    } else if (strcmp(keyword, "cg") == 0) {
+        checkScene(checker, argument, argumentAt);
+    } else if (strcmp(keyword, "wait") == 0) {
+        checkWait(checker, argument, argumentAt);
+    } else if (strcmp(keyword, "play") == 0) {
+        checkSound(checker, argument, argumentAt);
+    } else if (strcmp(keyword, "stutter") == 0) {
+        checkStutter(checker, command, argument, at, argumentAt);
+    } else if (argument == "page") {
+        turnPage(checker);
+    } else {
+        addAt(checker, Severity::Warning, argumentAt, "turn-argument",
+              "turn with " + shown(argument) + " does nothing; only 'page' turns the page");
+    }
+}
+
+// The reader and the scan disagreeing would be a fault of the checker; say so plainly.
+void addDisagreement(Checker* checker, uint32_t at, int32_t number) {
+    addAt(checker, Severity::Error, at, "checker-fault",
+          "bexu-check located block " + std::to_string(number) +
+              " differently from the player's reader; positions in it may be wrong");
+}
+
+// A `{` and a digit between the commands of a block look like the next block, but
+// inside a block they are plain content: the block before was not closed in time.
+void checkBlockOpeners(Checker* checker, const BlockSpan& span, const std::vector<ItemSpan>& items,
+                       uint32_t textEnd) {
+    const std::string& bytes = checker->script.bytes;
+    uint32_t from = span.contentStart;
+    for (size_t i = 0; i <= items.size(); ++i) {
+        uint32_t to = i < items.size() ? items[i].start - 1 : textEnd;
+        for (uint32_t k = from; k + 1 < to; ++k) {
+            if (bytes[k] == '{' && isDecimalDigit(bytes[k + 1])) {
+                addAt(checker, Severity::Error, k, "brace-in-block",
+                      "this '{' is inside block " + std::to_string(span.number) +
+                          ", which is not closed before it: it opens no block, and the commands "
+                          "after it belong to block " +
+                          std::to_string(span.number));
+                return;
+            }
+        }
+        if (i < items.size()) {
+            from = items[i].end + 1;
+        }
+    }
+}
+
+void checkItems(Checker* checker, const BlockSpan& span, const char* content) {
+    const std::string& bytes = checker->script.bytes;
+    // A zero byte ends the text that is cut into commands.
+    const void* zero =
+        memchr(bytes.data() + span.contentStart, '\0', span.contentEnd - span.contentStart);
+    uint32_t textEnd = zero == nullptr
+                           ? span.contentEnd
+                           : static_cast<uint32_t>(static_cast<const char*>(zero) - bytes.data());
+    uint32_t unclosed = kNowhere;
+    std::vector<ItemSpan> spans = itemSpans(bytes, span.contentStart, textEnd, &unclosed);
+    CommandList list = extractItems(content, '[', ']');
+    if (list == nullptr) {
+        return;
+    }
+    size_t count = 0;
+    while (list[count] != nullptr) {
+        ++count;
+    }
+    bool same = count == spans.size();
+    for (size_t i = 0; same && i < count; ++i) {
+        same = bytes.compare(spans[i].start, spans[i].end - spans[i].start, list[i]) == 0;
+    }
+    if (!same) {
+        addDisagreement(checker, span.open, span.number);
+    }
+    for (size_t i = 0; i < count; ++i) {
+        checkCommand(checker, list[i], same ? spans[i].start : span.contentStart);
+    }
+    freeCommandList(list);
+    checkBlockOpeners(checker, span, spans, textEnd);
+    if (unclosed != kNowhere && span.closed && zero == nullptr) {
+        addAt(checker, Severity::Error, span.contentEnd, "brace-in-command",
+              "'}' inside the command begun at " + where(checker->script, unclosed) +
+                  " closes block " + std::to_string(span.number) +
+                  ": the command is lost and the rest reads as text outside blocks");
+    }
+}
+
+// Plays the blocks in the reader's order. Returns the number that was not found and
+// the offset its search started from.
+void playBlocks(Checker* checker, PlatformFile* file, std::vector<BlockSpan>* played,
+                int32_t* missing, uint32_t* searchFrom) {
+    const std::string& bytes = checker->script.bytes;
+    int32_t number = 0;
+    int32_t resume = 0;
+    for (;;) {
+        int32_t before = resume;
+        char* content = readBlock(number, file, &resume);
+        BlockSpan span = {};
+        bool located = findBlock(bytes, number, static_cast<uint32_t>(before), &span);
+        if (content == nullptr) {
+            if (located) {
+                addDisagreement(checker, span.open, number);
+            }
+            *missing = number;
+            *searchFrom = static_cast<uint32_t>(before);
+            return;
+        }
+        if (!located) {
+            // Never expected; the reader is the authority on what plays.
+            addDisagreement(checker, 0, number);
+            platformFree(content);
+            *missing = number + 1;
+            *searchFrom = static_cast<uint32_t>(resume);
+            return;
+        }
+        uint32_t expectedResume = span.closed ? span.contentEnd + 1 : static_cast<uint32_t>(before);
+        if (static_cast<uint32_t>(resume) != expectedResume) {
+            addDisagreement(checker, span.open, number);
+        }
+        ++checker->report->blocks;
+        played->push_back(span);
+        if (!span.closed) {
+            addAt(
+                checker, Severity::Error, span.open, "unclosed-block",
+                "block " + std::to_string(number) +
+                    " is never closed: it runs to the end of the file, and the search for block " +
+                    std::to_string(number + 1) +
+                    " starts again here, so commands after it may play twice");
+        }
+        checkItems(checker, span, content);
+        platformFree(content);
+        // Seven digits at most: no higher number can be found.
+        if (number == 9999999) {
+            *missing = -1;
+            *searchFrom = static_cast<uint32_t>(resume);
+            return;
+        }
+        ++number;
+    }
+}
+
+// Blocks written in the file that the play never reaches, and stray braces.
+void checkUnplayed(Checker* checker, const std::vector<BlockSpan>& played, int32_t missing,
+                   uint32_t searchFrom) {
+    std::vector<BlockSpan> written = writtenBlocks(checker->script.bytes);
+    for (const BlockSpan& span : written) {
+        if (span.digits == 0) {
+            addAt(checker, Severity::Warning, span.open, "stray-brace",
+                  "'{' outside a block starts a block number; with no digits after it, it opens "
+                  "block 0 (write block numbers out, and no braces in notes)");
+        }
+    }
+    auto wasPlayed = [&](const BlockSpan& span) {
+        return std::any_of(played.begin(), played.end(),
+                           [&](const BlockSpan& p) { return p.open == span.open; });
+    };
+    const BlockSpan* firstLater = nullptr;
+    bool missingWritten = false;
+    for (const BlockSpan& span : written) {
+        // A stray brace that opened nothing the player reads is told above.
+        if (wasPlayed(span) || span.digits == 0) {
+            continue;
+        }
+        if (missing >= 0 && span.number == missing) {
+            missingWritten = true;
+            if (span.open < searchFrom) {
+                addAt(checker, Severity::Error, span.open, "block-order",
+                      "block " + std::to_string(missing) + " stands before the end of block " +
+                          std::to_string(missing - 1) +
+                          " and is never found; it and every later block never play");
+            }
+        } else if (missing < 0 || span.number < missing) {
+            std::string playedAt;
+            for (const BlockSpan& p : played) {
+                if (p.number == span.number) {
+                    playedAt = " at " + where(checker->script, p.open);
+                }
+            }
+            addAt(checker, Severity::Error, span.open, "block-order",
+                  "block " + std::to_string(span.number) +
+                      " is never found: the reader has already played block " +
+                      std::to_string(span.number) + playedAt);
+        } else if (firstLater == nullptr || span.number < firstLater->number) {
+            firstLater = &span;
+        }
+    }
+    if (missing < 0 || missingWritten) {
+        return;
+    }
+    if (firstLater != nullptr) {
+        addAt(checker, Severity::Error, firstLater->open, "missing-block",
+              "block " + std::to_string(missing) + " is missing, so block " +
+                  std::to_string(firstLater->number) + " here and every later block never play");
+    } else if (missing == 0) {
+        addAt(checker, Severity::Error, 0, "missing-block",
+              "the script has no block 0: the story plays nothing");
+    }
+}
+
+bool readWhole(PlatformFile* file, std::string* bytes) {
+    uint32_t size = 0;
+    if (!platformFileSize(file, &size) || size > kLargestScript || !platformSeekFile(file, 0)) {
+        return false;
+    }
+    bytes->assign(size, '\0');
+    uint32_t done = 0;
+    while (done < size) {
+        uint32_t got = 0;
+        if (!platformReadFile(file, &(*bytes)[done], size - done, &got) || got == 0) {
+            return false;
+        }
+        done += got;
+    }
+    return true;
+}
+
+void checkFolder(CheckReport* report) {
+    PlatformFile* file = platformOpenFile(kScriptName);
+    Checker checker = {};
+    checker.report = report;
+    if (file == nullptr || !readWhole(file, &checker.script.bytes)) {
+        addForFile(report, Severity::Error, kScriptName, "script-unreadable",
+                   file == nullptr ? "cannot be opened: the player stops with \"script.bexu could "
+                                     "not be located.\""
+                                   : "cannot be read");
+        platformCloseFile(file);
+        return;
+    }
+    report->readable = true;
+    indexLines(&checker.script);
+    turnPage(&checker);
+    checkSheet(report, "font.bmp", 400, 198, "the font", "font-missing", "font-small");
+    checkSheet(report, "transparency.bmp", 32, 32, "the tile pattern", "tile-missing",
+               "tile-small");
+    // The stutter draws from the play state's generator; leave it as it was.
+    uint32_t seed = engineState.randomSeed;
+    std::vector<BlockSpan> played;
+    int32_t missing = -1;
+    uint32_t searchFrom = 0;
+    playBlocks(&checker, file, &played, &missing, &searchFrom);
+    engineState.randomSeed = seed;
+    platformCloseFile(file);
+    checkUnplayed(&checker, played, missing, searchFrom);
+    std::stable_sort(report->diagnostics.begin(), report->diagnostics.end(),
+                     [](const Diagnostic& a, const Diagnostic& b) {
+                         if (a.file != b.file) {
+                             return a.file != kScriptName && b.file == kScriptName;
+                         }
+                         return a.line != b.line ? a.line < b.line : a.column < b.column;
+                     });
+}
+
+} // namespace
+
+CheckReport checkStory(const std::string& folder) {
+    CheckReport report = {};
+    char previous[4096];
+    if (getcwd(previous, sizeof previous) == nullptr) {
+        addForFile(&report, Severity::Error, ".", "folder-unreadable",
+                   "the current folder cannot be told");
+        return report;
+    }
+    if (chdir(folder.c_str()) != 0) {
+        addForFile(&report, Severity::Error, ".", "folder-unreadable", "cannot be entered");
+        return report;
+    }
+    checkFolder(&report);
+    if (chdir(previous) != 0) {
+        perror("bexu-check: cannot return to the current folder");
+    }
+    return report;
+}
+
+uint32_t countSeverity(const CheckReport& report, Severity severity) {
+    return static_cast<uint32_t>(
+        std::count_if(report.diagnostics.begin(), report.diagnostics.end(),
+                      [severity](const Diagnostic& d) { return d.severity == severity; }));
+}

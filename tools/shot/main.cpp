@@ -1,0 +1,116 @@
+// bexu-shot [DIR] [--out DIR] [--size WxH] [--seed N]: plays the story in DIR
+// (default: here) headless and writes one PNG per key wait plus index.html.
+#include "shot/story_shots.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sys/stat.h>
+
+namespace {
+
+const char kUsage[] =
+    "usage: bexu-shot [DIR] [--out DIR] [--size WxH] [--seed N]\n"
+    "Plays the story in DIR (default: the current folder) on the headless backend,\n"
+    "pressing Space at every key wait and skipping timed waits, and writes one PNG\n"
+    "per key wait (the window at WxH, default 1600x900) and index.html into the\n"
+    "--out folder (default: shots). The stutter seed defaults to 100000.\n";
+
+bool parseSize(const char* text, int32_t* width, int32_t* height) {
+    char* end = nullptr;
+    long w = strtol(text, &end, 10);
+    if (end == text || *end != 'x') {
+        return false;
+    }
+    const char* rest = end + 1;
+    long h = strtol(rest, &end, 10);
+    if (end == rest || *end != '\0' || w < 1 || h < 1 || w > 16384 || h > 16384) {
+        return false;
+    }
+    *width = static_cast<int32_t>(w);
+    *height = static_cast<int32_t>(h);
+    return true;
+}
+
+bool parseSeed(const char* text, uint32_t* seed) {
+    char* end = nullptr;
+    errno = 0;
+    unsigned long value = strtoul(text, &end, 10);
+    if (end == text || *end != '\0' || errno != 0 || value > UINT32_MAX || text[0] == '-') {
+        return false;
+    }
+    *seed = static_cast<uint32_t>(value);
+    return true;
+}
+
+// Makes the folder and its missing parents.
+bool makeFolders(const std::string& path) {
+    for (size_t slash = path.find('/', 1); slash != std::string::npos;
+         slash = path.find('/', slash + 1)) {
+        mkdir(path.substr(0, slash).c_str(), 0755);
+    }
+    struct stat info;
+    return (mkdir(path.c_str(), 0755) == 0 || errno == EEXIST) && stat(path.c_str(), &info) == 0 &&
+           S_ISDIR(info.st_mode);
+}
+
+int usageError(const char* message, const char* argument) {
+    fprintf(stderr, "bexu-shot: %s '%s'\n%s", message, argument, kUsage);
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    ShotOptions options;
+    std::string out = "shots";
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        bool hasValue = i + 1 < argc;
+        if (strcmp(arg, "--help") == 0 || strcmp(arg, "-h") == 0) {
+            fputs(kUsage, stdout);
+            return 0;
+        } else if (strcmp(arg, "--out") == 0 && hasValue) {
+            out = argv[++i];
+        } else if (strcmp(arg, "--size") == 0 && hasValue) {
+            if (!parseSize(argv[++i], &options.width, &options.height)) {
+                return usageError("bad size", argv[i]);
+            }
+        } else if (strcmp(arg, "--seed") == 0 && hasValue) {
+            if (!parseSeed(argv[++i], &options.seed)) {
+                return usageError("bad seed", argv[i]);
+            }
+        } else if (arg[0] == '-' || !options.folder.empty()) {
+            return usageError("unexpected argument", arg);
+        } else {
+            options.folder = arg;
+        }
+    }
+    if (options.folder.empty()) {
+        options.folder = ".";
+    }
+    char resolved[PATH_MAX];
+    if (out.empty() || !makeFolders(out) || realpath(out.c_str(), resolved) == nullptr) {
+        fprintf(stderr, "bexu-shot: cannot make the folder '%s'\n", out.c_str());
+        return 2;
+    }
+    options.outFolder = resolved;
+
+    ShotRun run = playAndShoot(options);
+    if (run.end == ShotEnd::CannotStart) {
+        fprintf(stderr, "bexu-shot: %s\n", run.message.c_str());
+        return 2;
+    }
+    if (!writeIndex(options, run)) {
+        fprintf(stderr, "bexu-shot: cannot write %s/index.html\n", out.c_str());
+        return 2;
+    }
+    printf("bexu-shot: %zu key waits written to %s/ (index.html)\n", run.shots.size(), out.c_str());
+    if (run.end != ShotEnd::Finished) {
+        fprintf(stderr, "bexu-shot: %s\n", run.message.c_str());
+        return 1;
+    }
+    return 0;
+}
