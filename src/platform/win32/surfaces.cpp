@@ -1,6 +1,7 @@
 // Drawing contexts and bitmaps of the graphics device interface. Bitmaps are
 // made compatible with a context: give them the window's screen context (or a
 // context made from it), since a fresh memory context would make them monochrome.
+#include "platform/win32/bitmap_file.h"
 #include "platform/win32/win32.h"
 
 PlatformSurface* platformWindowScreen(PlatformWindow* window) {
@@ -30,7 +31,7 @@ PlatformBitmap* platformCreateBitmap(PlatformSurface* compatibleWith, int32_t wi
 }
 
 PlatformBitmap* platformLoadBitmap(const char* path) {
-    if (path == nullptr) {
+    if (path == nullptr || !bmpFileRowsPresent(path)) {
         return nullptr;
     }
     HANDLE image = LoadImageA(nullptr, path, IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE);
