@@ -58,8 +58,9 @@ Taps referenceTaps(int32_t sourceLength, int32_t length) {
             taps.of[i].push_back({i, 1.0});
         } else if (sourceLength > length) {
             // The exact area the output pixel covers.
-            double a = i * scale, b = (i + 1) * scale;
-            for (int32_t k = static_cast<int32_t>(std::floor(a)); k < b; ++k) {
+            double a = static_cast<double>(i) * sourceLength / length;
+            double b = static_cast<double>(i + 1) * sourceLength / length;
+            for (int32_t k = static_cast<int32_t>(std::floor(a)); k < b && k < sourceLength; ++k) {
                 double overlap = std::min(b, k + 1.0) - std::max(a, static_cast<double>(k));
                 if (overlap > 0) {
                     taps.of[i].push_back({k, overlap / scale});
