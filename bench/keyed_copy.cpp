@@ -1,7 +1,10 @@
 // A full page of dialogue: 1728 font cells (64 x 27 of 25 x 33) drawn into the
 // 1600 x 900 canvas with the magenta key left out, beside the same cells copied
-// without a key (row memmoves), a per-pixel keyed loop and a memcpy of the canvas. Compare medians:
+// without a key (row memmoves), a per-pixel keyed loop and a memcpy of the
+// canvas. Compare medians:
 //   bench_keyed_copy --benchmark_repetitions=7 --benchmark_report_aggregates_only=true
+#include "soft_canvas.h"
+
 #include "platform/soft/soft_surface.h"
 
 #include <benchmark/benchmark.h>
@@ -10,24 +13,6 @@
 #include <vector>
 
 namespace {
-struct Canvas {
-    PlatformSurface* surface;
-    PlatformBitmap* bitmap;
-};
-
-Canvas makeCanvas(int32_t width, int32_t height) {
-    Canvas canvas;
-    canvas.surface = platformCreateSurface(nullptr);
-    canvas.bitmap = platformCreateBitmap(canvas.surface, width, height);
-    platformSelectBitmap(canvas.surface, canvas.bitmap);
-    return canvas;
-}
-
-void freeCanvas(const Canvas& canvas) {
-    platformDeleteSurface(canvas.surface);
-    platformDeleteBitmap(canvas.bitmap);
-}
-
 // A font sheet whose glyphs are rings of varying size on magenta: like letters,
 // a few opaque runs per row.
 Canvas makeFontSheet() {

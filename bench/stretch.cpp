@@ -3,6 +3,8 @@
 // pass that writes every pixel). Compare medians:
 //   bench_stretch --benchmark_repetitions=7 --benchmark_report_aggregates_only=true
 #include "platform/soft/soft_stretch.h"
+#include "soft_canvas.h"
+
 #include "platform/soft/soft_surface.h"
 
 #include <benchmark/benchmark.h>
@@ -14,29 +16,6 @@
 namespace {
 constexpr int32_t kCanvasWidth = 1600;
 constexpr int32_t kCanvasHeight = 900;
-
-struct Canvas {
-    PlatformSurface* surface;
-    PlatformBitmap* bitmap;
-};
-
-Canvas makeCanvas(int32_t width, int32_t height) {
-    Canvas canvas;
-    canvas.surface = platformCreateSurface(nullptr);
-    canvas.bitmap = platformCreateBitmap(canvas.surface, width, height);
-    platformSelectBitmap(canvas.surface, canvas.bitmap);
-    uint32_t state = 12345;
-    for (int32_t i = 0; i < width * height; ++i) {
-        state = state * 1664525u + 1013904223u;
-        canvas.bitmap->pixels[i] = state >> 8;
-    }
-    return canvas;
-}
-
-void freeCanvas(const Canvas& canvas) {
-    platformDeleteSurface(canvas.surface);
-    platformDeleteBitmap(canvas.bitmap);
-}
 
 void setSize(benchmark::State& state, int32_t* width, int32_t* height) {
     *width = static_cast<int32_t>(state.range(0));

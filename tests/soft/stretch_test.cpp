@@ -1,5 +1,7 @@
 // Smoothing stretch: the quality gate against floating-point area averaging and
 // bilinear references, for the vector and the portable path, and its clipping.
+#include "soft_canvas.h"
+
 #include "platform/soft/soft_stretch.h"
 #include "platform/soft/soft_surface.h"
 
@@ -11,37 +13,11 @@
 #include <vector>
 
 namespace {
-struct Canvas {
-    PlatformSurface* surface;
-    PlatformBitmap* bitmap;
-};
-
-// Noise is the hardest input for rounding: neighbouring pixels share nothing.
+// A smoothing target (or source) filled with noise.
 Canvas makeNoise(int32_t width, int32_t height, uint32_t seed) {
-    Canvas canvas;
-    canvas.surface = platformCreateSurface(nullptr);
-    canvas.bitmap = platformCreateBitmap(canvas.surface, width, height);
-    platformSelectBitmap(canvas.surface, canvas.bitmap);
+    Canvas canvas = makeCanvas(width, height, seed);
     platformSetSmoothStretch(canvas.surface);
-    uint32_t state = seed;
-    for (int32_t i = 0; i < width * height; ++i) {
-        state = state * 1664525u + 1013904223u;
-        canvas.bitmap->pixels[i] = state >> 8;
-    }
     return canvas;
-}
-
-Canvas makeFlat(int32_t width, int32_t height, uint32_t pixel) {
-    Canvas canvas = makeNoise(width, height, 1);
-    for (int32_t i = 0; i < width * height; ++i) {
-        canvas.bitmap->pixels[i] = pixel;
-    }
-    return canvas;
-}
-
-void freeCanvas(const Canvas& canvas) {
-    platformDeleteSurface(canvas.surface);
-    platformDeleteBitmap(canvas.bitmap);
 }
 
 // Per output index of one axis: source indices and weights, in double precision.
@@ -219,6 +195,7 @@ TEST(StretchClip, CutRectangleShowsThePartOfTheWholeResult) {
 TEST(StretchClip, SourceBeyondItsBitmapDrawsOnlyWhereSourceExists) {
     Canvas source = makeFlat(10, 10, 0x808080);
     Canvas target = makeFlat(40, 20, 0x000001);
+    platformSetSmoothStretch(target.surface);
     // Source columns -10 to 9: only target columns whose centre maps to 0..9 are drawn.
     platformStretchCopy(target.surface, 0, 0, 40, 20, source.surface, -10, 0, 20, 10);
     for (int32_t y = 0; y < 20; ++y) {
