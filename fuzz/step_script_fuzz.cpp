@@ -151,8 +151,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     if (setjmp(fatalJump) == 0) {
         // At most one command per call; a held command (empty argument) stops the play.
-        for (int step = 0; step < 4096 && engineState.scriptState == ScriptState::Running;
-             ++step) {
+        for (int step = 0; step < 4096 && engineState.scriptState == ScriptState::Running; ++step) {
             int32_t before = engineState.commandPointer;
             tracking = true;
             liveCount = 0;

@@ -25,16 +25,14 @@ std::string expectedStutter(const std::string& text, uint32_t intensity, uint32_
     size_t wordStart = 0;
     for (;;) {
         size_t wordEnd = text.find(' ', wordStart);
-        std::string word = text.substr(wordStart, wordEnd == std::string::npos
-                                                      ? std::string::npos
-                                                      : wordEnd - wordStart);
+        std::string word = text.substr(
+            wordStart, wordEnd == std::string::npos ? std::string::npos : wordEnd - wordStart);
         uint32_t p = 0;
         size_t partStart = 0;
         for (;;) {
             size_t partEnd = word.find('/', partStart);
-            std::string part = word.substr(partStart, partEnd == std::string::npos
-                                                          ? std::string::npos
-                                                          : partEnd - partStart);
+            std::string part = word.substr(
+                partStart, partEnd == std::string::npos ? std::string::npos : partEnd - partStart);
             if (!part.empty() && part[0] == '%') {
                 out += part.substr(1);
             } else {

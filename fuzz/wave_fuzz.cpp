@@ -52,11 +52,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Distinct outcomes count as coverage, so inputs that load differently are kept.
     volatile int outcome = 0;
     switch (fileSpec.format) {
-    case AUDIO_U8: outcome = 1; break;
-    case AUDIO_S16LSB: outcome = 2; break;
-    case AUDIO_S32LSB: outcome = 3; break;
-    case AUDIO_F32LSB: outcome = 4; break;
-    default: outcome = 5; break;
+    case AUDIO_U8:
+        outcome = 1;
+        break;
+    case AUDIO_S16LSB:
+        outcome = 2;
+        break;
+    case AUDIO_S32LSB:
+        outcome = 3;
+        break;
+    case AUDIO_F32LSB:
+        outcome = 4;
+        break;
+    default:
+        outcome = 5;
+        break;
     }
     if (fileSpec.channels > 2) {
         outcome = outcome + 10;
