@@ -149,37 +149,35 @@ void platformFillRect(PlatformSurface* surface, int32_t x, int32_t y, int32_t wi
         return;
     }
     uint32_t pixel = softPixelOfColor(color);
+    PlatformBitmap* target = surface->selected;
+    PlatformBitmap* shown = nullptr;
+    SoftCopyRect rect;
     if (surface->window != nullptr) {
-        // The screen takes whole bitmaps, so a fill goes out one row at a time.
-        PlatformBitmap* row = nullptr;
-        SoftCopyRect rect;
-        PlatformBitmap limit = {static_cast<int32_t>(kSoftScreenLimit),
-                                static_cast<int32_t>(kSoftScreenLimit), nullptr, nullptr, false};
-        if (!softClipCopy(x, y, width, height, kSoftScreenLimit, kSoftScreenLimit, &limit, x, y,
-                          &rect) ||
-            (row = softCreateBitmap(rect.width, 1)) == nullptr) {
+        // The screen takes whole bitmaps: fill one of the visible part and show that.
+        int32_t clientWidth = 0, clientHeight = 0;
+        platformClientSize(surface->window, &clientWidth, &clientHeight);
+        PlatformBitmap client = {clientWidth, clientHeight, nullptr, nullptr, false};
+        if (!softClipCopy(x, y, width, height, clientWidth, clientHeight, &client, x, y, &rect) ||
+            (shown = softCreateBitmap(rect.width, rect.height)) == nullptr) {
             return;
         }
-        for (int32_t i = 0; i < rect.width; ++i) {
-            row->pixels[i] = pixel;
-        }
-        for (int32_t j = 0; j < rect.height; ++j) {
-            softPresent(surface->window, rect.x, rect.y + j, rect.width, 1, row, 0, 0);
-        }
-        platformFree(row);
-        return;
-    }
-    PlatformBitmap* target = surface->selected;
-    SoftCopyRect rect;
-    if (!softClipCopy(x, y, width, height, target->width, target->height, target, x, y, &rect)) {
+        target = shown;
+    } else if (!softClipCopy(x, y, width, height, target->width, target->height, target, x, y,
+                             &rect)) {
         return;
     }
     softBitmapChanged(target);
+    int64_t left = shown != nullptr ? 0 : rect.x;
+    int64_t top = shown != nullptr ? 0 : rect.y;
     for (int32_t j = 0; j < rect.height; ++j) {
-        uint32_t* row = target->pixels + static_cast<size_t>(rect.y + j) * target->width + rect.x;
+        uint32_t* row = softRow(target, top + j) + left;
         for (int32_t i = 0; i < rect.width; ++i) {
             row[i] = pixel;
         }
+    }
+    if (shown != nullptr) {
+        softPresent(surface->window, rect.x, rect.y, rect.width, rect.height, shown, 0, 0);
+        platformDeleteBitmap(shown);
     }
 }
 
