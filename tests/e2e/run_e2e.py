@@ -1,0 +1,588 @@
+#!/usr/bin/env python3
+"""End-to-end tests of the Linux player (the SDL2 build) on a virtual X display.
+
+Usage: run_e2e.py --player build/bexu --close-helper build/tests/e2e_close_window
+                  --demo examples/demo [--case play|resize|close|fatal] [--out DIR]
+
+Every expected pixel is worked out from the story's own files (font sheet, tile
+pattern, scenes, script), never from stored screenshots. Keys go in with
+`xdotool key --window`, screenshots come from `import -window`, message boxes are
+found in `xwininfo -root -tree` and dismissed with Return. Every program runs in
+its own process group and is killed with it when a limit passes.
+"""
+
+import argparse
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import traceback
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine"))
+
+import desktop  # noqa: E402  (the shared Xvfb harness)
+import expected as ex  # noqa: E402
+from desktop import Failure  # noqa: E402
+
+PLAYER_ENV = {"SDL_VIDEODRIVER": "x11", "SDL_AUDIODRIVER": "dummy"}
+START_TIMEOUT = 20
+STATE_TIMEOUT = 5.0
+EXIT_TIMEOUT = 10
+MARKER_INTERVAL = 0.3
+
+
+def anchored(title):
+    return "^" + re.escape(title) + "$"
+
+
+# ---- the story, read the simple way the demo is written -------------------------
+
+
+def read_commands(script):
+    """Commands of blocks 0, 1, 2 ... in order, for a well-formed script."""
+    blocks = {}
+    for number, content in re.findall(r"\{(\d+)([^}]*)\}", script):
+        blocks.setdefault(int(number), re.findall(r"\[([^\]]*)\]", content))
+    commands = []
+    number = 0
+    while number in blocks:
+        commands.append(blocks[number])
+        number += 1
+    return commands
+
+
+class Stutter:
+    """A stammered line: its source and intensity; the text shown, once read."""
+
+    def __init__(self, source, intensity):
+        self.source = source
+        self.intensity = intensity
+        self.shown = None
+
+
+class State:
+    """One key wait of the story: what the canvas shows while it lasts."""
+
+    def __init__(self, scene, lines, markers, wait_before):
+        self.scene = scene
+        self.lines = lines  # texts, and Stutter records for stammered lines
+        self.markers = markers
+        self.wait_before = wait_before  # ms of timed waits since the previous key wait
+
+
+def key_waits(commands):
+    states = []
+    scene = None
+    lines = []
+    waited = 0
+    for block in commands:
+        for index, command in enumerate(block):
+            name, _, argument = command.partition("~")
+            following = block[index + 1] if index + 1 < len(block) else None
+            markers = ex.PAGE_TURN if following is not None and "turn" in following \
+                else ex.LINE_END
+            if "say" in name:
+                lines = lines + [argument]
+                states.append(State(scene, lines, markers, waited))
+                waited = 0
+            elif "cg" in name:
+                scene = argument
+            elif "wait" in name:
+                waited += int(re.match(r"\d*", argument).group() or 0)
+            elif "stutter" in name:
+                digits = re.search(r"\d+", name)
+                intensity = int(digits.group()) if digits else 0
+                lines = lines + [Stutter(argument, intensity)]
+                states.append(State(scene, lines, markers, waited))
+                waited = 0
+            elif "turn" in name and argument == "page":
+                lines = []
+    return states
+
+
+def stutter_pattern(text, intensity):
+    """Every text the stammer may make of `text` at this intensity."""
+    words = []
+    for word in text.split(" "):
+        parts = []
+        for part in word.split("/"):
+            if part.startswith("%"):
+                parts.append(re.escape(part[1:]))
+            elif part:
+                parts.append("(?:%s-){0,%d}%s" % (re.escape(part[0]), intensity - 1,
+                                                   re.escape(part)))
+        words.append("".join(parts))
+    return re.compile(" ".join(words))
+
+
+# ---- running the player ----------------------------------------------------------
+
+
+class Player:
+    def __init__(self, display, command, folder, log_path, env=None):
+        self.log_path = log_path
+        self.log = open(log_path, "wb")
+        merged = dict(PLAYER_ENV)
+        merged.update(env or {})
+        self.process = subprocess.Popen([command], cwd=folder, env=display.env(merged),
+                                        stdin=subprocess.DEVNULL, stdout=self.log,
+                                        stderr=self.log, start_new_session=True)
+
+    def wait_exit(self, timeout=EXIT_TIMEOUT):
+        try:
+            return self.process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            raise Failure("the player did not end within %d s" % timeout)
+
+    def output(self):
+        self.log.flush()
+        with open(self.log_path, "rb") as f:
+            return f.read().decode("latin-1")
+
+    def stop(self):
+        desktop.kill_group(self.process)
+        self.log.close()
+
+
+def top_level_windows(display):
+    """(id, name) of the root's children, from xwininfo -root -tree."""
+    out = desktop.run(["xwininfo", "-root", "-tree"], env=display.env(), timeout=10)
+    found = []
+    for line in out.decode("latin-1").splitlines():
+        match = re.match(r'\s+(0x[0-9a-f]+) "(.*)": ', line)
+        if match:
+            found.append((int(match.group(1), 16), match.group(2)))
+    return found
+
+
+def is_viewable(display, window):
+    out = desktop.run(["xwininfo", "-id", str(window)], env=display.env(), timeout=10,
+                      check=False)
+    return b"IsViewable" in out
+
+
+class Suite:
+    def __init__(self, args, work):
+        self.args = args
+        self.work = work
+        self.display = None
+        self.results = []
+        self.runs = 0
+        demo = args.demo
+        self.font = ex.Font(ex.load_bmp(os.path.join(demo, "font.bmp")))
+        self.tile = ex.load_bmp(os.path.join(demo, "transparency.bmp"))
+        with open(os.path.join(demo, "script.bexu"), "rb") as f:
+            self.states = key_waits(read_commands(f.read().decode("latin-1")))
+        with open(os.path.join(demo, "init.bexc"), "rb") as f:
+            self.title = f.read().decode("latin-1")
+        self.scenes = {}
+
+    def scene(self, name):
+        if name is None:
+            return ex.Picture(ex.CANVAS_W, ex.CANVAS_H)
+        if name not in self.scenes:
+            self.scenes[name] = ex.load_bmp(os.path.join(self.args.demo, name))
+        return self.scenes[name]
+
+    def start(self, folder=None, env=None):
+        self.runs += 1
+        log = os.path.join(self.args.out, "player-%d.log" % self.runs)
+        return Player(self.display, self.args.player, folder or self.args.demo, log, env)
+
+    def save(self, image, name):
+        image.save_png(os.path.join(self.args.out, name + ".png"))
+
+    # ---- looking at a state ---------------------------------------------------------
+
+    def frames_of(self, state, shot=None):
+        """The canvases a state may show, one per marker frame. A stammered line is read
+        back from the first screenshot that shows it and must be one the stammer makes."""
+        last = state.lines[-1]
+        if isinstance(last, Stutter) and last.shown is None:
+            if shot is None:
+                return {}
+            background, _ = ex.canvas(self.scene(state.scene), self.font,
+                                      self.texts(state.lines[:-1]))
+            row = ex.CELL_H * (len(state.lines) - 1)
+            read = ex.read_row(ex.Picture(shot.width, shot.height, shot.pixels), self.font,
+                               background, row)
+            text = "".join(chr(b) if b is not None else "\0" for b in read).rstrip(" ")
+            text = text.rstrip("".join(chr(m) for m in ex.LINE_END + ex.PAGE_TURN))
+            if not stutter_pattern(last.source, last.intensity).fullmatch(text):
+                return {}
+            last.shown = text
+        scene = self.scene(state.scene)
+        lines = self.texts(state.lines)
+        return {marker: bytes(ex.canvas(scene, self.font, lines, marker)[0].pixels)
+                for marker in set(state.markers)}
+
+    @staticmethod
+    def texts(lines):
+        return [line.shown if isinstance(line, Stutter) else line for line in lines]
+
+    def wait_state(self, window, state, timeout=STATE_TIMEOUT):
+        """Waits until the window shows the state; returns the marker frame and screenshot."""
+        start = time.monotonic()
+        frames = self.frames_of(state)
+        shot = None
+        while time.monotonic() - start < timeout:
+            shot = self.display.screenshot(window)
+            if (shot.width, shot.height) != (ex.CANVAS_W, ex.CANVAS_H):
+                raise Failure("client area %dx%d, not 1600x900" % (shot.width, shot.height))
+            candidates = frames or self.frames_of(state, shot)
+            for marker, pixels in candidates.items():
+                if shot.pixels == pixels:
+                    return marker, shot
+            time.sleep(0.05)
+        self.save(shot, "unexpected")
+        raise Failure("the window never showed %r (scene %s, markers %s); last screenshot "
+                      "saved as unexpected.png"
+                      % (self.texts(state.lines)[-1], state.scene, state.markers))
+
+    def watch_markers(self, window, state, duration):
+        """(taken from, taken until, marker) of each screenshot over `duration` seconds;
+        every screenshot must show the state."""
+        frames = self.frames_of(state, self.display.screenshot(window))
+        shots = []
+        end = time.monotonic() + duration
+        while time.monotonic() < end:
+            taken = time.monotonic()
+            shot = self.display.screenshot(window)
+            marker = next((m for m, pixels in frames.items() if shot.pixels == pixels), None)
+            if marker is None:
+                self.save(shot, "unexpected")
+                raise Failure("while waiting at %r the window showed something else "
+                              "(unexpected.png)" % self.texts(state.lines)[-1])
+            shots.append((taken, time.monotonic(), marker))
+            time.sleep(0.02)
+        return shots
+
+    def check_marker_cycle(self, window, state):
+        shots = self.watch_markers(window, state, 2.2)
+        changes = [i for i in range(1, len(shots)) if shots[i][2] != shots[i - 1][2]]
+        cycle = list(state.markers)
+        order = [shots[0][2]] + [shots[i][2] for i in changes]
+        # Consecutive frames follow the sequence, and every frame of it shows.
+        for previous, current in zip(order, order[1:]):
+            at = [i for i, m in enumerate(cycle) if m == previous]
+            if not any(cycle[(i + 1) % len(cycle)] == current for i in at):
+                raise Failure("marker went from %d to %d, not along %s" % (previous, current,
+                                                                          cycle))
+        if set(order) != set(cycle):
+            raise Failure("marker frames seen %s, wanted all of %s" % (order, cycle))
+        # A change seen in shot i happened between the capture of shot i - 1 and that of
+        # shot i: bound each interval from both sides by the screenshots' own times.
+        for a, b in zip(changes, changes[1:]):
+            longest = shots[b][1] - shots[a - 1][0]
+            shortest = shots[b - 1][0] - shots[a][1]
+            if longest < MARKER_INTERVAL or shortest > MARKER_INTERVAL + 0.3:
+                raise Failure("a marker frame lasted between %.2f and %.2f s, not about 0.3 s"
+                              % (shortest, longest))
+
+    # ---- the cases --------------------------------------------------------------------
+
+    def case_play(self):
+        """The demo from its first line to its end: every key wait's exact canvas,
+        the marker's sequences, a timed wait, a sound played, exit code 0."""
+        audio = os.path.join(self.work, "audio.raw")
+        player = self.start(env={"SDL_AUDIODRIVER": "disk", "SDL_DISKAUDIOFILE": audio})
+        try:
+            window = self.display.wait_window(anchored(self.title), START_TIMEOUT,
+                                              player.process)
+            first_page_turn = True
+            for index, state in enumerate(self.states):
+                pressed = time.monotonic()
+                if index > 0:
+                    self.display.key(window, "space")
+                if state.wait_before >= 1000:
+                    # Space during a timed wait is dropped.
+                    time.sleep(0.4)
+                    self.display.key(window, "space")
+                _, shot = self.wait_state(window, state,
+                                             STATE_TIMEOUT + state.wait_before / 1000)
+                # The matching screenshot was finished by now: had the line come early,
+                # this would be under the wait.
+                elapsed = time.monotonic() - pressed
+                if index > 0 and elapsed < state.wait_before / 1000:
+                    raise Failure("%r showed after %.2f s, within its %d ms wait"
+                                  % (self.texts(state.lines)[-1], elapsed, state.wait_before))
+                if index == 0:
+                    self.check_marker_cycle(window, state)
+                    self.check_sound(audio)
+                elif state.markers == ex.PAGE_TURN and first_page_turn:
+                    first_page_turn = False
+                    self.check_marker_cycle(window, state)
+                elif state.wait_before >= 1000:
+                    # The Space pressed during the wait did not end this key wait.
+                    self.watch_markers(window, state, 0.6)
+                self.save(shot, "state-%02d" % index)
+            self.display.key(window, "space")
+            code = player.wait_exit()
+            if code != 0:
+                raise Failure("the story ran out with exit code %d, not 0" % code)
+        finally:
+            player.stop()
+
+    def check_sound(self, path):
+        """The first commands start the sea sound: the disk audio driver receives it."""
+        deadline = time.monotonic() + 3
+        while time.monotonic() < deadline:
+            if os.path.exists(path):
+                with open(path, "rb") as f:
+                    data = f.read()
+                if data.strip(b"\0"):
+                    return
+            time.sleep(0.1)
+        raise Failure("no sound reached the audio device within 3 s of the first play")
+
+    def check_geometry(self, shot, width, height, canvas):
+        if (shot.width, shot.height) != (width, height):
+            raise Failure("client area %dx%d, wanted %dx%d" % (shot.width, shot.height, width,
+                                                                 height))
+        left, top, dw, dh = ex.fit(width, height)
+        row_size = width * 3
+        for y in range(height):
+            row = shot.pixels[y * row_size:(y + 1) * row_size]
+            tiles = ex.tile_row(self.tile, y, width)
+            spans = ((0, left), (left + dw, width)) if top <= y < top + dh else ((0, width),)
+            for start, end in spans:
+                if row[start * 3:end * 3] != tiles[start * 3:end * 3]:
+                    raise Failure("%dx%d: row %d outside the canvas (%d, %d, %d, %d) is not the "
+                                  "tile pattern" % (width, height, y, left, top, dw, dh))
+        if dw == 0 or dh == 0:
+            return
+        if dw == ex.CANVAS_W and dh == ex.CANVAS_H:
+            for y in range(dh):
+                got = shot.pixels[((top + y) * width + left) * 3:((top + y) * width + left + dw) * 3]
+                if got != canvas.row(y):
+                    raise Failure("%dx%d: canvas row %d differs from the 1:1 canvas"
+                                  % (width, height, y))
+            return
+        # Scaled: each sampled pixel is near the mean of the canvas area it comes from.
+        scale = dw / ex.CANVAS_W
+        misses = 0
+        samples = 0
+        for cy in range(20, ex.CANVAS_H - 20, 37):
+            for cx in range(20, ex.CANVAS_W - 20, 53):
+                x, y = left + int(cx * scale), top + int(cy * scale)
+                if not (left <= x < left + dw and top <= y < top + dh):
+                    continue
+                reach = int(1 / scale) + 1
+                area = [canvas.pixel(min(max(cx + dx, 0), ex.CANVAS_W - 1),
+                                     min(max(cy + dy, 0), ex.CANVAS_H - 1))
+                        for dy in range(-reach, reach + 1) for dx in range(-reach, reach + 1)]
+                mean = [sum(p[i] for p in area) / len(area) for i in range(3)]
+                got = shot.pixel(x, y)
+                samples += 1
+                if max(abs(got[i] - mean[i]) for i in range(3)) > 48:
+                    misses += 1
+        if misses * 10 > samples:
+            raise Failure("%dx%d: %d of %d scaled samples are far from the canvas"
+                          % (width, height, misses, samples))
+        # The canvas's own edges are not the pattern.
+        for x, y in ((left, top + dh // 2), (left + dw - 1, top + dh // 2),
+                     (left + dw // 2, top), (left + dw // 2, top + dh - 1)):
+            if shot.pixel(x, y) == tuple(ex.tile_row(self.tile, y, width)[x * 3:x * 3 + 3]) \
+                    and shot.pixel(x, y) != canvas.pixel(int((x - left) / scale),
+                                                         int((y - top) / scale)):
+                raise Failure("%dx%d: the canvas edge at (%d, %d) shows the tile pattern"
+                              % (width, height, x, y))
+
+    def case_resize(self):
+        """The canvas fitted into resized client areas, with the tiled bars around it."""
+        player = self.start()
+        try:
+            window = self.display.wait_window(anchored(self.title), START_TIMEOUT,
+                                              player.process)
+            state = self.states[0]
+            self.wait_state(window, state)
+            # The marker blinks on: a screenshot shows one of the two canvases.
+            canvases = [ex.canvas(self.scene(state.scene), self.font, self.texts(state.lines),
+                                  marker)[0]
+                        for marker in state.markers]
+            for width, height in ((1600, 450), (1600, 950), (803, 900), (500, 900),
+                                  (800, 450), (1600, 900)):
+                self.display.resize(window, width, height)
+                deadline = time.monotonic() + STATE_TIMEOUT
+                while True:
+                    time.sleep(0.2)
+                    shot = self.display.screenshot(window)
+                    failure = None
+                    for canvas in canvases:
+                        try:
+                            self.check_geometry(shot, width, height, canvas)
+                            failure = None
+                            break
+                        except Failure as f:
+                            failure = f
+                    if failure is None:
+                        break
+                    if time.monotonic() > deadline:
+                        self.save(shot, "resized-%dx%d" % (width, height))
+                        raise failure
+                self.save(shot, "resized-%dx%d" % (width, height))
+        finally:
+            player.stop()
+
+    def case_close(self):
+        """Closing the window the way a window manager does ends the player with 0;
+        a script without block 0 ends it at once, with 0 too."""
+        player = self.start()
+        try:
+            window = self.display.wait_window(anchored(self.title), START_TIMEOUT,
+                                              player.process)
+            self.wait_state(window, self.states[0])
+            desktop.run([self.args.close_helper, str(window)], env=self.display.env(),
+                        timeout=10)
+            code = player.wait_exit()
+            if code != 0:
+                raise Failure("closing the window gave exit code %d, not 0" % code)
+            if any(w == window for w, _ in top_level_windows(self.display)):
+                raise Failure("the window is still there after the player ended")
+        finally:
+            player.stop()
+        folder = self.story_copy("no-block-0", script="{1[say~never shown]}")
+        player = self.start(folder)
+        try:
+            code = player.wait_exit()
+            if code != 0:
+                raise Failure("a script without block 0 ended with %d, not 0" % code)
+        finally:
+            player.stop()
+
+    def story_copy(self, name, omit=(), script=None, extra=None, title=True):
+        folder = os.path.join(self.work, name)
+        shutil.copytree(self.args.demo, folder)
+        for file_name in omit:
+            os.remove(os.path.join(folder, file_name))
+        if script is not None:
+            with open(os.path.join(folder, "script.bexu"), "wb") as f:
+                f.write(script.encode("latin-1"))
+        if not title:
+            os.remove(os.path.join(folder, "init.bexc"))
+        for file_name, data in (extra or {}).items():
+            with open(os.path.join(folder, file_name), "wb") as f:
+                f.write(data)
+        return folder
+
+    def fatal(self, name, caption, text, main_title, main_shown, keys=(), **story):
+        player = self.start(self.story_copy(name, **story))
+        try:
+            if keys:
+                window = self.display.wait_window(anchored(main_title), START_TIMEOUT,
+                                                  player.process)
+                time.sleep(0.5)
+                for key in keys:
+                    self.display.key(window, key)
+            box = None
+            deadline = time.monotonic() + START_TIMEOUT
+            while box is None and time.monotonic() < deadline:
+                if player.process.poll() is not None:
+                    raise Failure("ended with %s before any box showed"
+                                  % player.process.returncode)
+                box = next((w for w, n in top_level_windows(self.display)
+                            if n == caption and is_viewable(self.display, w)), None)
+                time.sleep(0.1)
+            if box is None:
+                raise Failure("no box captioned %r" % caption)
+            mains = [w for w, n in top_level_windows(self.display) if n == main_title]
+            shown = any(is_viewable(self.display, w) for w in mains)
+            if shown != main_shown:
+                raise Failure("the window %r is %s while the box shows"
+                              % (main_title, "shown" if shown else "not shown"))
+            if player.process.poll() is not None:
+                raise Failure("the player ended while its box still showed")
+            self.save(self.display.screenshot(box), "box-" + name)
+            line = "%s: %s" % (caption, text)
+            if line not in player.output().splitlines():
+                raise Failure("standard error lacks the line %r: %r" % (line, player.output()))
+            self.display.key(box, "Return")
+            code = player.wait_exit()
+            if code != 1:
+                raise Failure("exit code %d after the box, not 1" % code)
+        finally:
+            player.stop()
+
+    def case_fatal(self):
+        """Each missing file and a bad scene: its box with caption, its line on standard
+        error, dismissed with Return, exit code 1."""
+        cases = [
+            ("no-script", "Filenotfound", "script.bexu could not be located.", "Bexu Game",
+             False, dict(omit=["script.bexu"])),
+            ("no-font", "Error", "Failed to load font.bmp", self.title, True,
+             dict(omit=["font.bmp"])),
+            ("no-tile", "Error", "Failed to load transparency.bmp", "Bexu Game", True,
+             dict(omit=["transparency.bmp"], title=False)),
+            ("missing-scene", "Error", "Failed to load scene.", "Bexu Game", True,
+             dict(script="{0[say~Press Space][cg~nothere.bmp][say~never]}", title=False,
+                  keys=["space"])),
+            ("unreadable-scene", "Error", "Failed to load scene.", self.title, True,
+             dict(script="{0[cg~notes.bmp][say~never]}",
+                  extra={"notes.bmp": b"BM this is not a bitmap\n"})),
+        ]
+        failures = []
+        for name, caption, text, main_title, main_shown, options in cases:
+            keys = options.pop("keys", ())
+            try:
+                self.fatal(name, caption, text, main_title, main_shown, keys, **options)
+            except Failure as failure:
+                failures.append("%s: %s" % (name, failure))
+        if failures:
+            raise Failure("; ".join(failures))
+
+    # ---- running ------------------------------------------------------------------------
+
+    def run(self, cases):
+        self.display = desktop.Display(1920, 1080)
+        try:
+            for name in cases:
+                start = time.monotonic()
+                try:
+                    getattr(self, "case_" + name)()
+                    self.results.append((name, None))
+                    print("PASS %s (%.1f s)" % (name, time.monotonic() - start), flush=True)
+                except Failure as failure:
+                    self.results.append((name, str(failure)))
+                    print("FAIL %s (%.1f s): %s" % (name, time.monotonic() - start, failure),
+                          flush=True)
+                except Exception:  # a fault of the driver is a failure too
+                    self.results.append((name, traceback.format_exc()))
+                    print("FAIL %s: %s" % (name, traceback.format_exc()), flush=True)
+        finally:
+            self.display.stop()
+        failed = sum(1 for _, error in self.results if error is not None)
+        print("e2e: %d passed, %d failed" % (len(self.results) - failed, failed))
+        return failed == 0
+
+
+CASES = ["play", "resize", "close", "fatal"]
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--player", required=True)
+    parser.add_argument("--close-helper", required=True)
+    parser.add_argument("--demo", required=True)
+    parser.add_argument("--case", choices=CASES, action="append")
+    parser.add_argument("--out", default=None, help="screenshots and logs go here")
+    args = parser.parse_args()
+    for tool in ("Xvfb", "xdotool", "xwininfo", "import"):
+        if shutil.which(tool) is None:
+            print("FAIL: %s is missing (scripts/install-deps.sh test installs it)" % tool)
+            return 1
+    args.player = os.path.abspath(args.player)
+    args.close_helper = os.path.abspath(args.close_helper)
+    args.demo = os.path.abspath(args.demo)
+    with tempfile.TemporaryDirectory(prefix="bexu-e2e-") as work:
+        if args.out is None:
+            args.out = os.path.join(work, "out")
+        args.out = os.path.abspath(args.out)
+        os.makedirs(args.out, exist_ok=True)
+        return 0 if Suite(args, work).run(args.case or CASES) else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

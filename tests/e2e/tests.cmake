@@ -1,0 +1,18 @@
+# End-to-end tests of the Linux player under Xvfb; only where the player is the SDL build.
+list(GET BEXU_BACKENDS 0 e2e_player_backend)
+if(NOT e2e_player_backend STREQUAL "sdl")
+  return()
+endif()
+
+find_package(X11 REQUIRED)
+add_executable(e2e_close_window ${CMAKE_CURRENT_LIST_DIR}/helper/close_window.cpp)
+target_link_libraries(e2e_close_window PRIVATE X11::X11)
+
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+foreach(e2e_case play resize close fatal)
+  add_test(NAME e2e_${e2e_case}
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/run_e2e.py
+      --player $<TARGET_FILE:bexu> --close-helper $<TARGET_FILE:e2e_close_window>
+      --demo ${PROJECT_SOURCE_DIR}/examples/demo --case ${e2e_case})
+  set_tests_properties(e2e_${e2e_case} PROPERTIES TIMEOUT 240 LABELS e2e)
+endforeach()
