@@ -1,0 +1,332 @@
+// bexu-check run as built: each trap script gives exactly its finding at its place,
+// clean scripts give none, and the demo story is clean.
+#include "check/story_check.h"
+#include "support/test_files.h"
+#include "tool_run.h"
+
+#include "engine/engine.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Finding {
+    std::string file;
+    int line = 0;
+    int column = 0;
+    std::string severity;
+    std::string code;
+};
+
+// Reads the compiler-style lines: `folder/file:line:column: severity: message [code]`.
+std::vector<Finding> findings(const std::string& output, const std::string& folder) {
+    static const std::regex lineForm(
+        R"(^([^:\n]*)(?::(\d+):(\d+))?: (error|warning): .* \[([a-z-]+)\]$)");
+    std::vector<Finding> found;
+    size_t start = 0;
+    while (start < output.size()) {
+        size_t end = output.find('\n', start);
+        std::string line = output.substr(start, end - start);
+        start = end == std::string::npos ? output.size() : end + 1;
+        std::smatch match;
+        if (std::regex_match(line, match, lineForm)) {
+            Finding finding;
+            finding.file = match[1].str();
+            if (finding.file.compare(0, folder.size() + 1, folder + "/") == 0) {
+                finding.file = finding.file.substr(folder.size() + 1);
+            }
+            finding.line = match[2].matched ? std::stoi(match[2].str()) : 0;
+            finding.column = match[3].matched ? std::stoi(match[3].str()) : 0;
+            finding.severity = match[4].str();
+            finding.code = match[5].str();
+            found.push_back(finding);
+        }
+    }
+    return found;
+}
+
+ToolRun check(const std::string& folder, const std::string& options = "") {
+    return runCommand(builtProgram("bexu-check") + " " + shellQuoted(folder) + options + " 2>&1");
+}
+
+std::string riffWave() {
+    // A valid header and a few silent samples.
+    std::string wave(
+        "RIFF\x2c\0\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\x40\x1f\0\0\x40\x1f\0\0\x01\0\x08\0"
+        "data\x08\0\0\0\x80\x80\x80\x80\x80\x80\x80\x80",
+        52);
+    return wave;
+}
+
+// Extra files a trap folder gets beside the test font and tile.
+enum class Extra { None, Scene, BadScene, Sound, BadSound, NoFont, SmallFont, NoTile, SmallTile };
+
+void addExtra(const std::string& folder, Extra extra) {
+    switch (extra) {
+    case Extra::None:
+        break;
+    case Extra::Scene:
+        writeFile(folder + "/scene.bmp", encodeBmp24(solidImage(64, 36, 0x336699)));
+        break;
+    case Extra::BadScene:
+        writeFile(folder + "/scene.bmp", std::string("BM this is no bitmap"));
+        break;
+    case Extra::Sound:
+        writeFile(folder + "/sound.wav", riffWave());
+        break;
+    case Extra::BadSound:
+        writeFile(folder + "/sound.wav", std::string("ID3 an mp3 file"));
+        break;
+    case Extra::NoFont:
+        remove((folder + "/font.bmp").c_str());
+        break;
+    case Extra::SmallFont:
+        writeFile(folder + "/font.bmp", encodeBmp24(solidImage(400, 197, 0xFF00FF)));
+        break;
+    case Extra::NoTile:
+        remove((folder + "/transparency.bmp").c_str());
+        break;
+    case Extra::SmallTile:
+        writeFile(folder + "/transparency.bmp", encodeBmp24(solidImage(31, 32, 0)));
+        break;
+    }
+}
+
+struct Trap {
+    const char* name;
+    std::string script;
+    Extra extra;
+    const char* code; // nullptr: the script is clean
+    const char* file;
+    int line;
+    int column;
+    const char* severity;
+};
+
+// Lines made for the page tests: a full page is 27 rows of 64 glyphs.
+const std::string kFullPage(64 * 27, 'a');
+std::string sayLines(int count) {
+    std::string lines;
+    for (int i = 0; i < count; ++i) {
+        lines += "[say~x]\n";
+    }
+    return lines;
+}
+
+const std::vector<Trap>& traps() {
+    static const std::vector<Trap> table = {
+        // The block sequence.
+        {"missing block", "{0[say~a]}\n{2[say~b]}", Extra::None, "missing-block", "script.bexu", 2,
+         1, "error"},
+        {"no block 0", "notes only\n", Extra::None, "missing-block", "script.bexu", 1, 1, "error"},
+        {"out of order", "{1[say~b]}\n{0[say~a]}", Extra::None, "block-order", "script.bexu", 1, 1,
+         "error"},
+        {"twice the same number", "{0[say~a]}\n{1[say~b]}\n  {1[say~c]}", Extra::None,
+         "block-order", "script.bexu", 3, 3, "error"},
+        {"never closed", "{0[say~a]\n", Extra::None, "unclosed-block", "script.bexu", 1, 1,
+         "error"},
+        {"next block inside an open one", "{0[say~a]\n {1[say~b]}", Extra::None, "brace-in-block",
+         "script.bexu", 2, 2, "error"},
+        {"stray brace in notes", "{0[say~a]}\nnotes: {x}", Extra::None, "stray-brace",
+         "script.bexu", 2, 8, "warning"},
+        {"brace inside a command", "{0[say~a}b]}", Extra::None, "brace-in-command", "script.bexu",
+         1, 9, "error"},
+        // Commands.
+        {"no argument", "{0[say~a][say][say~b]}", Extra::None, "empty-argument", "script.bexu", 1,
+         11, "error"},
+        {"tilde without argument", "{0\n  [say~]}", Extra::None, "empty-argument", "script.bexu", 2,
+         4, "error"},
+        {"empty brackets", "{0[]}", Extra::None, "empty-argument", "script.bexu", 1, 4, "error"},
+        {"no keyword", "{0[speak~hi]}", Extra::None, "no-keyword", "script.bexu", 1, 4, "warning"},
+        {"capital keyword", "{0[Say~hi]}", Extra::None, "no-keyword", "script.bexu", 1, 4,
+         "warning"},
+        {"empty name", "{0[~hi]}", Extra::None, "no-keyword", "script.bexu", 1, 4, "warning"},
+        {"keyword inside a word", "{0[essay~hi]}", Extra::None, "keyword-inside-name",
+         "script.bexu", 1, 4, "warning"},
+        {"blank before the name", "{0[ say~hi]}", Extra::None, "keyword-inside-name", "script.bexu",
+         1, 4, "warning"},
+        {"turn with another word", "{0[say~a][turn~page ]}", Extra::None, "turn-argument",
+         "script.bexu", 1, 16, "warning"},
+        {"wait for words", "{0[wait~abc]}", Extra::None, "wait-argument", "script.bexu", 1, 9,
+         "warning"},
+        {"wait with a unit", "{0[wait~500ms]}", Extra::None, "wait-argument", "script.bexu", 1, 9,
+         "warning"},
+        {"wait beyond 2^31", "{0[wait~3000000000]}", Extra::None, "wait-argument", "script.bexu", 1,
+         9, "warning"},
+        // Files.
+        {"scene missing", "{0[cg~none.bmp]}", Extra::None, "scene-missing", "script.bexu", 1, 7,
+         "error"},
+        {"scene name with a blank", "{0[cg~ scene.bmp]}", Extra::Scene, "scene-missing",
+         "script.bexu", 1, 7, "error"},
+        {"scene no bitmap", "{0\n[cg~scene.bmp]}", Extra::BadScene, "scene-unloadable",
+         "script.bexu", 2, 5, "error"},
+        {"sound missing", "{0[play~none.wav]}", Extra::None, "sound-missing", "script.bexu", 1, 9,
+         "warning"},
+        {"sound no wave", "{0[play~sound.wav]}", Extra::BadSound, "sound-unreadable", "script.bexu",
+         1, 9, "warning"},
+        {"font missing", "{0[say~a]}", Extra::NoFont, "font-missing", "font.bmp", 0, 0, "error"},
+        {"font too small", "{0[say~a]}", Extra::SmallFont, "font-small", "font.bmp", 0, 0, "error"},
+        {"tile missing", "{0[say~a]}", Extra::NoTile, "tile-missing", "transparency.bmp", 0, 0,
+         "error"},
+        {"tile too small", "{0[say~a]}", Extra::SmallTile, "tile-small", "transparency.bmp", 0, 0,
+         "error"},
+        // What the font draws.
+        {"tab in a line", "{0[say~a\tb]}", Extra::None, "undrawable-byte", "script.bexu", 1, 9,
+         "warning"},
+        {"tilde in a line", "{0[say~a~b]}", Extra::None, "undrawable-byte", "script.bexu", 1, 9,
+         "warning"},
+        {"bar in a line", "{0[say~|b]}", Extra::None, "undrawable-byte", "script.bexu", 1, 8,
+         "warning"},
+        {"letter beyond z", "{0[say~caf\xE9]}", Extra::None, "undrawable-byte", "script.bexu", 1,
+         11, "warning"},
+        {"stutter with a tab", "{0[stutter3~a/b\tc]}", Extra::None, "undrawable-byte",
+         "script.bexu", 1, 16, "warning"},
+        // The page.
+        {"wrap past the last row", "{0[say~" + kFullPage + "]\n[say~b]}", Extra::None,
+         "page-overflow", "script.bexu", 2, 6, "warning"},
+        {"wrap inside one line", "{0[say~" + kFullPage + "b]}", Extra::None, "page-overflow",
+         "script.bexu", 1, 8 + 64 * 27, "warning"},
+        {"line breaks below the canvas", "{0\n" + sayLines(27) + "[say~yz]}", Extra::None,
+         "page-overflow", "script.bexu", 29, 6, "warning"},
+        {"pages across blocks", "{0" + sayLines(20) + "}{1" + sayLines(8) + "}", Extra::None,
+         "page-overflow", "script.bexu", 28, 6, "warning"},
+        {"stammer-free stutter too long", "{0[say~" + kFullPage + "][stutter2~b/c]}", Extra::None,
+         "page-overflow", "script.bexu", 1, 7 + 64 * 27 + 12, "warning"},
+        // The stammer.
+        {"stutter without intensity", "{0[stutter~a/b]}", Extra::None, "no-stammer", "script.bexu",
+         1, 4, "warning"},
+        {"stutter intensity 1", "{0[stutter1~a/b]}", Extra::None, "no-stammer", "script.bexu", 1, 4,
+         "warning"},
+        // Clean scripts: no finding at all.
+        {"clean lines", "Notes before the first block.\n{0\n  [say~Hello.]\r\n  [say~a\r\nb]\n}\n",
+         Extra::None, nullptr, "", 0, 0, ""},
+        {"clean files", "{0[cg~scene.bmp][wait~500][say~a]}{1[say~b][turn~page]}", Extra::Scene,
+         nullptr, "", 0, 0, ""},
+        {"clean sound", "{0[play~sound.wav][say~a]}", Extra::Sound, nullptr, "", 0, 0, ""},
+        {"clean stammer", "{0[stutter3~I/don't %know]}", Extra::None, nullptr, "", 0, 0, ""},
+        {"page turned in time", "{0[say~" + kFullPage + "][turn~page][say~b]}", Extra::None,
+         nullptr, "", 0, 0, ""},
+        {"a full page fits", "{0" + sayLines(27) + "}", Extra::None, nullptr, "", 0, 0, ""},
+        {"leading zeros", "{0[say~a]}{01[say~b]}{0000002[say~c]}", Extra::None, nullptr, "", 0, 0,
+         ""},
+    };
+    return table;
+}
+
+class TrapTest : public ::testing::TestWithParam<Trap> {};
+
+TEST_P(TrapTest, GivesExactlyItsFinding) {
+    const Trap& trap = GetParam();
+    std::string folder = makeStoryFolder(trap.script);
+    addExtra(folder, trap.extra);
+    ToolRun run = check(folder);
+    std::vector<Finding> found = findings(run.output, folder);
+    SCOPED_TRACE(run.output);
+    if (trap.code == nullptr) {
+        EXPECT_TRUE(found.empty());
+        EXPECT_EQ(run.exitCode, 0);
+        EXPECT_NE(run.output.find("script.bexu: "), std::string::npos);
+        EXPECT_NE(run.output.find(": clean\n"), std::string::npos);
+    } else {
+        ASSERT_EQ(found.size(), 1u);
+        EXPECT_EQ(found[0].code, trap.code);
+        EXPECT_EQ(found[0].file, trap.file);
+        EXPECT_EQ(found[0].line, trap.line);
+        EXPECT_EQ(found[0].column, trap.column);
+        EXPECT_EQ(found[0].severity, trap.severity);
+        EXPECT_EQ(run.exitCode, std::string(trap.severity) == "error" ? 1 : 0);
+    }
+    removeFolder(folder);
+}
+
+std::string trapName(const ::testing::TestParamInfo<Trap>& info) {
+    std::string name;
+    for (const char* c = info.param.name; *c != '\0'; ++c) {
+        name += isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+    }
+    return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Traps, TrapTest, ::testing::ValuesIn(traps()), trapName);
+
+TEST(CheckTool, UnreadableScriptsExitWithTwo) {
+    std::string folder = makeTempFolder();
+    ToolRun noScript = check(folder);
+    EXPECT_EQ(noScript.exitCode, 2);
+    std::vector<Finding> found = findings(noScript.output, folder);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].code, "script-unreadable");
+    EXPECT_EQ(check(folder + "/no-such-folder").exitCode, 2);
+    EXPECT_EQ(runCommand(builtProgram("bexu-check") + " --bogus 2>/dev/null").exitCode, 2);
+    removeFolder(folder);
+}
+
+TEST(CheckTool, JsonHoldsTheSameFindings) {
+    if (runCommand("command -v python3 >/dev/null").exitCode != 0) {
+        GTEST_SKIP() << "python3 is needed to read the JSON";
+    }
+    std::string folder = makeStoryFolder("{0[essay~a\tb][wait~x]}\n{2[say~\"quoted\\\"]}");
+    ToolRun text = check(folder);
+    ToolRun json = check(folder, " --json");
+    EXPECT_EQ(json.exitCode, text.exitCode);
+    std::string listed = folder + "/listed.txt";
+    writeFile(folder + "/out.json", json.output);
+    // Each finding as file:line:column:code, one a line, plus the counts.
+    ToolRun read = runCommand(
+        "python3 -c 'import json,sys; r=json.load(open(sys.argv[1]));"
+        "[print(\"%s:%d:%d:%s\" % (d[\"file\"], d[\"line\"], d[\"column\"], d[\"code\"])) "
+        "for d in r[\"diagnostics\"]]; print(r[\"errors\"], r[\"warnings\"], r[\"blocks\"])' " +
+        shellQuoted(folder + "/out.json"));
+    ASSERT_EQ(read.exitCode, 0) << json.output;
+    std::string expected;
+    for (const Finding& f : findings(text.output, folder)) {
+        expected += folder + "/" + f.file + ":" + std::to_string(f.line) + ":" +
+                    std::to_string(f.column) + ":" + f.code + "\n";
+    }
+    EXPECT_EQ(read.output, expected + "1 3 1\n");
+    removeFolder(folder);
+}
+
+TEST(CheckTool, DemoStoryIsClean) {
+    std::string demo = std::string(BEXU_SOURCE_DIR) + "/examples/demo";
+    if (readFile(demo + "/script.bexu").empty()) {
+        GTEST_SKIP() << "no demo story in examples/demo yet";
+    }
+    ToolRun run = check(demo);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(findings(run.output, demo).empty()) << run.output;
+    EXPECT_NE(run.output.find(": clean\n"), std::string::npos) << run.output;
+}
+
+// Arbitrary bytes never crash the checker, and its own scan of block and command
+// positions always agrees with the player's reader.
+TEST(CheckCore, RandomScriptsAgreeWithTheReader) {
+    std::string folder = makeStoryFolder("");
+    std::mt19937 random(20261208);
+    const char alphabet[] = "{}[]~0123456789saycgwaitplaystutterturnpage \n\r\t/%\x00\xff";
+    for (int round = 0; round < 1500; ++round) {
+        std::string script;
+        size_t length = random() % 300;
+        for (size_t i = 0; i < length; ++i) {
+            script += alphabet[random() % (sizeof alphabet - 1)];
+        }
+        writeFile(folder + "/script.bexu", script);
+        CheckReport report = checkStory(folder);
+        ASSERT_TRUE(report.readable);
+        for (const Diagnostic& d : report.diagnostics) {
+            ASSERT_NE(d.code, "checker-fault") << "script: " << testing::PrintToString(script);
+            if (d.file == "script.bexu") {
+                ASSERT_GE(d.line, 1u);
+                ASSERT_GE(d.column, 1u);
+            }
+        }
+    }
+    removeFolder(folder);
+}
+
+} // namespace

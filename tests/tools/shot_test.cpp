@@ -1,0 +1,175 @@
+// bexu-shot run as built: every PNG is a frame the player itself shows, in order,
+// one per key wait; runs are reproducible; stops are reported, never hung on.
+#include "support/story_driver.h"
+#include "support/test_files.h"
+#include "tool_run.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// Four key waits: a line over a small scene, a timed wait, a stammer before a page
+// turn, and a page whose last line mentions a turn.
+const char kStory[] = "{0[cg~scene.bmp][say~Hello.][wait~700][stutter9~I/don't k/now at %all]"
+                      "[turn~page]}\n{1[say~Next page.][say~Return]}";
+constexpr int kStoryWaits = 4;
+
+std::string storyFolder() {
+    std::string folder = makeStoryFolder(kStory);
+    writeFile(folder + "/scene.bmp", encodeBmp24(solidImage(640, 360, 0x2060A0)));
+    return folder;
+}
+
+ToolRun shoot(const std::string& folder, const std::string& options) {
+    return runCommand(builtProgram("bexu-shot") + " " + shellQuoted(folder) + " " + options +
+                      " 2>&1");
+}
+
+struct Size {
+    int32_t width;
+    int32_t height;
+};
+
+class ShotFrames : public ::testing::TestWithParam<Size> {};
+
+// The player, run on its own with frame dumps and Space every 2.5 s, shows every
+// indicator frame of every wait; bexu-shot's pictures must be among them, in order.
+TEST_P(ShotFrames, EveryPngIsAFrameThePlayerShows) {
+    Size size = GetParam();
+    std::string folder = storyFolder();
+    std::string sizeText = std::to_string(size.width) + "x" + std::to_string(size.height);
+    ToolRun played = runCommand("cd " + shellQuoted(folder) +
+                                " && BEXU_HEADLESS_DUMP=dumps BEXU_HEADLESS_SIZE=" + sizeText +
+                                " BEXU_HEADLESS_KEYS=2500,5000,7500,10000 " +
+                                builtProgram("bexu-headless") + " 2>&1");
+    ASSERT_EQ(played.exitCode, 0) << played.output;
+    ToolRun shot = shoot(folder, "--out " + shellQuoted(folder + "/shots") + " --size " + sizeText);
+    ASSERT_EQ(shot.exitCode, 0) << shot.output;
+
+    std::vector<std::string> dumps = filesEndingWith(folder + "/dumps", ".ppm");
+    std::vector<std::string> pngs = filesEndingWith(folder + "/shots", ".png");
+    ASSERT_EQ(pngs.size(), size_t(kStoryWaits));
+    size_t next = 0;
+    for (const std::string& name : pngs) {
+        TestImage png = readPngImage(folder + "/shots/" + name);
+        ASSERT_EQ(png.width, size.width) << name;
+        ASSERT_EQ(png.height, size.height) << name;
+        bool found = false;
+        while (!found && next < dumps.size()) {
+            TestImage frame = readPpm(folder + "/dumps/" + dumps[next++]);
+            found = frame.pixels == png.pixels;
+        }
+        ASSERT_TRUE(found) << name << " is not among the player's frames after the previous one";
+    }
+    // In-process, with Space pressed at the same pace, the first frame of each wait
+    // is the very picture bexu-shot wrote.
+    StoryOptions options;
+    options.keyDelay = 20; // delivered two iterations after the wait began, as bexu-shot does
+    options.snapshotDelay = 1;
+    options.clientWidth = size.width;
+    options.clientHeight = size.height;
+    StoryResult inProcess = playStory(folder, options);
+    ASSERT_EQ(inProcess.snapshots.size(), pngs.size());
+    for (size_t i = 0; i < pngs.size(); ++i) {
+        EXPECT_TRUE(readPngImage(folder + "/shots/" + pngs[i]).pixels ==
+                    inProcess.snapshots[i].pixels)
+            << pngs[i];
+    }
+    std::string index = readFile(folder + "/shots/index.html");
+    for (const std::string& name : pngs) {
+        EXPECT_NE(index.find("src=\"" + name + "\""), std::string::npos) << name;
+    }
+    removeFolder(folder);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, ShotFrames,
+                         ::testing::Values(Size{1600, 900}, Size{500, 900}, Size{803, 451}),
+                         [](const ::testing::TestParamInfo<Size>& info) {
+                             return std::to_string(info.param.width) + "x" +
+                                    std::to_string(info.param.height);
+                         });
+
+TEST(ShotTool, TheSeedMakesRunsReproducible) {
+    std::string folder = storyFolder();
+    const char* runs[] = {"first", "second", "other"};
+    for (const char* run : runs) {
+        std::string seed = std::string(run) == "other" ? "12345" : "100000";
+        ToolRun shot = shoot(folder, "--out " + shellQuoted(folder + "/" + run) +
+                                         " --size 400x225 " + "--seed " + seed);
+        ASSERT_EQ(shot.exitCode, 0) << shot.output;
+    }
+    for (int i = 1; i <= kStoryWaits; ++i) {
+        char name[32];
+        snprintf(name, sizeof name, "/shot-%04d.png", i);
+        std::string first = readFile(folder + "/first" + name);
+        ASSERT_FALSE(first.empty()) << name;
+        EXPECT_EQ(first, readFile(folder + "/second" + name)) << name;
+        // Only the stammered line depends on the seed.
+        EXPECT_EQ(first == readFile(folder + "/other" + name), i != 2) << name;
+    }
+    removeFolder(folder);
+}
+
+struct Stop {
+    const char* name;
+    const char* script;
+    int exitCode;
+    int shots;
+    const char* message;
+};
+
+class ShotStops : public ::testing::TestWithParam<Stop> {};
+
+TEST_P(ShotStops, EndsWithWhatItHas) {
+    const Stop& stop = GetParam();
+    std::string folder = makeStoryFolder(stop.script);
+    ToolRun shot = shoot(folder, "--out " + shellQuoted(folder + "/shots") + " --size 320x180");
+    EXPECT_EQ(shot.exitCode, stop.exitCode) << shot.output;
+    EXPECT_NE(shot.output.find(stop.message), std::string::npos) << shot.output;
+    EXPECT_EQ(filesEndingWith(folder + "/shots", ".png").size(), size_t(stop.shots));
+    EXPECT_NE(readFile(folder + "/shots/index.html").find("</html>"), std::string::npos);
+    removeFolder(folder);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stops, ShotStops,
+    ::testing::Values(Stop{"Finished", "{0[say~a][wait~86400000][say~b]}", 0, 2, "2 key waits"},
+                      Stop{"SceneMissing", "{0[say~a][cg~none.bmp][say~b]}", 1, 1,
+                           "Failed to load scene."},
+                      Stop{"EmptyArgument", "{0[say~a][say][say~b]}", 1, 1, "stops for good"},
+                      Stop{"NoBlocks", "no blocks", 0, 0, "0 key waits"}),
+    [](const ::testing::TestParamInfo<Stop>& info) { return std::string(info.param.name); });
+
+TEST(ShotTool, RejectsBadArguments) {
+    std::string folder = makeStoryFolder("{0[say~a]}");
+    const char* options[] = {"--size 0x900", "--size 1600", "--size 1600x900x",
+                             "--seed -1",    "--bogus",     "extra-folder"};
+    for (const char* option : options) {
+        EXPECT_EQ(
+            shoot(folder, std::string("--out ") + shellQuoted(folder + "/shots") + " " + option)
+                .exitCode,
+            2)
+            << option;
+    }
+    EXPECT_EQ(shoot(folder + "/missing", "--out " + shellQuoted(folder + "/shots")).exitCode, 2);
+    removeFolder(folder);
+}
+
+TEST(ShotTool, DemoStoryGivesOnePictureForEachKeyWait) {
+    std::string demo = std::string(BEXU_SOURCE_DIR) + "/examples/demo";
+    if (readFile(demo + "/script.bexu").empty()) {
+        GTEST_SKIP() << "no demo story in examples/demo yet";
+    }
+    StoryResult played = playStory(demo);
+    ASSERT_EQ(played.exitCode, 0) << played.caption << ": " << played.text;
+    std::string out = makeTempFolder();
+    ToolRun shot = shoot(demo, "--out " + shellQuoted(out) + " --size 320x180");
+    EXPECT_EQ(shot.exitCode, 0) << shot.output;
+    EXPECT_EQ(filesEndingWith(out, ".png").size(), played.waits.size());
+    removeFolder(out);
+}
+
+} // namespace

@@ -1,0 +1,7 @@
+# The tools are run as built, beside the player; the checker's core is also
+# linked in for the in-process robustness test. PNGs are read with libpng.
+find_package(PNG REQUIRED)
+add_dependencies(test_tools bexu-check bexu-shot bexu-headless)
+target_sources(test_tools PRIVATE ${CMAKE_CURRENT_LIST_DIR}/../soft/png_reference.cpp)
+target_include_directories(test_tools PRIVATE ${CMAKE_CURRENT_LIST_DIR}/../soft)
+target_link_libraries(test_tools PRIVATE bexu_check_core PNG::PNG)
