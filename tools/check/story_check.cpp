@@ -20,6 +20,9 @@ constexpr uint32_t kNowhere = UINT32_MAX;
 // The checker holds the whole script in memory; the player's offsets are 31 bits anyway.
 constexpr uint32_t kLargestScript = 0x7FFFFFFFu;
 
+// Bytes the block searches may read in all before the check gives up.
+constexpr uint64_t kScanBudget = uint64_t{256} << 20;
+
 const char* const kKeywords[] = {"say", "cg", "wait", "play", "stutter", "turn"};
 
 // The pen of the dialogue text: 64 glyphs a row, rows of 33 pixels.
@@ -617,8 +620,20 @@ void playBlocks(Checker* checker, PlatformFile* file, std::vector<BlockSpan>* pl
     const std::string& bytes = checker->script.bytes;
     int32_t number = 0;
     int32_t resume = 0;
+    uint64_t scanned = 0;
     for (;;) {
         int32_t before = resume;
+        // Unclosed blocks make every later search start over from the same place.
+        scanned += bytes.size() - static_cast<uint32_t>(before);
+        if (scanned > kScanBudget) {
+            addAt(checker, Severity::Warning, static_cast<uint32_t>(before), "checker-limit",
+                  "bexu-check stops at block " + std::to_string(number) +
+                      ": the unclosed blocks before it make every search read the rest of the "
+                      "file again");
+            *missing = -1;
+            *searchFrom = static_cast<uint32_t>(before);
+            return;
+        }
         char* content = readBlock(number, file, &resume);
         BlockSpan span = {};
         bool located = findBlock(bytes, number, static_cast<uint32_t>(before), &span);
