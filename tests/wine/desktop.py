@@ -5,6 +5,7 @@ everything it started; every wait has a limit.
 """
 
 import os
+import re
 import signal
 import subprocess
 import time
@@ -39,6 +40,42 @@ def run(args, env=None, timeout=30, check=True):
         raise Failure("%s exited %d: %s" % (" ".join(args), process.returncode,
                                             err.decode(errors="replace").strip()))
     return out
+
+
+def anchored(title):
+    """A window-name pattern that matches `title` and nothing longer."""
+    return "^" + re.escape(title) + "$"
+
+
+class Player:
+    """One run of a program in a folder, output to a log; ended with its process group."""
+
+    def __init__(self, display, command, folder, log_path, env=None):
+        self.log_path = log_path
+        self.log = open(log_path, "ab")
+        self.process = subprocess.Popen(command, cwd=folder, env=display.env(env),
+                                        stdin=subprocess.DEVNULL, stdout=self.log,
+                                        stderr=self.log, start_new_session=True)
+
+    def wait_exit(self, timeout=20):
+        try:
+            return self.process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            raise Failure("the player did not end within %d s" % timeout)
+
+    def expect_exit(self, wanted, after, timeout=20):
+        code = self.wait_exit(timeout)
+        if code != wanted:
+            raise Failure("%s: exit code %d, not %d" % (after, code, wanted))
+
+    def output(self):
+        self.log.flush()
+        with open(self.log_path, "rb") as f:
+            return f.read().decode("latin-1")
+
+    def stop(self):
+        kill_group(self.process)
+        self.log.close()
 
 
 class Display:

@@ -13,7 +13,6 @@ message boxes are found by caption and dismissed with Return.
 import argparse
 import os
 import shutil
-import subprocess
 import sys
 import tempfile
 import time
@@ -21,7 +20,7 @@ import traceback
 
 import desktop
 import story
-from desktop import Failure
+from desktop import Failure, Player, anchored
 
 WINE_LOADER = os.environ.get("BEXU_WINE64", "/usr/lib/wine/wine64")
 WINESERVER = os.environ.get("BEXU_WINESERVER", "/usr/lib/wine/wineserver")
@@ -37,32 +36,6 @@ DEMO_TITLE = "The Keeper of Gull Rock"
 # The demo's first key waits, over its run-length coded night scene; the lines
 # after them stammer at random and differ from run to run.
 DEMO_STATES = ["demo-1", "demo-2", "demo-3"]
-EXIT_TIMEOUT = 20
-
-
-def anchored(title):
-    return "^" + "".join("\\" + c if c in ".^$*+?()[]{}|\\" else c for c in title) + "$"
-
-
-class Player:
-    """One run of a player in a story folder; ended with its process group."""
-
-    def __init__(self, display, command, env, folder, log_path):
-        self.log = open(log_path, "ab")
-        self.display = display
-        self.process = subprocess.Popen(command, cwd=folder, env=display.env(env),
-                                        stdin=subprocess.DEVNULL, stdout=self.log,
-                                        stderr=self.log, start_new_session=True)
-
-    def wait_exit(self, timeout=EXIT_TIMEOUT):
-        try:
-            return self.process.wait(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            raise Failure("the player did not end within %d s" % timeout)
-
-    def stop(self):
-        desktop.kill_group(self.process)
-        self.log.close()
 
 
 class Suite:
@@ -124,9 +97,9 @@ class Suite:
         self.runs += 1
         log = os.path.join(self.out, "%s-%d.log" % (kind, self.runs))
         if kind == "wine":
-            return Player(self.display, [WINE_LOADER, self.args.windows], self.wine_env(),
-                          folder, log)
-        return Player(self.display, [self.args.linux], LINUX_ENV, folder, log)
+            return Player(self.display, [WINE_LOADER, self.args.windows], folder, log,
+                          self.wine_env())
+        return Player(self.display, [self.args.linux], folder, log, LINUX_ENV)
 
     # ---- looking at a state ------------------------------------------------
 
@@ -174,9 +147,7 @@ class Suite:
                 look(window, state)
             if to_the_end:
                 self.display.key(window, "space")
-                code = player.wait_exit()
-                if code != 0:
-                    raise Failure("the play ran out with exit code %d, not 0" % code)
+                player.expect_exit(0, "the play ran out")
         finally:
             player.stop()
 
@@ -290,9 +261,7 @@ class Suite:
             if kind == "wine":
                 # Closing goes through the default close handling to a quit message with code 0.
                 self.display.key(window, "alt+F4")
-                code = player.wait_exit()
-                if code != 0:
-                    raise Failure("closing the window gave exit code %d, not 0" % code)
+                player.expect_exit(0, "closing the window")
         finally:
             player.stop()
 
@@ -320,9 +289,7 @@ class Suite:
                 raise Failure("the main window is %s while the box shows"
                               % ("visible" if shown else "hidden"))
             self.display.key(box, "Return")
-            code = player.wait_exit()
-            if code != 1:
-                raise Failure("exit code %d after the box, not 1" % code)
+            player.expect_exit(1, "after the box")
         finally:
             player.stop()
 
