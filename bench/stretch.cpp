@@ -23,29 +23,33 @@ void setSize(benchmark::State& state, int32_t* width, int32_t* height) {
     state.SetLabel(std::to_string(*width) + "x" + std::to_string(*height));
 }
 
-void stretchWith(benchmark::State& state, bool portable) {
+void stretchWith(benchmark::State& state, SoftStretchPath path) {
     int32_t width, height;
     setSize(state, &width, &height);
     Canvas source = makeCanvas(kCanvasWidth, kCanvasHeight);
     Canvas target = makeCanvas(width, height);
     platformSetSmoothStretch(target.surface);
-    softForcePortableStretch = portable;
+    softStretchPath = path;
     for (auto _ : state) {
         platformStretchCopy(target.surface, 0, 0, width, height, source.surface, 0, 0, kCanvasWidth,
                             kCanvasHeight);
         benchmark::DoNotOptimize(target.bitmap->pixels[0]);
     }
-    softForcePortableStretch = false;
+    softStretchPath = SoftStretchPath::Fastest;
     freeCanvas(source);
     freeCanvas(target);
 }
 
 void BM_SmoothStretch(benchmark::State& state) {
-    stretchWith(state, false);
+    stretchWith(state, SoftStretchPath::Fastest);
+}
+
+void BM_SmoothStretchSse2(benchmark::State& state) {
+    stretchWith(state, SoftStretchPath::Sse2);
 }
 
 void BM_SmoothStretchPortable(benchmark::State& state) {
-    stretchWith(state, true);
+    stretchWith(state, SoftStretchPath::Portable);
 }
 
 void BM_PixmanBilinear(benchmark::State& state) {
@@ -100,5 +104,6 @@ void sizes(benchmark::internal::Benchmark* benchmark) {
 BENCHMARK(BM_SmoothStretch)->Apply(sizes);
 BENCHMARK(BM_PixmanBilinear)->Apply(sizes);
 BENCHMARK(BM_MemcpyFrame)->Apply(sizes);
+BENCHMARK(BM_SmoothStretchSse2)->Apply(sizes);
 BENCHMARK(BM_SmoothStretchPortable)->Apply(sizes);
 } // namespace

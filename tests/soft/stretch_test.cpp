@@ -13,6 +13,16 @@
 #include <vector>
 
 namespace {
+// Every path is checked on this machine: AVX2 (where present), SSE2 and portable.
+const SoftStretchPath kPaths[] = {SoftStretchPath::Fastest, SoftStretchPath::Sse2,
+                                  SoftStretchPath::Portable};
+
+const char* pathName(SoftStretchPath path) {
+    return path == SoftStretchPath::Fastest ? "fastest"
+           : path == SoftStretchPath::Sse2  ? "SSE2"
+                                            : "portable";
+}
+
 // A smoothing target (or source) filled with noise.
 Canvas makeNoise(int32_t width, int32_t height, uint32_t seed) {
     Canvas canvas = makeCanvas(width, height, seed);
@@ -102,11 +112,11 @@ const SizeCase kGateSizes[] = {
 
 TEST(StretchQuality, WithinOneLevelOfTheFloatingPointReference) {
     Canvas source = makeNoise(1600, 900, 42);
-    for (bool portable : {false, true}) {
-        softForcePortableStretch = portable;
+    for (SoftStretchPath path : kPaths) {
+        softStretchPath = path;
         for (const SizeCase& size : kGateSizes) {
-            SCOPED_TRACE(testing::Message() << size.width << "x" << size.height
-                                            << (portable ? " portable" : " vector"));
+            SCOPED_TRACE(testing::Message()
+                         << size.width << "x" << size.height << " " << pathName(path));
             Canvas target = makeNoise(size.width, size.height, 7);
             platformStretchCopy(target.surface, 0, 0, size.width, size.height, source.surface, 0, 0,
                                 1600, 900);
@@ -114,7 +124,7 @@ TEST(StretchQuality, WithinOneLevelOfTheFloatingPointReference) {
             freeCanvas(target);
         }
     }
-    softForcePortableStretch = false;
+    softStretchPath = SoftStretchPath::Fastest;
     freeCanvas(source);
 }
 
@@ -131,8 +141,8 @@ TEST(StretchQuality, OneToOneIsAnExactCopy) {
 
 TEST(StretchQuality, FlatColoursStayExact) {
     const uint32_t colours[] = {0xFFFFFF, 0x000000, 0x123456, 0xFF00FF, 0x01FE80};
-    for (bool portable : {false, true}) {
-        softForcePortableStretch = portable;
+    for (SoftStretchPath path : kPaths) {
+        softStretchPath = path;
         for (uint32_t colour : colours) {
             Canvas source = makeFlat(160, 90, colour);
             for (const SizeCase& size : {SizeCase{80, 45}, SizeCase{81, 46}, SizeCase{64, 36},
@@ -150,7 +160,7 @@ TEST(StretchQuality, FlatColoursStayExact) {
             freeCanvas(source);
         }
     }
-    softForcePortableStretch = false;
+    softStretchPath = SoftStretchPath::Fastest;
 }
 
 struct ClipCase {
@@ -165,12 +175,11 @@ TEST(StretchClip, CutRectangleShowsThePartOfTheWholeResult) {
     Canvas whole = makeNoise(width, height, 12);
     const ClipCase cases[] = {{-100, -50}, {300, 200},  {-802, 0},  {0, -450},
                               {399, -3},   {-400, 449}, {-1000, 0}, {500, 500}};
-    for (bool portable : {false, true}) {
-        softForcePortableStretch = portable;
+    for (SoftStretchPath path : kPaths) {
+        softStretchPath = path;
         platformStretchCopy(whole.surface, 0, 0, width, height, source.surface, 0, 0, 1600, 900);
         for (const ClipCase& test : cases) {
-            SCOPED_TRACE(testing::Message()
-                         << test.x << "," << test.y << (portable ? " portable" : " vector"));
+            SCOPED_TRACE(testing::Message() << test.x << "," << test.y << " " << pathName(path));
             Canvas target = makeNoise(500, 300, 13);
             std::vector<uint32_t> before(target.bitmap->pixels, target.bitmap->pixels + 500 * 300);
             platformStretchCopy(target.surface, test.x, test.y, width, height, source.surface, 0, 0,
@@ -187,7 +196,7 @@ TEST(StretchClip, CutRectangleShowsThePartOfTheWholeResult) {
             freeCanvas(target);
         }
     }
-    softForcePortableStretch = false;
+    softStretchPath = SoftStretchPath::Fastest;
     freeCanvas(source);
     freeCanvas(whole);
 }
@@ -228,8 +237,8 @@ TEST(StretchClip, AbsurdRectanglesStayInsideTheBuffers) {
         {INT32_MAX, 0, INT32_MAX, 10, INT32_MIN, 0, INT32_MAX, 10},
     };
     Canvas source = makeNoise(64, 36, 5);
-    for (bool portable : {false, true}) {
-        softForcePortableStretch = portable;
+    for (SoftStretchPath path : kPaths) {
+        softStretchPath = path;
         for (const AbsurdCase& test : cases) {
             Canvas target = makeNoise(100, 100, 6);
             platformStretchCopy(target.surface, test.x, test.y, test.width, test.height,
@@ -238,7 +247,7 @@ TEST(StretchClip, AbsurdRectanglesStayInsideTheBuffers) {
             freeCanvas(target);
         }
     }
-    softForcePortableStretch = false;
+    softStretchPath = SoftStretchPath::Fastest;
     freeCanvas(source);
 }
 

@@ -15,9 +15,10 @@ struct Scratch {
 };
 Scratch scratch = {nullptr, 0};
 
+// The scratch memory, its start rounded up to 64 bytes for whole-vector access.
 uint8_t* scratchOf(size_t size) {
     if (size > scratch.size) {
-        void* grown = platformAllocate(size, false);
+        void* grown = platformAllocate(size + 63, false);
         if (grown == nullptr) {
             return nullptr;
         }
@@ -25,7 +26,7 @@ uint8_t* scratchOf(size_t size) {
         scratch.block = static_cast<uint8_t*>(grown);
         scratch.size = size;
     }
-    return scratch.block;
+    return scratch.block + (64 - reinterpret_cast<uintptr_t>(scratch.block) % 64) % 64;
 }
 
 size_t alignUp(size_t size) {
@@ -153,7 +154,7 @@ void copyUnscaled(PlatformBitmap* to, int64_t originX, int64_t originY, const Pl
 }
 } // namespace
 
-bool softForcePortableStretch = false;
+SoftStretchPath softStretchPath = SoftStretchPath::Fastest;
 
 bool softPlanStretch(SoftStretchPlan* plan, int64_t targetWidth, int64_t targetHeight, int32_t x,
                      int32_t y, int32_t width, int32_t height, const PlatformBitmap* from,
@@ -184,8 +185,8 @@ bool softStretchPlanned(PlatformBitmap* to, int64_t originX, int64_t originY,
         acrossTaps * 4u,
         downTaps * 4u,
         4 * rowBytes,
-        static_cast<size_t>(across.count + 1) * 32u, // vector weights
-        static_cast<size_t>(across.count + 1) * 4u,  // vector starts
+        static_cast<size_t>(across.count + 4) * 32u, // vector weights
+        static_cast<size_t>(across.count + 4) * 4u,  // vector starts
     };
     size_t need = 0;
     for (size_t size : sizes) {
@@ -214,7 +215,7 @@ bool softStretchPlanned(PlatformBitmap* to, int64_t originX, int64_t originY,
     work.vectorStart = reinterpret_cast<int32_t*>(parts[6]);
     work.acrossMost = fillAxisTaps(&across, work.acrossStart, work.acrossCount, work.acrossWeights);
     work.downMost = fillAxisTaps(&down, work.downStart, work.downCount, work.downWeights);
-    if (softForcePortableStretch || !softStretchVector(to, originX, originY, from, plan, work)) {
+    if (!softStretchVector(to, originX, originY, from, plan, work)) {
         softStretchPortable(to, originX, originY, from, plan, work);
     }
     return true;

@@ -34,8 +34,10 @@ struct SoftStretchWork {
     int32_t* vectorStart;
 };
 
-// Set by tests to run the portable path where the vector path would run.
-extern bool softForcePortableStretch;
+// Which inner loops run, for tests and benchmarks: the fastest the processor
+// has (AVX2, else SSE2), SSE2, or the portable ones.
+enum class SoftStretchPath { Fastest, Sse2, Portable };
+extern SoftStretchPath softStretchPath;
 
 bool softPlanStretch(SoftStretchPlan* plan, int64_t targetWidth, int64_t targetHeight, int32_t x,
                      int32_t y, int32_t width, int32_t height, const PlatformBitmap* from,

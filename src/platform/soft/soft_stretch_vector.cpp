@@ -1,32 +1,41 @@
-// The smoothing stretch with SSE2, for outputs that read at most 4 source pixels
-// on each axis (every enlargement, and reductions down to about a third).
+// The smoothing stretch with SSE2 (and AVX2 where the processor has it), for
+// outputs that read at most 4 source pixels on each axis: every enlargement, and
+// reductions down to about a third.
 // Channels are held as 16-bit values times 256; a weight w of 65536 multiplies
 // through the high half of a 16 x 16-bit product, which truncates. The rounding
 // constant makes up for the truncations on average, so the result stays within
 // 1 level of the exact filter and flat colours come out unchanged.
 #include "platform/soft/soft_internal.h"
 #include "platform/soft/soft_stretch.h"
+#include "platform/soft/soft_vector.h"
+
+#include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 
-#include <cstring>
-
 namespace {
-constexpr int16_t kRounding = 130; // 128, plus the mean loss of up to 8 truncations
-
-uint16_t weightOf(uint32_t weight) {
-    return static_cast<uint16_t>(weight > 65535u ? 65535u : weight);
+// Where the weights of output n, taps 2 * half and 2 * half + 1, go, in 16-byte
+// units. SSE2 takes them per output; AVX2 pairs outputs a and c, b and d of each
+// group of four in the two halves of its registers.
+size_t weightUnit(int32_t n, int32_t half, int32_t taps, bool wide) {
+    if (!wide) {
+        return static_cast<size_t>(n) * 2 + static_cast<size_t>(half);
+    }
+    size_t group = static_cast<size_t>(n / 4) * (taps == 2 ? 4 : 8);
+    int32_t r = n % 4;
+    return group +
+           static_cast<size_t>(taps == 2 ? (r % 2) * 2 + r / 2 : (r % 2) * 4 + half * 2 + r / 2);
 }
 
-// Per output: where `taps` consecutive source pixels start (whole loads must stay
-// inside the row, so starts near the right end move left and the weights with
-// them) and the weights, one vector per 2 taps, each repeated for 4 channels.
+// Per output (up to `padded`, the extra ones copies of the last): where `taps`
+// consecutive source pixels start, and their weights, each repeated for 4
+// channels. Whole loads must stay inside the row, so starts near its right end
+// move left and the weights with them.
 void prepareAcross(const SoftAxisPlan& across, const SoftStretchWork& work, int64_t rowWidth,
-                   int32_t taps) {
-    auto* vectors = reinterpret_cast<uint16_t*>(work.vectorWeights);
-    for (int32_t n = 0; n <= across.count; ++n) {
-        // One extra output, a copy of the last, lets the pair loop run to an even count.
+                   int32_t taps, int32_t padded, bool wide) {
+    auto* units = reinterpret_cast<uint16_t*>(work.vectorWeights);
+    for (int32_t n = 0; n < padded; ++n) {
         int32_t m = n < across.count ? n : across.count - 1;
         int64_t start = across.low + work.acrossStart[m];
         uint32_t weights[4] = {0, 0, 0, 0};
@@ -36,18 +45,21 @@ void prepareAcross(const SoftAxisPlan& across, const SoftStretchWork& work, int6
             weights[k + shift] = w[k];
         }
         work.vectorStart[n] = static_cast<int32_t>(start - shift);
-        uint16_t* out = vectors + static_cast<size_t>(n) * 16;
-        for (int32_t k = 0; k < 16; ++k) {
-            out[k] = weightOf(weights[k / 4]);
+        for (int32_t half = 0; half < taps / 2; ++half) {
+            uint16_t* unit = units + weightUnit(n, half, taps, wide) * 8;
+            for (int32_t k = 0; k < 8; ++k) {
+                unit[k] = softVectorWeight(weights[half * 2 + k / 4]);
+            }
         }
     }
 }
 
 // Two taps per output: two outputs per step.
 void scaleAcross2(const uint32_t* source, int32_t count, const SoftStretchWork& work,
-                  __m128i* out) {
+                  uint8_t* row) {
     const auto* weights = reinterpret_cast<const __m128i*>(work.vectorWeights);
     const int32_t* start = work.vectorStart;
+    auto* out = reinterpret_cast<__m128i*>(row);
     const __m128i zero = _mm_setzero_si128();
     for (int32_t n = 0; n < count; n += 2, start += 2, weights += 4, ++out) {
         __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(source + start[0]));
@@ -62,9 +74,10 @@ void scaleAcross2(const uint32_t* source, int32_t count, const SoftStretchWork& 
 
 // Up to four taps per output.
 void scaleAcross4(const uint32_t* source, int32_t count, const SoftStretchWork& work,
-                  __m128i* out) {
+                  uint8_t* row) {
     const auto* weights = reinterpret_cast<const __m128i*>(work.vectorWeights);
     const int32_t* start = work.vectorStart;
+    auto* out = reinterpret_cast<__m128i*>(row);
     const __m128i zero = _mm_setzero_si128();
     for (int32_t n = 0; n < count; n += 2, start += 2, weights += 4, ++out) {
         __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + start[0]));
@@ -79,15 +92,16 @@ void scaleAcross4(const uint32_t* source, int32_t count, const SoftStretchWork& 
 
 // Mixes `taps` scaled rows down into 8-bit pixels, four per step.
 template <int taps>
-void mixDown(const __m128i* const* rows, const uint32_t* weights, int32_t count, uint32_t* target) {
+void mixDown(const uint8_t* const* rowBytes, const uint32_t* weights, int32_t count,
+             uint32_t* target) {
+    const __m128i* rows[4];
     __m128i w[4];
     for (int k = 0; k < taps; ++k) {
-        w[k] = _mm_set1_epi16(static_cast<int16_t>(weightOf(weights[k])));
+        rows[k] = reinterpret_cast<const __m128i*>(rowBytes[k]);
+        w[k] = _mm_set1_epi16(static_cast<int16_t>(softVectorWeight(weights[k])));
     }
-    const __m128i rounding = _mm_set1_epi16(kRounding);
-    int32_t whole = count & ~3;
-    int32_t n = 0;
-    for (; n < count; n += 4) {
+    const __m128i rounding = _mm_set1_epi16(kSoftVectorRounding);
+    for (int32_t n = 0; n < count; n += 4) {
         int32_t v = n / 2;
         __m128i low = _mm_mulhi_epu16(rows[0][v], w[0]);
         __m128i high = _mm_mulhi_epu16(rows[0][v + 1], w[0]);
@@ -98,7 +112,7 @@ void mixDown(const __m128i* const* rows, const uint32_t* weights, int32_t count,
         low = _mm_srli_epi16(_mm_add_epi16(low, rounding), 8);
         high = _mm_srli_epi16(_mm_add_epi16(high, rounding), 8);
         __m128i pixels = _mm_packus_epi16(low, high);
-        if (n < whole) {
+        if (count - n >= 4) {
             _mm_storeu_si128(reinterpret_cast<__m128i*>(target + n), pixels);
         } else {
             uint32_t last[4];
@@ -107,6 +121,9 @@ void mixDown(const __m128i* const* rows, const uint32_t* weights, int32_t count,
         }
     }
 }
+
+const SoftVectorKernels kSse2Kernels = {
+    2, {scaleAcross2, scaleAcross4}, {mixDown<1>, mixDown<2>, mixDown<3>, mixDown<4>}};
 } // namespace
 
 bool softStretchVector(PlatformBitmap* to, int64_t originX, int64_t originY,
@@ -115,52 +132,40 @@ bool softStretchVector(PlatformBitmap* to, int64_t originX, int64_t originY,
     const SoftAxisPlan& across = plan.across;
     const SoftAxisPlan& down = plan.down;
     int32_t acrossTaps = work.acrossMost <= 2 ? 2 : 4;
-    if (work.acrossMost > 4 || work.downMost > 4 || from->width < acrossTaps) {
+    if (softStretchPath == SoftStretchPath::Portable || work.acrossMost > 4 || work.downMost > 4 ||
+        from->width < acrossTaps) {
         return false;
     }
-    prepareAcross(across, work, from->width, acrossTaps);
+    const SoftVectorKernels* kernels = &kSse2Kernels;
+    if (softStretchPath == SoftStretchPath::Fastest && softAvx2Kernels() != nullptr) {
+        kernels = softAvx2Kernels();
+    }
+    bool wide = kernels->group == 4;
+    int32_t padded = (across.count + kernels->group - 1) / kernels->group * kernels->group;
+    prepareAcross(across, work, from->width, acrossTaps, padded, wide);
     // Scaled rows live in four slots by row number: an output reads at most 4
     // consecutive rows, which then never share a slot.
     int64_t slotRow[4] = {-1, -1, -1, -1};
-    size_t vectors = (static_cast<size_t>(across.count) + 3) / 2;
-    for (int i = 0; i < 4; ++i) {
+    for (uint8_t* row : work.rows) {
         // The padding past the last output is read by the last step of mixDown.
-        memset(work.rows[i], 0, (vectors + 1) * 16);
+        memset(row, 0, (static_cast<size_t>(across.count) + 8) / 8 * 64);
     }
     for (int32_t j = 0; j < down.count; ++j) {
         int32_t taps = work.downCount[j];
-        const __m128i* rows[4];
+        const uint8_t* rows[4];
         for (int32_t k = 0; k < taps; ++k) {
             int64_t row = down.low + work.downStart[j] + k;
             int slot = static_cast<int>(row & 3);
-            auto* scaled = reinterpret_cast<__m128i*>(work.rows[slot]);
             if (slotRow[slot] != row) {
                 slotRow[slot] = row;
-                if (acrossTaps == 2) {
-                    scaleAcross2(softRow(from, row), across.count, work, scaled);
-                } else {
-                    scaleAcross4(softRow(from, row), across.count, work, scaled);
-                }
+                kernels->scaleAcross[acrossTaps / 4](softRow(from, row), padded, work,
+                                                     work.rows[slot]);
             }
-            rows[k] = scaled;
+            rows[k] = work.rows[slot];
         }
-        const uint32_t* weights = work.downWeights + static_cast<size_t>(j) * down.maxTaps;
-        uint32_t* target =
-            softRow(to, down.targetFirst + j - originY) + (across.targetFirst - originX);
-        switch (taps) {
-        case 1:
-            mixDown<1>(rows, weights, across.count, target);
-            break;
-        case 2:
-            mixDown<2>(rows, weights, across.count, target);
-            break;
-        case 3:
-            mixDown<3>(rows, weights, across.count, target);
-            break;
-        default:
-            mixDown<4>(rows, weights, across.count, target);
-            break;
-        }
+        kernels->mixDown[taps - 1](
+            rows, work.downWeights + static_cast<size_t>(j) * down.maxTaps, across.count,
+            softRow(to, down.targetFirst + j - originY) + (across.targetFirst - originX));
     }
     return true;
 }
