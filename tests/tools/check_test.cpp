@@ -293,8 +293,8 @@ TEST(CheckTool, JsonHoldsTheSameFindings) {
 }
 
 TEST(CheckTool, DemoStoryIsClean) {
-    std::string demo = std::string(BEXU_SOURCE_DIR) + "/examples/demo";
-    if (readFile(demo + "/script.bexu").empty()) {
+    std::string demo = demoStoryFolder();
+    if (demo.empty()) {
         GTEST_SKIP() << "no demo story in examples/demo yet";
     }
     ToolRun run = check(demo);

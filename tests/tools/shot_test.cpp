@@ -159,8 +159,8 @@ TEST(ShotTool, RejectsBadArguments) {
 }
 
 TEST(ShotTool, DemoStoryGivesOnePictureForEachKeyWait) {
-    std::string demo = std::string(BEXU_SOURCE_DIR) + "/examples/demo";
-    if (readFile(demo + "/script.bexu").empty()) {
+    std::string demo = demoStoryFolder();
+    if (demo.empty()) {
         GTEST_SKIP() << "no demo story in examples/demo yet";
     }
     StoryResult played = playStory(demo);

@@ -35,6 +35,11 @@ std::string builtProgram(const char* name) {
     return shellQuoted(std::string(BEXU_BINARY_DIR) + "/" + name);
 }
 
+std::string demoStoryFolder() {
+    std::string demo = std::string(BEXU_SOURCE_DIR) + "/examples/demo";
+    return readFile(demo + "/script.bexu").empty() ? std::string() : demo;
+}
+
 TestImage readPpm(const std::string& path) {
     std::string bytes = readFile(path);
     int width = 0;

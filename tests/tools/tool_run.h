@@ -17,6 +17,9 @@ ToolRun runCommand(const std::string& command);
 std::string builtProgram(const char* name);
 std::string shellQuoted(const std::string& text);
 
+// The bundled demo story's folder, or empty while it has not landed.
+std::string demoStoryFolder();
+
 // A PPM (P6) frame as the headless backend dumps it; width 0 when unreadable.
 TestImage readPpm(const std::string& path);
 // A PNG as RGB pixels; width 0 when unreadable.
