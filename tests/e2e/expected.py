@@ -135,7 +135,8 @@ class Font:
 
 def draw_text(picture, font, text):
     """The dialogue from (0, 0): rows of 33, wrap after x 1575, stop below y 867.
-    Returns the cursor after the last glyph drawn."""
+    Returns the cursor after the last glyph drawn and the pen's row at the end;
+    with no picture nothing is drawn."""
     x = y = 0
     cursor = (0, 0)
     for byte in text.encode("latin-1"):
@@ -146,10 +147,16 @@ def draw_text(picture, font, text):
                 x, y = 0, y + CELL_H
                 if y > 867:
                     break
-            font.draw(picture, x, y, byte)
+            if picture is not None:
+                font.draw(picture, x, y, byte)
             x += CELL_W
             cursor = (x, y)
-    return cursor
+    return cursor, y
+
+
+def next_row(lines):
+    """The row where a line after these lines starts."""
+    return draw_text(None, None, "".join(line + "\n" for line in lines))[1]
 
 
 def indicator_position(cursor):
@@ -167,7 +174,7 @@ def canvas(scene, font, lines, marker=None):
     for y in range(min(scene.height, CANVAS_H)):
         start = y * CANVAS_W * 3
         picture.pixels[start:start + width * 3] = scene.row(y, 0, width)
-    cursor = draw_text(picture, font, "".join(line + "\n" for line in lines))
+    cursor, _ = draw_text(picture, font, "".join(line + "\n" for line in lines))
     if marker is not None:
         position = indicator_position(cursor)
         if position is not None:

@@ -61,6 +61,7 @@ class Stutter:
         self.source = source
         self.intensity = intensity
         self.shown = None
+        self.read = None  # the last text read that was no stammer of the source
 
 
 class State:
@@ -206,12 +207,23 @@ class Suite:
                 return {}
             background, _ = ex.canvas(self.scene(state.scene), self.font,
                                       self.texts(state.lines[:-1]))
-            row = ex.CELL_H * (len(state.lines) - 1)
-            read = ex.read_row(ex.Picture(shot.width, shot.height, shot.pixels), self.font,
-                               background, row)
-            text = "".join(chr(b) if b is not None else "\0" for b in read).rstrip(" ")
-            text = text.rstrip("".join(chr(m) for m in ex.LINE_END + ex.PAGE_TURN))
-            if not stutter_pattern(last.source, last.intensity).fullmatch(text):
+            row = ex.next_row(self.texts(state.lines[:-1]))
+            picture = ex.Picture(shot.width, shot.height, shot.pixels)
+            markers = "".join(chr(m) for m in ex.LINE_END + ex.PAGE_TURN)
+
+            def read(y):
+                cells = ex.read_row(picture, self.font, background, y)
+                return "".join(chr(b) if b is not None else "\0" for b in cells)
+
+            # A stammered line may grow past 64 glyphs and wrap onto the next row.
+            first = read(row)
+            candidates = [first.rstrip(" ").rstrip(markers)]
+            if len(first) == 64 and row + 2 * ex.CELL_H <= ex.CANVAS_H:
+                candidates.append(first + read(row + ex.CELL_H).rstrip(" ").rstrip(markers))
+            pattern = stutter_pattern(last.source, last.intensity)
+            text = next((t for t in candidates if pattern.fullmatch(t)), None)
+            if text is None:
+                last.read = candidates[-1]
                 return {}
             last.shown = text
         scene = self.scene(state.scene)
@@ -238,9 +250,11 @@ class Suite:
                     return marker, shot
             time.sleep(0.05)
         self.save(shot, "unexpected")
+        last = state.lines[-1]
+        shown = last.read if isinstance(last, Stutter) and last.shown is None else \
+            self.texts(state.lines)[-1]
         raise Failure("the window never showed %r (scene %s, markers %s); last screenshot "
-                      "saved as unexpected.png"
-                      % (self.texts(state.lines)[-1], state.scene, state.markers))
+                      "saved as unexpected.png" % (shown, state.scene, state.markers))
 
     def watch_markers(self, window, state, duration):
         """(taken from, taken until, marker) of each screenshot over `duration` seconds;
