@@ -2,7 +2,7 @@
 """End-to-end tests of the Linux player (the SDL2 build) on a virtual X display.
 
 Usage: run_e2e.py --player build/bexu --close-helper build/tests/e2e_close_window
-                  --demo examples/demo [--case play|resize|close|fatal] [--out DIR]
+                  --demo examples/demo [--case play|resize|close|hold|fatal] [--out DIR]
 
 Every expected pixel is worked out from the story's own files (font sheet, tile
 pattern, scenes, script), never from stored screenshots. Keys go in with
@@ -443,8 +443,11 @@ class Suite:
 
     def case_close(self):
         """Closing the window the way a window manager does ends the player with 0;
-        a script without block 0 ends it at once, with 0 too."""
-        player = self.start()
+        a script without block 0 ends it at once, with 0 too. The player writes nothing
+        into the story's folder."""
+        folder = self.story_copy("close")
+        files = sorted(os.listdir(folder))
+        player = self.start(folder)
         try:
             window = self.display.wait_window(anchored(self.title), START_TIMEOUT,
                                               player.process)
@@ -456,6 +459,9 @@ class Suite:
                 raise Failure("closing the window gave exit code %d, not 0" % code)
             if any(w == window for w, _ in top_level_windows(self.display)):
                 raise Failure("the window is still there after the player ended")
+            if sorted(os.listdir(folder)) != files:
+                raise Failure("the player left files behind: %s"
+                              % sorted(set(os.listdir(folder)) - set(files)))
         finally:
             player.stop()
         folder = self.story_copy("no-block-0", script="{1[say~never shown]}")
@@ -464,6 +470,43 @@ class Suite:
             code = player.wait_exit()
             if code != 0:
                 raise Failure("a script without block 0 ended with %d, not 0" % code)
+        finally:
+            player.stop()
+
+    def case_hold(self):
+        """Holding Space: the first key-down and each key repeat end one key wait."""
+        lines = ["Line %d" % number for number in range(1, 28)]
+        folder = self.story_copy("hold", script="{0" + "".join("[say~%s]" % line
+                                                               for line in lines) + "}")
+        player = self.start(folder)
+        try:
+            window = self.display.wait_window(anchored(self.title), START_TIMEOUT,
+                                              player.process)
+            self.wait_state(window, State(None, lines[:1], ex.LINE_END, 0))
+            env = self.display.env()
+            desktop.run(["xdotool", "windowfocus", "--sync", str(window)], env=env, timeout=10)
+            desktop.run(["xdotool", "keydown", "space"], env=env, timeout=10)
+            time.sleep(1.5)
+            desktop.run(["xdotool", "keyup", "space"], env=env, timeout=10)
+            time.sleep(0.5)
+            shot = self.display.screenshot(window)
+            black = self.scene(None)
+            shown = None
+            for count in range(1, len(lines) + 1):
+                for marker in ex.LINE_END:
+                    frame, _ = ex.canvas(black, self.font, lines[:count], marker)
+                    if bytes(frame.pixels) == shot.pixels:
+                        shown = count
+                if shown is not None:
+                    break
+            if shown is None:
+                self.save(shot, "unexpected")
+                raise Failure("after holding Space the window shows no run of whole lines "
+                              "(unexpected.png)")
+            # X repeats a held key after 660 ms, 25 times a second: some 20 key-downs.
+            if shown < 5:
+                raise Failure("holding Space for 1.5 s moved on %d lines only: key repeats "
+                              "were lost" % (shown - 1))
         finally:
             player.stop()
 
@@ -572,7 +615,7 @@ class Suite:
         return failed == 0
 
 
-CASES = ["play", "resize", "close", "fatal"]
+CASES = ["play", "resize", "close", "hold", "fatal"]
 
 
 def main():
