@@ -235,6 +235,9 @@ TEST(StretchClip, AbsurdRectanglesStayInsideTheBuffers) {
         {0, 0, 0, 100, 0, 0, 64, 36},
         {99, 99, 1, 1, 0, 0, 64, 36},
         {INT32_MAX, 0, INT32_MAX, 10, INT32_MIN, 0, INT32_MAX, 10},
+        // One output whose span is the whole 32-bit range, centred on the bitmap.
+        {0, 0, 1, 1, -(1 << 30) + 10, -(1 << 30) + 10, INT32_MAX, INT32_MAX},
+        {5, 5, 1, 2, -(1 << 30) + 10, 0, INT32_MAX, 36},
     };
     Canvas source = makeNoise(64, 36, 5);
     for (SoftStretchPath path : kPaths) {

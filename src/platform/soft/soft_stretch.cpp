@@ -86,7 +86,9 @@ bool planAxis(SoftAxisPlan* plan, int64_t targetStart, int64_t length, int64_t t
     plan->length = length;
     plan->sourceStart = sourceStart;
     plan->sourceLength = sourceLength;
-    plan->maxTaps = sourceLength > length ? static_cast<int32_t>(sourceLength / length) + 2 : 2;
+    // A span covers at most sourceLength / length + 2 pixels, and only existing ones.
+    plan->maxTaps = static_cast<int32_t>(
+        sourceLength > length ? minOf(sourceLength / length + 2, high - low) : 2);
     return true;
 }
 
