@@ -4,6 +4,7 @@
 #include "check/story_check.h"
 
 #include "engine/engine.h"
+#include "render/render.h"
 
 #include <algorithm>
 #include <climits>
@@ -25,11 +26,9 @@ constexpr uint64_t kScanBudget = uint64_t{256} << 20;
 
 const char* const kKeywords[] = {"say", "cg", "wait", "play", "stutter", "turn"};
 
-// The pen of the dialogue text: 64 glyphs a row, rows of 33 pixels.
-constexpr int64_t kLastGlyphX = 1600 - 25;
-constexpr int64_t kLastGlyphY = 900 - 33;
-constexpr int64_t kGlyphWidth = 25;
-constexpr int64_t kRowHeight = 33;
+// The pen of the dialogue text: 64 glyphs a row, 27 rows that wrapping may reach.
+constexpr int64_t kLastGlyphX = kCanvasWidth - kGlyphWidth;
+constexpr int64_t kLastGlyphY = kCanvasHeight - kGlyphHeight;
 
 // ---- where things stand in the file ------------------------------------------
 
@@ -404,7 +403,7 @@ int64_t penOver(Pen* pen, const std::string& line) {
         auto c = static_cast<unsigned char>(i < line.size() ? line[i] : '\n');
         if (c == '\n') {
             pen->x = 0;
-            pen->y = std::min<int64_t>(pen->y + kRowHeight, INT64_MAX / 2);
+            pen->y = std::min<int64_t>(pen->y + kGlyphHeight, INT64_MAX / 2);
             continue;
         }
         if (c < 32 || c > 122) {
@@ -412,7 +411,7 @@ int64_t penOver(Pen* pen, const std::string& line) {
         }
         if (!pen->stopped && pen->x > kLastGlyphX) {
             pen->x = 0;
-            pen->y += kRowHeight;
+            pen->y += kGlyphHeight;
             pen->stopped = pen->y > kLastGlyphY;
         }
         if ((pen->stopped || pen->y > kLastGlyphY) && lost < 0) {
