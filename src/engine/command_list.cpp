@@ -13,26 +13,45 @@ void freeCommandList(CommandList list) {
     platformFree(list);
 }
 
+namespace {
+
+// Where the next item starts and ends, from `i` on; false when no item follows.
+bool findItem(const char* text, size_t length, size_t i, char open, char close, size_t* start,
+              size_t* end) {
+    const char* opening = static_cast<const char*>(memchr(text + i, open, length - i));
+    if (opening == nullptr) {
+        return false;
+    }
+    *start = static_cast<size_t>(opening - text) + 1;
+    // No closing byte after this opening one means none after any later one either.
+    const char* closing = static_cast<const char*>(memchr(text + *start, close, length - *start));
+    if (closing == nullptr) {
+        return false;
+    }
+    *end = static_cast<size_t>(closing - text);
+    return true;
+}
+
+} // namespace
+
 CommandList extractItems(const char* text, char open, char close) {
     size_t length = strlen(text);
-    auto list = static_cast<CommandList>(platformAllocate((length / 2 + 1) * sizeof(char*), true));
+    // Counted first: room for length / 2 items would cost four times a large block's size.
+    size_t count = 0;
+    size_t start = 0;
+    size_t end = 0;
+    for (size_t i = 0; i < length && findItem(text, length, i, open, close, &start, &end);
+         i = end + 1) {
+        ++count;
+    }
+    auto list = static_cast<CommandList>(platformAllocate((count + 1) * sizeof(char*), true));
     if (list == nullptr) {
         return nullptr;
     }
-    size_t count = 0;
-    size_t i = 0;
-    while (i < length) {
-        const char* opening = static_cast<const char*>(memchr(text + i, open, length - i));
-        if (opening == nullptr) {
-            break;
-        }
-        size_t start = static_cast<size_t>(opening - text) + 1;
-        const char* closing = static_cast<const char*>(memchr(text + start, close, length - start));
-        // No closing byte after this opening one means none after any later one either.
-        if (closing == nullptr) {
-            break;
-        }
-        size_t itemLength = static_cast<size_t>(closing - text) - start;
+    size_t made = 0;
+    for (size_t i = 0; made < count && findItem(text, length, i, open, close, &start, &end);
+         i = end + 1) {
+        size_t itemLength = end - start;
         char* item = static_cast<char*>(platformAllocate(itemLength + 1, false));
         if (item == nullptr) {
             freeCommandList(list);
@@ -40,8 +59,7 @@ CommandList extractItems(const char* text, char open, char close) {
         }
         memcpy(item, text + start, itemLength);
         item[itemLength] = '\0';
-        list[count++] = item;
-        i = static_cast<size_t>(closing - text) + 1;
+        list[made++] = item;
     }
     return list;
 }

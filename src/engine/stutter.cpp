@@ -7,6 +7,9 @@ namespace {
 
 constexpr uint32_t kFirstBuilderCapacity = 256;
 constexpr uint32_t kFirstPieceCapacity = 8;
+// The dialogue's capacity is 32-bit and doubles from 512, so it never holds a line of
+// 2 GiB or more: a stammer that long is given up before it takes that much memory.
+constexpr size_t kLargestLine = size_t{1} << 31;
 
 struct TextBuilder {
     char* text;
@@ -30,6 +33,10 @@ void appendToBuilder(TextBuilder* builder, const char* bytes, size_t count) {
     size_t capacity = builder->capacity;
     while (builder->length + count >= capacity) {
         capacity *= 2;
+    }
+    if (capacity > kLargestLine) {
+        builder->failed = true;
+        return;
     }
     if (capacity != builder->capacity) {
         char* grown = static_cast<char*>(platformResize(builder->text, capacity, true));

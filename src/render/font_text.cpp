@@ -38,8 +38,9 @@ void drawText(PlatformSurface* target, PlatformSurface* font, int32_t startX, in
                 return;
             }
         }
-        // The copy clips whatever falls outside the target; only keep y within 32 bits.
-        if (y <= INT32_MAX - kGlyphHeight) {
+        // Rows below the canvas cannot show: only the pen moves there, so a long dialogue
+        // without a page turn costs a scan per frame, not a clipped copy per glyph.
+        if (y < kCanvasHeight) {
             copyCell(target, font, static_cast<int32_t>(x), static_cast<int32_t>(y), c);
         }
         x += kGlyphWidth;

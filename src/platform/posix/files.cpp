@@ -25,13 +25,15 @@ PlatformFile* platformOpenFile(const char* path) {
     if (path == nullptr) {
         return nullptr;
     }
-    int descriptor = open(path, O_RDONLY | O_CLOEXEC);
+    // Not blocking: opening a named pipe would otherwise wait for a writer forever.
+    int descriptor = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (descriptor < 0) {
         return nullptr;
     }
     struct stat info;
-    // A directory opens on POSIX but not as a file on the desktop the format comes from.
-    if (fstat(descriptor, &info) != 0 || S_ISDIR(info.st_mode)) {
+    // Only plain files: a directory opens on POSIX but not as a file on the desktop the
+    // format comes from, and pipes or devices have no size to search.
+    if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
         close(descriptor);
         return nullptr;
     }
