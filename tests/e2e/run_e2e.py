@@ -587,8 +587,36 @@ class Suite:
                 self.fatal(name, caption, text, main_title, main_shown, keys, **options)
             except Failure as failure:
                 failures.append("%s: %s" % (name, failure))
+        try:
+            self.without_display()
+        except Failure as failure:
+            failures.append("no display: %s" % failure)
         if failures:
             raise Failure("; ".join(failures))
+
+    def without_display(self):
+        """With no display the player says so and ends with 1 instead of playing unseen;
+        a fatal report that no box can show is still told on standard error."""
+        env = {k: v for k, v in os.environ.items()
+               if k not in ("DISPLAY", "WAYLAND_DISPLAY", "SDL_VIDEODRIVER")}
+        env["SDL_AUDIODRIVER"] = "dummy"
+        runs = [
+            (self.args.demo, {}, "no display to show a window on"),
+            (self.story_copy("offscreen", omit=["script.bexu"]), {"SDL_VIDEODRIVER": "offscreen"},
+             "Filenotfound: script.bexu could not be located."),
+        ]
+        for folder, extra, wanted in runs:
+            process = subprocess.Popen([self.args.player], cwd=folder, env=dict(env, **extra),
+                                       stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                       stderr=subprocess.PIPE, start_new_session=True)
+            try:
+                _, err = process.communicate(timeout=EXIT_TIMEOUT)
+            except subprocess.TimeoutExpired:
+                desktop.kill_group(process)
+                raise Failure("still running after %d s with %s" % (EXIT_TIMEOUT, extra))
+            if process.returncode != 1 or wanted not in err.decode("latin-1"):
+                raise Failure("exit code %d and %r, wanted 1 and %r"
+                              % (process.returncode, err.decode("latin-1"), wanted))
 
     # ---- running ------------------------------------------------------------------------
 

@@ -6,6 +6,7 @@
 
 #include <SDL.h>
 
+#include <cstdio>
 #include <cstring>
 
 struct PlatformWindow {
@@ -157,6 +158,17 @@ bool startVideo(const char* className) {
     // The class name becomes the X11 WM_CLASS, unless the user chose one.
     SDL_setenv("SDL_VIDEO_X11_WMCLASS", className, 0);
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+        fprintf(stderr, "no display to show a window on: %s\n", SDL_GetError());
+        return false;
+    }
+    // Without a display SDL falls back to drivers that show nothing: unless one was asked
+    // for by name, end at once rather than play unseen.
+    const char* driver = SDL_GetCurrentVideoDriver();
+    if (SDL_getenv("SDL_VIDEODRIVER") == nullptr && driver != nullptr &&
+        (strcmp(driver, "offscreen") == 0 || strcmp(driver, "dummy") == 0 ||
+         strcmp(driver, "evdev") == 0)) {
+        fprintf(stderr, "no display to show a window on (set DISPLAY or WAYLAND_DISPLAY)\n");
+        SDL_QuitSubSystem(SDL_INIT_VIDEO);
         return false;
     }
     // Text input would start an input method per window: the player reads keys only.
