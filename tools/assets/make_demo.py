@@ -157,7 +157,8 @@ def tile():
 
 
 def sox(*args):
-    subprocess.run(["sox", *args], check=True)
+    # -R: the same noise on every run, so the assets come out the same.
+    subprocess.run(["sox", "-R", *args], check=True)
 
 
 def make_sounds(out):
