@@ -138,6 +138,11 @@ class Player:
         except subprocess.TimeoutExpired:
             raise Failure("the player did not end within %d s" % timeout)
 
+    def expect_exit(self, wanted, when):
+        code = self.wait_exit()
+        if code != wanted:
+            raise Failure("exit code %d %s, not %d" % (code, when, wanted))
+
     def output(self):
         self.log.flush()
         with open(self.log_path, "rb") as f:
@@ -316,7 +321,7 @@ class Suite:
                     time.sleep(0.4)
                     self.display.key(window, "space")
                 _, shot = self.wait_state(window, state,
-                                             STATE_TIMEOUT + state.wait_before / 1000)
+                                          STATE_TIMEOUT + state.wait_before / 1000)
                 # The matching screenshot was finished by now: had the line come early,
                 # this would be under the wait.
                 elapsed = time.monotonic() - pressed
@@ -334,9 +339,7 @@ class Suite:
                     self.watch_markers(window, state, 0.6)
                 self.save(shot, "state-%02d" % index)
             self.display.key(window, "space")
-            code = player.wait_exit()
-            if code != 0:
-                raise Failure("the story ran out with exit code %d, not 0" % code)
+            player.expect_exit(0, "when the story ran out")
         finally:
             player.stop()
 
@@ -454,9 +457,7 @@ class Suite:
             self.wait_state(window, self.states[0])
             desktop.run([self.args.close_helper, str(window)], env=self.display.env(),
                         timeout=10)
-            code = player.wait_exit()
-            if code != 0:
-                raise Failure("closing the window gave exit code %d, not 0" % code)
+            player.expect_exit(0, "after closing the window")
             if any(w == window for w, _ in top_level_windows(self.display)):
                 raise Failure("the window is still there after the player ended")
             if sorted(os.listdir(folder)) != files:
@@ -467,9 +468,7 @@ class Suite:
         folder = self.story_copy("no-block-0", script="{1[say~never shown]}")
         player = self.start(folder)
         try:
-            code = player.wait_exit()
-            if code != 0:
-                raise Failure("a script without block 0 ended with %d, not 0" % code)
+            player.expect_exit(0, "for a script without block 0")
         finally:
             player.stop()
 
@@ -557,9 +556,7 @@ class Suite:
             if line not in player.output().splitlines():
                 raise Failure("standard error lacks the line %r: %r" % (line, player.output()))
             self.display.key(box, "Return")
-            code = player.wait_exit()
-            if code != 1:
-                raise Failure("exit code %d after the box, not 1" % code)
+            player.expect_exit(1, "after the box")
         finally:
             player.stop()
 
