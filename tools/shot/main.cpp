@@ -61,6 +61,31 @@ int usageError(const char* message, const char* argument) {
     return 2;
 }
 
+// Set before the play: the output folder as the user wrote it, for the messages.
+std::string shownOut;
+
+int finishRun(const ShotOptions& options, const ShotRun& run) {
+    if (run.end == ShotEnd::CannotStart) {
+        fprintf(stderr, "bexu-shot: %s\n", run.message.c_str());
+        return 2;
+    }
+    if (!writeIndex(options, run)) {
+        fprintf(stderr, "bexu-shot: cannot write %s/index.html\n", shownOut.c_str());
+        return 2;
+    }
+    printf("bexu-shot: %zu key wait%s written to %s/ (index.html)\n", run.shots.size(),
+           run.shots.size() == 1 ? "" : "s", shownOut.c_str());
+    if (run.end == ShotEnd::WriteFailed) {
+        fprintf(stderr, "bexu-shot: %s\n", run.message.c_str());
+        return 2;
+    }
+    if (run.end != ShotEnd::Finished) {
+        fprintf(stderr, "bexu-shot: %s\n", run.message.c_str());
+        return 1;
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -97,20 +122,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     options.outFolder = resolved;
+    shownOut = out;
 
-    ShotRun run = playAndShoot(options);
-    if (run.end == ShotEnd::CannotStart) {
-        fprintf(stderr, "bexu-shot: %s\n", run.message.c_str());
-        return 2;
-    }
-    if (!writeIndex(options, run)) {
-        fprintf(stderr, "bexu-shot: cannot write %s/index.html\n", out.c_str());
-        return 2;
-    }
-    printf("bexu-shot: %zu key waits written to %s/ (index.html)\n", run.shots.size(), out.c_str());
-    if (run.end != ShotEnd::Finished) {
-        fprintf(stderr, "bexu-shot: %s\n", run.message.c_str());
-        return 1;
-    }
-    return 0;
+    return playAndShoot(options, finishRun);
 }

@@ -9,8 +9,8 @@
 #include "platform/soft/soft_surface.h"
 #include "shot/png_writer.h"
 
-#include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <unistd.h>
 
 namespace {
@@ -23,7 +23,8 @@ constexpr uint32_t kStuckIterations = 4;
 struct Recorder {
     const ShotOptions* options;
     ShotRun* run;
-    std::jmp_buf stop;
+    ShotFinish finish;
+    Shot pending; // the key wait whose first frame comes next
     bool waiting;
     bool captureDue;
     int32_t waitBlock;
@@ -34,36 +35,40 @@ struct Recorder {
 };
 Recorder recorder;
 
+// Ends the process from inside the play, its frames still on the stack.
 [[noreturn]] void stopPlay(ShotEnd end, const std::string& message) {
     recorder.run->end = end;
     recorder.run->message = message;
-    std::longjmp(recorder.stop, 1);
+    int exitCode = recorder.finish(*recorder.options, *recorder.run);
+    fflush(stdout);
+    exit(exitCode);
 }
 
 void capture() {
     const PlatformBitmap* screen = headlessScreen();
-    Shot& shot = recorder.run->shots.back();
+    Shot& shot = recorder.pending;
     char name[32];
-    snprintf(name, sizeof name, "shot-%04zu.png", recorder.run->shots.size());
+    snprintf(name, sizeof name, "shot-%04zu.png", recorder.run->shots.size() + 1);
     shot.file = name;
     if (screen == nullptr || !writePng(recorder.options->outFolder + "/" + name, screen->width,
                                        screen->height, screen->pixels)) {
         stopPlay(ShotEnd::WriteFailed, "cannot write " + recorder.options->outFolder + "/" + name);
     }
+    recorder.run->shots.push_back(shot);
     headlessSchedule(HeadlessEvent{platformTickCount(), HeadlessEventKind::Key,
                                    static_cast<uint32_t>(kVirtualKeySpace), 0, 0});
 }
 
 void noteWait() {
     int32_t pointer = engineState.commandPointer;
-    Shot shot = {};
+    Shot& shot = recorder.pending;
+    shot = Shot{};
     shot.block = engineState.nextBlockNumber - 1;
     shot.command = pointer - 1;
     if (engineState.commands != nullptr && pointer > 0) {
         shot.text = engineState.commands[pointer - 1];
     }
     shot.dialogue = engineState.dialogue.text;
-    recorder.run->shots.push_back(shot);
     recorder.waitBlock = engineState.nextBlockNumber;
     recorder.waitPointer = pointer;
     recorder.captureDue = true;
@@ -146,12 +151,12 @@ std::string htmlText(const std::string& text) {
 
 } // namespace
 
-ShotRun playAndShoot(const ShotOptions& options) {
+int playAndShoot(const ShotOptions& options, ShotFinish finish) {
     ShotRun run;
     char previous[4096];
     if (getcwd(previous, sizeof previous) == nullptr || chdir(options.folder.c_str()) != 0) {
         run.message = "cannot enter " + options.folder;
-        return run;
+        return finish(options, run);
     }
     resetEngineState();
     headlessReset(options.seed);
@@ -161,23 +166,18 @@ ShotRun playAndShoot(const ShotOptions& options) {
     recorder = Recorder{};
     recorder.options = &options;
     recorder.run = &run;
+    recorder.finish = finish;
     recorder.waitBlock = -1;
     recorder.lastBlock = -1;
-    if (setjmp(recorder.stop) == 0) {
-        startUp();
-        runMainLoop();
-        run.end = ShotEnd::Finished;
-    }
+    startUp();
+    runMainLoop();
+    run.end = ShotEnd::Finished;
     headlessSetFrameHook(nullptr);
     headlessSetExitHandler(nullptr);
-    // A wait noted in the last iteration had no frame of its own yet.
-    if (!run.shots.empty() && run.shots.back().file.empty()) {
-        run.shots.pop_back();
-    }
     if (chdir(previous) != 0) {
         perror("bexu-shot: cannot return to the current folder");
     }
-    return run;
+    return finish(options, run);
 }
 
 bool writeIndex(const ShotOptions& options, const ShotRun& run) {

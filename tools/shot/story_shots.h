@@ -31,6 +31,13 @@ struct ShotRun {
     std::vector<Shot> shots;
 };
 
-ShotRun playAndShoot(const ShotOptions& options);
+// What to do once the play is over, however it ended: write the index, tell the
+// user, and give the exit code.
+using ShotFinish = int (*)(const ShotOptions& options, const ShotRun& run);
+
+// Plays the story and returns `finish`'s exit code. When the player stops from
+// inside (a fatal error, a write that fails, a play that stops for good) the process
+// ends there with that code, as the player's own would.
+int playAndShoot(const ShotOptions& options, ShotFinish finish);
 // The contact sheet: every shot with its command, in order.
 bool writeIndex(const ShotOptions& options, const ShotRun& run);
