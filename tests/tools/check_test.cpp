@@ -134,6 +134,10 @@ const std::vector<Trap>& traps() {
          "script.bexu", 2, 2, "error"},
         {"stray brace in notes", "{0[say~a]}\nnotes: {x}", Extra::None, "stray-brace",
          "script.bexu", 2, 8, "warning"},
+        {"number in notes", "Scene {2}: the harbour.\n{0[say~a]}\n{1[say~b]}", Extra::None,
+         "stray-brace", "script.bexu", 1, 7, "warning"},
+        {"number in notes around a block", "notes {5 and\n{0[say~a]}", Extra::None, "stray-brace",
+         "script.bexu", 1, 7, "warning"},
         {"brace inside a command", "{0[say~a}b]}", Extra::None, "brace-in-command", "script.bexu",
          1, 9, "error"},
         // Commands.

@@ -693,11 +693,27 @@ void checkUnplayed(Checker* checker, const std::vector<BlockSpan>& played, int32
         return std::any_of(played.begin(), played.end(),
                            [&](const BlockSpan& p) { return p.open == span.open; });
     };
+    // A number in notes: what it would open holds no command, or holds a block the
+    // player does read.
+    const std::string& bytes = checker->script.bytes;
+    auto strayNumber = [&](const BlockSpan& span) {
+        bool commands = memchr(bytes.data() + span.contentStart, '[',
+                               span.contentEnd - span.contentStart) != nullptr;
+        return !commands || std::any_of(played.begin(), played.end(), [&](const BlockSpan& p) {
+            return p.open > span.open && p.open < span.contentEnd;
+        });
+    };
     const BlockSpan* firstLater = nullptr;
     bool missingWritten = false;
     for (const BlockSpan& span : written) {
         // A stray brace that opened nothing the player reads is told above.
         if (wasPlayed(span) || span.digits == 0) {
+            continue;
+        }
+        if (strayNumber(span)) {
+            addAt(checker, Severity::Warning, span.open, "stray-brace",
+                  "'{' outside a block starts block number " + std::to_string(span.number) +
+                      " here, but no block the player reads (keep braces out of notes)");
             continue;
         }
         if (missing >= 0 && span.number == missing) {
