@@ -233,6 +233,26 @@ TEST(SurfaceBitmaps, SelectionReturnsThePreviousBitmap) {
     platformDeleteBitmap(second);
 }
 
+TEST(SurfaceBitmaps, ASelectedBitmapStaysUntilItIsTakenOut) {
+    PlatformSurface* first = platformCreateSurface(nullptr);
+    PlatformSurface* second = platformCreateSurface(nullptr);
+    PlatformBitmap* bitmap = platformCreateBitmap(first, 4, 4);
+    PlatformBitmap* initial = platformSelectBitmap(first, bitmap);
+    // One surface at a time, as on the desktop.
+    EXPECT_EQ(platformSelectBitmap(second, bitmap), nullptr);
+    EXPECT_EQ(platformSelectBitmap(second, initial), nullptr);
+    // Deleting it while selected is refused: the surface still draws into it.
+    platformDeleteBitmap(bitmap);
+    platformFillRect(first, 0, 0, 4, 4, 0x0000FF);
+    EXPECT_EQ(bitmap->pixels[15], 0xFF0000u);
+    EXPECT_EQ(platformSelectBitmap(first, initial), bitmap);
+    EXPECT_NE(platformSelectBitmap(second, bitmap), nullptr);
+    // Deleting the surface lets its bitmap go.
+    platformDeleteSurface(second);
+    platformDeleteBitmap(bitmap);
+    platformDeleteSurface(first);
+}
+
 TEST(SurfaceScreen, CopiesIntoTheWindowScreenReachTheWindow) {
     headlessReset(1000);
     headlessSetClientSize(40, 30);

@@ -55,6 +55,7 @@ void softInitSurface(PlatformSurface* surface, PlatformWindow* window) {
     surface->empty.pixels = &surface->emptyPixel;
     surface->empty.keyedRuns = nullptr;
     surface->empty.ownedBySurface = true;
+    surface->empty.selectedIn = surface;
     surface->selected = &surface->empty;
     surface->window = window;
     surface->smoothStretch = false;
@@ -80,6 +81,7 @@ PlatformBitmap* softCreateBitmap(int32_t width, int32_t height) {
     bitmap->pixels = reinterpret_cast<uint32_t*>(block + kBitmapHeaderSize);
     bitmap->keyedRuns = nullptr;
     bitmap->ownedBySurface = false;
+    bitmap->selectedIn = nullptr;
     return bitmap;
 }
 
@@ -100,7 +102,11 @@ PlatformSurface* platformCreateSurface(PlatformSurface* compatibleWith) {
 }
 
 void platformDeleteSurface(PlatformSurface* surface) {
-    // The selected bitmap lives on; its owner deletes it.
+    if (surface == nullptr) {
+        return;
+    }
+    // The selected bitmap lives on, free to be deleted by its owner.
+    surface->selected->selectedIn = nullptr;
     platformFree(surface);
 }
 
@@ -118,16 +124,21 @@ PlatformBitmap* platformCreateBitmap(PlatformSurface* compatibleWith, int32_t wi
 }
 
 PlatformBitmap* platformSelectBitmap(PlatformSurface* surface, PlatformBitmap* bitmap) {
-    if (surface == nullptr || bitmap == nullptr) {
+    if (surface == nullptr || bitmap == nullptr ||
+        (bitmap->ownedBySurface && bitmap != &surface->empty) ||
+        (bitmap->selectedIn != nullptr && bitmap->selectedIn != surface)) {
         return nullptr;
     }
     PlatformBitmap* previous = surface->selected;
+    previous->selectedIn = nullptr;
     surface->selected = bitmap;
+    bitmap->selectedIn = surface;
     return previous;
 }
 
 void platformDeleteBitmap(PlatformBitmap* bitmap) {
-    if (bitmap == nullptr || bitmap->ownedBySurface) {
+    // Refused while selected, as on the desktop: the surface still draws with it.
+    if (bitmap == nullptr || bitmap->ownedBySurface || bitmap->selectedIn != nullptr) {
         return;
     }
     softBitmapChanged(bitmap);
@@ -156,7 +167,7 @@ void platformFillRect(PlatformSurface* surface, int32_t x, int32_t y, int32_t wi
         // The screen takes whole bitmaps: fill one of the visible part and show that.
         int32_t clientWidth = 0, clientHeight = 0;
         platformClientSize(surface->window, &clientWidth, &clientHeight);
-        PlatformBitmap client = {clientWidth, clientHeight, nullptr, nullptr, false};
+        PlatformBitmap client = {clientWidth, clientHeight, nullptr, nullptr, false, nullptr};
         if (!softClipCopy(x, y, width, height, clientWidth, clientHeight, &client, x, y, &rect) ||
             (shown = softCreateBitmap(rect.width, rect.height)) == nullptr) {
             return;

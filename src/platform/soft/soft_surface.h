@@ -15,6 +15,9 @@ struct PlatformBitmap {
     // dropped whenever the pixels change.
     struct KeyedRuns* keyedRuns;
     bool ownedBySurface; // a surface's own `empty` bitmap: never deleted
+    // The surface it is selected into, if any: like the desktop's bitmaps, it can be
+    // selected into one surface at a time and is not deleted while selected.
+    struct PlatformSurface* selectedIn;
 };
 
 struct PlatformSurface {
