@@ -265,7 +265,12 @@ TEST(CheckTool, UnreadableScriptsExitWithTwo) {
     std::vector<Finding> found = findings(noScript.output, folder);
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].code, "script-unreadable");
-    EXPECT_EQ(check(folder + "/no-such-folder").exitCode, 2);
+    ToolRun noFolder = check(folder + "/no-such-folder");
+    EXPECT_EQ(noFolder.exitCode, 2);
+    found = findings(noFolder.output, folder);
+    ASSERT_EQ(found.size(), 1u) << noFolder.output;
+    EXPECT_EQ(found[0].code, "folder-unreadable");
+    EXPECT_EQ(found[0].file, "no-such-folder");
     EXPECT_EQ(runCommand(builtProgram("bexu-check") + " --bogus 2>/dev/null").exitCode, 2);
     removeFolder(folder);
 }

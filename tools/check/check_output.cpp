@@ -31,12 +31,20 @@ std::string jsonString(const std::string& text) {
     return out + "\"";
 }
 
+// A file of the story as the user names it; the empty name is the folder itself.
+std::string shownFile(const std::string& prefix, const std::string& file) {
+    if (!file.empty()) {
+        return prefix + file;
+    }
+    return prefix.empty() ? "." : prefix.substr(0, prefix.size() - 1);
+}
+
 } // namespace
 
 std::string formatText(const CheckReport& report, const std::string& prefix) {
     std::string out;
     for (const Diagnostic& d : report.diagnostics) {
-        out += prefix + d.file + ":";
+        out += shownFile(prefix, d.file) + ":";
         if (d.line != 0) {
             out += std::to_string(d.line) + ":" + std::to_string(d.column) + ":";
         }
@@ -67,7 +75,7 @@ std::string formatJson(const CheckReport& report, const std::string& prefix) {
     const char* separator = "\n";
     for (const Diagnostic& d : report.diagnostics) {
         out += separator;
-        out += "    {\"file\": " + jsonString(prefix + d.file) +
+        out += "    {\"file\": " + jsonString(shownFile(prefix, d.file)) +
                ", \"line\": " + std::to_string(d.line) +
                ", \"column\": " + std::to_string(d.column) + ", \"severity\": \"" +
                severityName(d.severity) + "\", \"code\": " + jsonString(d.code) +

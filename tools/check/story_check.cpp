@@ -811,12 +811,12 @@ CheckReport checkStory(const std::string& folder) {
     CheckReport report = {};
     char previous[4096];
     if (getcwd(previous, sizeof previous) == nullptr) {
-        addForFile(&report, Severity::Error, ".", "folder-unreadable",
+        addForFile(&report, Severity::Error, "", "folder-unreadable",
                    "the current folder cannot be told");
         return report;
     }
     if (chdir(folder.c_str()) != 0) {
-        addForFile(&report, Severity::Error, ".", "folder-unreadable", "cannot be entered");
+        addForFile(&report, Severity::Error, "", "folder-unreadable", "cannot be entered");
         return report;
     }
     checkFolder(&report);
