@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     PlatformBitmap* previous = platformSelectBitmap(source, bitmap);
     // Only small pictures are drawn, so big ones do not slow the search down.
-    if (static_cast<int64_t>(bitmap->width) * bitmap->height <= 1 << 16) {
+    if (static_cast<int64_t>(bitmap->width) * bitmap->height <= 1 << 13) {
         int32_t offset = static_cast<int32_t>(size % 29) - 14;
         platformCopy(target, offset, -offset, bitmap->width, bitmap->height, source, 1, 0);
         platformCopyKeyed(target, offset, offset, 25, 33, source, 0, 0, 25, 33, kColorMagenta);
