@@ -202,8 +202,10 @@ class Suite:
         self.play_states("wine", self.demo_folder("wine"), DEMO_TITLE, DEMO_STATES,
                          self.match_state, to_the_end=False)
 
-    def check_geometry(self, image, width, height, reference):
-        """Bars of the tile pattern around the canvas, scaled with its shape kept."""
+    def check_geometry(self, image, width, height, references):
+        """Bars of the tile pattern around the canvas, scaled with its shape kept; at
+        scale 1 the canvas itself is one of the 1:1 frames, pixel for pixel."""
+        reference = references[0]
         if (image.width, image.height) != (width, height):
             raise Failure("client area %dx%d, wanted %dx%d" % (image.width, image.height,
                                                                  width, height))
@@ -247,6 +249,14 @@ class Suite:
                               % (width, height, edge))
         # Red and green of the scene change slowly, so the scaled pixels stay near the
         # canvas pixels they come from; a shifted or flipped canvas is far off.
+        if (drawn_width, drawn_height) == (1600, 900):
+            def shows(frame):
+                return all(image.pixels[((top + y) * width + left) * 3:
+                                        ((top + y) * width + right) * 3] ==
+                           frame.pixels[y * 1600 * 3:(y + 1) * 1600 * 3] for y in range(900))
+            if not any(shows(frame) for frame in references):
+                raise Failure("%dx%d: the canvas at scale 1 is not a 1:1 frame"
+                              % (width, height))
         if drawn_width < 400:
             return
         for canvas_y in range(150, 900, 100):
@@ -262,7 +272,7 @@ class Suite:
     def resize_geometry(self, kind):
         if "hello" not in self.references:
             raise Failure("no Linux reference frame of the first state")
-        reference = self.references["hello"][0]
+        references = self.references["hello"]
         player = self.start(kind, self.folder("%s-resize-%d" % (kind, self.runs + 1)))
         try:
             window = self.display.wait_window(anchored(story.TITLE), START_TIMEOUT,
@@ -273,7 +283,7 @@ class Suite:
                 time.sleep(SETTLE)
                 image = self.display.screenshot(window)
                 self.save(image, "%s-resized-%dx%d" % (kind, width, height))
-                self.check_geometry(image, width, height, reference)
+                self.check_geometry(image, width, height, references)
             if kind == "wine":
                 # Closing goes through the default close handling to a quit message with code 0.
                 self.display.key(window, "alt+F4")
