@@ -97,6 +97,7 @@ void sizes(benchmark::internal::Benchmark* benchmark) {
         ->Args({800, 450})
         ->Args({803, 451})
         ->Args({640, 360})
+        ->Args({500, 281})
         ->Args({1600, 900})
         ->Unit(benchmark::kMicrosecond);
 }

@@ -186,8 +186,8 @@ bool softStretchPlanned(PlatformBitmap* to, int64_t originX, int64_t originY,
         static_cast<size_t>(down.count) * 8u,   // downStart, downCount
         acrossTaps * 4u,
         downTaps * 4u,
-        4 * rowBytes,
-        static_cast<size_t>(across.count + 4) * 32u, // vector weights
+        8 * rowBytes,
+        static_cast<size_t>(across.count + 4) * 64u, // vector weights
         static_cast<size_t>(across.count + 4) * 4u,  // vector starts
     };
     size_t need = 0;
@@ -210,7 +210,7 @@ bool softStretchPlanned(PlatformBitmap* to, int64_t originX, int64_t originY,
     work.downCount = work.downStart + down.count;
     work.acrossWeights = reinterpret_cast<uint32_t*>(parts[2]);
     work.downWeights = reinterpret_cast<uint32_t*>(parts[3]);
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < 8; ++i) {
         work.rows[i] = parts[4] + i * rowBytes;
     }
     work.vectorWeights = parts[5];

@@ -29,7 +29,7 @@ struct SoftStretchWork {
     int32_t* downCount;
     uint32_t* downWeights;
     int32_t acrossMost, downMost; // the most taps of any output
-    uint8_t* rows[4];             // scaled source rows and sums
+    uint8_t* rows[8];             // scaled source rows and sums
     uint8_t* vectorWeights;       // the vector path's own weight layout
     int32_t* vectorStart;
 };

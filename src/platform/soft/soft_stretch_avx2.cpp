@@ -31,27 +31,44 @@ BEXU_AVX2 void scaleAcross2(const uint32_t* source, int32_t count, const SoftStr
     }
 }
 
+// Four source pixels each of outputs a and c, times their weights: two half
+// sums of 4 channels per output.
+BEXU_AVX2 inline __m256i weighFour(const uint32_t* a, const uint32_t* c, const __m256i* weights) {
+    const __m256i zero = _mm256_setzero_si256();
+    __m256i pixels = _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a))),
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(c)), 1);
+    return _mm256_add_epi16(_mm256_mulhi_epu16(_mm256_unpacklo_epi8(zero, pixels), weights[0]),
+                            _mm256_mulhi_epu16(_mm256_unpackhi_epi8(zero, pixels), weights[1]));
+}
+
 BEXU_AVX2 void scaleAcross4(const uint32_t* source, int32_t count, const SoftStretchWork& work,
                             uint8_t* row) {
     const auto* weights = reinterpret_cast<const __m256i*>(work.vectorWeights);
     const int32_t* start = work.vectorStart;
     auto* out = reinterpret_cast<__m256i*>(row);
-    const __m256i zero = _mm256_setzero_si256();
     for (int32_t n = 0; n < count; n += 4, start += 4, weights += 4, ++out) {
-        __m256i ac = _mm256_inserti128_si256(
-            _mm256_castsi128_si256(
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + start[0]))),
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + start[2])), 1);
-        __m256i bd = _mm256_inserti128_si256(
-            _mm256_castsi128_si256(
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + start[1]))),
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + start[3])), 1);
+        __m256i left = weighFour(source + start[0], source + start[2], weights);
+        __m256i right = weighFour(source + start[1], source + start[3], weights + 2);
+        *out = _mm256_add_epi16(_mm256_unpacklo_epi64(left, right),
+                                _mm256_unpackhi_epi64(left, right));
+    }
+}
+
+BEXU_AVX2 void scaleAcross8(const uint32_t* source, int32_t count, const SoftStretchWork& work,
+                            uint8_t* row) {
+    const auto* weights = reinterpret_cast<const __m256i*>(work.vectorWeights);
+    const int32_t* start = work.vectorStart;
+    auto* out = reinterpret_cast<__m256i*>(row);
+    for (int32_t n = 0; n < count; n += 4, start += 4, weights += 8, ++out) {
+        const uint32_t* a = source + start[0];
+        const uint32_t* b = source + start[1];
+        const uint32_t* c = source + start[2];
+        const uint32_t* d = source + start[3];
         __m256i left =
-            _mm256_add_epi16(_mm256_mulhi_epu16(_mm256_unpacklo_epi8(zero, ac), weights[0]),
-                             _mm256_mulhi_epu16(_mm256_unpackhi_epi8(zero, ac), weights[1]));
+            _mm256_add_epi16(weighFour(a, c, weights), weighFour(a + 4, c + 4, weights + 2));
         __m256i right =
-            _mm256_add_epi16(_mm256_mulhi_epu16(_mm256_unpacklo_epi8(zero, bd), weights[2]),
-                             _mm256_mulhi_epu16(_mm256_unpackhi_epi8(zero, bd), weights[3]));
+            _mm256_add_epi16(weighFour(b, d, weights + 4), weighFour(b + 4, d + 4, weights + 6));
         *out = _mm256_add_epi16(_mm256_unpacklo_epi64(left, right),
                                 _mm256_unpackhi_epi64(left, right));
     }
@@ -61,8 +78,8 @@ BEXU_AVX2 void scaleAcross4(const uint32_t* source, int32_t count, const SoftStr
 template <int taps>
 BEXU_AVX2 void mixDown(const uint8_t* const* rowBytes, const uint32_t* weights, int32_t count,
                        uint32_t* target) {
-    const __m256i* rows[4];
-    __m256i w[4];
+    const __m256i* rows[taps];
+    __m256i w[taps];
     for (int k = 0; k < taps; ++k) {
         rows[k] = reinterpret_cast<const __m256i*>(rowBytes[k]);
         w[k] = _mm256_set1_epi16(static_cast<int16_t>(softVectorWeight(weights[k])));
@@ -90,8 +107,10 @@ BEXU_AVX2 void mixDown(const uint8_t* const* rowBytes, const uint32_t* weights, 
     }
 }
 
-const SoftVectorKernels kAvx2Kernels = {
-    4, {scaleAcross2, scaleAcross4}, {mixDown<1>, mixDown<2>, mixDown<3>, mixDown<4>}};
+const SoftVectorKernels kAvx2Kernels = {4,
+                                        {scaleAcross2, scaleAcross4, scaleAcross8},
+                                        {mixDown<1>, mixDown<2>, mixDown<3>, mixDown<4>, mixDown<5>,
+                                         mixDown<6>, mixDown<7>, mixDown<8>}};
 } // namespace
 
 const SoftVectorKernels* softAvx2Kernels() {

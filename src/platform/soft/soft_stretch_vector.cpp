@@ -1,6 +1,6 @@
 // The smoothing stretch with SSE2 (and AVX2 where the processor has it), for
-// outputs that read at most 4 source pixels on each axis: every enlargement, and
-// reductions down to about a third.
+// outputs that read at most 8 source pixels on each axis: every enlargement, and
+// reductions down to about a seventh.
 // Channels are held as 16-bit values times 256; a weight w of 65536 multiplies
 // through the high half of a 16 x 16-bit product, which truncates. The rounding
 // constant makes up for the truncations on average, so the result stays within
@@ -15,17 +15,16 @@
 #include <emmintrin.h>
 
 namespace {
-// Where the weights of output n, taps 2 * half and 2 * half + 1, go, in 16-byte
-// units. SSE2 takes them per output; AVX2 pairs outputs a and c, b and d of each
-// group of four in the two halves of its registers.
+// Where the weights of output n for taps 2 * half and 2 * half + 1 go, in
+// 16-byte units. SSE2 takes them output by output; AVX2 pairs outputs a and c,
+// b and d of each group of four in the two halves of its registers.
 size_t weightUnit(int32_t n, int32_t half, int32_t taps, bool wide) {
     if (!wide) {
-        return static_cast<size_t>(n) * 2 + static_cast<size_t>(half);
+        return static_cast<size_t>(n) * static_cast<size_t>(taps / 2) + static_cast<size_t>(half);
     }
-    size_t group = static_cast<size_t>(n / 4) * (taps == 2 ? 4 : 8);
     int32_t r = n % 4;
-    return group +
-           static_cast<size_t>(taps == 2 ? (r % 2) * 2 + r / 2 : (r % 2) * 4 + half * 2 + r / 2);
+    return static_cast<size_t>(n / 4) * static_cast<size_t>(2 * taps) +
+           static_cast<size_t>((r % 2) * taps + half * 2 + r / 2);
 }
 
 // Per output (up to `padded`, the extra ones copies of the last): where `taps`
@@ -38,7 +37,7 @@ void prepareAcross(const SoftAxisPlan& across, const SoftStretchWork& work, int6
     for (int32_t n = 0; n < padded; ++n) {
         int32_t m = n < across.count ? n : across.count - 1;
         int64_t start = across.low + work.acrossStart[m];
-        uint32_t weights[4] = {0, 0, 0, 0};
+        uint32_t weights[kSoftVectorTaps] = {};
         int64_t shift = start + taps > rowWidth ? start + taps - rowWidth : 0;
         const uint32_t* w = work.acrossWeights + static_cast<size_t>(m) * across.maxTaps;
         for (int32_t k = 0; k < work.acrossCount[m]; ++k) {
@@ -61,15 +60,23 @@ void scaleAcross2(const uint32_t* source, int32_t count, const SoftStretchWork& 
     const int32_t* start = work.vectorStart;
     auto* out = reinterpret_cast<__m128i*>(row);
     const __m128i zero = _mm_setzero_si128();
-    for (int32_t n = 0; n < count; n += 2, start += 2, weights += 4, ++out) {
+    for (int32_t n = 0; n < count; n += 2, start += 2, weights += 2, ++out) {
         __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(source + start[0]));
         __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(source + start[1]));
         __m128i both = _mm_unpacklo_epi64(a, b);
         // Bytes into the high half of 16-bit lanes: each channel times 256.
         __m128i left = _mm_mulhi_epu16(_mm_unpacklo_epi8(zero, both), weights[0]);
-        __m128i right = _mm_mulhi_epu16(_mm_unpackhi_epi8(zero, both), weights[2]);
+        __m128i right = _mm_mulhi_epu16(_mm_unpackhi_epi8(zero, both), weights[1]);
         *out = _mm_add_epi16(_mm_unpacklo_epi64(left, right), _mm_unpackhi_epi64(left, right));
     }
+}
+
+// Four source pixels times their weights, as two half sums of 4 channels.
+inline __m128i weighFour(const uint32_t* source, const __m128i* weights) {
+    const __m128i zero = _mm_setzero_si128();
+    __m128i pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source));
+    return _mm_add_epi16(_mm_mulhi_epu16(_mm_unpacklo_epi8(zero, pixels), weights[0]),
+                         _mm_mulhi_epu16(_mm_unpackhi_epi8(zero, pixels), weights[1]));
 }
 
 // Up to four taps per output.
@@ -78,14 +85,24 @@ void scaleAcross4(const uint32_t* source, int32_t count, const SoftStretchWork& 
     const auto* weights = reinterpret_cast<const __m128i*>(work.vectorWeights);
     const int32_t* start = work.vectorStart;
     auto* out = reinterpret_cast<__m128i*>(row);
-    const __m128i zero = _mm_setzero_si128();
     for (int32_t n = 0; n < count; n += 2, start += 2, weights += 4, ++out) {
-        __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + start[0]));
-        __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + start[1]));
-        __m128i left = _mm_add_epi16(_mm_mulhi_epu16(_mm_unpacklo_epi8(zero, a), weights[0]),
-                                     _mm_mulhi_epu16(_mm_unpackhi_epi8(zero, a), weights[1]));
-        __m128i right = _mm_add_epi16(_mm_mulhi_epu16(_mm_unpacklo_epi8(zero, b), weights[2]),
-                                      _mm_mulhi_epu16(_mm_unpackhi_epi8(zero, b), weights[3]));
+        __m128i left = weighFour(source + start[0], weights);
+        __m128i right = weighFour(source + start[1], weights + 2);
+        *out = _mm_add_epi16(_mm_unpacklo_epi64(left, right), _mm_unpackhi_epi64(left, right));
+    }
+}
+
+// Up to eight taps per output.
+void scaleAcross8(const uint32_t* source, int32_t count, const SoftStretchWork& work,
+                  uint8_t* row) {
+    const auto* weights = reinterpret_cast<const __m128i*>(work.vectorWeights);
+    const int32_t* start = work.vectorStart;
+    auto* out = reinterpret_cast<__m128i*>(row);
+    for (int32_t n = 0; n < count; n += 2, start += 2, weights += 8, ++out) {
+        __m128i left = _mm_add_epi16(weighFour(source + start[0], weights),
+                                     weighFour(source + start[0] + 4, weights + 2));
+        __m128i right = _mm_add_epi16(weighFour(source + start[1], weights + 4),
+                                      weighFour(source + start[1] + 4, weights + 6));
         *out = _mm_add_epi16(_mm_unpacklo_epi64(left, right), _mm_unpackhi_epi64(left, right));
     }
 }
@@ -94,8 +111,8 @@ void scaleAcross4(const uint32_t* source, int32_t count, const SoftStretchWork& 
 template <int taps>
 void mixDown(const uint8_t* const* rowBytes, const uint32_t* weights, int32_t count,
              uint32_t* target) {
-    const __m128i* rows[4];
-    __m128i w[4];
+    const __m128i* rows[taps];
+    __m128i w[taps];
     for (int k = 0; k < taps; ++k) {
         rows[k] = reinterpret_cast<const __m128i*>(rowBytes[k]);
         w[k] = _mm_set1_epi16(static_cast<int16_t>(softVectorWeight(weights[k])));
@@ -122,8 +139,10 @@ void mixDown(const uint8_t* const* rowBytes, const uint32_t* weights, int32_t co
     }
 }
 
-const SoftVectorKernels kSse2Kernels = {
-    2, {scaleAcross2, scaleAcross4}, {mixDown<1>, mixDown<2>, mixDown<3>, mixDown<4>}};
+const SoftVectorKernels kSse2Kernels = {2,
+                                        {scaleAcross2, scaleAcross4, scaleAcross8},
+                                        {mixDown<1>, mixDown<2>, mixDown<3>, mixDown<4>, mixDown<5>,
+                                         mixDown<6>, mixDown<7>, mixDown<8>}};
 } // namespace
 
 bool softStretchVector(PlatformBitmap* to, int64_t originX, int64_t originY,
@@ -131,9 +150,10 @@ bool softStretchVector(PlatformBitmap* to, int64_t originX, int64_t originY,
                        const SoftStretchWork& work) {
     const SoftAxisPlan& across = plan.across;
     const SoftAxisPlan& down = plan.down;
-    int32_t acrossTaps = work.acrossMost <= 2 ? 2 : 4;
-    if (softStretchPath == SoftStretchPath::Portable || work.acrossMost > 4 || work.downMost > 4 ||
-        from->width < acrossTaps) {
+    int32_t acrossTaps = work.acrossMost <= 2 ? 2 : work.acrossMost <= 4 ? 4 : 8;
+    int32_t kernel = acrossTaps == 2 ? 0 : acrossTaps == 4 ? 1 : 2;
+    if (softStretchPath == SoftStretchPath::Portable || work.acrossMost > kSoftVectorTaps ||
+        work.downMost > kSoftVectorTaps || from->width < acrossTaps) {
         return false;
     }
     const SoftVectorKernels* kernels = &kSse2Kernels;
@@ -143,23 +163,22 @@ bool softStretchVector(PlatformBitmap* to, int64_t originX, int64_t originY,
     bool wide = kernels->group == 4;
     int32_t padded = (across.count + kernels->group - 1) / kernels->group * kernels->group;
     prepareAcross(across, work, from->width, acrossTaps, padded, wide);
-    // Scaled rows live in four slots by row number: an output reads at most 4
+    // Scaled rows live in eight slots by row number: an output reads at most 8
     // consecutive rows, which then never share a slot.
-    int64_t slotRow[4] = {-1, -1, -1, -1};
+    int64_t slotRow[kSoftVectorTaps] = {-1, -1, -1, -1, -1, -1, -1, -1};
     for (uint8_t* row : work.rows) {
         // The padding past the last output is read by the last step of mixDown.
         memset(row, 0, (static_cast<size_t>(across.count) + 8) / 8 * 64);
     }
     for (int32_t j = 0; j < down.count; ++j) {
         int32_t taps = work.downCount[j];
-        const uint8_t* rows[4];
+        const uint8_t* rows[kSoftVectorTaps];
         for (int32_t k = 0; k < taps; ++k) {
             int64_t row = down.low + work.downStart[j] + k;
-            int slot = static_cast<int>(row & 3);
+            int slot = static_cast<int>(row & 7);
             if (slotRow[slot] != row) {
                 slotRow[slot] = row;
-                kernels->scaleAcross[acrossTaps / 4](softRow(from, row), padded, work,
-                                                     work.rows[slot]);
+                kernels->scaleAcross[kernel](softRow(from, row), padded, work, work.rows[slot]);
             }
             rows[k] = work.rows[slot];
         }

@@ -5,8 +5,11 @@
 
 #include <cstdint>
 
-// 128 for rounding, plus the mean loss of up to 8 truncated products.
-constexpr int16_t kSoftVectorRounding = 130;
+// The most source pixels an output may read on each axis on a vector path.
+constexpr int32_t kSoftVectorTaps = 8;
+
+// 128 for rounding, plus about the mean loss of the truncated products (up to 16).
+constexpr int16_t kSoftVectorRounding = 132;
 
 // A weight as a 16-bit multiplier: 65536 cannot be held and becomes 65535.
 inline uint16_t softVectorWeight(uint32_t weight) {
@@ -18,12 +21,12 @@ inline uint16_t softVectorWeight(uint32_t weight) {
 // weights and starts are laid out for that many.
 struct SoftVectorKernels {
     int32_t group;
-    // [0]: two taps, [1]: up to four; `count` is a multiple of group.
-    void (*scaleAcross[2])(const uint32_t* source, int32_t count, const SoftStretchWork& work,
+    // [0]: two taps, [1]: up to four, [2]: up to eight; `count` is a multiple of group.
+    void (*scaleAcross[3])(const uint32_t* source, int32_t count, const SoftStretchWork& work,
                            uint8_t* row);
     // [taps - 1]: mixes that many rows into `count` target pixels.
-    void (*mixDown[4])(const uint8_t* const* rows, const uint32_t* weights, int32_t count,
-                       uint32_t* target);
+    void (*mixDown[kSoftVectorTaps])(const uint8_t* const* rows, const uint32_t* weights,
+                                     int32_t count, uint32_t* target);
 };
 
 // None where the processor or the compiler lacks AVX2.
