@@ -10,7 +10,7 @@
 #include <vector>
 
 namespace {
-struct BmpSpec {
+struct BmpFields {
     uint32_t headerSize = 40;
     int32_t width = 4;
     int32_t height = 3;
@@ -30,35 +30,35 @@ void put32(std::vector<uint8_t>* out, uint32_t value) {
     put16(out, value >> 16);
 }
 
-std::vector<uint8_t> makeBmp(const BmpSpec& spec) {
+std::vector<uint8_t> makeBmp(const BmpFields& fields) {
     std::vector<uint8_t> header;
-    put32(&header, spec.headerSize);
-    put32(&header, static_cast<uint32_t>(spec.width));
-    put32(&header, static_cast<uint32_t>(spec.height));
+    put32(&header, fields.headerSize);
+    put32(&header, static_cast<uint32_t>(fields.width));
+    put32(&header, static_cast<uint32_t>(fields.height));
     put16(&header, 1);
-    put16(&header, spec.bits);
-    put32(&header, spec.compression);
+    put16(&header, fields.bits);
+    put32(&header, fields.compression);
     put32(&header, 0);
     put32(&header, 2835);
     put32(&header, 2835);
-    put32(&header, static_cast<uint32_t>(spec.palette.size()));
+    put32(&header, static_cast<uint32_t>(fields.palette.size()));
     put32(&header, 0);
-    for (uint32_t mask : spec.masks) {
+    for (uint32_t mask : fields.masks) {
         put32(&header, mask);
     }
-    while (header.size() < spec.headerSize) {
+    while (header.size() < fields.headerSize) {
         header.push_back(0);
     }
-    for (uint32_t entry : spec.palette) {
+    for (uint32_t entry : fields.palette) {
         put32(&header, entry);
     }
     std::vector<uint8_t> file = {'B', 'M'};
     uint32_t offset = 14 + static_cast<uint32_t>(header.size());
-    put32(&file, offset + static_cast<uint32_t>(spec.data.size()));
+    put32(&file, offset + static_cast<uint32_t>(fields.data.size()));
     put32(&file, 0);
     put32(&file, offset);
     file.insert(file.end(), header.begin(), header.end());
-    file.insert(file.end(), spec.data.begin(), spec.data.end());
+    file.insert(file.end(), fields.data.begin(), fields.data.end());
     return file;
 }
 
@@ -119,12 +119,12 @@ const RleCase kRleCases[] = {
 TEST(BmpRle, CodesDrawWhatTheyShould) {
     for (const RleCase& test : kRleCases) {
         SCOPED_TRACE(test.name);
-        BmpSpec spec;
-        spec.bits = test.compression == 1 ? 8 : 4;
-        spec.compression = test.compression;
-        spec.palette = kPalette;
-        spec.data = test.codes;
-        PlatformBitmap* bitmap = decode(makeBmp(spec));
+        BmpFields fields;
+        fields.bits = test.compression == 1 ? 8 : 4;
+        fields.compression = test.compression;
+        fields.palette = kPalette;
+        fields.data = test.codes;
+        PlatformBitmap* bitmap = decode(makeBmp(fields));
         ASSERT_NE(bitmap, nullptr);
         EXPECT_EQ(indexPicture(bitmap), test.picture);
         platformDeleteBitmap(bitmap);
@@ -161,13 +161,13 @@ TEST(BmpDepths, PalettedRowsOfEveryDepthWidthAndOrder) {
                 for (size_t i = 0; i < indices.size(); ++i) {
                     indices[i] = static_cast<uint8_t>((i * 5 + i / 3) % entries);
                 }
-                BmpSpec spec;
-                spec.width = width;
-                spec.height = topDown ? -height : height;
-                spec.bits = static_cast<uint16_t>(bits);
-                spec.palette.assign(kPalette.begin(), kPalette.begin() + entries);
-                spec.data = packRows(indices, width, height, bits, topDown);
-                PlatformBitmap* bitmap = decode(makeBmp(spec));
+                BmpFields fields;
+                fields.width = width;
+                fields.height = topDown ? -height : height;
+                fields.bits = static_cast<uint16_t>(bits);
+                fields.palette.assign(kPalette.begin(), kPalette.begin() + entries);
+                fields.data = packRows(indices, width, height, bits, topDown);
+                PlatformBitmap* bitmap = decode(makeBmp(fields));
                 ASSERT_NE(bitmap, nullptr);
                 ASSERT_EQ(bitmap->width, width);
                 ASSERT_EQ(bitmap->height, height);
@@ -215,16 +215,16 @@ const MaskCase kMaskCases[] = {
 TEST(BmpDepths, BitFieldsScaleEachChannelToEightBits) {
     for (const MaskCase& test : kMaskCases) {
         SCOPED_TRACE(test.name);
-        BmpSpec spec;
-        spec.width = 1;
-        spec.height = 1;
-        spec.bits = test.bits;
-        spec.compression = test.compression;
-        spec.masks = test.masks;
-        spec.data = {static_cast<uint8_t>(test.stored), static_cast<uint8_t>(test.stored >> 8),
-                     static_cast<uint8_t>(test.stored >> 16),
-                     static_cast<uint8_t>(test.stored >> 24)};
-        PlatformBitmap* bitmap = decode(makeBmp(spec));
+        BmpFields fields;
+        fields.width = 1;
+        fields.height = 1;
+        fields.bits = test.bits;
+        fields.compression = test.compression;
+        fields.masks = test.masks;
+        fields.data = {static_cast<uint8_t>(test.stored), static_cast<uint8_t>(test.stored >> 8),
+                       static_cast<uint8_t>(test.stored >> 16),
+                       static_cast<uint8_t>(test.stored >> 24)};
+        PlatformBitmap* bitmap = decode(makeBmp(fields));
         ASSERT_NE(bitmap, nullptr);
         EXPECT_EQ(bitmap->pixels[0], test.expected);
         platformDeleteBitmap(bitmap);
@@ -269,18 +269,18 @@ const RefusedCase kRefusedCases[] = {
 TEST(BmpLimits, BadHeadersAreRefusedWithoutAllocating) {
     for (const RefusedCase& test : kRefusedCases) {
         SCOPED_TRACE(test.name);
-        BmpSpec spec;
-        spec.width = test.width;
-        spec.height = test.height;
-        spec.bits = test.bits;
-        spec.compression = test.compression;
-        spec.headerSize = test.headerSize == 1000000 ? 40 : test.headerSize;
+        BmpFields fields;
+        fields.width = test.width;
+        fields.height = test.height;
+        fields.bits = test.bits;
+        fields.compression = test.compression;
+        fields.headerSize = test.headerSize == 1000000 ? 40 : test.headerSize;
         // Rows of a 4 x 1 picture at most: every size above needs more.
-        spec.data.assign(16, 0x11);
+        fields.data.assign(16, 0x11);
         if (test.compression == 3) {
-            spec.masks = {0xFF0000, 0xFF00, 0xFF};
+            fields.masks = {0xFF0000, 0xFF00, 0xFF};
         }
-        std::vector<uint8_t> bytes = makeBmp(spec);
+        std::vector<uint8_t> bytes = makeBmp(fields);
         if (test.headerSize == 1000000) {
             bytes[14] = 0x40;
             bytes[15] = 0x42;
@@ -296,7 +296,7 @@ TEST(BmpLimits, BadHeadersAreRefusedWithoutAllocating) {
 
 TEST(BmpLimits, LargestAllowedSizesDecode) {
     // 32768 x 1 at 8 bits: the widest row.
-    BmpSpec wide;
+    BmpFields wide;
     wide.width = 32768;
     wide.height = 1;
     wide.palette = kPalette;
@@ -307,7 +307,7 @@ TEST(BmpLimits, LargestAllowedSizesDecode) {
     platformDeleteBitmap(bitmap);
 
     // 16384 x 4096 is exactly 256 MiB of pixels; RLE keeps the file small.
-    BmpSpec big;
+    BmpFields big;
     big.width = 16384;
     big.height = 4096;
     big.compression = 1;
@@ -320,10 +320,10 @@ TEST(BmpLimits, LargestAllowedSizesDecode) {
 }
 
 TEST(BmpLimits, FailedAllocationGivesNoBitmap) {
-    BmpSpec spec;
-    spec.palette = kPalette;
-    spec.data.assign(12, 1);
-    std::vector<uint8_t> bytes = makeBmp(spec);
+    BmpFields fields;
+    fields.palette = kPalette;
+    fields.data.assign(12, 1);
+    std::vector<uint8_t> bytes = makeBmp(fields);
     platformFailAllocation(1);
     EXPECT_EQ(decode(bytes), nullptr);
     platformFailAllocation(0);
