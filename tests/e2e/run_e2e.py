@@ -177,6 +177,7 @@ class Suite:
         self.display = None
         self.results = []
         self.runs = 0
+        self.copies = 0
         demo = args.demo
         self.font = ex.Font(ex.load_bmp(os.path.join(demo, "font.bmp")))
         self.tile = ex.load_bmp(os.path.join(demo, "transparency.bmp"))
@@ -197,6 +198,13 @@ class Suite:
         self.runs += 1
         log = os.path.join(self.args.out, "player-%d.log" % self.runs)
         return Player(self.display, self.args.player, folder or self.args.demo, log, env)
+
+    def wait_main(self, player, title):
+        """The player's window with this title; a failure tells what the player wrote."""
+        try:
+            return self.display.wait_window(anchored(title), START_TIMEOUT, player.process)
+        except Failure as failure:
+            raise Failure("%s; the player wrote: %r" % (failure, player.output()))
 
     def save(self, image, name):
         image.save_png(os.path.join(self.args.out, name + ".png"))
@@ -309,8 +317,7 @@ class Suite:
         audio = os.path.join(self.work, "audio.raw")
         player = self.start(env={"SDL_AUDIODRIVER": "disk", "SDL_DISKAUDIOFILE": audio})
         try:
-            window = self.display.wait_window(anchored(self.title), START_TIMEOUT,
-                                              player.process)
+            window = self.wait_main(player, self.title)
             first_page_turn = True
             for index, state in enumerate(self.states):
                 pressed = time.monotonic()
@@ -412,8 +419,7 @@ class Suite:
         """The canvas fitted into resized client areas, with the tiled bars around it."""
         player = self.start()
         try:
-            window = self.display.wait_window(anchored(self.title), START_TIMEOUT,
-                                              player.process)
+            window = self.wait_main(player, self.title)
             state = self.states[0]
             self.wait_state(window, state)
             # The marker blinks on: a screenshot shows one of the two canvases.
@@ -452,8 +458,7 @@ class Suite:
         files = sorted(os.listdir(folder))
         player = self.start(folder)
         try:
-            window = self.display.wait_window(anchored(self.title), START_TIMEOUT,
-                                              player.process)
+            window = self.wait_main(player, self.title)
             self.wait_state(window, self.states[0])
             desktop.run([self.args.close_helper, str(window)], env=self.display.env(),
                         timeout=10)
@@ -479,8 +484,7 @@ class Suite:
                                                                for line in lines) + "}")
         player = self.start(folder)
         try:
-            window = self.display.wait_window(anchored(self.title), START_TIMEOUT,
-                                              player.process)
+            window = self.wait_main(player, self.title)
             self.wait_state(window, State(None, lines[:1], ex.LINE_END, 0))
             env = self.display.env()
             desktop.run(["xdotool", "windowfocus", "--sync", str(window)], env=env, timeout=10)
@@ -510,7 +514,8 @@ class Suite:
             player.stop()
 
     def story_copy(self, name, omit=(), script=None, extra=None, title=True):
-        folder = os.path.join(self.work, name)
+        self.copies += 1
+        folder = os.path.join(self.work, "%s-%d" % (name, self.copies))
         shutil.copytree(self.args.demo, folder)
         for file_name in omit:
             os.remove(os.path.join(folder, file_name))
@@ -528,8 +533,7 @@ class Suite:
         player = self.start(self.story_copy(name, **story))
         try:
             if keys:
-                window = self.display.wait_window(anchored(main_title), START_TIMEOUT,
-                                                  player.process)
+                window = self.wait_main(player, main_title)
                 time.sleep(0.5)
                 for key in keys:
                     self.display.key(window, key)

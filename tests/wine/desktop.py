@@ -79,13 +79,14 @@ class Player:
 
 
 class Display:
-    """An Xvfb server on a free display number, 24-bit colour."""
+    """An Xvfb server on a free display number, 24-bit colour. It never resets: a server
+    that resets when its last client leaves refuses the next program for a moment."""
 
     def __init__(self, width=1920, height=1200):
         read_end, write_end = os.pipe()
         self.process = subprocess.Popen(
             ["Xvfb", "-displayfd", str(write_end), "-screen", "0",
-             "%dx%dx24" % (width, height), "-nolisten", "tcp"],
+             "%dx%dx24" % (width, height), "-nolisten", "tcp", "-noreset"],
             pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
             start_new_session=True)
         os.close(write_end)

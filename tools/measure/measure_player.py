@@ -95,7 +95,8 @@ class Xlib:
 def start_xvfb():
     read_end, write_end = os.pipe()
     process = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0",
-                                "1920x1080x24", "-nolisten", "tcp"], pass_fds=(write_end,),
+                                "1920x1080x24", "-nolisten", "tcp", "-noreset"],
+                               pass_fds=(write_end,),
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                start_new_session=True)
     os.close(write_end)
