@@ -1,24 +1,11 @@
 // Heap memory with a test hook that makes a chosen allocation fail.
+#include "platform/allocation_hook.h"
 #include "platform/platform.h"
 
 #include <cstdlib>
 #include <cstring>
 
 namespace {
-uint32_t allocationsUntilFailure = 0; // 0: no failure armed
-uint64_t allocationCount = 0;
-
-bool allocationShouldFail() {
-    ++allocationCount;
-    if (allocationsUntilFailure == 0) {
-        return false;
-    }
-    if (--allocationsUntilFailure == 0) {
-        return true;
-    }
-    return false;
-}
-
 // The usable size is kept in front of each block so a resize can zero-fill the new bytes.
 struct BlockHeader {
     size_t size;
@@ -31,7 +18,7 @@ BlockHeader* headerOf(void* block) {
 } // namespace
 
 void* platformAllocate(size_t size, bool zeroFill) {
-    if (allocationShouldFail() || size > SIZE_MAX - sizeof(BlockHeader)) {
+    if (allocationHook::shouldFail() || size > SIZE_MAX - sizeof(BlockHeader)) {
         return nullptr;
     }
     auto* header = static_cast<BlockHeader*>(zeroFill ? calloc(1, sizeof(BlockHeader) + size)
@@ -47,7 +34,7 @@ void* platformResize(void* block, size_t size, bool zeroFill) {
     if (block == nullptr) {
         return platformAllocate(size, zeroFill);
     }
-    if (allocationShouldFail() || size > SIZE_MAX - sizeof(BlockHeader)) {
+    if (allocationHook::shouldFail() || size > SIZE_MAX - sizeof(BlockHeader)) {
         return nullptr;
     }
     size_t oldSize = headerOf(block)->size;
@@ -69,9 +56,9 @@ void platformFree(void* block) {
 }
 
 void platformFailAllocation(uint32_t nth) {
-    allocationsUntilFailure = nth;
+    allocationHook::untilFailure = nth;
 }
 
 uint64_t platformAllocationCount() {
-    return allocationCount;
+    return allocationHook::count;
 }

@@ -1,26 +1,16 @@
 // Memory from the process heap, with a test hook that makes a chosen
 // allocation fail.
+#include "platform/allocation_hook.h"
 #include "platform/win32/win32.h"
 
 namespace {
-uint32_t allocationsUntilFailure = 0; // 0: no failure armed
-uint64_t allocationCount = 0;
-
-bool allocationShouldFail() {
-    ++allocationCount;
-    if (allocationsUntilFailure == 0) {
-        return false;
-    }
-    return --allocationsUntilFailure == 0;
-}
-
 DWORD heapFlags(bool zeroFill) {
     return zeroFill ? HEAP_ZERO_MEMORY : 0;
 }
 } // namespace
 
 void* platformAllocate(size_t size, bool zeroFill) {
-    if (allocationShouldFail()) {
+    if (allocationHook::shouldFail()) {
         return nullptr;
     }
     return HeapAlloc(GetProcessHeap(), heapFlags(zeroFill), size);
@@ -30,7 +20,7 @@ void* platformResize(void* block, size_t size, bool zeroFill) {
     if (block == nullptr) {
         return platformAllocate(size, zeroFill);
     }
-    if (allocationShouldFail()) {
+    if (allocationHook::shouldFail()) {
         return nullptr;
     }
     // On failure the heap leaves the old block as it was; with HEAP_ZERO_MEMORY the
@@ -45,9 +35,9 @@ void platformFree(void* block) {
 }
 
 void platformFailAllocation(uint32_t nth) {
-    allocationsUntilFailure = nth;
+    allocationHook::untilFailure = nth;
 }
 
 uint64_t platformAllocationCount() {
-    return allocationCount;
+    return allocationHook::count;
 }
