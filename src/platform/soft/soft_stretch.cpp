@@ -244,6 +244,13 @@ void scaleRowAcross(const uint32_t* source, const SoftAxisPlan& across, const So
         out[n * 4 + 3] = 0;
     }
 }
+// sum += scaled * weight, lane by lane; the rows never overlap.
+void addWeighted(uint32_t* __restrict sum, const uint32_t* __restrict scaled, uint32_t weight,
+                 int32_t lanes) {
+    for (int32_t c = 0; c < lanes; ++c) {
+        sum[c] += scaled[c] * weight;
+    }
+}
 } // namespace
 
 void softStretchPortable(PlatformBitmap* to, int64_t originX, int64_t originY,
@@ -269,10 +276,8 @@ void softStretchPortable(PlatformBitmap* to, int64_t originX, int64_t originY,
             } else if (slot == older) {
                 older ^= 1; // the other slot is now the less recently used
             }
-            const auto* scaled = reinterpret_cast<const uint32_t*>(work.rows[slot]);
-            for (int32_t c = 0; c < across.count * 4; ++c) {
-                sum[c] += scaled[c] * w[k];
-            }
+            addWeighted(sum, reinterpret_cast<const uint32_t*>(work.rows[slot]), w[k],
+                        across.count * 4);
         }
         uint32_t* target =
             softRow(to, down.targetFirst + j - originY) + (across.targetFirst - originX);
