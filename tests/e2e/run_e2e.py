@@ -15,6 +15,7 @@ import argparse
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -644,6 +645,10 @@ class Suite:
         return failed == 0
 
 
+class OutOfTime(BaseException):
+    """Not an Exception: no case catches it, so it ends the run whatever runs."""
+
+
 CASES = ["play", "resize", "close", "hold", "fatal"]
 
 
@@ -654,11 +659,20 @@ def main():
     parser.add_argument("--demo", required=True)
     parser.add_argument("--case", choices=CASES, action="append")
     parser.add_argument("--out", default=None, help="screenshots and logs go here")
+    parser.add_argument("--time-limit", type=int, default=200,
+                        help="seconds for the whole run, after which everything started ends")
     args = parser.parse_args()
     for tool in ("Xvfb", "xdotool", "xwininfo", "import"):
         if shutil.which(tool) is None:
             print("FAIL: %s is missing (scripts/install-deps.sh test installs it)" % tool)
             return 1
+    def out_of_time(number, frame):
+        raise OutOfTime()
+
+    # Unwinds through every `finally`, which ends each program's process group.
+    signal.signal(signal.SIGALRM, out_of_time)
+    signal.signal(signal.SIGTERM, out_of_time)
+    signal.alarm(args.time_limit)
     args.player = os.path.abspath(args.player)
     args.close_helper = os.path.abspath(args.close_helper)
     args.demo = os.path.abspath(args.demo)
@@ -667,7 +681,12 @@ def main():
             args.out = os.path.join(work, "out")
         args.out = os.path.abspath(args.out)
         os.makedirs(args.out, exist_ok=True)
-        return 0 if Suite(args, work).run(args.case or CASES) else 1
+        try:
+            return 0 if Suite(args, work).run(args.case or CASES) else 1
+        except OutOfTime:
+            print("FAIL: the run took longer than %d s; everything it started is ended"
+                  % args.time_limit)
+            return 1
 
 
 if __name__ == "__main__":
