@@ -452,7 +452,8 @@ class Suite:
             player.stop()
 
     def case_close(self):
-        """Closing the window the way a window manager does ends the player with 0;
+        """Keys other than Space do nothing; closing the window the way a window manager
+        does ends the player with 0;
         a script without block 0 ends it at once, with 0 too. The player writes nothing
         into the story's folder."""
         folder = self.story_copy("close")
@@ -461,6 +462,10 @@ class Suite:
         try:
             window = self.wait_main(player, self.title)
             self.wait_state(window, self.states[0])
+            # Keys other than Space reach the window and move nothing on.
+            for key in ("Return", "a", "Escape", "Right", "F1"):
+                self.display.key(window, key)
+            self.watch_markers(window, self.states[0], 0.5)
             desktop.run([self.args.close_helper, str(window)], env=self.display.env(),
                         timeout=10)
             player.expect_exit(0, "after closing the window")
