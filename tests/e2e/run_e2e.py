@@ -417,7 +417,8 @@ class Suite:
                               % (width, height, x, y))
 
     def case_resize(self):
-        """The canvas fitted into resized client areas, with the tiled bars around it."""
+        """The canvas fitted into resized client areas, with the tiled bars around it; a
+        window laid over it and taken away leaves no trace."""
         player = self.start()
         try:
             window = self.wait_main(player, self.title)
@@ -448,8 +449,25 @@ class Suite:
                         self.save(shot, "resized-%dx%d" % (width, height))
                         raise failure
                 self.save(shot, "resized-%dx%d" % (width, height))
+            self.check_exposure(window, state)
         finally:
             player.stop()
+
+    def check_exposure(self, window, state):
+        """A window laid over the player's and taken away again leaves no trace."""
+        cover = subprocess.Popen(["xmessage", "-geometry", "700x400+300+300", "covering"],
+                                 env=self.display.env(), stdout=subprocess.DEVNULL,
+                                 stderr=subprocess.DEVNULL, start_new_session=True)
+        try:
+            self.display.wait_window("^xmessage$", START_TIMEOUT, cover)
+            time.sleep(0.5)
+        finally:
+            desktop.kill_group(cover)
+        time.sleep(0.5)
+        try:
+            self.watch_markers(window, state, 0.4)
+        except Failure as failure:
+            raise Failure("after a window over it went away: %s" % failure)
 
     def case_close(self):
         """Keys other than Space do nothing; closing the window the way a window manager

@@ -202,12 +202,15 @@ def main():
         try:
             time.sleep(1.0)  # the first key wait has begun: the marker blinks
             before, at = cpu_seconds(process.pid), time.monotonic()
+            server_before = cpu_seconds(server.pid)
             time.sleep(args.idle_seconds)
             used = cpu_seconds(process.pid) - before
+            server_used = cpu_seconds(server.pid) - server_before
             span = time.monotonic() - at
             memory = memory_kib(process.pid)
             print("CPU while waiting for Space at 1600x900: %.1f %% of one core (%.2f s in "
-                  "%.1f s)" % (100 * used / span, used, span))
+                  "%.1f s); the X server meanwhile: %.1f %%"
+                  % (100 * used / span, used, span, 100 * server_used / span))
             print("resident memory at 1600x900: %.1f MB (peak %.1f MB; anonymous %.1f, "
                   "files %.1f, shared %.1f)" % (memory["VmRSS"] / 1024, memory["VmHWM"] / 1024,
                                                memory.get("RssAnon", 0) / 1024,

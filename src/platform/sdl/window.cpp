@@ -14,6 +14,8 @@ struct PlatformWindow {
     uint32_t id;
     WindowProcedure procedure;
     bool needsPaint;
+    // The X window lost what it showed (exposed, resized, shown): present every row again.
+    bool showAll;
 };
 
 namespace {
@@ -137,8 +139,18 @@ bool translateEvent(const SDL_Event& event, PlatformMessage* message) {
             *message = {window, kMessageClose, 0, 0};
             return true;
         }
-        if (event.window.event == SDL_WINDOWEVENT_EXPOSED) {
+        switch (event.window.event) {
+        case SDL_WINDOWEVENT_EXPOSED:
             window->needsPaint = true;
+            window->showAll = true;
+            break;
+        case SDL_WINDOWEVENT_SHOWN:
+        case SDL_WINDOWEVENT_SIZE_CHANGED:
+        case SDL_WINDOWEVENT_RESTORED:
+            window->showAll = true;
+            break;
+        default:
+            break;
         }
         return false;
     }
@@ -217,6 +229,7 @@ PlatformWindow* platformCreateWindow(const char* className, const char* title, i
     window->id = SDL_GetWindowID(handle);
     window->procedure = found->procedure;
     window->needsPaint = true;
+    window->showAll = true;
     return window;
 }
 
@@ -224,6 +237,7 @@ void platformShowWindow(PlatformWindow* window) {
     if (window != nullptr && window->handle != nullptr) {
         SDL_ShowWindow(window->handle);
         window->needsPaint = true;
+        window->showAll = true;
     }
 }
 
@@ -379,11 +393,21 @@ void softPresent(PlatformWindow* window, int32_t x, int32_t y, int32_t width, in
         source->pixels + (top + shiftY) * int64_t{source->width} + (left + shiftX);
     auto* to = static_cast<uint8_t*>(surface->pixels) + top * surface->pitch +
                left * surface->format->BytesPerPixel;
+    int firstChanged = 0;
+    int lastChanged = rows - 1;
     if (surface->format->format == SDL_PIXELFORMAT_RGB888 ||
         surface->format->format == SDL_PIXELFORMAT_ARGB8888) {
-        // Our pixels are 0x00RRGGBB already: plain row copies.
+        // Our pixels are 0x00RRGGBB already: row copies. The loop presents the whole
+        // canvas every frame, mostly unchanged: only rows that differ go to the X server.
+        const size_t rowBytes = static_cast<size_t>(columns) * 4;
+        firstChanged = rows;
+        lastChanged = -1;
         for (int row = 0; row < rows; ++row) {
-            memcpy(to, from, static_cast<size_t>(columns) * 4);
+            if (window->showAll || memcmp(to, from, rowBytes) != 0) {
+                memcpy(to, from, rowBytes);
+                firstChanged = SDL_min(firstChanged, row);
+                lastChanged = row;
+            }
             from += source->width;
             to += surface->pitch;
         }
@@ -394,6 +418,11 @@ void softPresent(PlatformWindow* window, int32_t x, int32_t y, int32_t width, in
     if (SDL_MUSTLOCK(surface)) {
         SDL_UnlockSurface(surface);
     }
-    SDL_Rect rect = {static_cast<int>(left), static_cast<int>(top), columns, rows};
+    window->showAll = false;
+    if (lastChanged < firstChanged) {
+        return;
+    }
+    SDL_Rect rect = {static_cast<int>(left), static_cast<int>(top) + firstChanged, columns,
+                     lastChanged - firstChanged + 1};
     SDL_UpdateWindowSurfaceRects(window->handle, &rect, 1);
 }
