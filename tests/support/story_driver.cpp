@@ -4,6 +4,7 @@
 #include "engine/engine.h"
 #include "platform/headless/headless.h"
 #include "platform/soft/soft_surface.h"
+#include "support/fatal_leaks.h"
 #include "support/test_files.h"
 
 #include <csetjmp>
@@ -50,6 +51,7 @@ void takeSnapshotWhenDue() {
 
 // A key wait is new when the script stands somewhere else than at the last one.
 void watchFrame() {
+    fatalLeaksNextIteration();
     bool awaiting = engineState.awaitingKey && !engineState.timedWait;
     bool moved = engineState.nextBlockNumber != driver.waitBlock ||
                  engineState.commandPointer != driver.waitPointer;
@@ -79,6 +81,7 @@ void onExit(int32_t exitCode, const char* caption, const char* text) {
         result.fatal = exitCode != 3 || result.caption != "time limit";
         result.timedOut = !result.fatal;
     }
+    fatalLeaksForgive();
     std::longjmp(driver.exitJump, 1);
 }
 
@@ -92,11 +95,14 @@ void releaseRun() {
                                    engineState.windowSurface};
     for (PlatformSurface* surface : surfaces) {
         if (surface != nullptr) {
-            PlatformBitmap* bitmap = surface->selected;
+            // A selected bitmap cannot be deleted: the surface goes first. Its own empty
+            // bitmap goes with it.
+            PlatformBitmap* bitmap =
+                surface->selected->ownedBySurface ? nullptr : surface->selected;
+            platformDeleteSurface(surface);
             if (bitmap != engineState.sceneImage) {
                 platformDeleteBitmap(bitmap);
             }
-            platformDeleteSurface(surface);
         }
     }
     platformDeleteBitmap(engineState.sceneImage);
@@ -146,10 +152,12 @@ StoryResult playStory(const std::string& folder, const StoryOptions& options) {
         headlessSchedule(HeadlessEvent{options.startTick + resize.first, HeadlessEventKind::Resize,
                                        0, resize.second.first, resize.second.second});
     }
+    fatalLeaksWatch(true);
     if (setjmp(driver.exitJump) == 0) {
         startUp();
         result.exitCode = runMainLoop();
     }
+    fatalLeaksWatch(false);
     result.elapsed = platformTickCount() - options.startTick;
     const char* title = headlessWindowTitle();
     result.title = title != nullptr ? title : "";
