@@ -2,6 +2,7 @@
 
 #include "support/test_files.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -78,11 +79,26 @@ PlayerOutcome runPlayer(const std::string& folder, const PlayerRun& run) {
     setenv("BEXU_HEADLESS_SIZE", run.clientSize.c_str(), 1);
 
     auto start = std::chrono::steady_clock::now();
+    // Under AddressSanitizer the cap becomes a limit on each allocation, past which
+    // allocations fail as they would under the cap; kept low, as the sanitizer is slow.
+    std::string sanitizerOptions;
+    if (!memoryCapApplies()) {
+        const char* inherited = getenv("ASAN_OPTIONS");
+        sanitizerOptions = inherited != nullptr ? inherited : "";
+        setenv("ASAN_OPTIONS",
+               (sanitizerOptions + ":allocator_may_return_null=1:max_allocation_size_mb=" +
+                std::to_string(std::min<uint64_t>(run.memoryCapMiB / 2, 256)))
+                   .c_str(),
+               1);
+    }
     std::string player = headlessPlayerPath();
     fflush(nullptr);
     pid_t child = fork();
     if (child == 0) {
         execPlayer(player, folder, run, errorsPath);
+    }
+    if (!memoryCapApplies()) {
+        setenv("ASAN_OPTIONS", sanitizerOptions.c_str(), 1);
     }
     int status = 0;
     rusage usage = {};
