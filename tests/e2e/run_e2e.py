@@ -26,17 +26,13 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 
 import desktop  # noqa: E402  (the shared Xvfb harness)
 import expected as ex  # noqa: E402
-from desktop import Failure  # noqa: E402
+from desktop import Failure, anchored  # noqa: E402
 
 PLAYER_ENV = {"SDL_VIDEODRIVER": "x11", "SDL_AUDIODRIVER": "dummy"}
 START_TIMEOUT = 20
 STATE_TIMEOUT = 5.0
 EXIT_TIMEOUT = 10
 MARKER_INTERVAL = 0.3
-
-
-def anchored(title):
-    return "^" + re.escape(title) + "$"
 
 
 # ---- the story, read the simple way the demo is written -------------------------
@@ -123,37 +119,6 @@ def stutter_pattern(text, intensity):
 # ---- running the player ----------------------------------------------------------
 
 
-class Player:
-    def __init__(self, display, command, folder, log_path, env=None):
-        self.log_path = log_path
-        self.log = open(log_path, "wb")
-        merged = dict(PLAYER_ENV)
-        merged.update(env or {})
-        self.process = subprocess.Popen([command], cwd=folder, env=display.env(merged),
-                                        stdin=subprocess.DEVNULL, stdout=self.log,
-                                        stderr=self.log, start_new_session=True)
-
-    def wait_exit(self, timeout=EXIT_TIMEOUT):
-        try:
-            return self.process.wait(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            raise Failure("the player did not end within %d s" % timeout)
-
-    def expect_exit(self, wanted, when):
-        code = self.wait_exit()
-        if code != wanted:
-            raise Failure("exit code %d %s, not %d" % (code, when, wanted))
-
-    def output(self):
-        self.log.flush()
-        with open(self.log_path, "rb") as f:
-            return f.read().decode("latin-1")
-
-    def stop(self):
-        desktop.kill_group(self.process)
-        self.log.close()
-
-
 def top_level_windows(display):
     """(id, name) of the root's children, from xwininfo -root -tree."""
     out = desktop.run(["xwininfo", "-root", "-tree"], env=display.env(), timeout=10)
@@ -198,7 +163,10 @@ class Suite:
     def start(self, folder=None, env=None):
         self.runs += 1
         log = os.path.join(self.args.out, "player-%d.log" % self.runs)
-        return Player(self.display, self.args.player, folder or self.args.demo, log, env)
+        merged = dict(PLAYER_ENV)
+        merged.update(env or {})
+        return desktop.Player(self.display, [self.args.player], folder or self.args.demo, log,
+                              merged)
 
     def wait_main(self, player, title):
         """The player's window with this title; a failure tells what the player wrote."""
