@@ -257,7 +257,7 @@ class Suite:
         return shots
 
     def check_marker_cycle(self, window, state):
-        shots = self.watch_markers(window, state, 2.2)
+        shots = self.watch_markers(window, state, 3.0)
         changes = [i for i in range(1, len(shots)) if shots[i][2] != shots[i - 1][2]]
         cycle = list(state.markers)
         order = [shots[0][2]] + [shots[i][2] for i in changes]
