@@ -1,10 +1,12 @@
 // libFuzzer harness for the BMP decoder: any input must decode or be refused
 // without reading or writing out of bounds. What decodes is then drawn through
-// the clipped copies and the stretch, so odd sizes reach those too.
+// the clipped copies and both stretch modes, with rectangles read from the last
+// 32 bytes of the input, so odd sizes and coordinates reach those too.
 #include "platform/soft/soft_surface.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 // The harness has no window: copies never target a screen.
 void softPresent(PlatformWindow*, int32_t, int32_t, int32_t, int32_t, const PlatformBitmap*,
@@ -14,36 +16,45 @@ void platformClientSize(PlatformWindow*, int32_t* width, int32_t* height) {
     *height = 0;
 }
 
+namespace {
+PlatformSurface* target = nullptr;
+PlatformSurface* source = nullptr;
+
+void makeSurfaces() {
+    target = platformCreateSurface(nullptr);
+    source = platformCreateSurface(nullptr);
+    platformSelectBitmap(target, platformCreateBitmap(target, 61, 37));
+}
+
+void draw(const PlatformBitmap* bitmap, const uint8_t* data, size_t size) {
+    int32_t r[8] = {0, 0, 61, 37, 0, 0, bitmap->width, bitmap->height};
+    if (size >= sizeof r) {
+        memcpy(r, data + size - sizeof r, sizeof r);
+    }
+    platformCopy(target, r[0], r[1], r[2], r[3], source, r[4], r[5]);
+    platformCopyKeyed(target, r[0], r[1], 25, 33, source, r[4], r[5], 25, 33, kColorMagenta);
+    platformCopyKeyed(target, r[0], r[1], r[2], r[3], source, r[4], r[5], r[6], r[7],
+                      kColorMagenta);
+    target->smoothStretch = false;
+    platformStretchCopy(target, r[0], r[1], r[2], r[3], source, r[4], r[5], r[6], r[7]);
+    platformSetSmoothStretch(target);
+    platformStretchCopy(target, r[0], r[1], r[2], r[3], source, r[4], r[5], r[6], r[7]);
+    platformStretchCopy(target, 0, 0, 61, 37, source, 0, 0, bitmap->width, bitmap->height);
+}
+} // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     PlatformBitmap* bitmap = softDecodeBmp(data, size);
     if (bitmap == nullptr) {
         return 0;
     }
-    static PlatformSurface* target = nullptr;
-    static PlatformSurface* source = nullptr;
-    static PlatformBitmap* canvas = nullptr;
     if (target == nullptr) {
-        target = platformCreateSurface(nullptr);
-        source = platformCreateSurface(nullptr);
-        canvas = platformCreateBitmap(target, 61, 37);
-        platformSelectBitmap(target, canvas);
+        makeSurfaces();
     }
-
     PlatformBitmap* previous = platformSelectBitmap(source, bitmap);
     // Only small pictures are drawn, so big ones do not slow the search down.
     if (static_cast<int64_t>(bitmap->width) * bitmap->height <= 1 << 13) {
-        int32_t offset = static_cast<int32_t>(size % 29) - 14;
-        platformCopy(target, offset, -offset, bitmap->width, bitmap->height, source, 1, 0);
-        platformCopyKeyed(target, offset, offset, 25, 33, source, 0, 0, 25, 33, kColorMagenta);
-        // Both stretch modes: whole pixels, then smoothing.
-        target->smoothStretch = false;
-        platformStretchCopy(target, offset, 0, 61, 37, source, 0, offset, bitmap->width,
-                            bitmap->height);
-        platformSetSmoothStretch(target);
-        platformStretchCopy(target, offset, 0, 61, 37, source, 0, offset, bitmap->width,
-                            bitmap->height);
-        platformStretchCopy(target, 0, 0, bitmap->width * 2 + 1, bitmap->height + 3, source, 0, 0,
-                            bitmap->width, bitmap->height);
+        draw(bitmap, data, size);
     }
     platformSelectBitmap(source, previous);
     platformDeleteBitmap(bitmap);
