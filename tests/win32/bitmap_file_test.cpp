@@ -1,4 +1,5 @@
-// Which BMP files the Windows backend refuses before the system loader sees them.
+// Which BMP files the Windows backend refuses before the system loader sees them:
+// cut-off pixel rows, and sizes beyond what the other backends make.
 #include "platform/win32/bitmap_file.h"
 
 #include <gtest/gtest.h>
@@ -55,7 +56,7 @@ struct Case {
     bool accepted;
 };
 
-TEST(BmpRowsPresent, JudgesPixelDataAgainstTheFileSize) {
+TEST(BmpHeadersAcceptable, JudgesSizeAndPixelDataAgainstTheFile) {
     const Case cases[] = {
         // 3 x 2 at 24 bits: rows of 9 bytes padded to 12; the last row's padding may go.
         {"24-bit complete", infoHeaders(3, 2, 24), 24, true},
@@ -70,7 +71,14 @@ TEST(BmpRowsPresent, JudgesPixelDataAgainstTheFileSize) {
         {"8-bit palette cut", infoHeaders(4, 4, 8, 0, 256), 15, false},
         {"core header complete", coreHeaders(2, 2, 24), 8 + 6, true},
         {"core header cut", coreHeaders(2, 2, 24), 8 + 5, false},
-        // Widths whose rows overflow 32 bits are still measured, not wrapped.
+        // Sizes: 32768 on a side and 256 MiB of 4-byte pixels at most, whatever the coding.
+        {"largest side", infoHeaders(32768, 1, 8), 32768, true},
+        {"side too long", infoHeaders(32769, 1, 8), 32769, false},
+        {"top-down side too long", infoHeaders(1, -32769, 8), 4 * 32769, false},
+        {"largest area", infoHeaders(32768, 2048, 8), 32768u * 2048u, true},
+        {"area too large", infoHeaders(32768, 2049, 8), 32768u * 2049u, false},
+        {"run-length bomb", infoHeaders(30000, 30000, 8, 1, 256), 2, false},
+        {"core header side too long", coreHeaders(40000, 1, 24), 120000, false},
         {"huge width", infoHeaders(0x7FFFFFFF, 2, 32), 64, false},
         {"huge top-down height", infoHeaders(1, INT32_MIN, 32), 64, false},
         // Left to the loader: run-length data, odd sizes, other files.
@@ -80,21 +88,22 @@ TEST(BmpRowsPresent, JudgesPixelDataAgainstTheFileSize) {
     };
     for (const Case& c : cases) {
         auto fileSize = static_cast<uint32_t>(c.head.size() + c.pixelBytes);
-        EXPECT_EQ(bmpRowsPresent(c.head.data(), static_cast<uint32_t>(c.head.size()), fileSize),
-                  c.accepted)
+        EXPECT_EQ(
+            bmpHeadersAcceptable(c.head.data(), static_cast<uint32_t>(c.head.size()), fileSize),
+            c.accepted)
             << c.name;
     }
 }
 
-TEST(BmpRowsPresent, ShortHeadsAreLeftToTheLoader) {
+TEST(BmpHeadersAcceptable, ShortHeadsAreLeftToTheLoader) {
     std::vector<uint8_t> head = infoHeaders(3, 2, 24);
     // Fewer bytes than an info header: nothing can be measured, nothing is refused.
     for (uint32_t size : {0u, 2u, 25u, 53u}) {
-        EXPECT_TRUE(bmpRowsPresent(head.data(), size, size)) << size;
+        EXPECT_TRUE(bmpHeadersAcceptable(head.data(), size, size)) << size;
     }
 }
 
-TEST(BmpFileRowsPresent, ReadsTheHeadersFromDisk) {
+TEST(BmpFileAcceptable, ReadsTheHeadersFromDisk) {
     std::vector<uint8_t> file = infoHeaders(3, 2, 24);
     const std::string path = testing::TempDir() + "bexu_rows_present.bmp";
     for (auto [pixelBytes, accepted] : {std::pair{24u, true}, std::pair{20u, false}}) {
@@ -104,11 +113,11 @@ TEST(BmpFileRowsPresent, ReadsTheHeadersFromDisk) {
         ASSERT_NE(out, nullptr);
         std::fwrite(bytes.data(), 1, bytes.size(), out);
         std::fclose(out);
-        EXPECT_EQ(bmpFileRowsPresent(path.c_str()), accepted) << pixelBytes;
+        EXPECT_EQ(bmpFileAcceptable(path.c_str()), accepted) << pixelBytes;
     }
     std::remove(path.c_str());
     // A missing file is the loader's to report.
-    EXPECT_TRUE(bmpFileRowsPresent(path.c_str()));
+    EXPECT_TRUE(bmpFileAcceptable(path.c_str()));
 }
 
 } // namespace

@@ -334,6 +334,13 @@ class Suite:
              dict(script="{0[cg~text.bmp][say~never]}", extra={"text.bmp": b"not a bitmap\n"})),
             ("truncated-scene", "Error",
              dict(script="{0[cg~cut.bmp][say~never]}", extra={"cut.bmp": truncated})),
+            # The system loader makes these; the other backends refuse them as too large.
+            ("too-wide-scene", "Error",
+             dict(script="{0[cg~wide.bmp][say~never]}",
+                  extra={"wide.bmp": story.huge_rle_bmp(40000, 100)})),
+            ("too-large-scene", "Error",
+             dict(script="{0[cg~large.bmp][say~never]}",
+                  extra={"large.bmp": story.huge_rle_bmp(16384, 4100)})),
         ]
         failures = []
         for name, caption, options in cases:

@@ -38,6 +38,16 @@ def write_bmp(path, width, height, pixel, bits=24, top_down=False, palette=None)
         f.write(file_header + info_header + colors + data)
 
 
+def huge_rle_bmp(width, height):
+    """A few bytes of run-length coded BMP that ask for a width x height bitmap."""
+    palette = bytes(4 * 256)
+    data = b"\x00\x01"  # end of bitmap
+    offset = 14 + 40 + len(palette)
+    return (struct.pack("<2sIHHI", b"BM", offset + len(data), 0, 0, offset) +
+            struct.pack("<IiiHHIIiiII", 40, width, height, 1, 8, 1, len(data), 2835, 2835,
+                        256, 0) + palette + data)
+
+
 def glyph_pixel(x, y):
     """Font sheet: each 25 x 33 cell a hatch in its own colours on magenta."""
     cx, cy = x % 25, y % 33

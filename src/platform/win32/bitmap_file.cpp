@@ -21,7 +21,7 @@ uint32_t read32(const uint8_t* p) {
 }
 } // namespace
 
-bool bmpRowsPresent(const uint8_t* head, uint32_t headSize, uint32_t fileSize) {
+bool bmpHeadersAcceptable(const uint8_t* head, uint32_t headSize, uint32_t fileSize) {
     if (headSize < kFileHeaderSize + kCoreHeaderSize || head[0] != 'B' || head[1] != 'M') {
         return true;
     }
@@ -44,14 +44,20 @@ bool bmpRowsPresent(const uint8_t* head, uint32_t headSize, uint32_t fileSize) {
     } else {
         return true;
     }
-    // Run-length and embedded images carry their own lengths; odd headers are left
-    // to the loader, which refuses them.
-    if ((compression != kCompressionNone && compression != kCompressionBitFields &&
-         compression != kCompressionAlphaBitFields) ||
-        width <= 0 || height == 0 || bitCount == 0 || bitCount > 32) {
+    // Odd sizes are left to the loader, which refuses them.
+    if (width <= 0 || height == 0 || bitCount == 0 || bitCount > 32) {
         return true;
     }
     uint64_t rows = static_cast<uint64_t>(height < 0 ? -height : height);
+    if (width > kBmpMaxSide || rows > static_cast<uint64_t>(kBmpMaxSide) ||
+        static_cast<uint64_t>(width) * rows * 4 > static_cast<uint64_t>(kBmpMaxPixelBytes)) {
+        return false;
+    }
+    // Run-length and embedded images carry their own lengths.
+    if (compression != kCompressionNone && compression != kCompressionBitFields &&
+        compression != kCompressionAlphaBitFields) {
+        return true;
+    }
     uint64_t rowBits = static_cast<uint64_t>(width) * bitCount;
     uint64_t stride = (rowBits + 31) / 32 * 4;
     // The last row's padding may be missing, as many writers leave it out.
@@ -59,7 +65,7 @@ bool bmpRowsPresent(const uint8_t* head, uint32_t headSize, uint32_t fileSize) {
     return needed <= fileSize;
 }
 
-bool bmpFileRowsPresent(const char* path) {
+bool bmpFileAcceptable(const char* path) {
     PlatformFile* file = platformOpenFile(path);
     if (file == nullptr) {
         return true; // the loader reports the missing file itself
@@ -70,5 +76,5 @@ bool bmpFileRowsPresent(const char* path) {
     bool read =
         platformFileSize(file, &fileSize) && platformReadFile(file, head, sizeof(head), &got);
     platformCloseFile(file);
-    return !read || bmpRowsPresent(head, got, fileSize);
+    return !read || bmpHeadersAcceptable(head, got, fileSize);
 }

@@ -31,7 +31,7 @@ PlatformBitmap* platformCreateBitmap(PlatformSurface* compatibleWith, int32_t wi
 }
 
 PlatformBitmap* platformLoadBitmap(const char* path) {
-    if (path == nullptr || !bmpFileRowsPresent(path)) {
+    if (path == nullptr || !bmpFileAcceptable(path)) {
         return nullptr;
     }
     HANDLE image = LoadImageA(nullptr, path, IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE);
