@@ -7,6 +7,8 @@
 #include <string>
 
 struct PlayerRun {
+    // The player program; the headless one when empty.
+    std::string player;
     // Ticks since the start at which Space is pressed (BEXU_HEADLESS_KEYS).
     std::string keys;
     // Virtual milliseconds before the run is stopped with exit code 3.
@@ -33,4 +35,7 @@ struct PlayerOutcome {
 // True when the memory cap is really applied in this build.
 bool memoryCapApplies();
 std::string headlessPlayerPath();
+// The SDL player, run with SDL's dummy video and audio drivers; empty when this build
+// has none.
+std::string sdlPlayerPath();
 PlayerOutcome runPlayer(const std::string& folder, const PlayerRun& run);

@@ -411,6 +411,64 @@ TEST_P(HostileFolder, EndsCleanlyWithinItsMemory) {
     removeFolder(folder);
 }
 
+namespace {
+
+// A PCM wave of 16-bit stereo samples, with its chunk sizes as given.
+std::vector<uint8_t> wave(uint32_t riffSize, uint32_t dataSize, size_t sampleBytes) {
+    std::vector<uint8_t> out = {'R', 'I', 'F', 'F'};
+    put32(out, riffSize);
+    for (char c : std::string("WAVEfmt ")) {
+        out.push_back(uint8_t(c));
+    }
+    put32(out, 16);
+    put32(out, 1 | (2u << 16)); // PCM, two channels
+    put32(out, 22050);
+    put32(out, 22050 * 4);
+    put32(out, 4 | (16u << 16)); // block align, bits per sample
+    for (char c : std::string("data")) {
+        out.push_back(uint8_t(c));
+    }
+    put32(out, dataSize);
+    for (size_t i = 0; i < sampleBytes; ++i) {
+        out.push_back(uint8_t(i * 37));
+    }
+    return out;
+}
+
+} // namespace
+
+// The headless player does not read waves; the SDL player hands them to SDL_LoadWAV.
+TEST(HostileSounds, SdlPlayerGoesOnPastWhatIsNoPlayableWave) {
+    std::string player = sdlPlayerPath();
+    if (player.empty()) {
+        GTEST_SKIP() << "this build's player is not the SDL one";
+    }
+    std::string folder = makeStoryFolder(
+        "{0[play~noise.wav][wait~20][play~claim.wav][wait~20][play~cut.wav][wait~20]"
+        "[play~pipe.wav][wait~20][play~folder.wav][wait~20][play~missing.wav][wait~20]"
+        "[play~good.wav][wait~20]}");
+    writeFile(folder + "/noise.wav", randomBytes(65536, 3, "RIFFWAVEfmt data"));
+    writeFile(folder + "/claim.wav", wave(0xFFFFFFF0u, 0xFFFFFF00u, 64));
+    std::vector<uint8_t> cut = wave(36 + 40000, 40000, 40000);
+    cut.resize(cut.size() / 3);
+    writeFile(folder + "/cut.wav", cut);
+    mkfifo((folder + "/pipe.wav").c_str(), 0644);
+    mkdir((folder + "/folder.wav").c_str(), 0755);
+    writeFile(folder + "/good.wav", wave(36 + 4000, 4000, 4000));
+    PlayerRun run;
+    run.player = player;
+    PlayerOutcome outcome = runPlayer(folder, run);
+    uint64_t peakMiB = (outcome.peakResidentKiB + 1023) / 1024;
+    printf("hostile %-44s exit %d, peak resident %4llu MiB, %.2f s\n", "SdlSoundsThatAreNoWaves",
+           outcome.exitCode, static_cast<unsigned long long>(peakMiB), outcome.seconds);
+    ASSERT_TRUE(outcome.exited) << "ended by signal " << outcome.signal << "\n" << outcome.errors;
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.errors;
+    if (memoryCapApplies()) {
+        EXPECT_LE(peakMiB, 100u);
+    }
+    removeFolder(folder);
+}
+
 INSTANTIATE_TEST_SUITE_P(Stories, HostileFolder, ::testing::ValuesIn(kHostile),
                          [](const ::testing::TestParamInfo<Hostile>& info) {
                              return std::string(info.param.name);

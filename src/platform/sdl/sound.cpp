@@ -43,6 +43,12 @@ void platformPlaySound(const char* path) {
     }
     // Whatever comes of this call, the old sound stops.
     SDL_ClearQueuedAudio(device);
+    // Only plain files: SDL would wait for ever for a writer to a named pipe.
+    PlatformFile* file = platformOpenFile(path);
+    if (file == nullptr) {
+        return;
+    }
+    platformCloseFile(file);
     SDL_AudioSpec fileSpec;
     Uint8* samples = nullptr;
     Uint32 length = 0;
