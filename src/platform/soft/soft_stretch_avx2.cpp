@@ -114,7 +114,10 @@ const SoftVectorKernels kAvx2Kernels = {4,
 } // namespace
 
 const SoftVectorKernels* softAvx2Kernels() {
-    static const bool present = __builtin_cpu_supports("avx2");
+    static const bool present = [] {
+        __builtin_cpu_init(); // may run before the runtime's own start-up did it
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
     return present ? &kAvx2Kernels : nullptr;
 }
 
