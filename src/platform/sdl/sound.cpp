@@ -5,10 +5,34 @@
 
 #include <SDL.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
 SDL_AudioDeviceID device = 0;
 SDL_AudioSpec deviceSpec;
 bool audioUnavailable = false; // tried once and failed: no more tries
+
+// The sound library under SDL (ALSA) prints its own complaints on a machine without
+// a sound card; the player writes nothing, so standard error is closed off meanwhile.
+int silenceStandardError() {
+    int saved = dup(STDERR_FILENO);
+    int nothing = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (saved >= 0 && nothing >= 0) {
+        dup2(nothing, STDERR_FILENO);
+    }
+    if (nothing >= 0) {
+        close(nothing);
+    }
+    return saved;
+}
+
+void restoreStandardError(int saved) {
+    if (saved >= 0) {
+        dup2(saved, STDERR_FILENO);
+        close(saved);
+    }
+}
 
 bool openDevice() {
     if (device != 0) {
@@ -17,23 +41,22 @@ bool openDevice() {
     if (audioUnavailable) {
         return false;
     }
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-        audioUnavailable = true;
-        return false;
+    int savedError = silenceStandardError();
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {
+        SDL_AudioSpec wanted;
+        SDL_zero(wanted);
+        wanted.freq = 44100;
+        wanted.format = AUDIO_S16SYS;
+        wanted.channels = 2;
+        wanted.samples = 1024;
+        device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &deviceSpec, SDL_AUDIO_ALLOW_ANY_CHANGE);
+        if (device == 0) {
+            SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        }
     }
-    SDL_AudioSpec wanted;
-    SDL_zero(wanted);
-    wanted.freq = 44100;
-    wanted.format = AUDIO_S16SYS;
-    wanted.channels = 2;
-    wanted.samples = 1024;
-    device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &deviceSpec, SDL_AUDIO_ALLOW_ANY_CHANGE);
-    if (device == 0) {
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
-        audioUnavailable = true;
-        return false;
-    }
-    return true;
+    restoreStandardError(savedError);
+    audioUnavailable = device == 0;
+    return device != 0;
 }
 } // namespace
 
