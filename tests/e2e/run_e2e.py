@@ -2,7 +2,7 @@
 """End-to-end tests of the Linux player (the SDL2 build) on a virtual X display.
 
 Usage: run_e2e.py --player build/bexu --close-helper build/tests/e2e_close_window
-                  --demo examples/demo [--case play|resize|close|hold|fatal] [--out DIR]
+                  --demo examples/demo [--case play|resize|scenes|close|hold|fatal] [--out DIR]
 
 Every expected pixel is worked out from the story's own files (font sheet, tile
 pattern, scenes, script), never from stored screenshots. Keys go in with
@@ -26,6 +26,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 
 import desktop  # noqa: E402  (the shared Xvfb harness)
 import expected as ex  # noqa: E402
+import story  # noqa: E402  (BMP writing of the Wine tests)
 from desktop import Failure, anchored  # noqa: E402
 
 PLAYER_ENV = {"SDL_VIDEODRIVER": "x11", "SDL_AUDIODRIVER": "dummy"}
@@ -437,6 +438,28 @@ class Suite:
         except Failure as failure:
             raise Failure("after a window over it went away: %s" % failure)
 
+    def case_scenes(self):
+        """A scene smaller than the canvas shows black beyond it; a larger one shows its
+        top-left 1600 x 900, unscaled."""
+        folder = self.story_copy("scenes", script="{0[cg~small.bmp][say~A small scene]"
+                                                  "[cg~big.bmp][say~A big scene]}")
+        palette = [(i * 7 & 0xFF) << 16 | (255 - i) << 8 | (i * 3 & 0xFF) for i in range(256)]
+        story.write_bmp(os.path.join(folder, "small.bmp"), 700, 400,
+                        lambda x, y: (x // 3 + y) & 0xFF, bits=8, palette=palette)
+        story.write_bmp(os.path.join(folder, "big.bmp"), 1700, 1000,
+                        lambda x, y: (x * 5 & 0xFF) << 16 | (y * 3 & 0xFF) << 8 | 0x30)
+        small = State(os.path.join(folder, "small.bmp"), ["A small scene"], ex.LINE_END, 0)
+        big = State(os.path.join(folder, "big.bmp"), ["A small scene", "A big scene"],
+                    ex.LINE_END, 0)
+        player = self.start(folder)
+        try:
+            window = self.wait_main(player, self.title)
+            self.wait_state(window, small)
+            self.display.key(window, "space")
+            self.wait_state(window, big)
+        finally:
+            player.stop()
+
     def case_close(self):
         """Keys other than Space do nothing; closing the window the way a window manager
         does ends the player with 0;
@@ -640,7 +663,7 @@ class OutOfTime(BaseException):
     """Not an Exception: no case catches it, so it ends the run whatever runs."""
 
 
-CASES = ["play", "resize", "close", "hold", "fatal"]
+CASES = ["play", "resize", "scenes", "close", "hold", "fatal"]
 
 
 def main():
