@@ -32,11 +32,12 @@ void appendToBuilder(TextBuilder* builder, const char* bytes, size_t count) {
     }
     size_t capacity = builder->capacity;
     while (builder->length + count >= capacity) {
+        // Checked before doubling, so the capacity cannot wrap where size_t is 32 bits.
+        if (capacity >= kLargestLine) {
+            builder->failed = true;
+            return;
+        }
         capacity *= 2;
-    }
-    if (capacity > kLargestLine) {
-        builder->failed = true;
-        return;
     }
     if (capacity != builder->capacity) {
         char* grown = static_cast<char*>(platformResize(builder->text, capacity, true));
