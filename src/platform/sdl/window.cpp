@@ -16,6 +16,13 @@ struct PlatformWindow {
     bool needsPaint;
     // The X window lost what it showed (exposed, resized, shown): present every row again.
     bool showAll;
+    // What was presented last: the same pixels of the same bitmap need no second showing.
+    const SDL_Surface* shownSurface;
+    const PlatformBitmap* shownBitmap;
+    uint64_t shownRevision;
+    SDL_Rect shownRect;
+    int64_t shownShiftX;
+    int64_t shownShiftY;
 };
 
 namespace {
@@ -384,6 +391,20 @@ void softPresent(PlatformWindow* window, int32_t x, int32_t y, int32_t width, in
     if (left >= right || top >= bottom) {
         return;
     }
+    SDL_Rect whole = {static_cast<int>(left), static_cast<int>(top), static_cast<int>(right - left),
+                      static_cast<int>(bottom - top)};
+    // The loop presents the canvas every frame, mostly unchanged since the last time.
+    if (!window->showAll && surface == window->shownSurface && source == window->shownBitmap &&
+        source->revision == window->shownRevision && SDL_RectEquals(&whole, &window->shownRect) &&
+        shiftX == window->shownShiftX && shiftY == window->shownShiftY) {
+        return;
+    }
+    window->shownSurface = surface;
+    window->shownBitmap = source;
+    window->shownRevision = source->revision;
+    window->shownRect = whole;
+    window->shownShiftX = shiftX;
+    window->shownShiftY = shiftY;
     if (SDL_MUSTLOCK(surface) && SDL_LockSurface(surface) != 0) {
         return;
     }

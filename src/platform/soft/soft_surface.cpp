@@ -9,6 +9,8 @@ namespace {
 constexpr size_t kBitmapHeaderSize = 64;
 static_assert(sizeof(PlatformBitmap) <= kBitmapHeaderSize, "bitmap header grew");
 
+uint64_t lastRevision = 0;
+
 // Clips one axis of a copy: the target span [at, at + length) must lie in
 // [0, targetSize) and the source span [from, from + length) in [0, sourceSize).
 bool clipAxis(int64_t* at, int64_t* from, int64_t* length, int64_t targetSize, int64_t sourceSize) {
@@ -56,6 +58,7 @@ void softInitSurface(PlatformSurface* surface, PlatformWindow* window) {
     surface->empty.keyedRuns = nullptr;
     surface->empty.ownedBySurface = true;
     surface->empty.selectedIn = surface;
+    surface->empty.revision = ++lastRevision;
     surface->selected = &surface->empty;
     surface->window = window;
     surface->smoothStretch = false;
@@ -82,10 +85,12 @@ PlatformBitmap* softCreateBitmap(int32_t width, int32_t height) {
     bitmap->keyedRuns = nullptr;
     bitmap->ownedBySurface = false;
     bitmap->selectedIn = nullptr;
+    bitmap->revision = ++lastRevision;
     return bitmap;
 }
 
 void softBitmapChanged(PlatformBitmap* bitmap) {
+    bitmap->revision = ++lastRevision;
     if (bitmap->keyedRuns != nullptr) {
         platformFree(bitmap->keyedRuns);
         bitmap->keyedRuns = nullptr;
@@ -167,7 +172,7 @@ void platformFillRect(PlatformSurface* surface, int32_t x, int32_t y, int32_t wi
         // The screen takes whole bitmaps: fill one of the visible part and show that.
         int32_t clientWidth = 0, clientHeight = 0;
         platformClientSize(surface->window, &clientWidth, &clientHeight);
-        PlatformBitmap client = {clientWidth, clientHeight, nullptr, nullptr, false, nullptr};
+        PlatformBitmap client = {clientWidth, clientHeight, nullptr, nullptr, false, nullptr, 0};
         if (!softClipCopy(x, y, width, height, clientWidth, clientHeight, &client, x, y, &rect) ||
             (shown = softCreateBitmap(rect.width, rect.height)) == nullptr) {
             return;

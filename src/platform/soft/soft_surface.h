@@ -18,6 +18,9 @@ struct PlatformBitmap {
     // The surface it is selected into, if any: like the desktop's bitmaps, it can be
     // selected into one surface at a time and is not deleted while selected.
     struct PlatformSurface* selectedIn;
+    // New with every write to the pixels and never repeated, even by a later bitmap:
+    // a backend need not show again what it showed at the same revision.
+    uint64_t revision;
 };
 
 struct PlatformSurface {
