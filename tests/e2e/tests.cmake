@@ -1,4 +1,5 @@
 # End-to-end tests of the Linux player under Xvfb; only where the player is the SDL build.
+# Screenshots and player logs of each case stay in build/tests/e2e-output/<case>.
 list(GET BEXU_BACKENDS 0 e2e_player_backend)
 if(NOT e2e_player_backend STREQUAL "sdl")
   return()
@@ -13,6 +14,7 @@ foreach(e2e_case play resize scenes close hold fatal)
   add_test(NAME e2e_${e2e_case}
     COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/run_e2e.py
       --player $<TARGET_FILE:bexu> --close-helper $<TARGET_FILE:e2e_close_window>
-      --demo ${PROJECT_SOURCE_DIR}/examples/demo --case ${e2e_case})
+      --demo ${PROJECT_SOURCE_DIR}/examples/demo --case ${e2e_case}
+      --out ${CMAKE_CURRENT_BINARY_DIR}/e2e-output/${e2e_case})
   set_tests_properties(e2e_${e2e_case} PROPERTIES TIMEOUT 240 LABELS e2e)
 endforeach()
