@@ -11,6 +11,7 @@
 #include <random>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -84,6 +85,7 @@ struct Hostile {
     const char* message;
     std::vector<std::string> logged;
     uint64_t peakLimitMiB;
+    std::vector<std::string> notLogged = {};
 };
 
 std::ostream& operator<<(std::ostream& out, const Hostile& hostile) {
@@ -123,6 +125,14 @@ void replaceByFolder(const std::string& folder, const char* name) {
     std::string path = folder + "/" + name;
     remove(path.c_str());
     mkdir(path.c_str(), 0755);
+}
+
+// A sparse file: `size` bytes on record, the given bytes at its start, no disk space taken.
+void writeSparse(const std::string& path, const std::string& start, off_t size) {
+    writeFile(path, start);
+    if (truncate(path.c_str(), size) != 0) {
+        perror(path.c_str());
+    }
 }
 
 void makeUnreadable(const std::string& folder, const char* name) {
@@ -284,6 +294,39 @@ const Hostile kHostile[] = {
      "Could not process dialogue: bad heap alloc",
      {},
      2200},
+    // Offsets are 32-bit signed: a script of 2 GiB or more is refused, and the play ends.
+    {"ScriptOfTwoGibibytes",
+     [](const std::string& folder) {
+         writeSparse(folder + "/script.bexu", "{0[play~start.wav]}", off_t{1} << 31);
+     },
+     runWith("", 10000),
+     0,
+     nullptr,
+     {"exit 0"},
+     100,
+     {"play start.wav"}},
+    {"SceneOfFourGibibytes",
+     [](const std::string& folder) {
+         writeFile(folder + "/script.bexu", std::string("{0[cg~big.bmp][say~never]}"));
+         std::vector<uint8_t> header = bmpClaiming(30000, 30000, 0);
+         writeSparse(folder + "/big.bmp", std::string(header.begin(), header.end()),
+                     off_t{1} << 32);
+     },
+     runWith("", 10000),
+     1,
+     "Failed to load scene.",
+     {},
+     100},
+    {"TitleOfTwoGibibytes",
+     [](const std::string& folder) {
+         writeFile(folder + "/script.bexu", std::string("{0[play~end.wav]}"));
+         writeSparse(folder + "/init.bexc", "A title", off_t{1} << 31);
+     },
+     runWith("", 10000),
+     0,
+     nullptr,
+     {"shown Bexu Game", "play end.wav"},
+     100},
     {"ScriptIsAFolder",
      [](const std::string& folder) { replaceByFolder(folder, "script.bexu"); },
      runWith("", 10000),
@@ -404,6 +447,9 @@ TEST_P(HostileFolder, EndsCleanlyWithinItsMemory) {
     }
     for (const std::string& line : hostile.logged) {
         EXPECT_TRUE(logHolds(outcome.log, line)) << "no '" << line << "' in the log";
+    }
+    for (const std::string& line : hostile.notLogged) {
+        EXPECT_FALSE(logHolds(outcome.log, line)) << "'" << line << "' in the log";
     }
     if (memoryCapApplies()) {
         EXPECT_LE(peakMiB, hostile.peakLimitMiB);
