@@ -18,6 +18,7 @@ struct KeyedRuns {
 namespace {
 constexpr int32_t kCellWidth = 25;
 constexpr int32_t kCellHeight = 33;
+constexpr int64_t kMostIndexedPixels = int64_t{1} << 22;
 
 // Walks the runs of every cell; `emit` receives the cell number and a run.
 template <typename Emit>
@@ -54,7 +55,8 @@ const KeyedRuns* runsOf(PlatformBitmap* bitmap, uint32_t keyPixel) {
     }
     softBitmapChanged(bitmap);
     int32_t cells = (bitmap->width / kCellWidth) * (bitmap->height / kCellHeight);
-    if (cells == 0) {
+    // Font sheets are small; a huge bitmap is not worth indexing for a few cells.
+    if (cells == 0 || static_cast<int64_t>(bitmap->width) * bitmap->height > kMostIndexedPixels) {
         return nullptr;
     }
     size_t count = 0;

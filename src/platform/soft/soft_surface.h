@@ -40,6 +40,8 @@ inline uint32_t softPixelOfColor(uint32_t color) {
 void softInitSurface(PlatformSurface* surface, PlatformWindow* window);
 // A zero-filled (black) bitmap; none when a side is below 1 or the size is over
 // the limits below, or memory runs out. Freed by platformDeleteBitmap.
+// A screen context for the window; backends hand it out as the window's drawing context.
+PlatformSurface* softCreateScreen(PlatformWindow* window);
 PlatformBitmap* softCreateBitmap(int32_t width, int32_t height);
 
 // Largest bitmap: 32768 pixels on a side and 256 MiB of pixel data.
