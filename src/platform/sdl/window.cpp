@@ -355,15 +355,7 @@ PlatformSurface* platformWindowScreen(PlatformWindow* window) {
     if (window == nullptr || window->handle == nullptr) {
         return nullptr;
     }
-    auto* screen = static_cast<PlatformSurface*>(platformAllocate(sizeof(PlatformSurface), true));
-    if (screen != nullptr) {
-        softInitSurface(screen, window);
-    }
-    return screen;
-}
-
-void platformReleaseWindowScreen(PlatformWindow*, PlatformSurface* screen) {
-    platformFree(screen);
+    return softCreateScreen(window);
 }
 
 void softPresent(PlatformWindow* window, int32_t x, int32_t y, int32_t width, int32_t height,
