@@ -9,11 +9,11 @@
 #include "fuzz_files.h"
 #include "platform/headless/headless.h"
 #include "render/render.h"
+#include "support/fatal_leaks.h"
 #include "support/test_files.h"
 
 #include <csetjmp>
 #include <cstring>
-#include <sanitizer/allocator_interface.h>
 #include <string>
 
 namespace {
@@ -21,45 +21,9 @@ namespace {
 std::jmp_buf fatalJump;
 bool started = false;
 
-// Blocks allocated while a command runs and not freed yet: after a fatal exit they
-// are what the ended process would have left behind, so the harness frees them.
-constexpr int kTracked = 64;
-const volatile void* liveBlocks[kTracked];
-int liveCount = 0;
-bool tracking = false;
-
-void onMalloc(const volatile void* block, size_t) {
-    if (tracking && liveCount < kTracked) {
-        liveBlocks[liveCount++] = block;
-    }
-}
-
-void onFree(const volatile void* block) {
-    if (!tracking) {
-        return;
-    }
-    for (int i = 0; i < liveCount; ++i) {
-        if (liveBlocks[i] == block) {
-            liveBlocks[i] = liveBlocks[--liveCount];
-            return;
-        }
-    }
-}
-
 // The memory layer keeps a 16-byte header before each block it hands out.
 const void* heapBlockOf(const void* block) {
     return block == nullptr ? nullptr : static_cast<const char*>(block) - 16;
-}
-
-void freeLeftBehind() {
-    tracking = false;
-    const void* kept = heapBlockOf(engineState.dialogue.text);
-    for (int i = 0; i < liveCount; ++i) {
-        if (liveBlocks[i] != kept) {
-            free(const_cast<void*>(liveBlocks[i]));
-        }
-    }
-    liveCount = 0;
 }
 
 [[noreturn]] void onExit(int32_t, const char*, const char*) {
@@ -83,7 +47,6 @@ void startPlayer() {
         abort();
     }
     startUp();
-    __sanitizer_install_malloc_and_free_hooks(onMalloc, onFree);
     started = true;
 }
 
@@ -153,10 +116,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // At most one command per call; a held command (empty argument) stops the play.
         for (int step = 0; step < 4096 && engineState.scriptState == ScriptState::Running; ++step) {
             int32_t before = engineState.commandPointer;
-            tracking = true;
-            liveCount = 0;
+            // What a fatal exit leaves in hand is freed, as the ended process would drop it.
+            fatalLeaksWatch(true);
             stepScript();
-            tracking = false;
+            fatalLeaksWatch(false);
             checkDialogue();
             if (engineState.commandPointer == before) {
                 break;
@@ -165,7 +128,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             engineState.timedWait = false;
         }
     } else {
-        freeLeftBehind();
+        fatalLeaksFree(heapBlockOf(engineState.dialogue.text));
+        fatalLeaksWatch(false);
     }
     drawText(engineState.frameSurface, engineState.fontSurface, 0, 0, engineState.dialogue.text);
     stepIndicator();

@@ -13,6 +13,7 @@
 #include <sanitizer/lsan_interface.h>
 
 #include <cstddef>
+#include <cstdlib>
 
 // Not in every compiler's sanitizer headers, but in every sanitizer runtime.
 extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*mallocHook)(const volatile void*,
@@ -65,10 +66,20 @@ void fatalLeaksForgive() {
     heldCount = 0;
 }
 
+void fatalLeaksFree(const void* kept) {
+    for (int i = 0; i < heldCount; ++i) {
+        if (held[i] != kept) {
+            free(const_cast<void*>(held[i]));
+        }
+    }
+    heldCount = 0;
+}
+
 #else
 
 void fatalLeaksWatch(bool) {}
 void fatalLeaksNextIteration() {}
 void fatalLeaksForgive() {}
+void fatalLeaksFree(const void*) {}
 
 #endif

@@ -10,3 +10,6 @@ void fatalLeaksWatch(bool on);
 void fatalLeaksNextIteration();
 // The exit happened: the blocks still held from this iteration are not leaks to report.
 void fatalLeaksForgive();
+// The exit happened and the run goes on (a fuzzer): frees the blocks still held from this
+// iteration, but `kept` (a block as the C library handed it out), which the state still uses.
+void fatalLeaksFree(const void* kept);
