@@ -5,7 +5,10 @@
 set -euo pipefail
 cd "$BEXU_ROOT"
 player="${BEXU_VALGRIND_PLAYER:-$BEXU_ROOT/build/bexu-headless}"
-[ -x "$player" ] || cmake --build --preset default --target bexu-headless
+if [ ! -x "$player" ]; then
+  cmake --preset default > /dev/null
+  cmake --build --preset default --target bexu-headless
+fi
 log="$(mktemp)"
 trap 'rm -f "$log"' EXIT
 # Space every 400 ms: more than the story's key waits.
