@@ -161,6 +161,27 @@ const Hostile kHostile[] = {
      nullptr,
      {"play end.wav"},
      400},
+    // Each command is a string of its own: 50 million of them cannot be had under the cap,
+    // and a block whose command list cannot be made ends the play.
+    {"FiftyMillionEmptyCommands",
+     [](const std::string& folder) {
+         ScriptWriter script(folder);
+         script << "{0[play~first.wav]";
+         std::string pairs;
+         for (int i = 0; i < 1000000; ++i) {
+             pairs += "[]";
+         }
+         for (int i = 0; i < 50; ++i) {
+             script << pairs;
+         }
+         script << "}";
+     },
+     runWith("", 10000),
+     0,
+     nullptr,
+     {"exit 0"},
+     400,
+     {"play first.wav"}},
     {"HundredThousandEmptyBlocks",
      [](const std::string& folder) {
          ScriptWriter script(folder);
