@@ -13,8 +13,9 @@ shift || true
 harnesses=("$@")
 [ ${#harnesses[@]} -eq 0 ] && harnesses=(block_reader extract_items stutter step_script wave)
 
+mkdir -p "$out"
 cmake -S "$root/fuzz/parsers" -B "$out" -G Ninja -DCMAKE_CXX_COMPILER=clang++ \
-  -DCMAKE_BUILD_TYPE= > "$out.configure.log" 2>&1 || { cat "$out.configure.log"; exit 1; }
+  -DCMAKE_BUILD_TYPE= > "$out/configure.log" 2>&1 || { cat "$out/configure.log"; exit 1; }
 cmake --build "$out" -j2 --target "${harnesses[@]/%/_fuzz}"
 mkdir -p "$out/findings" "$out/logs"
 
