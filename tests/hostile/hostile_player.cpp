@@ -28,6 +28,7 @@ constexpr bool kAddressSanitizer = false;
 #endif
 
 constexpr uid_t kNobody = 65534;
+constexpr int kCannotDropPrivileges = 125;
 constexpr unsigned kWallClockLimit = 60; // seconds
 
 // In the child, between fork and exec: only async-signal-safe calls, then exec.
@@ -46,7 +47,7 @@ constexpr unsigned kWallClockLimit = 60; // seconds
     }
     if (run.unprivileged && getuid() == 0) {
         if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) {
-            _exit(126);
+            _exit(kCannotDropPrivileges);
         }
     }
     // A player that hangs is ended, and the test sees the signal.
@@ -128,6 +129,8 @@ PlayerOutcome runPlayer(const std::string& folder, const PlayerRun& run) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     outcome.exited = WIFEXITED(status);
     outcome.exitCode = outcome.exited ? WEXITSTATUS(status) : -1;
+    outcome.unprivilegedUnavailable =
+        run.unprivileged && outcome.exited && outcome.exitCode == kCannotDropPrivileges;
     outcome.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     outcome.peakResidentKiB = static_cast<uint64_t>(usage.ru_maxrss);
     outcome.errors = readFile(errorsPath);

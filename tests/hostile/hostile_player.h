@@ -24,6 +24,8 @@ struct PlayerRun {
 
 struct PlayerOutcome {
     bool exited = false; // false: ended by a signal (a crash) or could not run
+    // Root could not become the unprivileged user here (no such user in this namespace).
+    bool unprivilegedUnavailable = false;
     int exitCode = -1;
     int signal = 0;
     uint64_t peakResidentKiB = 0;
