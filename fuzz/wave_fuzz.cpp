@@ -1,10 +1,14 @@
 // Wave loading as the SDL backend does it: SDL_LoadWAV_RW over the file's bytes,
-// then conversion to the device's format, with the backend's own size guard.
+// after the backend's cut of chunk lengths to the file, then conversion to the
+// device's format, with the backend's own size guard.
 // The library is the system's, so coverage comes only from what the harness sees
 // of the result; crashes and bad reads through intercepted calls are still caught.
+#include "platform/sdl/wave_chunks.h"
+
 #include <SDL.h>
 
 #include <cstdint>
+#include <vector>
 
 namespace {
 
@@ -39,7 +43,9 @@ void convertLikeTheBackend(const SDL_AudioSpec& fileSpec, Uint8* samples, Uint32
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    SDL_RWops* bytes = SDL_RWFromConstMem(data, static_cast<int>(size));
+    std::vector<uint8_t> file(data, data + size);
+    clampWaveChunks(file.data(), file.size());
+    SDL_RWops* bytes = SDL_RWFromMem(file.data(), static_cast<int>(file.size()));
     if (bytes == nullptr) {
         return 0;
     }

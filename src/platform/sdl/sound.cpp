@@ -2,6 +2,7 @@
 // sound replaces the queued rest of the old one; the device plays on its own
 // thread, so playing never blocks the frame loop.
 #include "platform/platform.h"
+#include "platform/sdl/wave_chunks.h"
 
 #include <SDL.h>
 
@@ -58,6 +59,27 @@ bool openDevice() {
     audioUnavailable = device == 0;
     return device != 0;
 }
+// The whole file, read through the platform's files: only plain files open there, so
+// a named pipe cannot hold the player up waiting for a writer. None when missing,
+// unreadable or larger than any sound a story plays.
+uint8_t* readWaveFile(const char* path, uint32_t* size) {
+    constexpr uint32_t kLargestWave = 512u << 20;
+    PlatformFile* file = platformOpenFile(path);
+    if (file == nullptr) {
+        return nullptr;
+    }
+    uint8_t* bytes = nullptr;
+    uint32_t got = 0;
+    if (platformFileSize(file, size) && *size > 0 && *size <= kLargestWave) {
+        bytes = static_cast<uint8_t*>(platformAllocate(*size, false));
+        if (bytes != nullptr && (!platformReadFile(file, bytes, *size, &got) || got != *size)) {
+            platformFree(bytes);
+            bytes = nullptr;
+        }
+    }
+    platformCloseFile(file);
+    return bytes;
+}
 } // namespace
 
 void platformPlaySound(const char* path) {
@@ -66,16 +88,20 @@ void platformPlaySound(const char* path) {
     }
     // Whatever comes of this call, the old sound stops.
     SDL_ClearQueuedAudio(device);
-    // Only plain files: SDL would wait for ever for a writer to a named pipe.
-    PlatformFile* file = platformOpenFile(path);
-    if (file == nullptr) {
+    uint32_t size = 0;
+    uint8_t* bytes = readWaveFile(path, &size);
+    if (bytes == nullptr) {
         return;
     }
-    platformCloseFile(file);
+    clampWaveChunks(bytes, size);
     SDL_AudioSpec fileSpec;
     Uint8* samples = nullptr;
     Uint32 length = 0;
-    if (SDL_LoadWAV(path, &fileSpec, &samples, &length) == nullptr) {
+    SDL_RWops* stream = SDL_RWFromMem(bytes, static_cast<int>(size));
+    bool loaded =
+        stream != nullptr && SDL_LoadWAV_RW(stream, 1, &fileSpec, &samples, &length) != nullptr;
+    platformFree(bytes);
+    if (!loaded) {
         return;
     }
     SDL_AudioCVT conversion;
