@@ -28,6 +28,8 @@ void startFullPage(int32_t width, int32_t height) {
             scene.pixels[i] = uint32_t(i * 2654435761u) & 0xFFFFFF;
         }
         writeFile(folder + "/scene.bmp", encodeBmp24(scene));
+        // The demo's font: real glyphs, with the opaque runs real text has.
+        writeFile(folder + "/font.bmp", readFile(BEXU_SOURCE_DIR "/examples/demo/font.bmp"));
     }
     if (chdir(folder.c_str()) != 0) {
         return;
