@@ -73,7 +73,6 @@ struct EngineState {
     int32_t lastWidth;
     int32_t lastHeight;
     CanvasKey builtCanvas;
-    bool windowSurfaceCurrent; // the back buffer holds the latest canvas
 };
 
 // The one process-wide record.

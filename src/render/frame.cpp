@@ -96,16 +96,15 @@ void composeFrame() {
     int32_t offsetY = (height - drawnHeight) / 2;
 
     // A window exactly the canvas's size would get a plain copy of it: show the canvas itself.
+    // Leaving this size is a resize, which stretches into the new back buffer.
     if (width == kCanvasWidth && height == kCanvasHeight) {
-        engineState.windowSurfaceCurrent = false;
         platformCopy(engineState.screen, 0, 0, width, height, engineState.frameSurface, 0, 0);
         return;
     }
-    if (resized || rebuilt || !engineState.windowSurfaceCurrent) {
+    if (resized || rebuilt) {
         platformSetSmoothStretch(engineState.windowSurface);
         platformStretchCopy(engineState.windowSurface, offsetX, offsetY, drawnWidth, drawnHeight,
                             engineState.frameSurface, 0, 0, kCanvasWidth, kCanvasHeight);
-        engineState.windowSurfaceCurrent = true;
     }
     platformCopy(engineState.screen, 0, 0, width, height, engineState.windowSurface, 0, 0);
 }
