@@ -57,11 +57,7 @@ void resetPlay() {
     if (!initDialogue()) {
         abort();
     }
-    if (engineState.sceneImage != nullptr) {
-        platformSelectBitmap(engineState.sceneSurface, engineState.sceneSurfaceFirstBitmap);
-        platformDeleteBitmap(engineState.sceneImage);
-        engineState.sceneImage = nullptr;
-    }
+    releaseSceneImage();
     engineState.awaitingKey = false;
     engineState.timedWait = false;
     engineState.advanceRequested = false;

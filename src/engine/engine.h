@@ -95,6 +95,18 @@ bool loadNextBlock();
 // ---- interpreter and dialogue ------------------------------------------------
 
 void stepScript();
+// Takes the scene image out of its surface and destroys it; the surface keeps its first bitmap.
+void releaseSceneImage();
+
+// Follows the play from outside, once per loop iteration, to tell when a key wait begins.
+// A wait is new when the script stands somewhere else than at the last one: a Space that
+// ends one wait and starts the next in the same iteration leaves the flag set throughout.
+struct KeyWaitWatch {
+    bool waiting;
+    int32_t block; // where the last wait stood: -1 before the first
+    int32_t pointer;
+};
+bool keyWaitBegan(KeyWaitWatch* watch);
 bool initDialogue();
 bool appendDialogueLine(const char* text);
 void clearDialogue();

@@ -14,11 +14,7 @@ void appendLineOrDie(const char* line) {
 }
 
 void showScene(const char* path) {
-    if (engineState.sceneImage != nullptr) {
-        platformSelectBitmap(engineState.sceneSurface, engineState.sceneSurfaceFirstBitmap);
-        platformDeleteBitmap(engineState.sceneImage);
-        engineState.sceneImage = nullptr;
-    }
+    releaseSceneImage();
     PlatformBitmap* image = platformLoadBitmap(path);
     if (image == nullptr) {
         platformFatal("Error", "Failed to load scene.", 1);
@@ -70,6 +66,27 @@ void execute(const char* command, const char* name, const char* argument) {
 }
 
 } // namespace
+
+void releaseSceneImage() {
+    if (engineState.sceneImage != nullptr) {
+        platformSelectBitmap(engineState.sceneSurface, engineState.sceneSurfaceFirstBitmap);
+        platformDeleteBitmap(engineState.sceneImage);
+        engineState.sceneImage = nullptr;
+    }
+}
+
+bool keyWaitBegan(KeyWaitWatch* watch) {
+    bool awaiting = engineState.awaitingKey && !engineState.timedWait;
+    bool moved =
+        engineState.nextBlockNumber != watch->block || engineState.commandPointer != watch->pointer;
+    bool began = awaiting && (!watch->waiting || moved);
+    if (began) {
+        watch->block = engineState.nextBlockNumber;
+        watch->pointer = engineState.commandPointer;
+    }
+    watch->waiting = awaiting;
+    return began;
+}
 
 void stepScript() {
     if (engineState.commands == nullptr || engineState.scriptState != ScriptState::Running) {

@@ -17,9 +17,7 @@ struct DriverState {
     StoryResult* result;
     std::jmp_buf exitJump;
     uint32_t startTick;
-    bool waiting;
-    int32_t waitBlock;
-    int32_t waitPointer;
+    KeyWaitWatch waits;
 };
 DriverState driver;
 
@@ -49,23 +47,16 @@ void takeSnapshotWhenDue() {
     }
 }
 
-// A key wait is new when the script stands somewhere else than at the last one.
 void watchFrame() {
     fatalLeaksNextIteration();
-    bool awaiting = engineState.awaitingKey && !engineState.timedWait;
-    bool moved = engineState.nextBlockNumber != driver.waitBlock ||
-                 engineState.commandPointer != driver.waitPointer;
-    if (awaiting && (!driver.waiting || moved)) {
+    if (keyWaitBegan(&driver.waits)) {
         uint32_t now = platformTickCount();
         driver.result->waits.push_back(KeyWait{engineState.dialogue.text, now - driver.startTick});
-        driver.waitBlock = engineState.nextBlockNumber;
-        driver.waitPointer = engineState.commandPointer;
         if (driver.options->keyDelay != 0) {
             headlessSchedule(HeadlessEvent{now + driver.options->keyDelay, HeadlessEventKind::Key,
                                            uint32_t(kVirtualKeySpace), 0, 0});
         }
     }
-    driver.waiting = awaiting;
     takeSnapshotWhenDue();
     if (driver.options->eachFrame) {
         driver.options->eachFrame();
@@ -139,7 +130,7 @@ StoryResult playStory(const std::string& folder, const StoryOptions& options) {
     driver.options = &options;
     driver.result = &result;
     driver.startTick = options.startTick;
-    driver.waitBlock = -1;
+    driver.waits.block = -1;
     for (uint32_t at : options.extraKeys) {
         headlessSchedule(HeadlessEvent{options.startTick + at, HeadlessEventKind::Key,
                                        uint32_t(kVirtualKeySpace), 0, 0});

@@ -25,10 +25,8 @@ struct Recorder {
     ShotRun* run;
     ShotFinish finish;
     Shot pending; // the key wait whose first frame comes next
-    bool waiting;
+    KeyWaitWatch waits;
     bool captureDue;
-    int32_t waitBlock;
-    int32_t waitPointer;
     int32_t lastBlock;
     int32_t lastPointer;
     uint32_t idle;
@@ -69,8 +67,6 @@ void noteWait() {
         shot.text = engineState.commands[pointer - 1];
     }
     shot.dialogue = engineState.dialogue.text;
-    recorder.waitBlock = engineState.nextBlockNumber;
-    recorder.waitPointer = pointer;
     recorder.captureDue = true;
 }
 
@@ -106,13 +102,9 @@ void onFrame() {
         recorder.captureDue = false;
         capture();
     }
-    bool awaiting = engineState.awaitingKey && !engineState.timedWait;
-    bool moved = engineState.nextBlockNumber != recorder.waitBlock ||
-                 engineState.commandPointer != recorder.waitPointer;
-    if (awaiting && (!recorder.waiting || moved)) {
+    if (keyWaitBegan(&recorder.waits)) {
         noteWait();
     }
-    recorder.waiting = awaiting;
     if (engineState.timedWait) {
         skipTimedWait();
     }
@@ -167,7 +159,7 @@ int playAndShoot(const ShotOptions& options, ShotFinish finish) {
     recorder.options = &options;
     recorder.run = &run;
     recorder.finish = finish;
-    recorder.waitBlock = -1;
+    recorder.waits.block = -1;
     recorder.lastBlock = -1;
     startUp();
     runMainLoop();
