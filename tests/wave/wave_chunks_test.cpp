@@ -88,13 +88,13 @@ TEST(WaveChunks, WalksPaddedChunksAndStopsAtATruncatedHeader) {
 TEST(WaveChunks, TinyFileClaimingGigabytesLoadsOnlyWhatItHolds) {
     std::vector<uint8_t> bytes = wave(0xFFFFFFFF, 0xFFFFFFF0, 100);
     clampWaveChunks(bytes.data(), bytes.size());
-    SDL_AudioSpec spec;
+    SDL_AudioSpec format;
     Uint8* samples = nullptr;
     Uint32 length = 0;
     SDL_RWops* stream = SDL_RWFromMem(bytes.data(), int(bytes.size()));
-    ASSERT_NE(SDL_LoadWAV_RW(stream, 1, &spec, &samples, &length), nullptr) << SDL_GetError();
+    ASSERT_NE(SDL_LoadWAV_RW(stream, 1, &format, &samples, &length), nullptr) << SDL_GetError();
     EXPECT_EQ(length, 100u);
-    EXPECT_EQ(spec.freq, 8000);
+    EXPECT_EQ(format.freq, 8000);
     SDL_FreeWAV(samples);
 }
 
@@ -105,11 +105,11 @@ TEST(WaveChunks, FilesWithoutTheRiffHeaderAreCutToo) {
     std::vector<uint8_t> bytes(found, found + 64);
     ASSERT_EQ(std::string(reinterpret_cast<char*>(bytes.data()) + 56, 4), "data");
     clampWaveChunks(bytes.data(), bytes.size());
-    SDL_AudioSpec spec;
+    SDL_AudioSpec format;
     Uint8* samples = nullptr;
     Uint32 length = 0;
     SDL_RWops* stream = SDL_RWFromMem(bytes.data(), int(bytes.size()));
-    if (SDL_LoadWAV_RW(stream, 1, &spec, &samples, &length) != nullptr) {
+    if (SDL_LoadWAV_RW(stream, 1, &format, &samples, &length) != nullptr) {
         EXPECT_LE(length, bytes.size());
         SDL_FreeWAV(samples);
     }
