@@ -178,17 +178,18 @@ bool softStretchPlanned(PlatformBitmap* to, int64_t originX, int64_t originY,
     }
     size_t acrossTaps = static_cast<size_t>(across.count) * across.maxTaps;
     size_t downTaps = static_cast<size_t>(down.count) * down.maxTaps;
-    // Rows hold four 32-bit channels per pixel on the portable path, four 16-bit
-    // ones (and up to 3 pixels of padding) on the vector path.
+    // Rows hold up to four 32-bit lanes per pixel and 4 pixels of padding.
     size_t rowBytes = alignUp((static_cast<size_t>(across.count) + 4u) * 16u);
+    size_t vectorWeights = static_cast<size_t>(across.count + 4) * 64u;
+    size_t portableWeights = softPortableWeightBytes(plan);
     size_t sizes[] = {
         static_cast<size_t>(across.count) * 8u, // acrossStart, acrossCount
         static_cast<size_t>(down.count) * 8u,   // downStart, downCount
         acrossTaps * 4u,
         downTaps * 4u,
         8 * rowBytes,
-        static_cast<size_t>(across.count + 4) * 64u, // vector weights
-        static_cast<size_t>(across.count + 4) * 4u,  // vector starts
+        vectorWeights > portableWeights ? vectorWeights : portableWeights,
+        static_cast<size_t>(across.count + 4) * 4u, // vector starts
     };
     size_t need = 0;
     for (size_t size : sizes) {
@@ -213,7 +214,7 @@ bool softStretchPlanned(PlatformBitmap* to, int64_t originX, int64_t originY,
     for (int i = 0; i < 8; ++i) {
         work.rows[i] = parts[4] + i * rowBytes;
     }
-    work.vectorWeights = parts[5];
+    work.laneWeights = parts[5];
     work.vectorStart = reinterpret_cast<int32_t*>(parts[6]);
     work.acrossMost = fillAxisTaps(&across, work.acrossStart, work.acrossCount, work.acrossWeights);
     work.downMost = fillAxisTaps(&down, work.downStart, work.downCount, work.downWeights);
@@ -221,73 +222,6 @@ bool softStretchPlanned(PlatformBitmap* to, int64_t originX, int64_t originY,
         softStretchPortable(to, originX, originY, from, plan, work);
     }
     return true;
-}
-
-namespace {
-// Scales one source row across: each channel value times 256 (8 fraction bits),
-// four channels per pixel.
-void scaleRowAcross(const uint32_t* source, const SoftAxisPlan& across, const SoftStretchWork& work,
-                    uint32_t* out) {
-    const uint32_t* base = source + across.low;
-    for (int32_t n = 0; n < across.count; ++n) {
-        const uint32_t* p = base + work.acrossStart[n];
-        const uint32_t* w = work.acrossWeights + static_cast<size_t>(n) * across.maxTaps;
-        uint32_t b = 0, g = 0, r = 0;
-        for (int32_t k = 0; k < work.acrossCount[n]; ++k) {
-            b += (p[k] & 0xFF) * w[k];
-            g += ((p[k] >> 8) & 0xFF) * w[k];
-            r += ((p[k] >> 16) & 0xFF) * w[k];
-        }
-        out[n * 4 + 0] = (b + 128) >> 8;
-        out[n * 4 + 1] = (g + 128) >> 8;
-        out[n * 4 + 2] = (r + 128) >> 8;
-        out[n * 4 + 3] = 0;
-    }
-}
-// sum += scaled * weight, lane by lane; the rows never overlap.
-void addWeighted(uint32_t* __restrict sum, const uint32_t* __restrict scaled, uint32_t weight,
-                 int32_t lanes) {
-    for (int32_t c = 0; c < lanes; ++c) {
-        sum[c] += scaled[c] * weight;
-    }
-}
-} // namespace
-
-void softStretchPortable(PlatformBitmap* to, int64_t originX, int64_t originY,
-                         const PlatformBitmap* from, const SoftStretchPlan& plan,
-                         const SoftStretchWork& work) {
-    const SoftAxisPlan& across = plan.across;
-    const SoftAxisPlan& down = plan.down;
-    int64_t cached[2] = {-1, -1};
-    int32_t older = 0;
-    auto* sum = reinterpret_cast<uint32_t*>(work.rows[2]);
-    for (int32_t j = 0; j < down.count; ++j) {
-        const uint32_t* w = work.downWeights + static_cast<size_t>(j) * down.maxTaps;
-        memset(sum, 0, static_cast<size_t>(across.count) * 16u);
-        for (int32_t k = 0; k < work.downCount[j]; ++k) {
-            int64_t row = down.low + work.downStart[j] + k;
-            int32_t slot = cached[0] == row ? 0 : cached[1] == row ? 1 : -1;
-            if (slot < 0) {
-                slot = older;
-                older ^= 1;
-                cached[slot] = row;
-                scaleRowAcross(softRow(from, row), across, work,
-                               reinterpret_cast<uint32_t*>(work.rows[slot]));
-            } else if (slot == older) {
-                older ^= 1; // the other slot is now the less recently used
-            }
-            addWeighted(sum, reinterpret_cast<const uint32_t*>(work.rows[slot]), w[k],
-                        across.count * 4);
-        }
-        uint32_t* target =
-            softRow(to, down.targetFirst + j - originY) + (across.targetFirst - originX);
-        for (int32_t n = 0; n < across.count; ++n) {
-            uint32_t b = (sum[n * 4 + 0] + (1u << 23)) >> 24;
-            uint32_t g = (sum[n * 4 + 1] + (1u << 23)) >> 24;
-            uint32_t r = (sum[n * 4 + 2] + (1u << 23)) >> 24;
-            target[n] = (r << 16) | (g << 8) | b;
-        }
-    }
 }
 
 void platformSetSmoothStretch(PlatformSurface* target) {

@@ -30,7 +30,7 @@ struct SoftStretchWork {
     uint32_t* downWeights;
     int32_t acrossMost, downMost; // the most taps of any output
     uint8_t* rows[8];             // scaled source rows and sums
-    uint8_t* vectorWeights;       // the vector path's own weight layout
+    uint8_t* laneWeights;         // the weights laid out for the inner loops in use
     int32_t* vectorStart;
 };
 
@@ -49,6 +49,8 @@ bool softStretchPlanned(PlatformBitmap* to, int64_t originX, int64_t originY,
 bool softStretchVector(PlatformBitmap* to, int64_t originX, int64_t originY,
                        const PlatformBitmap* from, const SoftStretchPlan& plan,
                        const SoftStretchWork& work);
+// The bytes of laneWeights the portable path needs.
+size_t softPortableWeightBytes(const SoftStretchPlan& plan);
 void softStretchPortable(PlatformBitmap* to, int64_t originX, int64_t originY,
                          const PlatformBitmap* from, const SoftStretchPlan& plan,
                          const SoftStretchWork& work);

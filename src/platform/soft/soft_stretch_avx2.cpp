@@ -13,7 +13,7 @@ namespace {
 // Four outputs per step: a and c share one register, b and d the other.
 BEXU_AVX2 void scaleAcross2(const uint32_t* source, int32_t count, const SoftStretchWork& work,
                             uint8_t* row) {
-    const auto* weights = reinterpret_cast<const __m256i*>(work.vectorWeights);
+    const auto* weights = reinterpret_cast<const __m256i*>(work.laneWeights);
     const int32_t* start = work.vectorStart;
     auto* out = reinterpret_cast<__m256i*>(row);
     const __m256i zero = _mm256_setzero_si256();
@@ -44,7 +44,7 @@ BEXU_AVX2 inline __m256i weighFour(const uint32_t* a, const uint32_t* c, const _
 
 BEXU_AVX2 void scaleAcross4(const uint32_t* source, int32_t count, const SoftStretchWork& work,
                             uint8_t* row) {
-    const auto* weights = reinterpret_cast<const __m256i*>(work.vectorWeights);
+    const auto* weights = reinterpret_cast<const __m256i*>(work.laneWeights);
     const int32_t* start = work.vectorStart;
     auto* out = reinterpret_cast<__m256i*>(row);
     for (int32_t n = 0; n < count; n += 4, start += 4, weights += 4, ++out) {
@@ -57,7 +57,7 @@ BEXU_AVX2 void scaleAcross4(const uint32_t* source, int32_t count, const SoftStr
 
 BEXU_AVX2 void scaleAcross8(const uint32_t* source, int32_t count, const SoftStretchWork& work,
                             uint8_t* row) {
-    const auto* weights = reinterpret_cast<const __m256i*>(work.vectorWeights);
+    const auto* weights = reinterpret_cast<const __m256i*>(work.laneWeights);
     const int32_t* start = work.vectorStart;
     auto* out = reinterpret_cast<__m256i*>(row);
     for (int32_t n = 0; n < count; n += 4, start += 4, weights += 8, ++out) {

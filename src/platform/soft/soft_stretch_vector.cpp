@@ -33,7 +33,7 @@ size_t weightUnit(int32_t n, int32_t half, int32_t taps, bool wide) {
 // move left and the weights with them.
 void prepareAcross(const SoftAxisPlan& across, const SoftStretchWork& work, int64_t rowWidth,
                    int32_t taps, int32_t padded, bool wide) {
-    auto* units = reinterpret_cast<uint16_t*>(work.vectorWeights);
+    auto* units = reinterpret_cast<uint16_t*>(work.laneWeights);
     for (int32_t n = 0; n < padded; ++n) {
         int32_t m = n < across.count ? n : across.count - 1;
         int64_t start = across.low + work.acrossStart[m];
@@ -56,7 +56,7 @@ void prepareAcross(const SoftAxisPlan& across, const SoftStretchWork& work, int6
 // Two taps per output: two outputs per step.
 void scaleAcross2(const uint32_t* source, int32_t count, const SoftStretchWork& work,
                   uint8_t* row) {
-    const auto* weights = reinterpret_cast<const __m128i*>(work.vectorWeights);
+    const auto* weights = reinterpret_cast<const __m128i*>(work.laneWeights);
     const int32_t* start = work.vectorStart;
     auto* out = reinterpret_cast<__m128i*>(row);
     const __m128i zero = _mm_setzero_si128();
@@ -82,7 +82,7 @@ inline __m128i weighFour(const uint32_t* source, const __m128i* weights) {
 // Up to four taps per output.
 void scaleAcross4(const uint32_t* source, int32_t count, const SoftStretchWork& work,
                   uint8_t* row) {
-    const auto* weights = reinterpret_cast<const __m128i*>(work.vectorWeights);
+    const auto* weights = reinterpret_cast<const __m128i*>(work.laneWeights);
     const int32_t* start = work.vectorStart;
     auto* out = reinterpret_cast<__m128i*>(row);
     for (int32_t n = 0; n < count; n += 2, start += 2, weights += 4, ++out) {
@@ -95,7 +95,7 @@ void scaleAcross4(const uint32_t* source, int32_t count, const SoftStretchWork& 
 // Up to eight taps per output.
 void scaleAcross8(const uint32_t* source, int32_t count, const SoftStretchWork& work,
                   uint8_t* row) {
-    const auto* weights = reinterpret_cast<const __m128i*>(work.vectorWeights);
+    const auto* weights = reinterpret_cast<const __m128i*>(work.laneWeights);
     const int32_t* start = work.vectorStart;
     auto* out = reinterpret_cast<__m128i*>(row);
     for (int32_t n = 0; n < count; n += 2, start += 2, weights += 8, ++out) {

@@ -1,4 +1,4 @@
-// What the vector paths of the smoothing stretch share.
+// What the vector paths share (the portable path reuses their arithmetic).
 #pragma once
 
 #include "platform/soft/soft_stretch.h"
