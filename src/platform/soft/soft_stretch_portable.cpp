@@ -116,7 +116,8 @@ struct AcrossRows {
     uint32_t* next;
 };
 
-// Scales one source row across into `out`, lanes of channel times 256.
+// Scales one source row across into `out`, lanes of channel times 256. With an odd
+// count of taps the last pair reads its first pixel twice; the second weighs nothing.
 void scaleRowAcross(const uint32_t* source, int32_t count, int32_t taps, const Layout& layout,
                     const AcrossRows& rows, uint16_t* out) {
     int32_t lanes = lanesOf(count);
@@ -252,7 +253,6 @@ void softStretchPortable(PlatformBitmap* to, int64_t originX, int64_t originY,
     memset(acrossRows.first, 0, static_cast<size_t>(lanes) * 2u); // the padding pixels
     auto* sum = reinterpret_cast<uint16_t*>(work.rows[5]);
     uint8_t* spill = work.rows[6];
-    int32_t acrossTaps = evenTaps(work.acrossMost);
     int64_t slotRow[kRowSlots] = {-1, -1, -1, -1, -1, -1, -1, -1};
     // An output reads at most 8 consecutive rows, which then never share a slot.
     auto scaled = [&](int64_t row) {
@@ -261,7 +261,7 @@ void softStretchPortable(PlatformBitmap* to, int64_t originX, int64_t originY,
             reinterpret_cast<uint16_t*>(work.rows[slot / 2] + (slot % 2) * lanes * 2);
         if (slotRow[slot] != row) {
             slotRow[slot] = row;
-            scaleRowAcross(softRow(from, row), across.count, acrossTaps, layout, acrossRows,
+            scaleRowAcross(softRow(from, row), across.count, work.acrossMost, layout, acrossRows,
                            lanesOfRow);
         }
         return lanesOfRow;
