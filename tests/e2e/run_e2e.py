@@ -8,26 +8,24 @@ Every expected pixel is worked out from the story's own files (font sheet, tile
 pattern, scenes, script), never from stored screenshots. Keys go in with
 `xdotool key --window`, screenshots come from `import -window`, message boxes are
 found in `xwininfo -root -tree` and dismissed with Return. Every program runs in
-its own process group and is killed with it when a limit passes.
+its own process group and is killed with it when a limit passes (tests/desktop/harness.py).
 """
 
 import argparse
 import os
 import re
-import shutil
-import signal
 import subprocess
 import sys
-import tempfile
 import time
-import traceback
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine"))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "desktop"))
+sys.path.insert(0, os.path.join(HERE, "..", "wine"))
 
-import desktop  # noqa: E402  (the shared Xvfb harness)
 import expected as ex  # noqa: E402
+import harness  # noqa: E402
 import story  # noqa: E402  (BMP writing of the Wine tests)
-from desktop import Failure, anchored  # noqa: E402
+from harness import Failure  # noqa: E402
 
 PLAYER_ENV = {"SDL_VIDEODRIVER": "x11", "SDL_AUDIODRIVER": "dummy"}
 START_TIMEOUT = 20
@@ -120,30 +118,11 @@ def stutter_pattern(text, intensity):
 # ---- running the player ----------------------------------------------------------
 
 
-def top_level_windows(display):
-    """(id, name) of the root's children, from xwininfo -root -tree."""
-    out = desktop.run(["xwininfo", "-root", "-tree"], env=display.env(), timeout=10)
-    found = []
-    for line in out.decode("latin-1").splitlines():
-        match = re.match(r'\s+(0x[0-9a-f]+) "(.*)": ', line)
-        if match:
-            found.append((int(match.group(1), 16), match.group(2)))
-    return found
-
-
-def is_viewable(display, window):
-    out = desktop.run(["xwininfo", "-id", str(window)], env=display.env(), timeout=10,
-                      check=False)
-    return b"IsViewable" in out
-
-
 class Suite:
-    def __init__(self, args, work):
+    def __init__(self, args, work, session):
         self.args = args
         self.work = work
-        self.display = None
-        self.results = []
-        self.runs = 0
+        self.session = session
         self.copies = 0
         demo = args.demo
         self.font = ex.Font(ex.load_bmp(os.path.join(demo, "font.bmp")))
@@ -161,23 +140,20 @@ class Suite:
             self.scenes[name] = ex.load_bmp(os.path.join(self.args.demo, name))
         return self.scenes[name]
 
+    @property
+    def display(self):
+        return self.session.display
+
     def start(self, folder=None, env=None):
-        self.runs += 1
-        log = os.path.join(self.args.out, "player-%d.log" % self.runs)
         merged = dict(PLAYER_ENV)
         merged.update(env or {})
-        return desktop.Player(self.display, [self.args.player], folder or self.args.demo, log,
-                              merged)
+        return self.session.start([self.args.player], folder or self.args.demo, merged)
 
     def wait_main(self, player, title):
-        """The player's window with this title; a failure tells what the player wrote."""
-        try:
-            return self.display.wait_window(anchored(title), START_TIMEOUT, player.process)
-        except Failure as failure:
-            raise Failure("%s; the player wrote: %r" % (failure, player.output()))
+        return self.session.wait_main(player, title, START_TIMEOUT)
 
     def save(self, image, name):
-        image.save_png(os.path.join(self.args.out, name + ".png"))
+        self.session.save(image, name)
 
     # ---- looking at a state ---------------------------------------------------------
 
@@ -431,7 +407,7 @@ class Suite:
             self.display.wait_window("^xmessage$", START_TIMEOUT, cover)
             time.sleep(0.5)
         finally:
-            desktop.kill_group(cover)
+            harness.kill_group(cover)
         time.sleep(0.5)
         try:
             self.watch_markers(window, state, 0.4)
@@ -475,10 +451,10 @@ class Suite:
             for key in ("Return", "a", "Escape", "Right", "F1"):
                 self.display.key(window, key)
             self.watch_markers(window, self.states[0], 0.5)
-            desktop.run([self.args.close_helper, str(window)], env=self.display.env(),
+            harness.run([self.args.close_helper, str(window)], env=self.display.env(),
                         timeout=10)
             player.expect_exit(0, "after closing the window")
-            if any(w == window for w, _ in top_level_windows(self.display)):
+            if any(w == window for w, _ in self.display.top_level_windows()):
                 raise Failure("the window is still there after the player ended")
             if sorted(os.listdir(folder)) != files:
                 raise Failure("the player left files behind: %s"
@@ -502,10 +478,10 @@ class Suite:
             window = self.wait_main(player, self.title)
             self.wait_state(window, State(None, lines[:1], ex.LINE_END, 0))
             env = self.display.env()
-            desktop.run(["xdotool", "windowfocus", "--sync", str(window)], env=env, timeout=10)
-            desktop.run(["xdotool", "keydown", "space"], env=env, timeout=10)
+            harness.run(["xdotool", "windowfocus", "--sync", str(window)], env=env, timeout=10)
+            harness.run(["xdotool", "keydown", "space"], env=env, timeout=10)
             time.sleep(1.5)
-            desktop.run(["xdotool", "keyup", "space"], env=env, timeout=10)
+            harness.run(["xdotool", "keyup", "space"], env=env, timeout=10)
             time.sleep(0.5)
             shot = self.display.screenshot(window)
             black = self.scene(None)
@@ -530,46 +506,15 @@ class Suite:
 
     def story_copy(self, name, omit=(), script=None, extra=None, title=True):
         self.copies += 1
-        folder = os.path.join(self.work, "%s-%d" % (name, self.copies))
-        shutil.copytree(self.args.demo, folder)
-        for file_name in omit:
-            os.remove(os.path.join(folder, file_name))
-        if script is not None:
-            with open(os.path.join(folder, "script.bexu"), "wb") as f:
-                f.write(script.encode("latin-1"))
-        if not title:
-            os.remove(os.path.join(folder, "init.bexc"))
-        for file_name, data in (extra or {}).items():
-            with open(os.path.join(folder, file_name), "wb") as f:
-                f.write(data)
-        return folder
+        return harness.copy_story(self.args.demo,
+                                  os.path.join(self.work, "%s-%d" % (name, self.copies)), omit,
+                                  script, harness.KEEP if title else None, extra)
 
     def fatal(self, name, caption, text, main_title, main_shown, keys=(), **story):
         player = self.start(self.story_copy(name, **story))
         try:
-            if keys:
-                window = self.wait_main(player, main_title)
-                time.sleep(0.5)
-                for key in keys:
-                    self.display.key(window, key)
-            box = None
-            deadline = time.monotonic() + START_TIMEOUT
-            while box is None and time.monotonic() < deadline:
-                if player.process.poll() is not None:
-                    raise Failure("ended with %s before any box showed"
-                                  % player.process.returncode)
-                box = next((w for w, n in top_level_windows(self.display)
-                            if n == caption and is_viewable(self.display, w)), None)
-                time.sleep(0.1)
-            if box is None:
-                raise Failure("no box captioned %r" % caption)
-            mains = [w for w, n in top_level_windows(self.display) if n == main_title]
-            shown = any(is_viewable(self.display, w) for w in mains)
-            if shown != main_shown:
-                raise Failure("the window %r is %s while the box shows"
-                              % (main_title, "shown" if shown else "not shown"))
-            if player.process.poll() is not None:
-                raise Failure("the player ended while its box still showed")
+            box = self.session.fatal_box(player, caption, main_title, main_shown, keys,
+                                         timeout=START_TIMEOUT)
             self.save(self.display.screenshot(box), "box-" + name)
             line = "%s: %s" % (caption, text)
             if line not in player.output().splitlines():
@@ -628,7 +573,7 @@ class Suite:
             try:
                 _, err = process.communicate(timeout=EXIT_TIMEOUT)
             except subprocess.TimeoutExpired:
-                desktop.kill_group(process)
+                harness.kill_group(process)
                 raise Failure("still running after %d s with %s" % (EXIT_TIMEOUT, extra))
             if process.returncode != 1 or wanted not in err.decode("latin-1"):
                 raise Failure("exit code %d and %r, wanted 1 and %r"
@@ -637,30 +582,13 @@ class Suite:
     # ---- running ------------------------------------------------------------------------
 
     def run(self, cases):
-        self.display = desktop.Display(1920, 1080)
+        self.session.open_display(1920, 1080)
         try:
             for name in cases:
-                start = time.monotonic()
-                try:
-                    getattr(self, "case_" + name)()
-                    self.results.append((name, None))
-                    print("PASS %s (%.1f s)" % (name, time.monotonic() - start), flush=True)
-                except Failure as failure:
-                    self.results.append((name, str(failure)))
-                    print("FAIL %s (%.1f s): %s" % (name, time.monotonic() - start, failure),
-                          flush=True)
-                except Exception:  # a fault of the driver is a failure too
-                    self.results.append((name, traceback.format_exc()))
-                    print("FAIL %s: %s" % (name, traceback.format_exc()), flush=True)
+                self.session.case(name, getattr(self, "case_" + name))
         finally:
-            self.display.stop()
-        failed = sum(1 for _, error in self.results if error is not None)
-        print("e2e: %d passed, %d failed" % (len(self.results) - failed, failed))
-        return failed == 0
-
-
-class OutOfTime(BaseException):
-    """Not an Exception: no case catches it, so it ends the run whatever runs."""
+            self.session.close_display()
+        return self.session.finish()
 
 
 CASES = ["play", "resize", "scenes", "close", "hold", "fatal"]
@@ -676,28 +604,19 @@ def main():
     parser.add_argument("--time-limit", type=int, default=200,
                         help="seconds for the whole run, after which everything started ends")
     args = parser.parse_args()
-    for tool in ("Xvfb", "xdotool", "xwininfo", "import"):
-        if shutil.which(tool) is None:
-            print("FAIL: %s is missing (scripts/install-deps.sh test installs it)" % tool)
-            return 1
-    def out_of_time(number, frame):
-        raise OutOfTime()
-
-    # Unwinds through every `finally`, which ends each program's process group.
-    signal.signal(signal.SIGALRM, out_of_time)
-    signal.signal(signal.SIGTERM, out_of_time)
-    signal.alarm(args.time_limit)
+    tool = harness.missing_tool()
+    if tool is not None:
+        print("FAIL: %s is missing (scripts/install-deps.sh test installs it)" % tool)
+        return 1
+    harness.time_limit(args.time_limit)
     args.player = os.path.abspath(args.player)
     args.close_helper = os.path.abspath(args.close_helper)
     args.demo = os.path.abspath(args.demo)
-    with tempfile.TemporaryDirectory(prefix="bexu-e2e-") as work:
-        if args.out is None:
-            args.out = os.path.join(work, "out")
-        args.out = os.path.abspath(args.out)
-        os.makedirs(args.out, exist_ok=True)
+    with harness.work_folders("bexu-e2e-", args.out) as (work, out):
         try:
-            return 0 if Suite(args, work).run(args.case or CASES) else 1
-        except OutOfTime:
+            return 0 if Suite(args, work, harness.Session(out, "e2e")).run(args.case or CASES) \
+                else 1
+        except harness.OutOfTime:
             print("FAIL: the run took longer than %d s; everything it started is ended"
                   % args.time_limit)
             return 1

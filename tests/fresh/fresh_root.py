@@ -21,12 +21,12 @@ import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "wine"))
+sys.path.insert(0, os.path.join(HERE, "..", "desktop"))
 sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
 
-import desktop  # noqa: E402
 import expected as ex  # noqa: E402
-from desktop import Failure, anchored  # noqa: E402
+import harness  # noqa: E402
+from harness import Failure, anchored  # noqa: E402
 
 MIRROR = "http://deb.debian.org/debian"
 # What the README asks a newcomer to install before its first command.
@@ -56,13 +56,13 @@ class Root:
             scratch = tempfile.mkdtemp(prefix="bexu-debootstrap-")
             log("caching the Debian 12 base packages in " + cache)
             try:
-                desktop.run(["debootstrap", "--variant=minbase", "--make-tarball=" + cache + ".part",
+                harness.run(["debootstrap", "--variant=minbase", "--make-tarball=" + cache + ".part",
                              "bookworm", scratch, MIRROR], timeout=600)
             finally:
                 shutil.rmtree(scratch, ignore_errors=True)
             os.rename(cache + ".part", cache)
         started = time.monotonic()
-        desktop.run(["debootstrap", "--variant=minbase", "--unpack-tarball=" + cache, "bookworm",
+        harness.run(["debootstrap", "--variant=minbase", "--unpack-tarball=" + cache, "bookworm",
                      self.path, MIRROR], timeout=900)
         shutil.copyfile("/etc/resolv.conf", os.path.join(self.path, "etc/resolv.conf"))
         log("made a new root in %.0f s" % (time.monotonic() - started))
@@ -71,7 +71,7 @@ class Root:
 
     def mount(self, how, inside):
         target = os.path.join(self.path, inside)
-        desktop.run(["mount"] + how + [target], timeout=30)
+        harness.run(["mount"] + how + [target], timeout=30)
         self.mounts.append(target)
 
     def lend_display(self, display):
@@ -104,7 +104,7 @@ class Root:
         try:
             code = process.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
-            desktop.kill_group(process)
+            harness.kill_group(process)
             raise Failure("timed out after %d s inside the root: %s (log %s)"
                           % (timeout, script, log_path))
         if code != 0:
@@ -113,7 +113,7 @@ class Root:
 
     def close(self):
         for process in self.processes:
-            desktop.kill_group(process)
+            harness.kill_group(process)
         for target in reversed(self.mounts):
             subprocess.run(["umount", target], check=False)
         with open("/proc/self/mounts") as f:
@@ -149,7 +149,7 @@ def first_picture_check(display, title, story, process, timeout):
         time.sleep(0.2)
     differing = wanted[0].width * wanted[0].height
     if shot is not None and (shot.width, shot.height) == (wanted[0].width, wanted[0].height):
-        differing = min(desktop.Image(w.width, w.height, w.pixels).difference(shot)[0]
+        differing = min(harness.Image(w.width, w.height, w.pixels).difference(shot)[0]
                         for w in wanted)
     raise Failure("the window %r never showed the first picture: %d pixels differ"
                   % (title, differing))
@@ -181,7 +181,7 @@ def play_archive(root, display, archive, launcher, story, out):
     log("installed the X11 client libraries in %.0f s" % took)
     inside = os.path.join(root.path, "root/reader")
     os.makedirs(inside)
-    desktop.run(["tar", "-xzf", archive, "-C", inside], timeout=120)
+    harness.run(["tar", "-xzf", archive, "-C", inside], timeout=120)
     launcher = "/root/reader/" + launcher
     # Without this the check would prove nothing.
     root.run("! ldconfig -p | grep -q libSDL2", display, out, 30)
@@ -189,7 +189,7 @@ def play_archive(root, display, archive, launcher, story, out):
     try:
         first_picture_check(display, title_of(story), story, process, 60)
     finally:
-        desktop.kill_group(process)
+        harness.kill_group(process)
     log("the packed Linux player showed the first picture, started as " + launcher)
 
 
@@ -211,7 +211,7 @@ def main():
     out = os.path.abspath(os.path.join(args.out, "fresh-root.log"))
     open(out, "wb").close()
     story = os.path.join(args.checkout, "examples/demo")
-    display = desktop.Display(1920, 1080)
+    display = harness.Display(1920, 1080)
     root = None
     try:
         root = Root(args.cache, args.work)
@@ -219,7 +219,7 @@ def main():
         if args.archive:
             play_archive(root, display, os.path.abspath(args.archive), args.launcher, story, out)
         clone = os.path.join(root.path, "root/bexu")
-        desktop.run(["git", "clone", "-q", "--no-hardlinks", args.checkout, clone], timeout=120)
+        harness.run(["git", "clone", "-q", "--no-hardlinks", args.checkout, clone], timeout=120)
 
         started = time.monotonic()
         root.run(PREREQUISITES, display, out, args.time_limit)
@@ -227,7 +227,7 @@ def main():
         remaining = max(60, args.time_limit - int(time.monotonic() - started))
         process = root.start("cd /root/bexu && " + PLAY_COMMAND, display, out)
         seen = first_picture_check(display, title_of(story), story, process, remaining)
-        desktop.kill_group(process)
+        harness.kill_group(process)
         log("'%s' showed the demo's first picture %.0f s after it began"
             % (PLAY_COMMAND, seen))
 

@@ -7,20 +7,21 @@ Usage: run_tests.py --windows build-win64/bexu.exe --linux build/bexu [--out DIR
 At 1:1 the two players must show the same pixels in every state of the story
 (scene, glyphs, advance indicator). Resized frames are checked for geometry
 only, since the two smoothing stretches differ in their rounding. The fatal
-message boxes are found by caption and dismissed with Return.
+message boxes are found by caption and dismissed with Return. The display, the
+programs on it and the time limit are tests/desktop/harness.py's.
 """
 
 import argparse
 import os
 import shutil
 import sys
-import tempfile
 import time
-import traceback
 
-import desktop
-import story
-from desktop import Failure, Player, anchored
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "desktop"))
+
+import harness  # noqa: E402
+import story  # noqa: E402
+from harness import Failure  # noqa: E402
 
 WINE_LOADER = os.environ.get("BEXU_WINE64", "/usr/lib/wine/wine64")
 WINESERVER = os.environ.get("BEXU_WINESERVER", "/usr/lib/wine/wineserver")
@@ -46,18 +47,17 @@ DEMO_STATES = ["demo-1", "demo-2", "demo-3"]
 
 
 class Suite:
-    def __init__(self, args, work):
+    def __init__(self, args, work, session):
         self.args = args
         self.work = work
-        self.out = args.out
-        os.makedirs(self.out, exist_ok=True)
-        self.display = None
+        self.session = session
         self.prefix = os.path.join(work, "prefix")
         self.master = os.path.join(work, "story")
         self.references = {}
-        self.results = []
-        self.notes = []
-        self.runs = 0
+
+    @property
+    def display(self):
+        return self.session.display
 
     # ---- set-up ---------------------------------------------------------------
 
@@ -67,7 +67,7 @@ class Suite:
         return env
 
     def make_prefix(self):
-        desktop.run([WINE_LOADER, "wineboot", "--init"], env=self.display.env(self.wine_env()),
+        harness.run([WINE_LOADER, "wineboot", "--init"], env=self.display.env(self.wine_env()),
                     timeout=180, check=False)
         self.wait_wineserver()
         if not os.path.isdir(os.path.join(self.prefix, "drive_c", "windows")):
@@ -76,37 +76,20 @@ class Suite:
     def wait_wineserver(self):
         env = self.display.env(self.wine_env())
         try:
-            desktop.run([WINESERVER, "-w"], env=env, timeout=60, check=False)
+            harness.run([WINESERVER, "-w"], env=env, timeout=60, check=False)
         except Failure:
-            desktop.run([WINESERVER, "-k"], env=env, timeout=30, check=False)
+            harness.run([WINESERVER, "-k"], env=env, timeout=30, check=False)
 
     def folder(self, name, omit=(), script=None, title=story.TITLE, extra=None):
         """A story folder for one case: the master story's files, some left out or added."""
-        path = os.path.join(self.work, name)
-        shutil.copytree(self.master, path)
-        for file_name in omit:
-            os.remove(os.path.join(path, file_name))
-        if script is not None:
-            with open(os.path.join(path, "script.bexu"), "wb") as f:
-                f.write(script.encode("latin-1"))
-        title_path = os.path.join(path, "init.bexc")
-        if title is None:
-            os.remove(title_path)
-        else:
-            with open(title_path, "wb") as f:
-                f.write(title.encode("latin-1"))
-        for file_name, data in (extra or {}).items():
-            with open(os.path.join(path, file_name), "wb") as f:
-                f.write(data)
-        return path
+        return harness.copy_story(self.master, os.path.join(self.work, name), omit, script,
+                                  title, extra)
 
     def start(self, kind, folder):
-        self.runs += 1
-        log = os.path.join(self.out, "%s-%d.log" % (kind, self.runs))
         if kind == "wine":
-            return Player(self.display, [WINE_LOADER, self.args.windows], folder, log,
-                          self.wine_env())
-        return Player(self.display, [self.args.linux], folder, log, LINUX_ENV)
+            return self.session.start([WINE_LOADER, self.args.windows], folder,
+                                      self.wine_env(), kind)
+        return self.session.start([self.args.linux], folder, LINUX_ENV, kind)
 
     # ---- looking at a state ------------------------------------------------
 
@@ -119,7 +102,7 @@ class Suite:
         return shots
 
     def save(self, image, name):
-        image.save_png(os.path.join(self.out, name + ".png"))
+        self.session.save(image, name)
 
     def match_state(self, window, state):
         """Once Wine shows one of the Linux frames of `state`, every frame it shows for
@@ -144,7 +127,7 @@ class Suite:
                               "%d pixels, box %s" % (state, index, len(references), closest[0],
                                                      closest[1]))
             time.sleep(0.1)
-        self.notes.append("%s: %d Wine frames, each equal to a Linux frame; %d of %d indicator "
+        self.session.note("%s: %d Wine frames, each equal to a Linux frame; %d of %d indicator "
                           "frames seen" % (state, index, len(matched), len(references)))
 
     # ---- the cases ------------------------------------------------------------
@@ -154,7 +137,7 @@ class Suite:
         when `to_the_end`, plays it out: the last Space must end the process with code 0."""
         player = self.start(kind, folder)
         try:
-            window = self.display.wait_window(anchored(title), START_TIMEOUT, player.process)
+            window = self.session.wait_main(player, title, START_TIMEOUT)
             for index, state in enumerate(states):
                 if index > 0:
                     self.display.key(window, "space")
@@ -273,10 +256,9 @@ class Suite:
         if "hello" not in self.references:
             raise Failure("no Linux reference frame of the first state")
         references = self.references["hello"]
-        player = self.start(kind, self.folder("%s-resize-%d" % (kind, self.runs + 1)))
+        player = self.start(kind, self.folder("%s-resize-%d" % (kind, self.session.runs + 1)))
         try:
-            window = self.display.wait_window(anchored(story.TITLE), START_TIMEOUT,
-                                              player.process)
+            window = self.session.wait_main(player, story.TITLE, START_TIMEOUT)
             time.sleep(SETTLE)
             for width, height in RESIZES:
                 self.display.resize(window, width, height)
@@ -301,19 +283,10 @@ class Suite:
               window_shown=True):
         player = self.start("wine", self.folder("wine-" + name, omit, script, title, extra))
         try:
-            main_title = anchored(title if title else "Bexu Game")
-            if keys:
-                window = self.display.wait_window(main_title, START_TIMEOUT, player.process)
-                time.sleep(SETTLE)
-                for key in keys:
-                    self.display.key(window, key)
-                    time.sleep(0.3)
-            box = self.display.wait_window(anchored(caption), START_TIMEOUT, player.process)
+            box = self.session.fatal_box(player, caption, title if title else "Bexu Game",
+                                         window_shown, keys, settle=SETTLE, between=0.3,
+                                         timeout=START_TIMEOUT)
             self.save(self.display.screenshot(box), "wine-box-" + name)
-            shown = bool(self.display.find_windows(main_title))
-            if shown != window_shown:
-                raise Failure("the main window is %s while the box shows"
-                              % ("visible" if shown else "hidden"))
             self.display.key(box, "Return")
             player.expect_exit(1, "after the box")
         finally:
@@ -353,43 +326,26 @@ class Suite:
 
     # ---- running ----------------------------------------------------------------
 
-    def run_case(self, name, function):
-        start = time.monotonic()
-        try:
-            function()
-            self.results.append((name, None))
-            print("PASS %s (%.1f s)" % (name, time.monotonic() - start), flush=True)
-        except Failure as failure:
-            self.results.append((name, str(failure)))
-            print("FAIL %s (%.1f s): %s" % (name, time.monotonic() - start, failure), flush=True)
-        except Exception:  # a fault of the driver itself is reported as a failure too
-            self.results.append((name, traceback.format_exc()))
-            print("FAIL %s: %s" % (name, traceback.format_exc()), flush=True)
-
     def run(self):
         started = time.monotonic()
         story.make(self.master)
-        self.display = desktop.Display()
+        case = self.session.case
+        self.session.open_display()
         try:
-            self.run_case("linux reference frames", self.case_linux_reference)
-            self.run_case("linux resize geometry", self.case_linux_resize)
-            self.run_case("linux demo reference frames", self.case_linux_demo_reference)
-            self.run_case("wine prefix", self.make_prefix)
-            if self.results[-1][1] is None:
-                self.run_case("wine frames equal linux frames", self.case_wine_matches_linux)
-                self.run_case("wine demo frames equal linux frames",
-                              self.case_wine_demo_matches_linux)
-                self.run_case("wine resize geometry and close", self.case_wine_resize)
-                self.run_case("wine fatal boxes", self.case_wine_fatal_boxes)
-            self.wait_wineserver()
+            case("linux reference frames", self.case_linux_reference)
+            case("linux resize geometry", self.case_linux_resize)
+            case("linux demo reference frames", self.case_linux_demo_reference)
+            if case("wine prefix", self.make_prefix):
+                case("wine frames equal linux frames", self.case_wine_matches_linux)
+                case("wine demo frames equal linux frames", self.case_wine_demo_matches_linux)
+                case("wine resize geometry and close", self.case_wine_resize)
+                case("wine fatal boxes", self.case_wine_fatal_boxes)
         finally:
-            self.display.stop()
-        for note in self.notes:
-            print("  " + note)
-        failed = sum(1 for _, error in self.results if error is not None)
+            # Also when out of time: the Wine server outlives the players' process groups.
+            self.wait_wineserver()
+            self.session.close_display()
         print("wine end-to-end tests took %.0f s" % (time.monotonic() - started))
-        print("wine: %d passed, %d failed" % (len(self.results) - failed, failed))
-        return failed == 0
+        return self.session.finish()
 
 
 def main():
@@ -400,6 +356,8 @@ def main():
     parser.add_argument("--demo", default=os.path.join(os.path.dirname(os.path.abspath(__file__)),
                                                        "..", "..", "examples", "demo"),
                         help="the demo story's folder")
+    parser.add_argument("--time-limit", type=int, default=840,
+                        help="seconds for the whole run, after which everything started ends")
     args = parser.parse_args()
     args.windows = os.path.abspath(args.windows)
     args.linux = os.path.abspath(args.linux)
@@ -408,11 +366,18 @@ def main():
         if not os.path.isfile(path):
             print("missing player %s: build it first" % path)
             return 1
-    with tempfile.TemporaryDirectory(prefix="bexu-wine-") as work:
-        if args.out is None:
-            args.out = os.path.join(work, "out")
-        args.out = os.path.abspath(args.out)
-        return 0 if Suite(args, work).run() else 1
+    tool = harness.missing_tool()
+    if tool is not None:
+        print("FAIL: %s is missing (scripts/install-deps.sh test installs it)" % tool)
+        return 1
+    harness.time_limit(args.time_limit)
+    with harness.work_folders("bexu-wine-", args.out) as (work, out):
+        try:
+            return 0 if Suite(args, work, harness.Session(out, "wine")).run() else 1
+        except harness.OutOfTime:
+            print("FAIL: the run took longer than %d s; everything it started is ended"
+                  % args.time_limit)
+            return 1
 
 
 if __name__ == "__main__":
