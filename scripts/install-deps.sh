@@ -12,6 +12,8 @@ test_packages=(
   debootstrap xvfb xauth xfonts-base xdotool imagemagick x11-utils libx11-dev
   fonts-dejavu-core espeak-ng sox python3 python3-pil
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine64 zip unzip
+  g++-aarch64-linux-gnu qemu-user-static
+  libgtest-dev:arm64 libbenchmark-dev:arm64 libpixman-1-dev:arm64 libpng-dev:arm64
 )
 
 case "${1:-test}" in
@@ -32,5 +34,12 @@ done
 sudo_cmd=()
 [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
 echo "installing: ${missing[*]}"
+# A package of another architecture (name:arch) needs that architecture known to dpkg.
+for package in "${missing[@]}"; do
+  arch="${package#*:}"
+  if [ "$arch" != "$package" ] && ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
+    "${sudo_cmd[@]}" dpkg --add-architecture "$arch"
+  fi
+done
 "${sudo_cmd[@]}" apt-get update -qq
 DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
