@@ -137,6 +137,52 @@ std::vector<std::string> withTop(const std::string& top, const std::vector<std::
     return out;
 }
 
+// ---- the files a script names ----------------------------------------------------
+
+struct NamedFiles {
+    const char* name;
+    std::string script;
+    std::vector<FileUse> uses;
+};
+
+const NamedFiles kNamedFiles[] = {
+    {"PlacesAcrossLines",
+     "{0\n  [cg~a.bmp]\r\n  [play~b.wav]}",
+     {{"a.bmp", true, 2, 7}, {"b.wav", false, 3, 9}}},
+    {"NotesOutsideBlocks", "notes [cg~n.bmp]\n{0 [cg~a.bmp][say~x]}", {{"a.bmp", true, 2, 8}}},
+    {"StopsAtAnEmptyArgument", "{0 [cg~a.bmp][say~][cg~b.bmp]}", {{"a.bmp", true, 1, 8}}},
+    {"StopsAtAMissingBlock", "{0 [cg~a.bmp]}{2 [cg~b.bmp]}", {{"a.bmp", true, 1, 8}}},
+    {"KeywordOrderOfThePlayer",
+     "{0 [cgplay~a.bmp][playcg~b.bmp][sayplay~c.wav][display~d.wav]}",
+     {{"a.bmp", true, 1, 12}, {"b.bmp", true, 1, 26}, {"d.wav", false, 1, 56}}},
+    {"BlockWithAZeroByte", std::string("{0 [cg~a.bmp]\0[cg~b.bmp]}", 25), {{"a.bmp", true, 0, 0}}},
+    {"UnclosedBlock", "{0 [cg~a.bmp]", {{"a.bmp", true, 1, 8}}},
+    {"RepeatsKept", "{0 [cg~a.bmp][cg~a.bmp]}", {{"a.bmp", true, 1, 8}, {"a.bmp", true, 1, 18}}},
+    {"BlocksInPlayOrder",
+     "{1 [cg~early.bmp]}\n{0 [cg~zero.bmp]}\n{1 [cg~late.bmp]}",
+     {{"zero.bmp", true, 2, 8}, {"late.bmp", true, 3, 8}}},
+};
+
+class PackNamedFiles : public ::testing::TestWithParam<NamedFiles> {};
+
+TEST_P(PackNamedFiles, AreThoseOfTheBlocksThatPlayAtTheirPlaces) {
+    const NamedFiles& named = GetParam();
+    std::string folder = makeStoryFolder(named.script);
+    FileUses found = listFileUses(folder);
+    removeFolder(folder);
+    ASSERT_TRUE(found.readable);
+    ASSERT_EQ(found.uses.size(), named.uses.size());
+    for (size_t i = 0; i < named.uses.size(); ++i) {
+        EXPECT_EQ(found.uses[i].name, named.uses[i].name) << i;
+        EXPECT_EQ(found.uses[i].scene, named.uses[i].scene) << i;
+        EXPECT_EQ(found.uses[i].line, named.uses[i].line) << i;
+        EXPECT_EQ(found.uses[i].column, named.uses[i].column) << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Pack, PackNamedFiles, ::testing::ValuesIn(kNamedFiles),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // ---- what the archives hold ---------------------------------------------------
 
 TEST(Pack, DemoArchivesHoldExactlyThePlayerTheStoryAndTheirOwnFiles) {
