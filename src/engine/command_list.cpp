@@ -65,31 +65,52 @@ CommandList extractItems(const char* text, char open, char close) {
 }
 
 void releaseCommands() {
-    freeCommandList(engineState.commands);
-    engineState.commands = nullptr;
+    freeCommandList(engineState.script.commands);
+    engineState.script.commands = nullptr;
 }
 
 bool loadNextBlock() {
     releaseCommands();
-    if (engineState.scriptFile == nullptr) {
+    if (engineState.script.scriptFile == nullptr) {
         return false;
     }
-    char* text =
-        readBlock(engineState.nextBlockNumber, engineState.scriptFile, &engineState.resumeOffset);
+    char* text = readBlock(engineState.script.nextBlockNumber, engineState.script.scriptFile,
+                           &engineState.script.resumeOffset);
     if (text == nullptr) {
         return false;
     }
     // Without memory for the list the block cannot be played; the play ends as at the
     // end of the script.
-    engineState.commands = extractItems(text, '[', ']');
+    engineState.script.commands = extractItems(text, '[', ']');
     platformFree(text);
-    if (engineState.commands == nullptr) {
+    if (engineState.script.commands == nullptr) {
         return false;
     }
-    engineState.commandPointer = 0;
-    engineState.advanceRequested = false;
-    engineState.scriptState = ScriptState::Running;
-    engineState.nextBlockNumber =
-        static_cast<int32_t>(static_cast<uint32_t>(engineState.nextBlockNumber) + 1u);
+    engineState.script.commandPointer = 0;
+    engineState.input.advanceRequested = false;
+    engineState.script.scriptState = ScriptState::Running;
+    engineState.script.nextBlockNumber =
+        static_cast<int32_t>(static_cast<uint32_t>(engineState.script.nextBlockNumber) + 1u);
     return true;
+}
+
+bool startScriptPosition(const char* path) {
+    releaseScriptPosition();
+    engineState.script.scriptFile = platformOpenFile(path);
+    return engineState.script.scriptFile != nullptr;
+}
+
+void resetScriptPosition() {
+    releaseCommands();
+    ScriptPosition& script = engineState.script;
+    script.commandPointer = 0;
+    script.nextBlockNumber = 0;
+    script.resumeOffset = 0;
+    script.scriptState = ScriptState::Unloaded;
+}
+
+void releaseScriptPosition() {
+    releaseCommands();
+    platformCloseFile(engineState.script.scriptFile);
+    engineState.script = ScriptPosition{};
 }

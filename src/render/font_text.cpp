@@ -44,8 +44,8 @@ void drawText(PlatformSurface* target, PlatformSurface* font, int32_t startX, in
             copyCell(target, font, static_cast<int32_t>(x), static_cast<int32_t>(y), c);
         }
         x += kGlyphWidth;
-        engineState.textCursorX = static_cast<int32_t>(x);
-        engineState.textCursorY = static_cast<int32_t>(y > INT32_MAX ? INT32_MAX : y);
+        engineState.pen.textCursorX = static_cast<int32_t>(x);
+        engineState.pen.textCursorY = static_cast<int32_t>(y > INT32_MAX ? INT32_MAX : y);
     }
 }
 
@@ -60,4 +60,8 @@ void drawGlyph(PlatformSurface* target, PlatformSurface* font, int32_t x, int32_
         }
     }
     copyCell(target, font, x, static_cast<int32_t>(row), c);
+}
+
+void resetTextPen() {
+    engineState.pen = TextPen{};
 }

@@ -18,3 +18,16 @@ void stepIndicator();
 // The advancing half of it: moves the frame counter on when due, returns the glyph to draw.
 unsigned char advanceIndicator();
 void composeFrame();
+
+// The window must exist. Gets its screen and makes the surfaces, loading the font and
+// the tile; ends the process when one cannot be had.
+void startPresentation();
+// Forgets the built canvas and the client size, so the next frame is drawn in full.
+void resetPresentation();
+// Deletes the surfaces and their bitmaps and releases the screen. The scene image is the
+// command effects' own and goes first (releaseCommandEffects), while its surface stands.
+void releasePresentation();
+
+// Back to the top-left corner, the indicator at its first frame. The pen holds nothing
+// to free.
+void resetTextPen();

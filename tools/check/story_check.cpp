@@ -489,9 +489,9 @@ void checkStutter(Checker* checker, const std::string& command, const std::strin
         return;
     }
     // Without stammers the line is at its shortest: what overflows then always does.
-    uint32_t seed = engineState.randomSeed;
+    uint32_t seed = engineState.effects.randomSeed;
     char* line = stutterText(argument.c_str(), 1);
-    engineState.randomSeed = seed;
+    engineState.effects.randomSeed = seed;
     if (line != nullptr) {
         addDialogueLine(checker, line, false, argumentAt, nameAt);
         platformFree(line);
@@ -788,12 +788,12 @@ void checkFolder(CheckReport* report) {
     checkSheet(report, "transparency.bmp", 32, 32, "the tile pattern", "tile-missing",
                "tile-small");
     // The stutter draws from the play state's generator; leave it as it was.
-    uint32_t seed = engineState.randomSeed;
+    uint32_t seed = engineState.effects.randomSeed;
     std::vector<BlockSpan> played;
     int32_t missing = -1;
     uint32_t searchFrom = 0;
     playBlocks(&checker, file, &played, &missing, &searchFrom);
-    engineState.randomSeed = seed;
+    engineState.effects.randomSeed = seed;
     platformCloseFile(file);
     checkUnplayed(&checker, played, missing, searchFrom);
     std::stable_sort(report->diagnostics.begin(), report->diagnostics.end(),
