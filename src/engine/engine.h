@@ -126,11 +126,33 @@ void releaseCommandEffects();
 
 // ---- block reader ----------------------------------------------------------
 
+// Where a block stands in the script file, in byte offsets, for tools that point at it.
+struct BlockPlace {
+    int32_t number;
+    uint32_t open;         // the `{` that began the number
+    uint32_t digits;       // digits in the number
+    uint32_t contentStart; // the byte that ended the number: the first content byte
+    uint32_t contentEnd;   // the closing `}`, or where reading ended
+    bool closed;
+};
+
 // Content of block `wanted`, searched from *resumeOffset; none when not found.
-// Advances *resumeOffset past the block's closing brace.
-char* readBlock(int32_t wanted, PlatformFile* file, int32_t* resumeOffset);
-// Items between `open` and `close`; none when memory cannot be had.
-CommandList extractItems(const char* text, char open, char close);
+// Advances *resumeOffset past the block's closing brace. With `place`, also says
+// where the block stands; without it, reading costs nothing more.
+char* readBlock(int32_t wanted, PlatformFile* file, int32_t* resumeOffset,
+                BlockPlace* place = nullptr);
+// The block that the next completed number opens, whatever its number: the blocks as
+// the file is written, read one after another.
+char* readNextBlock(PlatformFile* file, int32_t* resumeOffset, BlockPlace* place);
+
+// Where the items of an extractItems list stand in its text.
+struct ItemPlaces {
+    uint32_t* starts;  // one per item: the offset just after its `[`; the caller frees it
+    uint32_t unclosed; // a `[` that no `]` follows, or UINT32_MAX
+};
+// Items between `open` and `close`; none when memory cannot be had. With `places`,
+// also says where each item stands.
+CommandList extractItems(const char* text, char open, char close, ItemPlaces* places = nullptr);
 void freeCommandList(CommandList list);
 void releaseCommands();
 bool loadNextBlock();
