@@ -25,10 +25,6 @@ constexpr uint64_t kScanBudget = uint64_t{256} << 20;
 
 const char* const kKeywords[] = {"say", "cg", "wait", "play", "stutter", "turn"};
 
-// The pen of the dialogue text: 64 glyphs a row, 27 rows that wrapping may reach.
-constexpr int64_t kLastGlyphX = kCanvasWidth - kGlyphWidth;
-constexpr int64_t kLastGlyphY = kCanvasHeight - kGlyphHeight;
-
 // ---- where things stand in the file ------------------------------------------
 
 struct Script {
@@ -136,8 +132,7 @@ struct ItemSpan {
 // ---- the check ----------------------------------------------------------------
 
 struct Pen {
-    int64_t x;
-    int64_t y;
+    PenPlace place;
     bool stopped;       // a wrap went below the last row: nothing more is drawn
     bool reported;      // this page's overflow has been told
     uint32_t firstLine; // offset of the page's first line, or kNowhere
@@ -296,32 +291,23 @@ void checkDrawable(Checker* checker, const std::string& line, uint32_t at) {
 }
 
 void turnPage(Checker* checker) {
-    checker->pen = Pen{0, 0, false, false, kNowhere};
+    checker->pen = Pen{{0, 0}, false, false, kNowhere};
 }
 
 // Moves the pen over one appended line as the text drawing does. Returns the index
-// of the first byte whose glyph is lost below the canvas, or -1.
+// of the first byte whose glyph is lost below the canvas, or -1. Once the drawing has
+// stopped, the page's loss has been told.
 int64_t penOver(Pen* pen, const std::string& line) {
     int64_t lost = -1;
-    for (size_t i = 0; i <= line.size(); ++i) {
+    for (size_t i = 0; i <= line.size() && !pen->stopped; ++i) {
         auto c = static_cast<unsigned char>(i < line.size() ? line[i] : '\n');
-        if (c == '\n') {
-            pen->x = 0;
-            pen->y = std::min<int64_t>(pen->y + kGlyphHeight, INT64_MAX / 2);
-            continue;
-        }
-        if (c < 32 || c > 122) {
-            continue;
-        }
-        if (!pen->stopped && pen->x > kLastGlyphX) {
-            pen->x = 0;
-            pen->y += kGlyphHeight;
-            pen->stopped = pen->y > kLastGlyphY;
-        }
-        if ((pen->stopped || pen->y > kLastGlyphY) && lost < 0) {
+        PenPlace glyph;
+        PenMove move = movePen(&pen->place, 0, c, &glyph);
+        pen->stopped = move == PenMove::End;
+        bool cut = pen->stopped || (move == PenMove::Glyph && glyph.y > kLastGlyphY);
+        if (cut && lost < 0) {
             lost = static_cast<int64_t>(i);
         }
-        pen->x += kGlyphWidth;
     }
     return lost;
 }
