@@ -14,11 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     std::string bytes(reinterpret_cast<const char*>(data), size);
     for (const FileUse& use : uses.uses) {
-        if (use.name.empty() || (use.line == 0) != (use.column == 0)) {
+        if (use.name.empty() || use.line == 0 || use.column == 0) {
             abort();
-        }
-        if (use.line == 0) {
-            continue; // a block holding a zero byte: the place is not told
         }
         size_t at = 0;
         for (uint32_t line = 1; line < use.line; ++line) {

@@ -155,7 +155,7 @@ const NamedFiles kNamedFiles[] = {
     {"KeywordOrderOfThePlayer",
      "{0 [cgplay~a.bmp][playcg~b.bmp][sayplay~c.wav][display~d.wav]}",
      {{"a.bmp", true, 1, 12}, {"b.bmp", true, 1, 26}, {"d.wav", false, 1, 56}}},
-    {"BlockWithAZeroByte", std::string("{0 [cg~a.bmp]\0[cg~b.bmp]}", 25), {{"a.bmp", true, 0, 0}}},
+    {"BlockWithAZeroByte", std::string("{0 [cg~a.bmp]\0[cg~b.bmp]}", 25), {{"a.bmp", true, 1, 8}}},
     {"UnclosedBlock", "{0 [cg~a.bmp]", {{"a.bmp", true, 1, 8}}},
     {"RepeatsKept", "{0 [cg~a.bmp][cg~a.bmp]}", {{"a.bmp", true, 1, 8}, {"a.bmp", true, 1, 18}}},
     {"BlocksInPlayOrder",

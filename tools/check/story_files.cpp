@@ -1,5 +1,5 @@
-// Lists the files a script names. The blocks and commands come from the engine's
-// reader; where a name stands is found afterwards in the file's own bytes.
+// Lists the files a script names, with their places: the blocks, commands and their
+// offsets come from the engine's reader and cutter.
 #include "check/story_files.h"
 
 #include "engine/engine.h"
@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr uint32_t kUnknown = UINT32_MAX;
 // Bytes the block searches may read in all: unclosed blocks make every later
 // search read the rest of the file again.
 constexpr uint64_t kScanBudget = uint64_t{256} << 20;
@@ -27,80 +26,39 @@ const char* keywordOf(const char* name) {
     return nullptr;
 }
 
-bool readAt(PlatformFile* file, uint32_t offset, char* buffer, uint32_t count) {
-    if (!platformSeekFile(file, offset)) {
-        return false;
-    }
-    uint32_t done = 0;
-    while (done < count) {
-        uint32_t got = 0;
-        if (!platformReadFile(file, buffer + done, count - done, &got) || got == 0) {
-            return false;
-        }
-        done += got;
-    }
-    return true;
-}
-
-// Where a block's content starts in the file, given where it ends (its `}`, or the
-// end of the file for a block never closed). The content the reader returns stops
-// at a zero byte; when the file's bytes before the end are not that content, the
-// block held one and the start is not told.
-uint32_t contentStart(PlatformFile* file, const char* content, uint32_t end) {
-    auto length = static_cast<uint32_t>(strlen(content));
-    if (length == 0 || length > end) {
-        return kUnknown;
-    }
-    char buffer[kChunk];
-    for (uint32_t done = 0; done < length;) {
-        uint32_t count = std::min(kChunk, length - done);
-        if (!readAt(file, end - length + done, buffer, count) ||
-            memcmp(buffer, content + done, count) != 0) {
-            return kUnknown;
-        }
-        done += count;
-    }
-    return end - length;
-}
-
 struct Found {
     std::string name;
     bool scene;
-    uint32_t offset; // kUnknown when not told
+    uint32_t offset;
 };
 
 // Adds the scene and sound names of one block. Returns false at a command without
 // an argument: the play holds there for good.
-bool collectBlock(const char* content, uint32_t start, std::vector<Found>* found) {
-    CommandList list = extractItems(content, '[', ']');
+bool collectBlock(const char* content, const BlockPlace& place, std::vector<Found>* found) {
+    ItemPlaces places = {};
+    CommandList list = extractItems(content, '[', ']', &places);
     if (list == nullptr) {
         return false;
     }
     bool goesOn = true;
-    size_t from = 0;
-    for (char** item = list; *item != nullptr; ++item) {
-        // The first `[` after the previous item begins this one, so its text is found there.
-        std::string bracketed = std::string("[") + *item + "]";
-        const char* at = strstr(content + from, bracketed.c_str());
-        auto itemAt = static_cast<size_t>(at == nullptr ? 0 : at - content);
-        from = at == nullptr ? from : itemAt + bracketed.size();
-        const char* tilde = strchr(*item, '~');
+    for (size_t i = 0; list[i] != nullptr; ++i) {
+        const char* item = list[i];
+        const char* tilde = strchr(item, '~');
         if (tilde == nullptr || tilde[1] == '\0') {
             goesOn = false;
             break;
         }
-        std::string name(*item, static_cast<size_t>(tilde - *item));
+        std::string name(item, static_cast<size_t>(tilde - item));
         const char* keyword = keywordOf(name.c_str());
         if (keyword == nullptr || (strcmp(keyword, "cg") != 0 && strcmp(keyword, "play") != 0)) {
             continue;
         }
-        uint32_t offset = kUnknown;
-        if (start != kUnknown && at != nullptr) {
-            offset = start + static_cast<uint32_t>(itemAt + 1 + (tilde - *item) + 1);
-        }
+        uint32_t offset =
+            place.contentStart + places.starts[i] + static_cast<uint32_t>(tilde - item) + 1;
         found->push_back(Found{tilde + 1, strcmp(keyword, "cg") == 0, offset});
     }
     freeCommandList(list);
+    platformFree(places.starts);
     return goesOn;
 }
 
@@ -114,9 +72,7 @@ void placeAll(PlatformFile* file, const std::vector<Found>& found, std::vector<F
     }
     std::stable_sort(order.begin(), order.end(),
                      [&](size_t a, size_t b) { return found[a].offset < found[b].offset; });
-    auto pending = [&](size_t next) {
-        return next < order.size() && found[order[next]].offset != kUnknown;
-    };
+    auto pending = [&](size_t next) { return next < order.size(); };
     uint32_t line = 1;
     uint32_t lineStart = 0;
     uint32_t position = 0; // offset of the buffer's first byte
@@ -170,12 +126,12 @@ FileUses listFileUses(const std::string& folder) {
         if (scanned > kScanBudget) {
             break;
         }
-        char* content = readBlock(number, file, &resume);
+        BlockPlace place = {};
+        char* content = readBlock(number, file, &resume, &place);
         if (content == nullptr) {
             break;
         }
-        uint32_t end = resume != before ? static_cast<uint32_t>(resume) - 1 : size;
-        bool goesOn = collectBlock(content, contentStart(file, content, end), &found);
+        bool goesOn = collectBlock(content, place, &found);
         platformFree(content);
         if (!goesOn) {
             break;
