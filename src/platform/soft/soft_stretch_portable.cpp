@@ -163,6 +163,9 @@ void storePair(uint8_t* __restrict target, const uint16_t* __restrict sum,
         memcpy(target + count / 4 * kBlock, spill, static_cast<size_t>(count % 4) * 4u);
     }
 }
+
+// ---- more than 8 taps on an axis: exact 32-bit sums ---------------------------
+
 // Scales one source row across: each channel value times 256 (8 fraction bits),
 // four channels per pixel.
 void scaleExactly(const uint32_t* source, const SoftAxisPlan& across, const SoftStretchWork& work,
@@ -183,6 +186,7 @@ void scaleExactly(const uint32_t* source, const SoftAxisPlan& across, const Soft
         out[n * 4 + 3] = 0;
     }
 }
+
 // sum += scaled * weight, lane by lane; the rows never overlap.
 void addWeighted(uint32_t* __restrict sum, const uint32_t* __restrict scaled, uint32_t weight,
                  int32_t lanes) {
@@ -191,6 +195,7 @@ void addWeighted(uint32_t* __restrict sum, const uint32_t* __restrict scaled, ui
     }
 }
 
+// Two scaled rows are kept, the less recently used one is replaced.
 void stretchExactly(PlatformBitmap* to, int64_t originX, int64_t originY,
                     const PlatformBitmap* from, const SoftStretchPlan& plan,
                     const SoftStretchWork& work) {
