@@ -1,7 +1,9 @@
 // libFuzzer harness for the BMP decoder: any input must decode or be refused
 // without reading or writing out of bounds. What decodes is then drawn through
 // the clipped copies and both stretch modes, with rectangles read from the last
-// 32 bytes of the input, so odd sizes and coordinates reach those too.
+// 32 bytes of the input, so odd sizes and coordinates reach those too. The smooth
+// stretch runs on the fastest path and on the portable one.
+#include "platform/soft/soft_stretch.h"
 #include "platform/soft/soft_surface.h"
 
 #include <cstddef>
@@ -39,6 +41,9 @@ void draw(const PlatformBitmap* bitmap, const uint8_t* data, size_t size) {
     platformStretchCopy(target, r[0], r[1], r[2], r[3], source, r[4], r[5], r[6], r[7]);
     platformSetSmoothStretch(target);
     platformStretchCopy(target, r[0], r[1], r[2], r[3], source, r[4], r[5], r[6], r[7]);
+    softStretchPath = SoftStretchPath::Portable;
+    platformStretchCopy(target, r[0], r[1], r[2], r[3], source, r[4], r[5], r[6], r[7]);
+    softStretchPath = SoftStretchPath::Fastest;
     platformStretchCopy(target, 0, 0, 61, 37, source, 0, 0, bitmap->width, bitmap->height);
 }
 } // namespace
