@@ -106,8 +106,8 @@ bool loadNextBlock() {
     if (engineState.script.scriptFile == nullptr) {
         return false;
     }
-    char* text = readBlock(engineState.script.nextBlockNumber, engineState.script.scriptFile,
-                           &engineState.script.resumeOffset);
+    char* text = readBlockThrough(&engineState.script.window, engineState.script.nextBlockNumber,
+                                  engineState.script.scriptFile, &engineState.script.resumeOffset);
     if (text == nullptr) {
         return false;
     }
@@ -139,6 +139,7 @@ void resetScriptPosition() {
     script.nextBlockNumber = 0;
     script.resumeOffset = 0;
     script.scriptState = ScriptState::Unloaded;
+    script.window = ScriptWindow{};
 }
 
 void releaseScriptPosition() {

@@ -106,12 +106,12 @@ std::string byteName(unsigned char c) {
 // ---- blocks and commands, found by the engine's reader and cutter -------------
 
 // Every block as the file is written: each completed number outside a block opens one.
-std::vector<BlockPlace> writtenBlocks(PlatformFile* file) {
+std::vector<BlockPlace> writtenBlocks(ScriptWindow* window, PlatformFile* file) {
     std::vector<BlockPlace> blocks;
     int32_t resume = 0;
     for (;;) {
         BlockPlace place = {};
-        char* content = readNextBlock(file, &resume, &place);
+        char* content = readNextBlock(window, file, &resume, &place);
         if (content == nullptr) {
             return blocks;
         }
@@ -144,6 +144,7 @@ struct Checker {
     Pen pen;
     bool stopped;                           // a command with an empty argument has ended the play
     std::map<std::string, int> bitmapLoads; // path -> 0 missing, 1 unloadable, 2 fine
+    ScriptWindow window;                    // the reader's, over the script
 };
 
 void addAt(Checker* checker, Severity severity, uint32_t offset, const char* code,
@@ -507,7 +508,7 @@ void playBlocks(Checker* checker, PlatformFile* file, std::vector<BlockPlace>* p
             return;
         }
         BlockPlace span = {};
-        char* content = readBlock(number, file, &resume, &span);
+        char* content = readBlockThrough(&checker->window, number, file, &resume, &span);
         if (content == nullptr) {
             *missing = number;
             *searchFrom = static_cast<uint32_t>(before);
@@ -538,7 +539,7 @@ void playBlocks(Checker* checker, PlatformFile* file, std::vector<BlockPlace>* p
 // Blocks written in the file that the play never reaches, and stray braces.
 void checkUnplayed(Checker* checker, PlatformFile* file, const std::vector<BlockPlace>& played,
                    int32_t missing, uint32_t searchFrom) {
-    std::vector<BlockPlace> written = writtenBlocks(file);
+    std::vector<BlockPlace> written = writtenBlocks(&checker->window, file);
     for (const BlockPlace& span : written) {
         if (span.digits == 0) {
             addAt(checker, Severity::Warning, span.open, "stray-brace",
