@@ -6,25 +6,52 @@ namespace {
 constexpr uint32_t kMaxBmpFileSize = static_cast<uint32_t>(kSoftMaxPixelBytes) + (1u << 20);
 } // namespace
 
-PlatformBitmap* platformLoadBitmap(const char* path) {
+namespace {
+
+// The whole file in a new buffer; none, with the reason noted, when it cannot be had.
+uint8_t* readBmpFile(const char* path, uint32_t* size) {
     PlatformFile* file = platformOpenFile(path);
     if (file == nullptr) {
+        platformNoteLoadFailure(LoadFailure::Missing);
         return nullptr;
     }
-    uint32_t size = 0;
+    LoadFailure failure = LoadFailure::None;
     uint8_t* data = nullptr;
-    bool read = platformFileSize(file, &size) && size > 0 && size <= kMaxBmpFileSize &&
-                (data = static_cast<uint8_t*>(platformAllocate(size, false))) != nullptr;
+    if (!platformFileSize(file, size)) {
+        failure = LoadFailure::Unreadable;
+    } else if (*size == 0) {
+        failure = LoadFailure::NotBmp;
+    } else if (*size > kMaxBmpFileSize) {
+        failure = LoadFailure::TooLarge;
+    } else if ((data = static_cast<uint8_t*>(platformAllocate(*size, false))) == nullptr) {
+        failure = LoadFailure::TooLarge;
+    }
     uint32_t filled = 0;
-    while (read && filled < size) {
+    while (data != nullptr && filled < *size) {
         uint32_t got = 0;
-        if (!platformReadFile(file, data + filled, size - filled, &got) || got == 0) {
-            read = false;
+        if (!platformReadFile(file, data + filled, *size - filled, &got) || got == 0) {
+            failure = LoadFailure::Unreadable;
+            platformFree(data);
+            data = nullptr;
         }
         filled += got;
     }
     platformCloseFile(file);
-    PlatformBitmap* bitmap = read ? softDecodeBmp(data, size) : nullptr;
+    if (data == nullptr) {
+        platformNoteLoadFailure(failure);
+    }
+    return data;
+}
+
+} // namespace
+
+PlatformBitmap* platformLoadBitmap(const char* path) {
+    uint32_t size = 0;
+    uint8_t* data = readBmpFile(path, &size);
+    if (data == nullptr) {
+        return nullptr;
+    }
+    PlatformBitmap* bitmap = softDecodeBmp(data, size);
     platformFree(data);
     return bitmap;
 }
