@@ -127,6 +127,9 @@ TEST(WaveFailure, NamesWhatTheLoaderRefuses) {
     std::vector<uint8_t> noData(good.begin(), good.begin() + 36);
     std::vector<uint8_t> bare(good.begin() + 8, good.end());
     std::vector<uint8_t> shortFormat(good.begin(), good.begin() + 30);
+    // A fuzz finding: the loader reads the first fmt chunk and stops at the data.
+    std::vector<uint8_t> secondFormat = good;
+    secondFormat.insert(secondFormat.end(), mp3.begin() + 12, mp3.begin() + 36);
     struct Case {
         const char* name;
         std::vector<uint8_t> bytes;
@@ -135,6 +138,7 @@ TEST(WaveFailure, NamesWhatTheLoaderRefuses) {
         {"pcm", good, LoadFailure::None},
         {"only WAVE before the chunks", bare, LoadFailure::None},
         {"mp3 inside", mp3, LoadFailure::UnsupportedCompression},
+        {"an mp3 fmt chunk after the data", secondFormat, LoadFailure::None},
         {"no data chunk", noData, LoadFailure::Truncated},
         {"fmt chunk cut", shortFormat, LoadFailure::Truncated},
         {"id3 tag", {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 0, 0, 0}, LoadFailure::NotWave},

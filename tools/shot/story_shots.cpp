@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <unistd.h>
 
 namespace {
@@ -115,7 +116,12 @@ void onExit(int32_t exitCode, const char* caption, const char* text) {
     if (caption == nullptr) {
         stopPlay(ShotEnd::Fatal, "the player ended with exit code " + std::to_string(exitCode));
     }
-    stopPlay(ShotEnd::Fatal, std::string("the player stopped: ") + caption + ": " + text);
+    std::string why;
+    // The player's load messages name no reason; the loader kept one.
+    if (strncmp(text, "Failed to load", 14) == 0) {
+        why = std::string(" (") + loadFailureText(platformLoadFailure()) + ")";
+    }
+    stopPlay(ShotEnd::Fatal, std::string("the player stopped: ") + caption + ": " + text + why);
 }
 
 std::string htmlText(const std::string& text) {
