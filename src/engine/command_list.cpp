@@ -126,6 +126,10 @@ bool loadNextBlock() {
     return true;
 }
 
+int32_t currentBlockNumber() {
+    return static_cast<int32_t>(static_cast<uint32_t>(engineState.script.nextBlockNumber) - 1u);
+}
+
 bool startScriptPosition(const char* path) {
     releaseScriptPosition();
     engineState.script.scriptFile = platformOpenFile(path);

@@ -173,6 +173,8 @@ CommandList extractItems(const char* text, char open, char close, ItemPlaces* pl
 void freeCommandList(CommandList list);
 void releaseCommands();
 bool loadNextBlock();
+// The block whose commands are playing: the one loadNextBlock read last.
+int32_t currentBlockNumber();
 
 // ---- interpreter and dialogue ------------------------------------------------
 

@@ -37,7 +37,6 @@ enum : uint32_t {
     kMessageClose = 0x0010,
     kMessageQuit = 0x0012,
     kMessageKeyDown = 0x0100,
-    kMessageChar = 0x0102,
 };
 constexpr uintptr_t kVirtualKeySpace = 0x20;
 
@@ -65,7 +64,8 @@ struct PlatformMessage {
     intptr_t lParam;
 };
 bool platformPeekMessage(PlatformMessage* message);
-// Translates (key-downs make character messages) and hands the message to its window procedure.
+// Hands the message to its window procedure. The desktop also makes character messages of
+// key-downs there; the player reads none, so other backends make none.
 void platformDispatchMessage(const PlatformMessage* message);
 intptr_t platformDefaultWindowProcedure(PlatformWindow* window, uint32_t message, uintptr_t wParam,
                                         intptr_t lParam);
@@ -175,9 +175,3 @@ void platformFree(void* block);
 void platformFailAllocation(uint32_t nth);
 // Allocations and resizes made since start, for tests that forbid per-frame allocation.
 uint64_t platformAllocationCount();
-
-// ---- text ----------------------------------------------------------------
-
-uint32_t platformTextLength(const char* text);
-char* platformTextCopy(char* target, const char* source);
-bool platformTextEqual(const char* first, const char* second);

@@ -62,7 +62,7 @@ void noteWait() {
     int32_t pointer = engineState.script.commandPointer;
     Shot& shot = recorder.pending;
     shot = Shot{};
-    shot.block = engineState.script.nextBlockNumber - 1;
+    shot.block = currentBlockNumber();
     shot.command = pointer - 1;
     if (engineState.script.commands != nullptr && pointer > 0) {
         shot.text = engineState.script.commands[pointer - 1];
@@ -81,9 +81,9 @@ void skipTimedWait() {
 }
 
 void watchStuck() {
-    bool moved = engineState.script.nextBlockNumber != recorder.lastBlock ||
+    bool moved = currentBlockNumber() != recorder.lastBlock ||
                  engineState.script.commandPointer != recorder.lastPointer;
-    recorder.lastBlock = engineState.script.nextBlockNumber;
+    recorder.lastBlock = currentBlockNumber();
     recorder.lastPointer = engineState.script.commandPointer;
     bool idle = !moved && !engineState.effects.awaitingKey && !engineState.effects.timedWait &&
                 engineState.script.scriptState == ScriptState::Running;
@@ -91,9 +91,8 @@ void watchStuck() {
     if (recorder.idle >= kStuckIterations) {
         const char* command = engineState.script.commands[engineState.script.commandPointer];
         stopPlay(ShotEnd::Stuck,
-                 "the play stops for good at block " +
-                     std::to_string(engineState.script.nextBlockNumber - 1) + ", command " +
-                     std::to_string(engineState.script.commandPointer) + " '" +
+                 "the play stops for good at block " + std::to_string(currentBlockNumber()) +
+                     ", command " + std::to_string(engineState.script.commandPointer) + " '" +
                      (command != nullptr ? command : "") + "', which has no argument");
     }
 }

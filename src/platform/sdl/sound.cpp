@@ -16,7 +16,8 @@ SDL_AudioSpec deviceSpec;
 bool audioUnavailable = false; // tried once and failed: no more tries
 
 // The sound library under SDL (ALSA) prints its own complaints on a machine without
-// a sound card; the player writes nothing, so standard error is closed off meanwhile.
+// a sound card; the player writes only its fatal messages there, so standard error is
+// closed off meanwhile.
 int silenceStandardError() {
     int saved = dup(STDERR_FILENO);
     int nothing = open("/dev/null", O_WRONLY | O_CLOEXEC);
