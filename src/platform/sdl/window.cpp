@@ -2,6 +2,7 @@
 // that turns SDL events into our message codes, and presenting software pixels
 // through the window surface.
 #include "platform/platform.h"
+#include "platform/sdl/windows_text.h"
 #include "platform/soft/soft_surface.h"
 
 #include <SDL.h>
@@ -236,8 +237,15 @@ void platformShowWindow(PlatformWindow* window) {
 }
 
 void platformSetWindowTitle(PlatformWindow* window, const char* title) {
-    if (window != nullptr && window->handle != nullptr && title != nullptr) {
-        SDL_SetWindowTitle(window->handle, title);
+    if (window == nullptr || window->handle == nullptr || title == nullptr) {
+        return;
+    }
+    auto* utf8 = static_cast<char*>(platformAllocate(utf8Room(strlen(title)), false));
+    // Without memory for its UTF-8 form the title stays as it was.
+    if (utf8 != nullptr) {
+        windows1252ToUtf8(title, utf8);
+        SDL_SetWindowTitle(window->handle, utf8);
+        platformFree(utf8);
     }
 }
 
