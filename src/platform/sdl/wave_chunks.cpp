@@ -1,5 +1,7 @@
 #include "platform/sdl/wave_chunks.h"
 
+#include "platform/load_file.h"
+
 #include <cstring>
 
 namespace {
@@ -65,31 +67,7 @@ void clampWaveChunks(uint8_t* data, size_t size) {
 
 uint8_t* readWaveFile(const char* path, uint32_t* size) {
     constexpr uint32_t kLargestWave = 512u << 20;
-    PlatformFile* file = platformOpenFile(path);
-    if (file == nullptr) {
-        platformNoteLoadFailure(LoadFailure::Missing);
-        return nullptr;
-    }
-    LoadFailure failure = LoadFailure::Unreadable;
-    uint8_t* bytes = nullptr;
-    uint32_t got = 0;
-    if (!platformFileSize(file, size)) {
-        failure = LoadFailure::Unreadable;
-    } else if (*size == 0) {
-        failure = LoadFailure::NotWave;
-    } else if (*size > kLargestWave) {
-        failure = LoadFailure::TooLarge;
-    } else if ((bytes = static_cast<uint8_t*>(platformAllocate(*size, false))) == nullptr) {
-        failure = LoadFailure::TooLarge;
-    } else if (!platformReadFile(file, bytes, *size, &got) || got != *size) {
-        platformFree(bytes);
-        bytes = nullptr;
-    }
-    platformCloseFile(file);
-    if (bytes == nullptr) {
-        platformNoteLoadFailure(failure);
-    }
-    return bytes;
+    return loadWholeFile(path, kLargestWave, LoadFailure::NotWave, size);
 }
 
 LoadFailure waveFailure(const uint8_t* data, size_t size) {
