@@ -50,6 +50,26 @@ StoryResult snapshots(const std::string& script, uint32_t keyDelay = 200) {
     return playScript(script, options);
 }
 
+// The marker glyphs drawn at (x, 0) while the story waits for Space, each change once.
+std::vector<unsigned char> markersSeen(const std::string& script, uint32_t keyDelay, int32_t x) {
+    std::vector<unsigned char> seen;
+    StoryOptions options;
+    options.keyDelay = keyDelay;
+    options.eachFrame = [&seen, x]() {
+        if (!engineState.effects.awaitingKey) {
+            return;
+        }
+        TestImage frame = headlessScreenImage();
+        for (unsigned char c = 123; c <= 127; ++c) {
+            if (glyphAt(frame, c, x, 0) && (seen.empty() || seen.back() != c)) {
+                seen.push_back(c);
+            }
+        }
+    };
+    playScript(script, options);
+    return seen;
+}
+
 } // namespace
 
 TEST(FrameText, GlyphsStandWhereThePenPutsThem) {
@@ -99,21 +119,7 @@ TEST(FrameIndicator, FollowsTheNextCommand) {
 }
 
 TEST(FrameIndicator, CyclesEvery300Milliseconds) {
-    std::vector<unsigned char> seen;
-    StoryOptions options;
-    options.keyDelay = 2000;
-    options.eachFrame = [&seen]() {
-        if (!engineState.effects.awaitingKey) {
-            return;
-        }
-        TestImage frame = headlessScreenImage();
-        for (unsigned char c : {123, 124, 125}) {
-            if (glyphAt(frame, c, 50, 0) && (seen.empty() || seen.back() != c)) {
-                seen.push_back(c);
-            }
-        }
-    };
-    playScript("{0[say~Hi][turn~page]}", options);
+    std::vector<unsigned char> seen = markersSeen("{0[say~Hi][turn~page]}", 2000, 50);
     // Two seconds of frames: 124 at once, then 125, 124, 123, 124, ... about every 300 ms.
     ASSERT_GE(seen.size(), 6u);
     std::vector<unsigned char> expected = {124, 125, 124, 123, 124, 125};
@@ -151,21 +157,7 @@ TEST(FrameIndicator, StandsAfterTheLastGlyphOrOnTheNextRow) {
 // One frame counter serves both sequences: the line-end marker goes on from where the
 // page-turn one left it.
 TEST(FrameIndicator, BothSequencesShareOneCounter) {
-    std::vector<unsigned char> seen;
-    StoryOptions options;
-    options.keyDelay = 450;
-    options.eachFrame = [&seen]() {
-        if (!engineState.effects.awaitingKey) {
-            return;
-        }
-        TestImage frame = headlessScreenImage();
-        for (unsigned char c = 123; c <= 127; ++c) {
-            if (glyphAt(frame, c, 25, 0) && (seen.empty() || seen.back() != c)) {
-                seen.push_back(c);
-            }
-        }
-    };
-    playScript("{0[say~a][turn~page][say~b]}", options);
+    std::vector<unsigned char> seen = markersSeen("{0[say~a][turn~page][say~b]}", 450, 25);
     // Counter 1 and 2 while the page turn is next (124, 125); 2, 3, 0 after it (126, 127, 126).
     EXPECT_EQ(seen, (std::vector<unsigned char>{124, 125, 126, 127, 126}));
 }
