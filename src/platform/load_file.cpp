@@ -14,7 +14,8 @@ void platformNoteLoadFailure(LoadFailure failure) {
     lastFailure = failure;
 }
 
-uint8_t* loadWholeFile(const char* path, uint32_t largest, LoadFailure empty, uint32_t* size) {
+uint8_t* loadWholeFile(const char* path, uint32_t largest, LoadFailure empty, uint32_t* size,
+                       uint32_t readAtMost) {
     PlatformFile* file = platformOpenFile(path);
     if (file == nullptr) {
         platformNoteLoadFailure(LoadFailure::Missing);
@@ -28,13 +29,16 @@ uint8_t* loadWholeFile(const char* path, uint32_t largest, LoadFailure empty, ui
         failure = empty;
     } else if (*size > largest) {
         failure = LoadFailure::TooLarge;
-    } else if ((data = static_cast<uint8_t*>(platformAllocate(*size, false))) == nullptr) {
-        failure = LoadFailure::TooLarge;
+    } else {
+        *size = *size < readAtMost ? *size : readAtMost;
+        data = static_cast<uint8_t*>(platformAllocate(*size, false));
+        failure = LoadFailure::TooLarge; // when memory for it cannot be had
     }
     uint32_t filled = 0;
     while (data != nullptr && filled < *size) {
         uint32_t got = 0;
         if (!platformReadFile(file, data + filled, *size - filled, &got) || got == 0) {
+            failure = LoadFailure::Unreadable;
             platformFree(data);
             data = nullptr;
         }

@@ -223,14 +223,7 @@ void checkScene(Checker* checker, const std::string& path, uint32_t at) {
 
 // The sound loading of the desktop player's sound library, without playing.
 void checkSound(Checker* checker, const std::string& path, uint32_t at) {
-    uint32_t size = 0;
-    uint8_t* bytes = readWaveFile(path.c_str(), &size);
-    LoadFailure failure = platformLoadFailure();
-    if (bytes != nullptr) {
-        clampWaveChunks(bytes, size);
-        failure = waveFailure(bytes, size);
-        platformFree(bytes);
-    }
+    LoadFailure failure = waveFileFailure(path.c_str());
     if (failure == LoadFailure::Missing) {
         addAt(checker, Severity::Warning, at, "sound-missing",
               "sound " + shown(path) + " cannot be opened: the player plays nothing, or the " +

@@ -65,8 +65,11 @@ void clampWaveChunks(uint8_t* data, size_t size) {
     }
 }
 
+namespace {
+constexpr uint32_t kLargestWave = 512u << 20;
+} // namespace
+
 uint8_t* readWaveFile(const char* path, uint32_t* size) {
-    constexpr uint32_t kLargestWave = 512u << 20;
     return loadWholeFile(path, kLargestWave, LoadFailure::NotWave, size);
 }
 
@@ -110,4 +113,17 @@ LoadFailure waveFailure(const uint8_t* data, size_t size) {
         return LoadFailure::UnsupportedCompression;
     }
     return samples ? LoadFailure::None : LoadFailure::Truncated;
+}
+
+LoadFailure waveFileFailure(const char* path) {
+    uint32_t size = 0;
+    uint8_t* head = loadWholeFile(path, kLargestWave, LoadFailure::NotWave, &size, 1u << 20);
+    if (head == nullptr) {
+        return platformLoadFailure();
+    }
+    clampWaveChunks(head, size);
+    LoadFailure failure = waveFailure(head, size);
+    platformFree(head);
+    platformNoteLoadFailure(failure);
+    return failure;
 }
