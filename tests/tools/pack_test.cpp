@@ -266,6 +266,29 @@ TEST(Pack, SmallStoryPacksWhatItsBlocksNameAndListsTheRest) {
     EXPECT_NE(modes.find("-rw-r--r-- root/root Small-Story/door.wav\n"), std::string::npos);
 }
 
+// Past 100 bytes a tar path is split into prefix and name, or, with a name that long,
+// carried in a pax record.
+TEST(Pack, LongPathsArriveWhole) {
+    Packing packing;
+    std::string deep;
+    for (int i = 0; i < 12; ++i) {
+        deep += "folder" + std::to_string(i) + "/";
+    }
+    deep += "scene.bmp";
+    std::string longName = std::string(150, 'n') + ".wav";
+    std::string story = storyIn(packing.base, "{0 [cg~" + deep + "][play~" + longName + "][say~x]}",
+                                {{deep, sceneBytes()}, {longName, riffWave()}});
+    ASSERT_EQ(packing.pack(story).exitCode, 0);
+    std::vector<std::string> tar = tarListing(packing.tarball("story"));
+    std::vector<std::string> zip = zipListing(packing.zip("story"));
+    for (const std::string& path : {deep, longName}) {
+        EXPECT_NE(std::find(tar.begin(), tar.end(), "story/" + path), tar.end()) << path;
+        EXPECT_NE(std::find(zip.begin(), zip.end(), "story/" + path), zip.end()) << path;
+        EXPECT_EQ(tarMember(packing.tarball("story"), "story/" + path),
+                  readFile(story + "/" + path));
+    }
+}
+
 TEST(Pack, PackingTwiceGivesTheSameBytesWhateverTheFilesTimes) {
     Packing packing;
     std::string story = storyIn(packing.base, "{0 [cg~scene.bmp][say~Hello.]}",

@@ -329,6 +329,12 @@ int pack(const Options& options) {
         if (rename(gPartial[i], final.c_str()) != 0) {
             error = "cannot write " + final + ": " + strerror(errno);
             fine = false;
+            // Both archives or neither.
+            if (i == 1) {
+                unlink((options.out + "/" + archives[0]->name).c_str());
+            }
+        } else {
+            gPartial[i][0] = '\0';
         }
     }
     if (!fine) {
