@@ -105,7 +105,8 @@ class PackSuite:
         tarball = [n for n in os.listdir(archives) if n.endswith("-linux-x86_64.tar.gz")]
         if len(tarball) != 1:
             raise Failure("no single Linux archive among %s" % os.listdir(archives))
-        self.unpacked = os.path.join(work, "unpacked")
+        # A blank in the path, as in many home folders.
+        self.unpacked = os.path.join(work, "unpacked here")
         os.makedirs(self.unpacked)
         subprocess.run(["tar", "xzf", os.path.join(archives, tarball[0]), "-C", self.unpacked],
                        check=True, timeout=60)
