@@ -218,7 +218,8 @@ TEST(Pack, SmallStoryPacksWhatItsBlocksNameAndListsTheRest) {
     Packing packing;
     std::string story = storyIn(packing.base,
                                 "{0 [cg~rooms/hall.bmp][play~door.wav][say~Hello.]}\n"
-                                "{1 [cg~rooms/../yard.bmp][say~Bye.]}\n"
+                                "{1 [cg~rooms/../yard.bmp][play~./door.wav][cg~rooms//hall.bmp]"
+                                "[say~Bye.]}\n"
                                 "{3 [cg~never.bmp][say~Block 2 is missing.]}\n",
                                 {{"rooms/hall.bmp", sceneBytes()},
                                  {"yard.bmp", sceneBytes()},
