@@ -178,22 +178,20 @@ void readTitle(const std::string& folder, StoryContents* contents,
     contents->title = title;
 }
 
-void addFile(const std::string& folder, const std::string& path, StoryContents* contents) {
-    for (const StoryFile& file : contents->files) {
-        if (file.path == path) {
-            return;
-        }
-    }
+// Adds the file once, when it is a plain file. `added` holds the paths added so far.
+void addFile(const std::string& folder, const std::string& path, std::set<std::string>* added,
+             StoryContents* contents) {
     uint64_t size = 0;
     std::string source = folder + "/" + path;
-    if (plainFileSize(source, &size)) {
+    if (added->count(path) == 0 && plainFileSize(source, &size)) {
+        added->insert(path);
         contents->files.push_back(StoryFile{path, source, size});
         contents->totalSize += size;
     }
 }
 
-void addUses(const std::string& folder, const FileUses& uses, StoryContents* contents,
-             std::vector<Diagnostic>* problems) {
+void addUses(const std::string& folder, const FileUses& uses, std::set<std::string>* added,
+             StoryContents* contents, std::vector<Diagnostic>* problems) {
     Listings listings = {folder, {}};
     std::set<std::string> folders;
     for (const FileUse& use : uses.uses) {
@@ -206,26 +204,17 @@ void addUses(const std::string& folder, const FileUses& uses, StoryContents* con
             problems->push_back(Diagnostic{Severity::Error, "script.bexu", use.line, use.column,
                                            "unpackable-name", what + use.name + "' " + why});
         } else if (resolved == Resolved::Fine) {
-            addFile(folder, path, contents);
+            addFile(folder, path, added, contents);
             folders.insert(passed.begin(), passed.end());
         }
     }
     contents->folders.assign(folders.begin(), folders.end());
 }
 
-bool isIncluded(const StoryContents& contents, const std::string& path) {
-    for (const StoryFile& file : contents.files) {
-        if (file.path == path) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // Lists what below `relative` is not packed; a folder none of whose files are
 // packed is listed whole. Returns how many files the folder holds.
 size_t listLeftOut(const std::string& folder, const std::string& relative,
-                   const StoryContents& contents, std::vector<std::string>* leftOut,
+                   const std::set<std::string>& packed, std::vector<std::string>* leftOut,
                    bool* anyPacked) {
     std::vector<std::string> names;
     if (DIR* dir = opendir((folder + "/" + relative).c_str())) {
@@ -244,7 +233,7 @@ size_t listLeftOut(const std::string& folder, const std::string& relative,
         bool isFolder = lstat((folder + "/" + path).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
         if (!isFolder) {
             ++count;
-            if (isIncluded(contents, path)) {
+            if (packed.count(path) != 0) {
                 *anyPacked = true;
             } else {
                 leftOut->push_back(path);
@@ -253,7 +242,7 @@ size_t listLeftOut(const std::string& folder, const std::string& relative,
         }
         std::vector<std::string> inside;
         bool packedInside = false;
-        size_t files = listLeftOut(folder, path, contents, &inside, &packedInside);
+        size_t files = listLeftOut(folder, path, packed, &inside, &packedInside);
         count += files;
         if (packedInside) {
             *anyPacked = true;
@@ -316,10 +305,11 @@ std::string safeFileTitle(const std::string& title) {
 StoryContents gatherStory(const std::string& folder, const FileUses& uses,
                           std::vector<Diagnostic>* problems) {
     StoryContents contents = {};
+    std::set<std::string> added;
     for (const char* name : kFixedFiles) {
-        addFile(folder, name, &contents);
+        addFile(folder, name, &added, &contents);
     }
-    addUses(folder, uses, &contents, problems);
+    addUses(folder, uses, &added, &contents, problems);
     std::sort(contents.files.begin(), contents.files.end(),
               [](const StoryFile& a, const StoryFile& b) { return a.path < b.path; });
     readTitle(folder, &contents, problems);
@@ -328,6 +318,6 @@ StoryContents gatherStory(const std::string& folder, const FileUses& uses,
     }
     contents.fileTitle = safeFileTitle(contents.title);
     bool anyPacked = false;
-    listLeftOut(folder, "", contents, &contents.leftOut, &anyPacked);
+    listLeftOut(folder, "", added, &contents.leftOut, &anyPacked);
     return contents;
 }
