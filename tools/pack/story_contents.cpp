@@ -136,10 +136,19 @@ const char* titleByteTrouble(unsigned char c) {
         return "a byte above 127: Windows shows it in its own code page and Linux reads it as "
                "UTF-8, so readers see different titles";
     }
+    if (c == '/' || c == '\\') {
+        return "a folder separator, which the archives, their folder and the Windows player "
+               "are named after the title could not hold";
+    }
+    if (c == '"') {
+        return "a double quote, which no Windows file name may hold, as the archives, their "
+               "folder and the Windows player are named after the title";
+    }
     return nullptr;
 }
 
-// Reads the title file, checking every byte; keeps the first kTitleKept.
+// Reads the title file, checking every byte up to the first that would not do; keeps
+// the first kTitleKept, from which the file names are made.
 void readTitle(const std::string& folder, StoryContents* contents,
                std::vector<Diagnostic>* problems) {
     int descriptor = open((folder + "/init.bexc").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -152,21 +161,22 @@ void readTitle(const std::string& folder, StoryContents* contents,
     }
     uint32_t line = 1;
     uint32_t column = 1;
+    bool troubled = false;
     char buffer[64 * 1024];
     ssize_t got = 0;
     std::string title;
-    while ((got = read(descriptor, buffer, sizeof buffer)) > 0) {
+    while ((!troubled || title.size() < kTitleKept) &&
+           (got = read(descriptor, buffer, sizeof buffer)) > 0) {
         for (ssize_t i = 0; i < got; ++i) {
             auto c = static_cast<unsigned char>(buffer[i]);
-            if (const char* trouble = titleByteTrouble(c)) {
+            const char* trouble = troubled ? nullptr : titleByteTrouble(c);
+            if (trouble != nullptr) {
                 char byte[16];
                 snprintf(byte, sizeof byte, "0x%02X", c);
                 problems->push_back(
                     Diagnostic{Severity::Error, "init.bexc", line, column, "title-byte",
                                std::string("the title holds byte ") + byte + ", " + trouble});
-                close(descriptor);
-                contents->title = title;
-                return;
+                troubled = true;
             }
             if (title.size() < kTitleKept) {
                 title.push_back(static_cast<char>(c));
