@@ -109,7 +109,7 @@ bool parseOptions(int argc, char** argv, Options* options, int* exitCode) {
 }
 
 // The player file exists, is plain and begins with its format's mark.
-bool checkPlayer(const std::string& path, const char* mark, const char* what, const char* option,
+bool checkPlayer(const std::string& path, const char* mark, const char* what, const char* hint,
                  uint64_t* size, std::string* error) {
     int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     struct stat info;
@@ -121,10 +121,7 @@ bool checkPlayer(const std::string& path, const char* mark, const char* what, co
         close(descriptor);
     }
     if (!fine) {
-        *error = std::string("the ") + what + " '" + path +
-                 "' is missing or not one; build it or "
-                 "name one with " +
-                 option;
+        *error = std::string("the ") + what + " '" + path + "' is missing or not one: " + hint;
         return false;
     }
     *size = static_cast<uint64_t>(info.st_size);
@@ -282,10 +279,13 @@ bool checkInputs(const Options& options, PlayerSizes* sizes, std::string* error)
         return false;
     }
     closedir(story);
-    return checkPlayer(options.windowsPlayer, "MZ", "Windows player", "--windows-player",
+    return checkPlayer(options.windowsPlayer, "MZ", "Windows player",
+                       "build it (cmake --preset win32 && cmake --build --preset win32) or name "
+                       "one with --windows-player",
                        &sizes->windowsPlayer, error) &&
-           checkPlayer(options.linuxPlayer, kElfMark, "Linux player", "--linux-player",
-                       &sizes->linuxPlayer, error) &&
+           checkPlayer(options.linuxPlayer, kElfMark, "Linux player",
+                       "build bexu-static or name one with --linux-player", &sizes->linuxPlayer,
+                       error) &&
            makeFolder(options.out, error);
 }
 
