@@ -1,16 +1,22 @@
 #!/usr/bin/env python3
-"""Measures the Linux player on a virtual X display, as a reader would meet it:
+"""Measures the Linux player on a virtual X display, as a reader would meet it, side by side
+with its floor: tools/measure/floor_window, a bare SDL2 program that shows the story's first
+scene in a 1600 x 900 window through the window surface, the path the player takes.
+
+The two are launched in turn, in one run on one X server, and each figure is printed with
+the ratio to the floor:
 
 - launch to first picture: from starting the process to the first frame showing the
   story's first scene (one pixel of the window polled through Xlib every millisecond);
   the median of several launches;
 - resident memory (VmRSS, and the peak VmHWM) at the 1600 x 900 start size, while the
   story waits for Space;
-- CPU while waiting for Space: user + system time over a span, as a share of one core.
+- CPU while waiting for Space: run time of all the process's threads over a span, as a
+  share of one core, and the X server's run time over the same span.
 
-Usage: measure_player.py [--player build/bexu] [--story examples/demo] [--runs 11]
-       [--idle-seconds 10]
-Needs Xvfb and libX11 (Debian: xvfb, libx11-6). Prints one line per figure.
+Usage: measure_player.py [--player build/bexu] [--floor build/tools/measure/floor_window]
+       [--story examples/demo] [--runs 11] [--idle-rounds 3] [--idle-seconds 10]
+Needs Xvfb and libX11 (Debian: xvfb, libx11-6).
 """
 
 import argparse
@@ -113,31 +119,41 @@ def end(process):
     process.wait()
 
 
-def first_scene_pixel(story):
-    """A pixel of the first scene that no text covers and that is not black."""
+def first_scene(story):
+    """The first scene's path, and a pixel of it that no text covers and that is not black."""
     with open(os.path.join(story, "script.bexu"), "rb") as f:
         script = f.read().decode("latin-1")
     start = script.index("[cg~") + 4
-    scene = ex.load_bmp(os.path.join(story, script[start:script.index("]", start)]))
+    path = os.path.join(story, script[start:script.index("]", start)])
+    scene = ex.load_bmp(path)
     for y in range(899, 400, -7):
         for x in range(1599, 0, -13):
             if scene.pixel(x, y) != (0, 0, 0):
                 r, g, b = scene.pixel(x, y)
-                return x, y, (r << 16) | (g << 8) | b
+                return path, (x, y, (r << 16) | (g << 8) | b)
     raise RuntimeError("the first scene is black")
 
 
-def launch(player, story, env, xlib, title, probe, timeout=10.0):
-    """Starts the player; returns (process, seconds to the window, seconds to the scene)."""
+class Program:
+    """One of the programs measured: how to start it and the title of its window."""
+
+    def __init__(self, name, command, cwd, title):
+        self.name, self.command, self.cwd, self.title = name, command, cwd, title
+        self.windows, self.pictures, self.cpu, self.server, self.memory = [], [], [], [], []
+
+
+def launch(program, env, xlib, probe, timeout=10.0):
+    """Starts the program; returns (process, seconds to the window, seconds to the scene)."""
     x, y, colour = probe
     started = time.monotonic()
-    process = subprocess.Popen([player], cwd=story, env=env, stdout=subprocess.DEVNULL,
-                               stderr=subprocess.DEVNULL, start_new_session=True)
+    process = subprocess.Popen(program.command, cwd=program.cwd, env=env,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                               start_new_session=True)
     window = None
     window_at = None
     while time.monotonic() - started < timeout:
         if window is None:
-            window = xlib.find(title)
+            window = xlib.find(program.title)
             if window is not None:
                 window_at = time.monotonic() - started
         if window is not None and xlib.pixel(window, x, y) == colour:
@@ -146,13 +162,21 @@ def launch(player, story, env, xlib, title, probe, timeout=10.0):
             break
         time.sleep(0.001)
     end(process)
-    raise RuntimeError("no first picture within %.0f s" % timeout)
+    raise RuntimeError("%s: no first picture within %.0f s" % (program.name, timeout))
 
 
 def cpu_seconds(pid):
-    with open("/proc/%d/stat" % pid) as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / CLOCK_TICKS  # utime, stime
+    """Run time of all the process's threads, to the nanosecond where the kernel keeps it."""
+    total = 0
+    try:
+        for task in os.listdir("/proc/%d/task" % pid):
+            with open("/proc/%d/task/%s/schedstat" % (pid, task)) as f:
+                total += int(f.read().split()[0])
+        return total / 1e9
+    except (OSError, ValueError):
+        with open("/proc/%d/stat" % pid) as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / CLOCK_TICKS  # utime, stime
 
 
 def memory_kib(pid):
@@ -165,61 +189,98 @@ def memory_kib(pid):
     return values
 
 
+def measure_idle(program, env, xlib, probe, server, seconds):
+    """CPU of the program and of the X server while the first picture waits; memory after."""
+    process, _, _ = launch(program, env, xlib, probe)
+    try:
+        time.sleep(1.0)  # the player's first key wait has begun: the marker blinks
+        before, server_before, at = (cpu_seconds(process.pid), cpu_seconds(server.pid),
+                                     time.monotonic())
+        time.sleep(seconds)
+        used = cpu_seconds(process.pid) - before
+        server_used = cpu_seconds(server.pid) - server_before
+        span = time.monotonic() - at
+        program.cpu.append(used / span)
+        program.server.append(server_used / span)
+        program.memory.append(memory_kib(process.pid))
+    finally:
+        end(process)
+
+
+def ratio(value, floor):
+    return "%.2f x" % (value / floor) if floor > 0 else "-"
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--player", default=os.path.join(ROOT, "build", "bexu"))
+    parser.add_argument("--floor", default=os.path.join(ROOT, "build", "tools", "measure",
+                                                        "floor_window"))
     parser.add_argument("--story", default=os.path.join(ROOT, "examples", "demo"))
-    parser.add_argument("--runs", type=int, default=11)
+    parser.add_argument("--runs", type=int, default=11, help="launches of each program")
+    parser.add_argument("--idle-rounds", type=int, default=3, help="idle spans of each program")
     parser.add_argument("--idle-seconds", type=float, default=10.0)
     args = parser.parse_args()
-    player = os.path.abspath(args.player)
     story = os.path.abspath(args.story)
     title = "Bexu Game"
     if os.path.exists(os.path.join(story, "init.bexc")):
         with open(os.path.join(story, "init.bexc"), "rb") as f:
             title = f.read().split(b"\0")[0].decode("latin-1") or title
-    probe = first_scene_pixel(story)
+    scene, probe = first_scene(story)
+    floor_title = "bexu floor"
+    programs = [Program("floor", [os.path.abspath(args.floor), scene, floor_title], story,
+                        floor_title),
+                Program("bexu", [os.path.abspath(args.player)], story, title)]
 
     server, display = start_xvfb()
     try:
         env = dict(os.environ, DISPLAY=display, SDL_VIDEODRIVER="x11", SDL_AUDIODRIVER="dummy")
         xlib = Xlib(display)
-        windows, pictures = [], []
-        for _ in range(args.runs):
-            process, window_at, picture_at = launch(player, story, env, xlib, title, probe)
-            windows.append(window_at)
-            pictures.append(picture_at)
-            end(process)
-            time.sleep(0.2)
-        print("launch to window: median %.0f ms (min %.0f, max %.0f, %d runs)"
-              % (1000 * statistics.median(windows), 1000 * min(windows), 1000 * max(windows),
-                 len(windows)))
-        print("launch to first picture: median %.0f ms (min %.0f, max %.0f, %d runs)"
-              % (1000 * statistics.median(pictures), 1000 * min(pictures), 1000 * max(pictures),
-                 len(pictures)))
-
-        process, _, _ = launch(player, story, env, xlib, title, probe)
-        try:
-            time.sleep(1.0)  # the first key wait has begun: the marker blinks
-            before, at = cpu_seconds(process.pid), time.monotonic()
-            server_before = cpu_seconds(server.pid)
-            time.sleep(args.idle_seconds)
-            used = cpu_seconds(process.pid) - before
-            server_used = cpu_seconds(server.pid) - server_before
-            span = time.monotonic() - at
-            memory = memory_kib(process.pid)
-            print("CPU while waiting for Space at 1600x900: %.1f %% of one core (%.2f s in "
-                  "%.1f s); the X server meanwhile: %.1f %%"
-                  % (100 * used / span, used, span, 100 * server_used / span))
-            print("resident memory at 1600x900: %.1f MB (peak %.1f MB; anonymous %.1f, "
-                  "files %.1f, shared %.1f)" % (memory["VmRSS"] / 1024, memory["VmHWM"] / 1024,
-                                               memory.get("RssAnon", 0) / 1024,
-                                               memory.get("RssFile", 0) / 1024,
-                                               memory.get("RssShmem", 0) / 1024))
-        finally:
-            end(process)
+        # Interleaved, the order turned each round, so neither profits from a warmer machine.
+        for run in range(args.runs):
+            for program in (programs if run % 2 == 0 else programs[::-1]):
+                process, window_at, picture_at = launch(program, env, xlib, probe)
+                program.windows.append(window_at)
+                program.pictures.append(picture_at)
+                end(process)
+                time.sleep(0.2)
+        for run in range(args.idle_rounds):
+            for program in (programs if run % 2 == 0 else programs[::-1]):
+                measure_idle(program, env, xlib, probe, server, args.idle_seconds)
     finally:
         end(server)
+
+    floor, player = programs
+    print("%d launches and %d idle spans of %.0f s each, interleaved, on one Xvfb"
+          % (args.runs, args.idle_rounds, args.idle_seconds))
+    print("%-44s %14s %14s %8s" % ("figure", "bexu", "floor", "ratio"))
+
+    def row(label, value, floor_value, unit, scale=1.0, digits=1):
+        print("%-44s %11.*f %-2s %11.*f %-2s %8s" % (label, digits, value * scale, unit, digits,
+                                                   floor_value * scale, unit,
+                                                   ratio(value, floor_value)))
+
+    for label, key in (("launch to window (median)", "windows"),
+                       ("launch to first picture (median)", "pictures")):
+        row(label, statistics.median(getattr(player, key)),
+            statistics.median(getattr(floor, key)), "ms", 1000)
+    for label, key in (("  min", min), ("  max", max)):
+        row(label, key(player.pictures), key(floor.pictures), "ms", 1000)
+
+    def memory(program, key):
+        return statistics.median(m.get(key, 0) for m in program.memory) / 1024
+
+    for label, key in (("resident memory at 1600x900 (VmRSS)", "VmRSS"),
+                       ("  peak (VmHWM)", "VmHWM"), ("  anonymous", "RssAnon"),
+                       ("  files", "RssFile"), ("  shared (the X image)", "RssShmem")):
+        row(label, memory(player, key), memory(floor, key), "MB")
+    row("CPU while waiting for Space (median)", statistics.median(player.cpu),
+        statistics.median(floor.cpu), "%", 100, 3)
+    row("  the X server meanwhile", statistics.median(player.server),
+        statistics.median(floor.server), "%", 100, 3)
+    print("CPU of each span, bexu: %s; floor: %s (%% of one core)"
+          % (", ".join("%.3f" % (100 * c) for c in player.cpu),
+             ", ".join("%.3f" % (100 * c) for c in floor.cpu)))
     return 0
 
 
