@@ -61,13 +61,7 @@ void makeSurfaces() {
 
     loadSheet(engineState.fontSurface, "font.bmp", "Failed to load font.bmp");
     loadSheet(engineState.tileSurface, "transparency.bmp", "Failed to load transparency.bmp");
-
-    engineState.frameSurface = makeSurface();
-    platformSelectBitmap(engineState.frameSurface, makeBitmap(kCanvasWidth, kCanvasHeight));
-    engineState.windowSurface = makeSurface();
-    // A placeholder until the first frame learns the client size.
-    engineState.windowBitmap = makeBitmap(kCanvasWidth, kCanvasWidth);
-    platformSelectBitmap(engineState.windowSurface, engineState.windowBitmap);
+    // The canvas and the back buffer follow the client size: the first frame makes them.
 }
 
 } // namespace

@@ -67,12 +67,18 @@ struct EngineState {
     PlatformBitmap* sceneSurfaceFirstBitmap; // selected back when a scene image is released
     PlatformSurface* fontSurface;
     PlatformSurface* tileSurface;
+    // The canvas and the back buffer are made for each client size by the frame: at 1:1 in
+    // the window's own pixels where it lends them, without a back buffer.
     PlatformSurface* frameSurface;
-    PlatformSurface* windowSurface;
-    PlatformBitmap* windowBitmap;
+    PlatformBitmap* frameBitmap;    // the canvas's own bitmap, when it has one
+    PlatformSurface* windowSurface; // none at 1:1
+    PlatformBitmap* windowBitmap;   // the back buffer's own bitmap, when it has one
+    PlatformBitmap* windowPixels;   // the window's pixels as lent at the last frame
     int32_t lastWidth;
     int32_t lastHeight;
     CanvasKey builtCanvas;
+    // The window lost what it showed (a paint came): the next frame shows it all again.
+    bool windowNeedsPaint;
 };
 
 // The one process-wide record.

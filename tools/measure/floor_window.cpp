@@ -18,9 +18,8 @@ int main(int argc, char** argv) {
         fprintf(stderr, "floor_window: %s\n", SDL_GetError());
         return 1;
     }
-    SDL_Window* window =
-        SDL_CreateWindow(argc > 2 ? argv[2] : "floor", SDL_WINDOWPOS_UNDEFINED,
-                         SDL_WINDOWPOS_UNDEFINED, 1600, 900, SDL_WINDOW_SHOWN);
+    SDL_Window* window = SDL_CreateWindow(argc > 2 ? argv[2] : "floor", SDL_WINDOWPOS_UNDEFINED,
+                                          SDL_WINDOWPOS_UNDEFINED, 1600, 900, SDL_WINDOW_SHOWN);
     SDL_Surface* image = SDL_LoadBMP(argv[1]);
     SDL_Surface* surface = window != nullptr ? SDL_GetWindowSurface(window) : nullptr;
     if (image == nullptr || surface == nullptr) {
