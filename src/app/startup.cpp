@@ -54,9 +54,11 @@ void makeSurfaces() {
     engineState.sceneSurface = makeSurface();
     engineState.fontSurface = makeSurface();
     engineState.tileSurface = makeSurface();
-    PlatformBitmap* black = makeBitmap(kCanvasWidth, kCanvasHeight);
+    // The scene before the first cg is black. The frame shows black wherever the scene image
+    // ends, so one black pixel shows the same as 1600 x 900 of them, without their 5.8 MB.
+    PlatformBitmap* black = makeBitmap(1, 1);
     engineState.sceneSurfaceFirstBitmap = platformSelectBitmap(engineState.sceneSurface, black);
-    platformFillRect(engineState.sceneSurface, 0, 0, kCanvasWidth, kCanvasHeight, kColorBlack);
+    platformFillRect(engineState.sceneSurface, 0, 0, 1, 1, kColorBlack);
     engineState.sceneImage = black;
 
     loadSheet(engineState.fontSurface, "font.bmp", "Failed to load font.bmp");
