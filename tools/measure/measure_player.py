@@ -15,7 +15,7 @@ the ratio to the floor:
   share of one core, and the X server's run time over the same span.
 
 Usage: measure_player.py [--player build/bexu] [--floor build/tools/measure/floor_window]
-       [--story examples/demo] [--runs 11] [--idle-rounds 3] [--idle-seconds 10]
+       [--story examples/demo] [--runs 11] [--idle-rounds 3] [--settle 6] [--idle-seconds 10]
 Needs Xvfb and libX11 (Debian: xvfb, libx11-6).
 """
 
@@ -23,6 +23,7 @@ import argparse
 import ctypes
 import ctypes.util
 import os
+import re
 import signal
 import statistics
 import subprocess
@@ -140,6 +141,7 @@ class Program:
     def __init__(self, name, command, cwd, title):
         self.name, self.command, self.cwd, self.title = name, command, cwd, title
         self.windows, self.pictures, self.cpu, self.server, self.memory = [], [], [], [], []
+        self.groups = {}
 
 
 def launch(program, env, xlib, probe, timeout=10.0):
@@ -189,11 +191,44 @@ def memory_kib(pid):
     return values
 
 
-def measure_idle(program, env, xlib, probe, server, seconds):
-    """CPU of the program and of the X server while the first picture waits; memory after."""
+# Resident memory by what it holds, from the names of the process's mappings.
+MEMORY_GROUPS = [
+    ("the program itself", r"/(bexu|floor_window)$"),
+    ("SDL2", r"libSDL2"),
+    ("X client libraries", r"/lib(X|xcb|xkb)"),
+    ("C and C++ runtime", r"/(libc|libm|libstdc\+\+|libgcc_s|ld-linux[^/]*)\.so"),
+    ("sound libraries", r"/lib(asound|pulse|sndfile|FLAC|vorbis|opus|ogg|mpg123|mp3lame|samplerate)"),
+    ("other libraries", r"\.so"),
+    ("X image shared with the server (SYSV shm)", r"^/SYSV"),
+    ("heap (malloc arena)", r"^\[heap\]$"),
+    ("anonymous maps (blocks of 128 KiB and more)", r"^$"),
+    ("stack and the rest", r"."),
+]
+
+
+def memory_map(pid):
+    """{group: resident KiB} from /proc/PID/smaps."""
+    groups = {}
+    name = ""
+    with open("/proc/%d/smaps" % pid) as f:
+        for line in f:
+            fields = line.split()
+            if "-" in fields[0] and len(fields) >= 5 and ":" in fields[3]:
+                name = " ".join(fields[5:]) if len(fields) > 5 else ""
+            elif fields[0] == "Rss:":
+                for group, pattern in MEMORY_GROUPS:
+                    if re.search(pattern, name):
+                        groups[group] = groups.get(group, 0) + int(fields[1])
+                        break
+    return groups
+
+
+def measure_idle(program, env, xlib, probe, server, settle, seconds):
+    """CPU of the program and of the X server while the first picture waits, from `settle`
+    seconds after the picture on; memory after."""
     process, _, _ = launch(program, env, xlib, probe)
     try:
-        time.sleep(1.0)  # the player's first key wait has begun: the marker blinks
+        time.sleep(settle)
         before, server_before, at = (cpu_seconds(process.pid), cpu_seconds(server.pid),
                                      time.monotonic())
         time.sleep(seconds)
@@ -203,6 +238,7 @@ def measure_idle(program, env, xlib, probe, server, seconds):
         program.cpu.append(used / span)
         program.server.append(server_used / span)
         program.memory.append(memory_kib(process.pid))
+        program.groups = memory_map(process.pid)
     finally:
         end(process)
 
@@ -219,6 +255,9 @@ def main():
     parser.add_argument("--story", default=os.path.join(ROOT, "examples", "demo"))
     parser.add_argument("--runs", type=int, default=11, help="launches of each program")
     parser.add_argument("--idle-rounds", type=int, default=3, help="idle spans of each program")
+    parser.add_argument("--settle", type=float, default=6.0,
+                        help="seconds from the first picture to the idle span; the demo's first "
+                             "sound, 4 s of sea, has played out by 6 s and its device is closed")
     parser.add_argument("--idle-seconds", type=float, default=10.0)
     args = parser.parse_args()
     story = os.path.abspath(args.story)
@@ -246,13 +285,14 @@ def main():
                 time.sleep(0.2)
         for run in range(args.idle_rounds):
             for program in (programs if run % 2 == 0 else programs[::-1]):
-                measure_idle(program, env, xlib, probe, server, args.idle_seconds)
+                measure_idle(program, env, xlib, probe, server, args.settle, args.idle_seconds)
     finally:
         end(server)
 
     floor, player = programs
-    print("%d launches and %d idle spans of %.0f s each, interleaved, on one Xvfb"
-          % (args.runs, args.idle_rounds, args.idle_seconds))
+    print("%d launches and %d idle spans of %.0f s each (from %.0f s after the first picture), "
+          "interleaved, on one Xvfb"
+          % (args.runs, args.idle_rounds, args.idle_seconds, args.settle))
     print("%-44s %14s %14s %8s" % ("figure", "bexu", "floor", "ratio"))
 
     def row(label, value, floor_value, unit, scale=1.0, digits=1):
@@ -281,6 +321,10 @@ def main():
     print("CPU of each span, bexu: %s; floor: %s (%% of one core)"
           % (", ".join("%.3f" % (100 * c) for c in player.cpu),
              ", ".join("%.3f" % (100 * c) for c in floor.cpu)))
+    print("resident memory by what it holds, at the end of the last idle span:")
+    for group, _ in MEMORY_GROUPS:
+        row("  " + group, player.groups.get(group, 0) / 1024, floor.groups.get(group, 0) / 1024,
+            "MB", 1, 2)
     return 0
 
 
