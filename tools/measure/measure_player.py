@@ -4,7 +4,8 @@ with its floor: tools/measure/floor_window, a bare SDL2 program that shows the s
 scene in a 1600 x 900 window through the window surface, the path the player takes.
 
 The two are launched in turn, in one run on one X server, and each figure is printed with
-the ratio to the floor:
+the ratio to the floor. The floor is also run polling its events every 16 ms (--poll), as
+the player's loop must, which sets apart what that loop alone costs while waiting:
 
 - launch to first picture: from starting the process to the first frame showing the
   story's first scene (one pixel of the window polled through Xlib every millisecond);
@@ -269,15 +270,18 @@ def main():
     floor_title = "bexu floor"
     programs = [Program("floor", [os.path.abspath(args.floor), scene, floor_title], story,
                         floor_title),
-                Program("bexu", [os.path.abspath(args.player)], story, title)]
+                Program("bexu", [os.path.abspath(args.player)], story, title),
+                Program("floor loop", [os.path.abspath(args.floor), scene, floor_title + " loop",
+                                       "--poll"], story, floor_title + " loop")]
 
     server, display = start_xvfb()
     try:
         env = dict(os.environ, DISPLAY=display, SDL_VIDEODRIVER="x11", SDL_AUDIODRIVER="dummy")
         xlib = Xlib(display)
         # Interleaved, the order turned each round, so neither profits from a warmer machine.
+        launched = programs[:2]
         for run in range(args.runs):
-            for program in (programs if run % 2 == 0 else programs[::-1]):
+            for program in (launched if run % 2 == 0 else launched[::-1]):
                 process, window_at, picture_at = launch(program, env, xlib, probe)
                 program.windows.append(window_at)
                 program.pictures.append(picture_at)
@@ -289,7 +293,7 @@ def main():
     finally:
         end(server)
 
-    floor, player = programs
+    floor, player, loop = programs
     print("%d launches and %d idle spans of %.0f s each (from %.0f s after the first picture), "
           "interleaved, on one Xvfb"
           % (args.runs, args.idle_rounds, args.idle_seconds, args.settle))
@@ -318,9 +322,14 @@ def main():
         statistics.median(floor.cpu), "%", 100, 3)
     row("  the X server meanwhile", statistics.median(player.server),
         statistics.median(floor.server), "%", 100, 3)
-    print("CPU of each span, bexu: %s; floor: %s (%% of one core)"
-          % (", ".join("%.3f" % (100 * c) for c in player.cpu),
-             ", ".join("%.3f" % (100 * c) for c in floor.cpu)))
+    # The format's loop takes the events and sleeps 16 ms, waiting or not: its cost alone.
+    row("  against the floor polling every 16 ms", statistics.median(player.cpu),
+        statistics.median(loop.cpu), "%", 100, 3)
+    row("    the X server meanwhile", statistics.median(player.server),
+        statistics.median(loop.server), "%", 100, 3)
+    for program in programs:
+        print("CPU of each span, %s: %s (%% of one core)"
+              % (program.name, ", ".join("%.3f" % (100 * c) for c in program.cpu)))
     print("resident memory by what it holds, at the end of the last idle span:")
     for group, _ in MEMORY_GROUPS:
         row("  " + group, player.groups.get(group, 0) / 1024, floor.groups.get(group, 0) / 1024,
