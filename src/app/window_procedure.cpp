@@ -6,12 +6,12 @@ intptr_t windowProcedure(PlatformWindow* window, uint32_t message, uintptr_t wPa
     switch (message) {
     case kMessageKeyDown:
         if (wParam == kVirtualKeySpace) {
-            engineState.advanceRequested = true;
+            engineState.input.advanceRequested = true;
         }
         return 0;
     case kMessagePaint:
         platformValidateWindow(window);
-        engineState.windowNeedsPaint = true;
+        engineState.presentation.windowNeedsPaint = true;
         return 0;
     case kMessageDestroy:
         platformPostQuitMessage(0);
@@ -19,4 +19,8 @@ intptr_t windowProcedure(PlatformWindow* window, uint32_t message, uintptr_t wPa
     default:
         return platformDefaultWindowProcedure(window, message, wParam, lParam);
     }
+}
+
+void resetInput() {
+    engineState.input = InputState{};
 }

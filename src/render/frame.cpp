@@ -53,8 +53,8 @@ PlatformRect windowPartOf(const PlatformRect& area, const PlatformRect& fit) {
 void tileWindowSurface(int32_t width, int32_t height) {
     for (int32_t y = 0; y < height; y += kTileSize) {
         for (int32_t x = 0; x < width; x += kTileSize) {
-            platformCopy(engineState.windowSurface, x, y, kTileSize, kTileSize,
-                         engineState.tileSurface, 0, 0);
+            platformCopy(engineState.presentation.windowSurface, x, y, kTileSize, kTileSize,
+                         engineState.presentation.tileSurface, 0, 0);
         }
     }
 }
@@ -70,41 +70,42 @@ void releaseBitmap(PlatformBitmap** bitmap) {
 // back buffer, which is the window's pixels where lent. Returns true when the canvas is a
 // new bitmap that holds nothing yet.
 bool arrangeTargets(int32_t width, int32_t height, PlatformBitmap* pixels) {
+    Presentation& presentation = engineState.presentation;
     // Surfaces made anew hold nothing from before, lent pixels of an old size included.
-    platformDeleteSurface(engineState.frameSurface);
-    platformDeleteSurface(engineState.windowSurface);
-    engineState.frameSurface = platformCreateSurface(engineState.screen);
-    engineState.windowSurface = nullptr;
+    platformDeleteSurface(presentation.frameSurface);
+    platformDeleteSurface(presentation.windowSurface);
+    presentation.frameSurface = platformCreateSurface(presentation.screen);
+    presentation.windowSurface = nullptr;
     bool oneToOne = showsOneToOne(width, height);
     if (oneToOne && pixels != nullptr) {
-        platformSelectBitmap(engineState.frameSurface, pixels);
-        releaseBitmap(&engineState.frameBitmap);
-        releaseBitmap(&engineState.windowBitmap);
+        platformSelectBitmap(presentation.frameSurface, pixels);
+        releaseBitmap(&presentation.frameBitmap);
+        releaseBitmap(&presentation.windowBitmap);
         return true;
     }
-    bool newCanvas = engineState.frameBitmap == nullptr;
+    bool newCanvas = presentation.frameBitmap == nullptr;
     if (newCanvas) {
         // Without memory for it nothing is drawn: the surface's own bitmap clips every copy.
-        engineState.frameBitmap =
-            platformCreateBitmap(engineState.screen, kCanvasWidth, kCanvasHeight);
+        presentation.frameBitmap =
+            platformCreateBitmap(presentation.screen, kCanvasWidth, kCanvasHeight);
     }
-    platformSelectBitmap(engineState.frameSurface, engineState.frameBitmap);
+    platformSelectBitmap(presentation.frameSurface, presentation.frameBitmap);
     if (oneToOne) {
-        releaseBitmap(&engineState.windowBitmap);
+        releaseBitmap(&presentation.windowBitmap);
         return newCanvas;
     }
-    engineState.windowSurface = platformCreateSurface(engineState.screen);
+    presentation.windowSurface = platformCreateSurface(presentation.screen);
     if (pixels != nullptr) {
-        platformSelectBitmap(engineState.windowSurface, pixels);
-        releaseBitmap(&engineState.windowBitmap);
+        platformSelectBitmap(presentation.windowSurface, pixels);
+        releaseBitmap(&presentation.windowBitmap);
     } else {
-        PlatformBitmap* bitmap = platformCreateBitmap(engineState.screen, width, height);
+        PlatformBitmap* bitmap = platformCreateBitmap(presentation.screen, width, height);
         // Without memory for the new size the old back buffer stays; copies clip to it.
         if (bitmap != nullptr) {
-            releaseBitmap(&engineState.windowBitmap);
-            engineState.windowBitmap = bitmap;
+            releaseBitmap(&presentation.windowBitmap);
+            presentation.windowBitmap = bitmap;
         }
-        platformSelectBitmap(engineState.windowSurface, engineState.windowBitmap);
+        platformSelectBitmap(presentation.windowSurface, presentation.windowBitmap);
     }
     tileWindowSurface(width, height);
     return newCanvas;
@@ -112,20 +113,21 @@ bool arrangeTargets(int32_t width, int32_t height, PlatformBitmap* pixels) {
 
 // Follows the client size and the window's pixels; true when the targets were made anew.
 bool followClientSize(int32_t width, int32_t height) {
-    PlatformBitmap* pixels = platformWindowPixels(engineState.window);
-    if (width == engineState.lastWidth && height == engineState.lastHeight &&
-        pixels == engineState.windowPixels && engineState.frameSurface != nullptr) {
+    Presentation& presentation = engineState.presentation;
+    PlatformBitmap* pixels = platformWindowPixels(presentation.window);
+    if (width == presentation.lastWidth && height == presentation.lastHeight &&
+        pixels == presentation.windowPixels && presentation.frameSurface != nullptr) {
         return false;
     }
-    engineState.lastWidth = width;
-    engineState.lastHeight = height;
-    engineState.windowPixels = pixels;
+    presentation.lastWidth = width;
+    presentation.lastHeight = height;
+    presentation.windowPixels = pixels;
     int32_t pixelsWidth = 0;
     int32_t pixelsHeight = 0;
     bool fits = platformBitmapSize(pixels, &pixelsWidth, &pixelsHeight) && pixelsWidth == width &&
                 pixelsHeight == height;
     if (arrangeTargets(width, height, fits ? pixels : nullptr)) {
-        engineState.builtCanvas.valid = false;
+        presentation.builtCanvas.valid = false;
     }
     return true;
 }
@@ -133,8 +135,8 @@ bool followClientSize(int32_t width, int32_t height) {
 // What the canvas shows now: the scene, the dialogue and the marker glyph are all that
 // is drawn on it. Moves the marker on when its time has come.
 CanvasKey currentCanvas() {
-    CanvasKey key = {true, engineState.sceneGeneration, engineState.dialogueGeneration,
-                     engineState.awaitingKey, 0};
+    CanvasKey key = {true, engineState.effects.sceneGeneration,
+                     engineState.effects.dialogueGeneration, engineState.effects.awaitingKey, 0};
     if (key.indicatorShown) {
         key.indicatorGlyph = advanceIndicator();
     }
@@ -144,11 +146,12 @@ CanvasKey currentCanvas() {
 // The scene over `area` of the canvas; where the scene image is smaller than the canvas
 // the rest is black, never an older frame's pixels.
 void copyScene(const PlatformRect& area) {
-    platformCopy(engineState.frameSurface, area.x, area.y, area.width, area.height,
-                 engineState.sceneSurface, area.x, area.y);
+    Presentation& presentation = engineState.presentation;
+    platformCopy(presentation.frameSurface, area.x, area.y, area.width, area.height,
+                 presentation.sceneSurface, area.x, area.y);
     int32_t width = 0;
     int32_t height = 0;
-    if (!platformBitmapSize(engineState.sceneImage, &width, &height)) {
+    if (!platformBitmapSize(engineState.effects.sceneImage, &width, &height)) {
         width = 0;
         height = 0;
     }
@@ -156,26 +159,27 @@ void copyScene(const PlatformRect& area) {
     int32_t bottom = area.y + area.height;
     if (width < right) {
         int32_t left = width > area.x ? width : area.x;
-        platformFillRect(engineState.frameSurface, left, area.y, right - left, area.height,
+        platformFillRect(presentation.frameSurface, left, area.y, right - left, area.height,
                          kColorBlack);
     }
     if (height < bottom) {
         int32_t top = height > area.y ? height : area.y;
-        platformFillRect(engineState.frameSurface, area.x, top, area.width, bottom - top,
+        platformFillRect(presentation.frameSurface, area.x, top, area.width, bottom - top,
                          kColorBlack);
     }
 }
 
 void drawMarker(const CanvasKey& key) {
     if (key.indicatorShown) {
-        drawGlyph(engineState.frameSurface, engineState.fontSurface, engineState.textCursorX,
-                  engineState.textCursorY, key.indicatorGlyph);
+        drawGlyph(engineState.presentation.frameSurface, engineState.presentation.fontSurface,
+                  engineState.pen.textCursorX, engineState.pen.textCursorY, key.indicatorGlyph);
     }
 }
 
 void buildCanvas(const CanvasKey& key) {
     copyScene(kWholeCanvas);
-    drawText(engineState.frameSurface, engineState.fontSurface, 0, 0, engineState.dialogue.text);
+    drawText(engineState.presentation.frameSurface, engineState.presentation.fontSurface, 0, 0,
+             engineState.effects.dialogue.text);
     drawMarker(key);
 }
 
@@ -185,7 +189,7 @@ void buildCanvas(const CanvasKey& key) {
 bool redrawMarkerCell(const CanvasKey& key, PlatformRect* cell) {
     int32_t x = 0;
     int32_t y = 0;
-    if (!glyphCellAt(engineState.textCursorX, engineState.textCursorY, &x, &y) ||
+    if (!glyphCellAt(engineState.pen.textCursorX, engineState.pen.textCursorY, &x, &y) ||
         x >= kCanvasWidth || y >= kCanvasHeight) {
         return false;
     }
@@ -199,9 +203,10 @@ bool redrawMarkerCell(const CanvasKey& key, PlatformRect* cell) {
 // Shows `area` of the canvas. Scaled, only the window pixels that read it are stretched
 // again, and they come out as the whole stretch makes them.
 void showCanvasPart(const PlatformRect& area, int32_t width, int32_t height) {
+    Presentation& presentation = engineState.presentation;
     if (showsOneToOne(width, height)) {
-        platformCopy(engineState.screen, area.x, area.y, area.width, area.height,
-                     engineState.frameSurface, area.x, area.y);
+        platformCopy(presentation.screen, area.x, area.y, area.width, area.height,
+                     presentation.frameSurface, area.x, area.y);
         return;
     }
     PlatformRect fit = fitCanvas(width, height);
@@ -209,40 +214,42 @@ void showCanvasPart(const PlatformRect& area, int32_t width, int32_t height) {
         return;
     }
     PlatformRect part = windowPartOf(area, fit);
-    platformSetSmoothStretch(engineState.windowSurface);
-    platformStretchCopyPart(engineState.windowSurface, fit.x, fit.y, fit.width, fit.height,
-                            engineState.frameSurface, 0, 0, kCanvasWidth, kCanvasHeight, &part);
-    platformCopy(engineState.screen, part.x, part.y, part.width, part.height,
-                 engineState.windowSurface, part.x, part.y);
+    platformSetSmoothStretch(presentation.windowSurface);
+    platformStretchCopyPart(presentation.windowSurface, fit.x, fit.y, fit.width, fit.height,
+                            presentation.frameSurface, 0, 0, kCanvasWidth, kCanvasHeight, &part);
+    platformCopy(presentation.screen, part.x, part.y, part.width, part.height,
+                 presentation.windowSurface, part.x, part.y);
 }
 
 // Shows the whole client area; `stretch` when the back buffer does not hold the canvas yet.
 void showWindow(int32_t width, int32_t height, bool stretch) {
+    Presentation& presentation = engineState.presentation;
     if (showsOneToOne(width, height)) {
-        platformCopy(engineState.screen, 0, 0, width, height, engineState.frameSurface, 0, 0);
+        platformCopy(presentation.screen, 0, 0, width, height, presentation.frameSurface, 0, 0);
         return;
     }
     if (stretch) {
         PlatformRect fit = fitCanvas(width, height);
-        platformSetSmoothStretch(engineState.windowSurface);
-        platformStretchCopy(engineState.windowSurface, fit.x, fit.y, fit.width, fit.height,
-                            engineState.frameSurface, 0, 0, kCanvasWidth, kCanvasHeight);
+        platformSetSmoothStretch(presentation.windowSurface);
+        platformStretchCopy(presentation.windowSurface, fit.x, fit.y, fit.width, fit.height,
+                            presentation.frameSurface, 0, 0, kCanvasWidth, kCanvasHeight);
     }
-    platformCopy(engineState.screen, 0, 0, width, height, engineState.windowSurface, 0, 0);
+    platformCopy(presentation.screen, 0, 0, width, height, presentation.windowSurface, 0, 0);
 }
 
 } // namespace
 
 void composeFrame() {
+    Presentation& presentation = engineState.presentation;
     int32_t width = 0;
     int32_t height = 0;
-    platformClientSize(engineState.window, &width, &height);
+    platformClientSize(presentation.window, &width, &height);
     bool rearranged = followClientSize(width, height);
-    bool showAll = rearranged || engineState.windowNeedsPaint;
-    engineState.windowNeedsPaint = false;
+    bool showAll = rearranged || presentation.windowNeedsPaint;
+    presentation.windowNeedsPaint = false;
     CanvasKey key = currentCanvas();
-    CanvasKey built = engineState.builtCanvas;
-    engineState.builtCanvas = key;
+    CanvasKey built = presentation.builtCanvas;
+    presentation.builtCanvas = key;
     if (!built.valid || built.sceneGeneration != key.sceneGeneration ||
         built.dialogueGeneration != key.dialogueGeneration) {
         buildCanvas(key);

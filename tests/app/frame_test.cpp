@@ -3,6 +3,7 @@
 #include "engine/engine.h"
 #include "platform/headless/headless.h"
 #include "platform/soft/soft_surface.h"
+#include "render/render.h"
 #include "support/story_driver.h"
 #include "support/test_files.h"
 
@@ -105,7 +106,7 @@ TEST(FrameIndicator, CyclesEvery300Milliseconds) {
     StoryOptions options;
     options.keyDelay = 2000;
     options.eachFrame = [&seen]() {
-        if (!engineState.awaitingKey) {
+        if (!engineState.effects.awaitingKey) {
             return;
         }
         TestImage frame = headlessScreenImage();
@@ -198,8 +199,7 @@ FrameHashes windowAfterFrames(const std::string& folder, StoryOptions options,
         result.checked.push_back(check);
         result.hashes.push_back(check ? windowHash() : 0);
         if (rebuilt != nullptr && frame + 1 < rebuilt->size() && (*rebuilt)[frame + 1]) {
-            engineState.builtCanvas.valid = false;
-            engineState.lastWidth = -1;
+            resetPresentation();
         }
     };
     playStory(folder, options);

@@ -15,9 +15,11 @@ the player's loop must, which sets apart what that loop alone costs while waitin
 - CPU while waiting for Space: run time of all the process's threads over a span, as a
   share of one core, and the X server's run time over the same span.
 
-Usage: measure_player.py [--player build/bexu] [--floor build/tools/measure/floor_window]
+Usage: measure_player.py [--player build/bexu ...] [--floor build/tools/measure/floor_window]
        [--story examples/demo] [--runs 11] [--idle-rounds 3] [--settle 6] [--idle-seconds 10]
-Needs Xvfb and libX11 (Debian: xvfb, libx11-6).
+Needs Xvfb and libX11 (Debian: xvfb, libx11-6). Given several players (e.g. --player
+build/bexu --player build/bexu-static), it launches them all in turn with the floor, run
+after run, and gives each one's figures beside the floor's.
 """
 
 import argparse
@@ -194,7 +196,7 @@ def memory_kib(pid):
 
 # Resident memory by what it holds, from the names of the process's mappings.
 MEMORY_GROUPS = [
-    ("the program itself", r"/(bexu|floor_window)$"),
+    ("the program itself", r"/(bexu[-\w]*|floor_window)$"),
     ("SDL2", r"libSDL2"),
     ("X client libraries", r"/lib(X|xcb|xkb)"),
     ("C and C++ runtime", r"/(libc|libm|libstdc\+\+|libgcc_s|ld-linux[^/]*)\.so"),
@@ -244,60 +246,9 @@ def measure_idle(program, env, xlib, probe, server, settle, seconds):
         end(process)
 
 
-def ratio(value, floor):
-    return "%.2f x" % (value / floor) if floor > 0 else "-"
-
-
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    parser.add_argument("--player", default=os.path.join(ROOT, "build", "bexu"))
-    parser.add_argument("--floor", default=os.path.join(ROOT, "build", "tools", "measure",
-                                                        "floor_window"))
-    parser.add_argument("--story", default=os.path.join(ROOT, "examples", "demo"))
-    parser.add_argument("--runs", type=int, default=11, help="launches of each program")
-    parser.add_argument("--idle-rounds", type=int, default=3, help="idle spans of each program")
-    parser.add_argument("--settle", type=float, default=6.0,
-                        help="seconds from the first picture to the idle span; the demo's first "
-                             "sound, 4 s of sea, has played out by 6 s and its device is closed")
-    parser.add_argument("--idle-seconds", type=float, default=10.0)
-    args = parser.parse_args()
-    story = os.path.abspath(args.story)
-    title = "Bexu Game"
-    if os.path.exists(os.path.join(story, "init.bexc")):
-        with open(os.path.join(story, "init.bexc"), "rb") as f:
-            title = f.read().split(b"\0")[0].decode("latin-1") or title
-    scene, probe = first_scene(story)
-    floor_title = "bexu floor"
-    programs = [Program("floor", [os.path.abspath(args.floor), scene, floor_title], story,
-                        floor_title),
-                Program("bexu", [os.path.abspath(args.player)], story, title),
-                Program("floor loop", [os.path.abspath(args.floor), scene, floor_title + " loop",
-                                       "--poll"], story, floor_title + " loop")]
-
-    server, display = start_xvfb()
-    try:
-        env = dict(os.environ, DISPLAY=display, SDL_VIDEODRIVER="x11", SDL_AUDIODRIVER="dummy")
-        xlib = Xlib(display)
-        # Interleaved, the order turned each round, so neither profits from a warmer machine.
-        launched = programs[:2]
-        for run in range(args.runs):
-            for program in (launched if run % 2 == 0 else launched[::-1]):
-                process, window_at, picture_at = launch(program, env, xlib, probe)
-                program.windows.append(window_at)
-                program.pictures.append(picture_at)
-                end(process)
-                time.sleep(0.2)
-        for run in range(args.idle_rounds):
-            for program in (programs if run % 2 == 0 else programs[::-1]):
-                measure_idle(program, env, xlib, probe, server, args.settle, args.idle_seconds)
-    finally:
-        end(server)
-
-    floor, player, loop = programs
-    print("%d launches and %d idle spans of %.0f s each (from %.0f s after the first picture), "
-          "interleaved, on one Xvfb"
-          % (args.runs, args.idle_rounds, args.idle_seconds, args.settle))
-    print("%-44s %14s %14s %8s" % ("figure", "bexu", "floor", "ratio"))
+def print_figures(player, floor, loop):
+    """One player's figures beside the floor's, each with its ratio to the floor."""
+    print("%-44s %14s %14s %8s" % ("figure", player.name, "floor", "ratio"))
 
     def row(label, value, floor_value, unit, scale=1.0, digits=1):
         print("%-44s %11.*f %-2s %11.*f %-2s %8s" % (label, digits, value * scale, unit, digits,
@@ -327,13 +278,72 @@ def main():
         statistics.median(loop.cpu), "%", 100, 3)
     row("    the X server meanwhile", statistics.median(player.server),
         statistics.median(loop.server), "%", 100, 3)
-    for program in programs:
+    for program in (player, floor, loop):
         print("CPU of each span, %s: %s (%% of one core)"
               % (program.name, ", ".join("%.3f" % (100 * c) for c in program.cpu)))
     print("resident memory by what it holds, at the end of the last idle span:")
     for group, _ in MEMORY_GROUPS:
         row("  " + group, player.groups.get(group, 0) / 1024, floor.groups.get(group, 0) / 1024,
             "MB", 1, 2)
+
+
+def ratio(value, floor):
+    return "%.2f x" % (value / floor) if floor > 0 else "-"
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--player", action="append")
+    parser.add_argument("--floor", default=os.path.join(ROOT, "build", "tools", "measure",
+                                                        "floor_window"))
+    parser.add_argument("--story", default=os.path.join(ROOT, "examples", "demo"))
+    parser.add_argument("--runs", type=int, default=11, help="launches of each program")
+    parser.add_argument("--idle-rounds", type=int, default=3, help="idle spans of each program")
+    parser.add_argument("--settle", type=float, default=6.0,
+                        help="seconds from the first picture to the idle span; the demo's first "
+                             "sound, 4 s of sea, has played out by 6 s and its device is closed")
+    parser.add_argument("--idle-seconds", type=float, default=10.0)
+    args = parser.parse_args()
+    players = [os.path.abspath(p) for p in args.player or [os.path.join(ROOT, "build", "bexu")]]
+    story = os.path.abspath(args.story)
+    title = "Bexu Game"
+    if os.path.exists(os.path.join(story, "init.bexc")):
+        with open(os.path.join(story, "init.bexc"), "rb") as f:
+            title = f.read().split(b"\0")[0].decode("latin-1") or title
+    scene, probe = first_scene(story)
+    floor_title = "bexu floor"
+    floor = Program("floor", [os.path.abspath(args.floor), scene, floor_title], story,
+                    floor_title)
+    loop = Program("floor loop", [os.path.abspath(args.floor), scene, floor_title + " loop",
+                                  "--poll"], story, floor_title + " loop")
+    measured = [Program(os.path.basename(player), [player], story, title) for player in players]
+    programs = [floor] + measured + [loop]
+
+    server, display = start_xvfb()
+    try:
+        env = dict(os.environ, DISPLAY=display, SDL_VIDEODRIVER="x11", SDL_AUDIODRIVER="dummy")
+        xlib = Xlib(display)
+        # Interleaved, the order turned each round, so neither profits from a warmer machine.
+        launched = [floor] + measured
+        for run in range(args.runs):
+            for program in (launched if run % 2 == 0 else launched[::-1]):
+                process, window_at, picture_at = launch(program, env, xlib, probe)
+                program.windows.append(window_at)
+                program.pictures.append(picture_at)
+                end(process)
+                time.sleep(0.2)
+        for run in range(args.idle_rounds):
+            for program in (programs if run % 2 == 0 else programs[::-1]):
+                measure_idle(program, env, xlib, probe, server, args.settle, args.idle_seconds)
+    finally:
+        end(server)
+
+    print("%d launches and %d idle spans of %.0f s each (from %.0f s after the first picture), "
+          "interleaved, on one Xvfb"
+          % (args.runs, args.idle_rounds, args.idle_seconds, args.settle))
+    for player in measured:
+        print()
+        print_figures(player, floor, loop)
     return 0
 
 

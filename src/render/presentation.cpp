@@ -1,0 +1,89 @@
+// The lifetime of the drawing targets and sources, made once the window exists.
+#include "engine/engine.h"
+#include "render/render.h"
+
+namespace {
+
+const char kNoSurfaces[] = "Not enough memory for the window's surfaces.";
+
+PlatformSurface* makeSurface() {
+    PlatformSurface* surface = platformCreateSurface(engineState.presentation.screen);
+    if (surface == nullptr) {
+        platformFatal("Error", kNoSurfaces, 1);
+    }
+    return surface;
+}
+
+PlatformBitmap* makeBitmap(int32_t width, int32_t height) {
+    PlatformBitmap* bitmap = platformCreateBitmap(engineState.presentation.screen, width, height);
+    if (bitmap == nullptr) {
+        platformFatal("Error", kNoSurfaces, 1);
+    }
+    return bitmap;
+}
+
+PlatformBitmap* loadSheet(PlatformSurface* surface, const char* path, const char* failure) {
+    PlatformBitmap* bitmap = platformLoadBitmap(path);
+    if (bitmap == nullptr) {
+        platformFatal("Error", failure, 1);
+    }
+    platformSelectBitmap(surface, bitmap);
+    return bitmap;
+}
+
+} // namespace
+
+void startPresentation() {
+    Presentation& presentation = engineState.presentation;
+    presentation.screen = platformWindowScreen(presentation.window);
+    if (presentation.screen == nullptr) {
+        platformFatal("Error", kNoSurfaces, 1);
+    }
+    presentation.sceneSurface = makeSurface();
+    presentation.fontSurface = makeSurface();
+    presentation.tileSurface = makeSurface();
+    // Black is the first scene image: the first scene shown replaces it. The frame shows
+    // black wherever the scene image ends, so one black pixel shows the same as 1600 x 900
+    // of them, without their 5.8 MB to fill, copy and free.
+    PlatformBitmap* black = makeBitmap(1, 1);
+    presentation.sceneSurfaceFirstBitmap = platformSelectBitmap(presentation.sceneSurface, black);
+    platformFillRect(presentation.sceneSurface, 0, 0, 1, 1, kColorBlack);
+    engineState.effects.sceneImage = black;
+
+    presentation.fontBitmap =
+        loadSheet(presentation.fontSurface, "font.bmp", "Failed to load font.bmp");
+    presentation.tileBitmap =
+        loadSheet(presentation.tileSurface, "transparency.bmp", "Failed to load transparency.bmp");
+    // The canvas and the back buffer follow the client size: the first frame makes them.
+}
+
+void resetPresentation() {
+    Presentation& presentation = engineState.presentation;
+    presentation.builtCanvas = CanvasKey{};
+    // The next frame takes the client size and the window's pixels anew, makes the canvas
+    // and the back buffer for them and tiles the bars again.
+    presentation.lastWidth = -1;
+    presentation.lastHeight = -1;
+    presentation.windowPixels = nullptr;
+}
+
+void releasePresentation() {
+    Presentation& presentation = engineState.presentation;
+    // A selected bitmap cannot be deleted: the surfaces go first.
+    PlatformSurface* surfaces[] = {presentation.sceneSurface, presentation.fontSurface,
+                                   presentation.tileSurface, presentation.frameSurface,
+                                   presentation.windowSurface};
+    for (PlatformSurface* surface : surfaces) {
+        platformDeleteSurface(surface);
+    }
+    // The window's lent pixels are its own.
+    PlatformBitmap* bitmaps[] = {presentation.fontBitmap, presentation.tileBitmap,
+                                 presentation.frameBitmap, presentation.windowBitmap};
+    for (PlatformBitmap* bitmap : bitmaps) {
+        platformDeleteBitmap(bitmap);
+    }
+    if (presentation.screen != nullptr) {
+        platformReleaseWindowScreen(presentation.window, presentation.screen);
+    }
+    presentation = Presentation{};
+}
