@@ -87,7 +87,7 @@ struct Presentation {
     PlatformSurface* tileSurface;
     PlatformBitmap* tileBitmap;
     PlatformSurface* frameSurface;
-    PlatformBitmap* frameBitmap; // the canvas's own bitmap, when it has one
+    PlatformBitmap* frameBitmap;    // the canvas's own bitmap, when it has one
     PlatformSurface* windowSurface; // none at 1:1
     PlatformBitmap* windowBitmap;   // the back buffer's own bitmap, when it has one
     PlatformBitmap* windowPixels;   // the window's pixels as lent at the last frame
