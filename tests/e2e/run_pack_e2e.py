@@ -15,6 +15,7 @@ made by hiding a library in a private mount namespace (root only; skipped else).
 
 import argparse
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -31,6 +32,8 @@ import desktop  # noqa: E402
 import run_e2e  # noqa: E402
 from desktop import Failure  # noqa: E402
 
+# The oldest glibc the README promises readers.
+GLIBC_FLOOR = (2, 34)
 GLIBC_LIBRARIES = ("libc.so.6", "libm.so.6", "ld-linux-x86-64.so.2")
 LIBRARY_FOLDERS = ("/usr/lib/x86_64-linux-gnu", "/lib/x86_64-linux-gnu", "/usr/lib64", "/usr/lib")
 
@@ -152,6 +155,13 @@ class PackSuite:
         needed = [l.split("[")[1].rstrip("]") for l in out.splitlines() if "(NEEDED)" in l]
         if not needed or any(library not in GLIBC_LIBRARIES for library in needed):
             raise Failure("the packed player needs %s, not only glibc" % needed)
+        symbols = desktop.run(["objdump", "-T", os.path.join(self.folder, "bexu")]).decode()
+        newest = max(tuple(int(n) for n in v.split("."))
+                     for v in re.findall(r"GLIBC_([0-9]+(?:\.[0-9]+)+)", symbols))
+        if newest > GLIBC_FLOOR:
+            raise Failure("the packed player needs glibc %s, newer than the %s the README "
+                          "promises" % (".".join(map(str, newest)),
+                                        ".".join(map(str, GLIBC_FLOOR))))
 
     def case_without_alsa(self):
         command = hidden("libasound.so.2", [self.launcher])
@@ -200,7 +210,8 @@ def main():
     parser.add_argument("--out", default=None)
     parser.add_argument("--time-limit", type=int, default=120)
     args = parser.parse_args()
-    for tool in ("Xvfb", "xdotool", "xwininfo", "import", "readelf", "desktop-file-validate"):
+    for tool in ("Xvfb", "xdotool", "xwininfo", "import", "readelf", "objdump",
+                 "desktop-file-validate"):
         if shutil.which(tool) is None:
             print("FAIL: %s is missing (scripts/install-deps.sh test installs it)" % tool)
             return 1
