@@ -62,14 +62,6 @@ void startPresentation() {
     platformSelectBitmap(presentation.windowSurface, presentation.windowBitmap);
 }
 
-void resetPresentation() {
-    Presentation& presentation = engineState.presentation;
-    presentation.builtCanvas = CanvasKey{};
-    // The next frame takes the client size anew and tiles the bars again.
-    presentation.lastWidth = 0;
-    presentation.lastHeight = 0;
-}
-
 void releasePresentation() {
     Presentation& presentation = engineState.presentation;
     // A selected bitmap cannot be deleted: the surfaces go first.

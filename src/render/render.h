@@ -57,8 +57,6 @@ void composeFrame();
 // The window must exist. Gets its screen and makes the surfaces, loading the font and
 // the tile; ends the process when one cannot be had.
 void startPresentation();
-// Forgets the built canvas and the client size, so the next frame is drawn in full.
-void resetPresentation();
 // Deletes the surfaces and their bitmaps and releases the screen. The scene image is the
 // command effects' own and goes first (releaseCommandEffects), while its surface stands.
 void releasePresentation();
