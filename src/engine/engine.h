@@ -87,7 +87,9 @@ struct InputState {
 };
 
 // The window, the drawing targets and sources, and what the last frame built.
-// Owner: render (render/presentation.cpp); made at start-up, kept for the whole run.
+// Owner: render (render/presentation.cpp); made at start-up, kept for the whole run, but
+// for the canvas and the back buffer, which the frame makes for each client size: at 1:1
+// in the window's own pixels where the window lends them, and without a back buffer.
 struct Presentation {
     PlatformWindow* window;
     PlatformSurface* screen;
@@ -98,12 +100,15 @@ struct Presentation {
     PlatformSurface* tileSurface;
     PlatformBitmap* tileBitmap;
     PlatformSurface* frameSurface;
-    PlatformBitmap* frameBitmap;
-    PlatformSurface* windowSurface;
-    PlatformBitmap* windowBitmap;
+    PlatformBitmap* frameBitmap;    // the canvas's own bitmap, when it has one
+    PlatformSurface* windowSurface; // none at 1:1
+    PlatformBitmap* windowBitmap;   // the back buffer's own bitmap, when it has one
+    PlatformBitmap* windowPixels;   // the window's pixels as lent at the last frame
     int32_t lastWidth;
     int32_t lastHeight;
     CanvasKey builtCanvas;
+    // The window lost what it showed (a paint came): the next frame shows it all again.
+    bool windowNeedsPaint;
 };
 
 struct EngineState {
