@@ -203,8 +203,9 @@ TEST(StartUp, SurfacesWithoutMemoryEndWithTheirMessage) {
         }
     }
     EXPECT_TRUE(played);
-    // The screen, five surfaces and three bitmaps.
-    EXPECT_GE(surfaceFailures, 9);
+    // The screen, three surfaces and the black scene's bitmap. The canvas and the back buffer
+    // are the frame's, made for each client size: without memory it draws nothing.
+    EXPECT_GE(surfaceFailures, 5);
     removeFolder(folder);
 }
 
