@@ -1,7 +1,7 @@
 // The one interface between the player and the operating system.
 // Engine, render and app code reach files, time, the window, drawing, sound,
 // memory and the fatal report only through these functions. Each backend
-// (win32, sdl, headless) implements every one of them.
+// (win32, sdl, headless, web) implements every one of them.
 #pragma once
 
 #include <cstddef>
@@ -109,6 +109,13 @@ void platformSetSmoothStretch(PlatformSurface* target);
 void platformStretchCopy(PlatformSurface* target, int32_t x, int32_t y, int32_t width,
                          int32_t height, PlatformSurface* source, int32_t sourceX, int32_t sourceY,
                          int32_t sourceWidth, int32_t sourceHeight);
+
+// ---- text for assistive technology ---------------------------------------
+
+// The dialogue as text, called whenever it changes: `length` bytes, grown by new
+// lines or emptied by a page turn. A backend that can hand text to a screen
+// reader does; the others ignore it.
+void platformDialogueText(const char* text, uint32_t length);
 
 // ---- sound ---------------------------------------------------------------
 

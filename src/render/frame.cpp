@@ -63,6 +63,9 @@ bool buildCanvas() {
         key.indicatorGlyph = advanceIndicator();
     }
     const CanvasKey& built = engineState.builtCanvas;
+    if (!built.valid || built.dialogueGeneration != key.dialogueGeneration) {
+        platformDialogueText(engineState.dialogue.text, engineState.dialogue.length);
+    }
     if (built.valid && built.sceneGeneration == key.sceneGeneration &&
         built.dialogueGeneration == key.dialogueGeneration &&
         built.indicatorShown == key.indicatorShown && built.indicatorGlyph == key.indicatorGlyph) {

@@ -110,6 +110,7 @@ void headlessReset(uint32_t startTick) {
     }
     state.presentCount = 0;
     state.sounds.clear();
+    state.dialogueLengths.clear();
     state.exitHandler = nullptr;
     state.frameHook = nullptr;
     state.log = nullptr;

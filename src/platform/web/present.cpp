@@ -1,0 +1,130 @@
+// Presenting software pixels on the canvas: XRGB turned into the canvas's RGBA in
+// a copy of what the canvas shows, and only the rows that changed are put there.
+// An unchanged frame (the same bitmap at the same revision) costs nothing.
+#include "platform/platform.h"
+#include "platform/soft/soft_surface.h"
+#include "platform/web/web.h"
+
+#include <emscripten.h>
+
+#include <cstring>
+
+namespace {
+
+// What the canvas shows, as RGBA, canvas-sized; and what was presented last.
+struct Shown {
+    uint32_t* rgba;
+    int32_t width;
+    int32_t height;
+    bool showAll; // the canvas was cleared (made anew or resized)
+    const PlatformBitmap* bitmap;
+    uint64_t revision;
+    int64_t left, top, right, bottom, shiftX, shiftY;
+    uint32_t row[32768]; // one converted row before it is compared
+};
+Shown shown = {};
+
+// clang-format off
+EM_JS(void, putRows, (const uint32_t* rgba, int32_t width, int32_t height, int32_t x, int32_t y,
+                      int32_t columns, int32_t rows), {
+    var context = Module.bexuContext;
+    if (!context) {
+        context = Module.bexuContext = Module.canvas.getContext("2d", {alpha: false});
+    }
+    var pixels = new Uint8ClampedArray(HEAPU8.buffer, rgba, width * height * 4);
+    context.putImageData(new ImageData(pixels, width, height), 0, 0, x, y, columns, rows);
+});
+// clang-format on
+
+// 0x00RRGGBB to the bytes R, G, B, 255 in memory order.
+inline uint32_t rgbaOf(uint32_t pixel) {
+    return ((pixel & 0xFF) << 16) | (pixel & 0xFF00) | ((pixel >> 16) & 0xFF) | 0xFF000000u;
+}
+
+bool followCanvasSize() {
+    int32_t width = 0;
+    int32_t height = 0;
+    webCanvasSize(&width, &height);
+    if (width == shown.width && height == shown.height && shown.rgba != nullptr) {
+        return true;
+    }
+    platformFree(shown.rgba);
+    shown.rgba = nullptr;
+    shown.width = 0;
+    shown.height = 0;
+    shown.bitmap = nullptr;
+    if (width <= 0 || height <= 0 || width > kSoftMaxSide || height > kSoftMaxSide) {
+        return false;
+    }
+    shown.rgba = static_cast<uint32_t*>(
+        platformAllocate(static_cast<size_t>(width) * static_cast<size_t>(height) * 4, false));
+    if (shown.rgba == nullptr) {
+        return false;
+    }
+    shown.width = width;
+    shown.height = height;
+    shown.showAll = true;
+    return true;
+}
+
+} // namespace
+
+void softPresent(PlatformWindow* window, int32_t x, int32_t y, int32_t width, int32_t height,
+                 const PlatformBitmap* source, int32_t sourceX, int32_t sourceY) {
+    if (window == nullptr || source == nullptr || source->pixels == nullptr ||
+        !followCanvasSize()) {
+        return;
+    }
+    // Clip to the source bitmap and to the canvas, in 64 bits so no sum overflows.
+    int64_t shiftX = int64_t{sourceX} - x; // source = target + shift
+    int64_t shiftY = int64_t{sourceY} - y;
+    int64_t left = x, top = y, right = int64_t{x} + width, bottom = int64_t{y} + height;
+    left = left > -shiftX ? left : -shiftX;
+    top = top > -shiftY ? top : -shiftY;
+    left = left > 0 ? left : 0;
+    top = top > 0 ? top : 0;
+    right = right < shown.width ? right : shown.width;
+    right = right < source->width - shiftX ? right : source->width - shiftX;
+    bottom = bottom < shown.height ? bottom : shown.height;
+    bottom = bottom < source->height - shiftY ? bottom : source->height - shiftY;
+    if (left >= right || top >= bottom) {
+        return;
+    }
+    if (!shown.showAll && source == shown.bitmap && source->revision == shown.revision &&
+        left == shown.left && top == shown.top && right == shown.right && bottom == shown.bottom &&
+        shiftX == shown.shiftX && shiftY == shown.shiftY) {
+        return;
+    }
+    shown.bitmap = source;
+    shown.revision = source->revision;
+    shown.left = left;
+    shown.top = top;
+    shown.right = right;
+    shown.bottom = bottom;
+    shown.shiftX = shiftX;
+    shown.shiftY = shiftY;
+
+    const auto columns = static_cast<int32_t>(right - left);
+    const size_t rowBytes = static_cast<size_t>(columns) * 4;
+    int64_t firstChanged = bottom;
+    int64_t lastChanged = top - 1;
+    for (int64_t row = top; row < bottom; ++row) {
+        const uint32_t* from =
+            source->pixels + (row + shiftY) * int64_t{source->width} + (left + shiftX);
+        uint32_t* to = shown.rgba + row * int64_t{shown.width} + left;
+        for (int32_t i = 0; i < columns; ++i) {
+            shown.row[i] = rgbaOf(from[i]);
+        }
+        if (shown.showAll || memcmp(to, shown.row, rowBytes) != 0) {
+            memcpy(to, shown.row, rowBytes);
+            firstChanged = firstChanged < row ? firstChanged : row;
+            lastChanged = row;
+        }
+    }
+    shown.showAll = false;
+    if (lastChanged >= firstChanged) {
+        putRows(shown.rgba, shown.width, shown.height, static_cast<int32_t>(left),
+                static_cast<int32_t>(firstChanged), columns,
+                static_cast<int32_t>(lastChanged - firstChanged + 1));
+    }
+}
