@@ -1,0 +1,302 @@
+#!/usr/bin/python3
+"""End-to-end tests of the web player in headless Chromium, over its DevTools
+protocol, with the pages served on 127.0.0.1.
+
+Usage: run_web.py --build build-web --headless build/bexu-headless --demo examples/demo
+                  [--out DIR] [--case NAME ...]
+
+The demo is played at several canvas sizes; at every key wait the canvas must equal,
+pixel for pixel, one of the frames the native headless player shows in the same wait,
+and the frames must follow each other as they do there (the marker's sequence).
+"""
+
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import traceback
+
+import browser
+import native
+from browser import Failure
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+START_TICK = 100000
+DEMO_TITLE = "The Keeper of Gull Rock"
+STATE_TIMEOUT = 8.0  # seconds for a key wait to show: the longest timed wait is 2.6 s
+SAMPLES = 6  # canvas captures per key wait, about 60 ms apart
+MEMORY_CAP = 256 << 20
+
+
+class Suite:
+    def __init__(self, args, work):
+        self.args = args
+        self.work = work
+        self.sites = os.path.join(work, "sites")
+        os.makedirs(self.sites)
+        self.server = browser.Server(self.sites)
+        self.browser = browser.Browser(work)
+        self.page = self.browser.open_page()
+        self.notes = []
+
+    def close(self):
+        self.browser.close()
+        self.server.close()
+
+    # ---- pages ------------------------------------------------------------------
+
+    def site(self, name, story):
+        """Packs `story` into a page of its own with scripts/web.sh; returns its URL."""
+        out = os.path.join(self.sites, name)
+        env = dict(os.environ, BEXU_WEB_BUILD=self.args.build)
+        subprocess.run(["bash", os.path.join(ROOT, "scripts", "web.sh"), story, out], env=env,
+                       check=True, stdout=subprocess.DEVNULL, timeout=300)
+        return self.server.url(name + "/index.html?start-tick=%d" % START_TICK)
+
+    def open(self, url, width=1600, height=900, scale=1):
+        self.page.size(width, height, scale)
+        self.page.navigate(url)
+        self.page.wait_for("typeof Module == 'object' && Module.calledRun", 10, "the player to run")
+
+    def exit_code(self):
+        return self.page.evaluate("document.documentElement.getAttribute('data-bexu-exit')")
+
+    def wait_exit(self, code, timeout=5):
+        self.page.wait_for("document.documentElement.getAttribute('data-bexu-exit') !== null",
+                           timeout, "the play to end")
+        if self.exit_code() != str(code):
+            raise Failure("exit code %s, expected %d" % (self.exit_code(), code))
+
+    def lines(self):
+        return self.page.evaluate(
+            "Array.from(document.querySelectorAll('#bexu-lines p'), p => p.textContent)")
+
+    # ---- key waits against the native frames -----------------------------------
+
+    def report_mismatch(self, wait, name):
+        width, height, rgb = self.page.canvas_pixels()
+        best = None
+        for w, h, reference in wait.pixels.values():
+            if (w, h) != (width, height):
+                continue
+            differing = sum(1 for i in range(0, len(rgb), 3) if rgb[i:i + 3] != reference[i:i + 3])
+            best = differing if best is None else min(best, differing)
+        path = os.path.join(self.args.out, name + ".ppm")
+        with open(path, "wb") as f:
+            f.write(b"P6\n%d %d\n255\n" % (width, height) + rgb)
+        return "canvas %dx%d differs from every native frame (closest: %s pixels); saved %s" % (
+            width, height, best, path)
+
+    def match_wait(self, wait, name):
+        """Waits until the canvas shows one of the wait's native frames, then checks
+        that each capture is one of them and follows the one before."""
+        end = time.monotonic() + STATE_TIMEOUT
+        while True:
+            digest = self.page.canvas_digest()[2]
+            if digest in wait.pixels:
+                break
+            if time.monotonic() > end:
+                raise Failure("%s: %s" % (name, self.report_mismatch(wait, name)))
+            time.sleep(0.05)
+        seen = {digest}
+        for _ in range(SAMPLES):
+            time.sleep(0.06)
+            following = self.page.canvas_digest()[2]
+            if following not in wait.pixels:
+                raise Failure("%s: %s" % (name, self.report_mismatch(wait, name)))
+            if not wait.follows(digest, following):
+                raise Failure("%s: the marker went out of its sequence" % name)
+            digest = following
+            seen.add(digest)
+        return len(seen)
+
+    def play_demo(self, width, height, advance):
+        """Plays the demo at width x height; advance(index) moves on from key wait `index`."""
+        pages = native.demo_lines(os.path.join(self.args.demo, "script.bexu"))
+        waits = native.key_waits(self.args.headless, self.args.demo, (width, height),
+                                 len(pages), START_TICK)
+        self.open(self.demo_url, width, height)
+        title = self.page.evaluate("document.title")
+        if title != DEMO_TITLE:
+            raise Failure("title %r, expected %r" % (title, DEMO_TITLE))
+        for index, wait in enumerate(waits):
+            self.match_wait(wait, "demo-%dx%d-wait-%d" % (width, height, index + 1))
+            shown = self.lines()
+            expected = pages[index]
+            if len(shown) != len(expected) or any(
+                    e is not None and e != s for e, s in zip(expected, shown)):
+                raise Failure("wait %d: live region holds %r, expected %r" % (index + 1, shown,
+                                                                               expected))
+            advance(index)
+        self.wait_exit(0)
+        if self.page.evaluate("document.getElementById('bexu-end').hidden"):
+            raise Failure("no 'The end' after the play ran out")
+        self.notes.append("demo at %dx%d: %d key waits equal to the native frames" %
+                          (width, height, len(waits)))
+
+    # ---- the cases ---------------------------------------------------------------
+
+    def case_play_1600x900(self):
+        """Space advances; a Space in the timed wait after wait 3 is dropped; a key
+        repeat advances too."""
+        def advance(index):
+            if index == 2:
+                self.page.key_space()
+                time.sleep(0.5)  # inside the 1.8 s wait: dropped
+                self.page.key_space()
+                return
+            self.page.key_space(repeat=index == 5)
+        self.play_demo(1600, 900, advance)
+
+    def case_play_1200x900(self):
+        """A click on the canvas advances as Space does."""
+        self.play_demo(1200, 900, lambda index: self.page.click(600, 450))
+
+    def case_play_1920x1080(self):
+        self.play_demo(1920, 1080, lambda index: self.page.key_space())
+
+    def case_resize(self):
+        """Resizes keep the canvas's shape and paint the tiled bars, as natively; a
+        device pixel ratio of 2 doubles the backing store."""
+        self.open(self.demo_url, 1600, 900)
+        for width, height in ((1600, 450), (500, 900), (803, 900), (1600, 950)):
+            wait = native.key_waits(self.args.headless, self.args.demo, (width, height), 1,
+                                    START_TICK)[0]
+            self.page.size(width, height)
+            self.match_wait(wait, "resize-%dx%d" % (width, height))
+        wait = native.key_waits(self.args.headless, self.args.demo, (1600, 900), 1, START_TICK)[0]
+        self.page.size(800, 450, 2)
+        self.match_wait(wait, "resize-800x450-ratio-2")
+
+    def case_missing_script(self):
+        url = self.site("missing-script", native.story(os.path.join(self.work, "missing"), None,
+                                                       self.args.demo))
+        self.open(url)
+        self.expect_box("Filenotfound", "script.bexu could not be located.")
+        if self.page.evaluate("document.getElementById('canvas').style.visibility") == "visible":
+            raise Failure("the canvas shows before the script was found")
+
+    def case_bad_scene(self):
+        folder = native.story(os.path.join(self.work, "bad-scene"), "{0[say~Next: a bad scene]"
+                              "[cg~bad.bmp][say~never]}", self.args.demo,
+                              {"bad.bmp": b"BM" + b"\x00" * 40})
+        self.open(self.site("bad-scene", folder))
+        self.page.wait_for("document.querySelectorAll('#bexu-lines p').length == 1", 5,
+                           "the first line")
+        title = self.page.evaluate("document.title")
+        if title != "Bexu Game":
+            raise Failure("title without init.bexc is %r" % title)
+        self.page.key_space()
+        self.expect_box("Error", "Failed to load scene.")
+
+    def expect_box(self, caption, text):
+        self.page.wait_for("!document.getElementById('bexu-box').hidden", 5, "the message box")
+        shown = self.page.evaluate("[document.getElementById('bexu-box-caption').textContent,"
+                                   " document.getElementById('bexu-box-text').textContent]")
+        if shown != [caption, text]:
+            raise Failure("box says %r, expected %r" % (shown, [caption, text]))
+        time.sleep(0.3)
+        if self.exit_code() is not None:
+            raise Failure("the play ended before OK was pressed")
+        box = self.page.evaluate("(() => { const r = document.getElementById('bexu-box-ok')"
+                                 ".getBoundingClientRect(); return [r.x + r.width / 2,"
+                                 " r.y + r.height / 2]; })()")
+        self.page.click(*box)
+        self.wait_exit(1)
+
+    def case_hostile(self):
+        """A scene claiming 3,000,000 x 2,000,000 pixels is refused; a wave claiming
+        4 GiB plays what it holds."""
+        folder = native.story(os.path.join(self.work, "huge-wave"),
+                              "{0[play~huge.wav][say~still here]}", self.args.demo,
+                              {"huge.wav": native.wave_claiming(0xFFFFFFF0)})
+        self.open(self.site("huge-wave", folder))
+        self.page.wait_for("document.querySelectorAll('#bexu-lines p').length == 1", 5,
+                           "the line after the sound")
+        self.page.key_space()
+        self.wait_exit(0)
+        folder = native.story(os.path.join(self.work, "huge-bmp"),
+                              "{0[cg~huge.bmp][say~never]}", self.args.demo,
+                              {"huge.bmp": native.rle_bmp(3000000, 2000000)})
+        self.open(self.site("huge-bmp", folder))
+        self.expect_box("Error", "Failed to load scene.")
+
+    def case_memory_cap(self):
+        """Memory grows up to the cap and no further: a 48 MB scene loads, a 260 MB one,
+        which the native player loads, is refused without a crash."""
+        folder = native.story(os.path.join(self.work, "big-scenes"),
+                              "{0[cg~big.bmp][say~big loaded][cg~bigger.bmp][say~never]}",
+                              self.args.demo, {"big.bmp": native.rle_bmp(4000, 3000),
+                                               "bigger.bmp": native.rle_bmp(10000, 6500)})
+        native_run = subprocess.run([self.args.headless], cwd=folder, timeout=60,
+                                    env=dict(os.environ, BEXU_HEADLESS_KEYS="1000",
+                                             BEXU_HEADLESS_LIMIT="3000"),
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if native_run.returncode != 3:  # held at the last wait until the time limit
+            raise Failure("the native player did not load the 260 MB scene (exit %d)" %
+                          native_run.returncode)
+        self.open(self.site("big-scenes", folder))
+        self.page.wait_for("document.querySelectorAll('#bexu-lines p').length == 1", 5,
+                           "the 48 MB scene")
+        self.page.key_space()
+        self.expect_box("Error", "Failed to load scene.")
+        memory = self.page.evaluate("HEAPU8.length")
+        if memory > MEMORY_CAP:
+            raise Failure("wasm memory grew to %d bytes, over the cap" % memory)
+        self.notes.append("memory cap: %d MiB in use when the 260 MB scene was refused" %
+                          (memory >> 20))
+
+    # ---- running -----------------------------------------------------------------
+
+    def run(self, names):
+        self.demo_url = self.site("demo", self.args.demo)
+        failures = 0
+        for name in names:
+            start = time.monotonic()
+            try:
+                getattr(self, "case_" + name)()
+                print("PASS %s (%.1f s)" % (name, time.monotonic() - start), flush=True)
+            except Exception as error:  # noqa: BLE001 - every case reports and the run goes on
+                failures += 1
+                print("FAIL %s: %s" % (name, error), flush=True)
+                if not isinstance(error, Failure):
+                    traceback.print_exc()
+        for note in self.notes:
+            print("  " + note)
+        return failures
+
+
+CASES = ["play_1600x900", "play_1200x900", "play_1920x1080", "resize", "missing_script",
+         "bad_scene", "hostile", "memory_cap"]
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", required=True, help="build folder of the web preset")
+    parser.add_argument("--headless", required=True, help="the native bexu-headless")
+    parser.add_argument("--demo", required=True)
+    parser.add_argument("--out", default=None, help="where mismatching canvases are saved")
+    parser.add_argument("--case", action="append", choices=CASES)
+    args = parser.parse_args()
+    args.build = os.path.abspath(args.build)
+    args.headless = os.path.abspath(args.headless)
+    args.demo = os.path.abspath(args.demo)
+    work = tempfile.mkdtemp(prefix="bexu-web-")
+    args.out = os.path.abspath(args.out or os.path.join(work, "out"))
+    os.makedirs(args.out, exist_ok=True)
+    suite = Suite(args, work)
+    try:
+        failures = suite.run(args.case or CASES)
+    finally:
+        suite.close()
+        shutil.rmtree(work, ignore_errors=True)
+    print("%d of %d web cases failed" % (failures, len(args.case or CASES)) if failures else
+          "all %d web cases passed" % len(args.case or CASES))
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
