@@ -53,7 +53,8 @@ struct Chunks {
 
 // "RIFF", length, "WAVE", then chunks: the first "fmt " and the first "data".
 bool findChunks(const uint8_t* data, size_t size, Chunks* chunks) {
-    if (size < 12 || memcmp(data, "RIFF", 4) != 0 || memcmp(data + 8, "WAVE", 4) != 0) {
+    if (data == nullptr || size < 12 || memcmp(data, "RIFF", 4) != 0 ||
+        memcmp(data + 8, "WAVE", 4) != 0) {
         return refuse("not a RIFF WAVE file");
     }
     *chunks = {};
@@ -389,7 +390,7 @@ bool decodeWave(const uint8_t* data, size_t size, DecodedWave* out) {
     *out = {};
     Chunks chunks;
     Format format;
-    if (data == nullptr || !findChunks(data, size, &chunks) || !readFormat(chunks, &format)) {
+    if (!findChunks(data, size, &chunks) || !readFormat(chunks, &format)) {
         return false;
     }
     bool decoded = false;
