@@ -249,6 +249,60 @@ class Suite:
         self.notes.append("memory cap: %d MiB in use when the 260 MB scene was refused" %
                           (memory >> 20))
 
+    def listen(self):
+        """What the analyser hears: the context's state, the loudest frequency in Hz,
+        the levels (dB) at 440 and 3000 Hz, and the largest sample."""
+        return self.page.evaluate(
+            "(() => { const a = Module.bexuAudio; if (!a || !a.context) return null;"
+            " const n = a.analyser; const f = new Float32Array(n.frequencyBinCount);"
+            " n.getFloatFrequencyData(f); const t = new Float32Array(n.fftSize);"
+            " n.getFloatTimeDomainData(t); let peak = 0;"
+            " for (let i = 1; i < f.length; ++i) if (f[i] > f[peak]) peak = i;"
+            " const hz = a.context.sampleRate / n.fftSize;"
+            " return [a.context.state, peak * hz, f[Math.round(440 / hz)],"
+            " f[Math.round(3000 / hz)], Math.max(...t.map(Math.abs))]; })()")
+
+    def hear(self, what, check, timeout=4):
+        end = time.monotonic() + timeout
+        heard = None
+        while time.monotonic() < end:
+            heard = self.listen()
+            if heard is not None and check(heard):
+                return heard
+            time.sleep(0.1)
+        raise Failure("never heard %s; last heard %r" % (what, heard))
+
+    def case_sound(self):
+        """No audio before the first gesture; then the sound asked for meanwhile plays
+        on, and a second sound replaces the first (IMA and MS ADPCM files)."""
+        self.open(self.demo_url)
+        self.page.wait_for("document.querySelectorAll('#bexu-lines p').length == 1", 5,
+                           "the first line")
+        if self.listen() is not None:
+            raise Failure("an audio context before any key press")
+        self.page.key_space()
+        self.hear("the demo's waves after the first key",
+                  lambda h: h[0] == "running" and h[4] > 0.01)
+        folder = native.story(os.path.join(self.work, "sounds"),
+                              "{0[say~zero][play~low.wav][say~one][play~high.wav][say~two]}",
+                              self.args.demo)
+        for name, encoding, tone in (("low.wav", "ms-adpcm", "440"),
+                                     ("high.wav", "ima-adpcm", "3000")):
+            subprocess.run(["sox", "-D", "-n", "-r", "22050", "-c", "1", "-e", encoding,
+                            os.path.join(folder, name), "synth", "8", "sine", tone, "vol",
+                            "0.5"], check=True)
+        self.open(self.site("sounds", folder))
+        self.page.wait_for("document.querySelectorAll('#bexu-lines p').length == 1", 5,
+                           "the first line")
+        self.page.key_space()
+        low = self.hear("440 Hz", lambda h: h[0] == "running" and abs(h[1] - 440) < 30)
+        self.page.key_space()
+        # The 440 Hz tone stopped: what is left there is the ADPCM noise of the new one.
+        high = self.hear("3000 Hz alone",
+                         lambda h: abs(h[1] - 3000) < 30 and h[2] < low[2] - 20)
+        self.notes.append("sound: 440 Hz at %.0f dB, then 3000 Hz at %.0f dB with 440 Hz at "
+                          "%.0f dB" % (low[2], high[3], high[2]))
+
     # ---- running -----------------------------------------------------------------
 
     def run(self, names):
@@ -270,7 +324,7 @@ class Suite:
 
 
 CASES = ["play_1600x900", "play_1200x900", "play_1920x1080", "resize", "missing_script",
-         "bad_scene", "hostile", "memory_cap"]
+         "bad_scene", "hostile", "memory_cap", "sound"]
 
 
 def main():
