@@ -15,7 +15,8 @@ struct Shown {
     uint32_t* rgba;
     int32_t width;
     int32_t height;
-    bool showAll; // the canvas was cleared (made anew or resized)
+    bool showAll;       // the canvas was cleared (made anew or resized)
+    uint32_t clearings; // the page's count of clearings when last seen
     const PlatformBitmap* bitmap;
     uint64_t revision;
     int64_t left, top, right, bottom, shiftX, shiftY;
@@ -66,7 +67,12 @@ bool convertRow(const uint32_t* from, uint32_t* to, int32_t columns) {
 bool followCanvasSize() {
     int32_t width = 0;
     int32_t height = 0;
-    webCanvasSize(&width, &height);
+    uint32_t clearings = 0;
+    webCanvasSize(&width, &height, &clearings);
+    if (clearings != shown.clearings) {
+        shown.clearings = clearings;
+        shown.showAll = true;
+    }
     if (width == shown.width && height == shown.height && shown.rgba != nullptr) {
         return true;
     }

@@ -8,5 +8,6 @@
 
 // Called on the first key press or tap: sound may start from then on.
 void webAudioAllowed();
-// The canvas's backing store size in device pixels; follows the page's size.
-void webCanvasSize(int32_t* width, int32_t* height);
+// The canvas's backing store size in device pixels, which follows the page's size,
+// and how often resizing it has cleared it.
+void webCanvasSize(int32_t* width, int32_t* height, uint32_t* clearings);

@@ -35,6 +35,9 @@ PlatformMessage queue[kQueueSize];
 int queueHead = 0;
 int queueCount = 0;
 bool quitPosted = false;
+// Width, height and clearings of the canvas, kept up to date by the page.
+int32_t canvasSize[3] = {0, 0, 0};
+bool canvasWatched = false;
 int32_t quitCode = 0;
 
 void postMessage(PlatformWindow* window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
@@ -84,27 +87,46 @@ EM_JS(void, setPageTitle, (const char* title), {
 });
 
 // Backing store = CSS size x devicePixelRatio, so a high-DPI screen gets the canvas at
-// its real resolution. Resizing the backing store clears it; the caller then repaints.
-EM_JS(void, fitCanvas, (int32_t* size), {
+// its real resolution. The page tells of size changes (the canvas's own, or a new
+// pixel ratio after zooming or moving to another screen): the loop then reads the
+// size from memory, with no call out per frame. Resizing the backing store clears
+// it, which the count of clearings tells the presenter.
+EM_JS(void, watchCanvasSize, (int32_t* size), {
     var canvas = Module.canvas;
-    var box = canvas.getBoundingClientRect();
-    var ratio = window.devicePixelRatio || 1;
-    var width = Math.max(0, Math.round(box.width * ratio));
-    var height = Math.max(0, Math.round(box.height * ratio));
-    if (canvas.width != width) canvas.width = width;
-    if (canvas.height != height) canvas.height = height;
-    HEAP32[size >> 2] = width;
-    HEAP32[(size >> 2) + 1] = height;
+    function fit() {
+        var box = canvas.getBoundingClientRect();
+        var ratio = window.devicePixelRatio || 1;
+        var width = Math.max(0, Math.round(box.width * ratio));
+        var height = Math.max(0, Math.round(box.height * ratio));
+        if (canvas.width != width || canvas.height != height) {
+            canvas.width = width;
+            canvas.height = height;
+            HEAP32[(size >> 2) + 2] += 1;
+        }
+        HEAP32[size >> 2] = width;
+        HEAP32[(size >> 2) + 1] = height;
+    }
+    function watchRatio() {
+        var query = window.matchMedia("(resolution: " + (window.devicePixelRatio || 1) + "dppx)");
+        query.addEventListener("change", function() { fit(); watchRatio(); }, {once: true});
+    }
+    new ResizeObserver(fit).observe(canvas);
+    window.addEventListener("resize", fit);
+    watchRatio();
+    fit();
 });
 // clang-format on
 
 } // namespace
 
-void webCanvasSize(int32_t* width, int32_t* height) {
-    int32_t size[2] = {0, 0};
-    fitCanvas(size);
-    *width = size[0];
-    *height = size[1];
+void webCanvasSize(int32_t* width, int32_t* height, uint32_t* clearings) {
+    if (!canvasWatched) {
+        canvasWatched = true;
+        watchCanvasSize(canvasSize);
+    }
+    *width = canvasSize[0];
+    *height = canvasSize[1];
+    *clearings = static_cast<uint32_t>(canvasSize[2]);
 }
 
 bool platformRegisterWindowClass(const char* className, WindowProcedure procedure) {
@@ -161,8 +183,9 @@ void platformSetConsoleTitle(const char*) {}
 void platformClientSize(PlatformWindow* window, int32_t* width, int32_t* height) {
     *width = 0;
     *height = 0;
+    uint32_t clearings = 0;
     if (window != nullptr && !window->destroyed) {
-        webCanvasSize(width, height);
+        webCanvasSize(width, height, &clearings);
     }
 }
 
