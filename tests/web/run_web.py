@@ -207,6 +207,29 @@ class Suite:
         self.page.click(*box)
         self.wait_exit(1)
 
+    def case_page_texts(self):
+        """The title's bytes in the stories' code page; the live region leaves out what the
+        font cannot draw, takes each line as it comes and is emptied by a page turn."""
+        folder = native.story(os.path.join(self.work, "texts"),
+                              "{0[say~Caf\xe9 |tab|\there\x01!][say~two\nlines][turn~page]"
+                              "[say~after the turn]}", self.args.demo,
+                              {"init.bexc": "Caf\xe9 \x80 story".encode("latin-1")})
+        self.open(self.site("texts", folder))
+        self.page.wait_for("document.querySelectorAll('#bexu-lines p').length == 1", 5,
+                           "the first line")
+        title = self.page.evaluate("document.title")
+        if title != "Caf\xe9 \u20ac story":
+            raise Failure("title %r" % title)
+        expected = [["Caf tabhere!"], ["Caf tabhere!", "two", "lines"], ["after the turn"]]
+        for index, lines in enumerate(expected):
+            if index > 0:
+                self.page.key_space()
+            self.page.wait_for("document.querySelectorAll('#bexu-lines p').length == %d" %
+                               len(lines), 5, "%d lines" % len(lines))
+            time.sleep(0.1)
+            if self.lines() != lines:
+                raise Failure("live region %r, expected %r" % (self.lines(), lines))
+
     def case_hostile(self):
         """A scene claiming 3,000,000 x 2,000,000 pixels is refused; a wave claiming
         4 GiB plays what it holds."""
@@ -324,7 +347,7 @@ class Suite:
 
 
 CASES = ["play_1600x900", "play_1200x900", "play_1920x1080", "resize", "missing_script",
-         "bad_scene", "hostile", "memory_cap", "sound"]
+         "bad_scene", "page_texts", "hostile", "memory_cap", "sound"]
 
 
 def main():
