@@ -1,5 +1,5 @@
 # The two set-up commands of the README. Each installs what it needs first.
-.PHONY: play test build dist
+.PHONY: play test build dist fresh-check
 
 play:
 	bash scripts/install-deps.sh play
@@ -13,7 +13,14 @@ build:
 	cmake --preset default
 	cmake --build --preset default
 
-# The release zip: the 32-bit Windows player with the demo story.
+# The release archives of the demo story, made by bexu-pack: dist/*-windows.zip
+# (32-bit player) and dist/*-linux-x86_64.tar.gz (self-contained Linux player).
 dist:
 	bash scripts/install-deps.sh dist
 	bash scripts/dist.sh
+
+# The README's set-up on a Debian 12 root made anew, alone: the play command, then the
+# test command's install and configure steps.
+fresh-check:
+	bash scripts/install-deps.sh test
+	BEXU_ROOT="$(CURDIR)" bash scripts/test.d/50-fresh-root.sh

@@ -5,11 +5,11 @@ set -euo pipefail
 
 build_packages=(build-essential cmake ninja-build pkg-config libsdl2-dev zlib1g-dev)
 play_packages=(xfonts-base)
-dist_packages=(g++-mingw-w64-i686 binutils-mingw-w64-i686 zip)
+dist_packages=(g++-mingw-w64-i686 binutils-mingw-w64-i686)
 test_packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev libpixman-1-dev libpng-dev
   clang libclang-rt-14-dev clang-format valgrind
-  xvfb xauth xfonts-base xdotool imagemagick x11-utils libx11-dev
+  debootstrap xvfb xauth xfonts-base xdotool imagemagick x11-utils libx11-dev
   fonts-dejavu-core espeak-ng sox python3 python3-pil
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine64 zip unzip
   emscripten chromium python3-websocket

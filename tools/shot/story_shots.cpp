@@ -58,42 +58,42 @@ void capture() {
 }
 
 void noteWait() {
-    int32_t pointer = engineState.commandPointer;
+    int32_t pointer = engineState.script.commandPointer;
     Shot& shot = recorder.pending;
     shot = Shot{};
-    shot.block = engineState.nextBlockNumber - 1;
+    shot.block = engineState.script.nextBlockNumber - 1;
     shot.command = pointer - 1;
-    if (engineState.commands != nullptr && pointer > 0) {
-        shot.text = engineState.commands[pointer - 1];
+    if (engineState.script.commands != nullptr && pointer > 0) {
+        shot.text = engineState.script.commands[pointer - 1];
     }
-    shot.dialogue = engineState.dialogue.text;
+    shot.dialogue = engineState.effects.dialogue.text;
     recorder.captureDue = true;
 }
 
 // Runs the clock forward to just before the deadline, so the wait ends next time.
 void skipTimedWait() {
     uint32_t now = platformTickCount();
-    auto left = static_cast<int32_t>(engineState.waitDeadline - now);
+    auto left = static_cast<int32_t>(engineState.effects.waitDeadline - now);
     if (left > static_cast<int32_t>(kFramePause)) {
-        headlessSetTick(engineState.waitDeadline - kFramePause);
+        headlessSetTick(engineState.effects.waitDeadline - kFramePause);
     }
 }
 
 void watchStuck() {
-    bool moved = engineState.nextBlockNumber != recorder.lastBlock ||
-                 engineState.commandPointer != recorder.lastPointer;
-    recorder.lastBlock = engineState.nextBlockNumber;
-    recorder.lastPointer = engineState.commandPointer;
-    bool idle = !moved && !engineState.awaitingKey && !engineState.timedWait &&
-                engineState.scriptState == ScriptState::Running;
+    bool moved = engineState.script.nextBlockNumber != recorder.lastBlock ||
+                 engineState.script.commandPointer != recorder.lastPointer;
+    recorder.lastBlock = engineState.script.nextBlockNumber;
+    recorder.lastPointer = engineState.script.commandPointer;
+    bool idle = !moved && !engineState.effects.awaitingKey && !engineState.effects.timedWait &&
+                engineState.script.scriptState == ScriptState::Running;
     recorder.idle = idle ? recorder.idle + 1 : 0;
     if (recorder.idle >= kStuckIterations) {
-        const char* command = engineState.commands[engineState.commandPointer];
-        stopPlay(ShotEnd::Stuck, "the play stops for good at block " +
-                                     std::to_string(engineState.nextBlockNumber - 1) +
-                                     ", command " + std::to_string(engineState.commandPointer) +
-                                     " '" + (command != nullptr ? command : "") +
-                                     "', which has no argument");
+        const char* command = engineState.script.commands[engineState.script.commandPointer];
+        stopPlay(ShotEnd::Stuck,
+                 "the play stops for good at block " +
+                     std::to_string(engineState.script.nextBlockNumber - 1) + ", command " +
+                     std::to_string(engineState.script.commandPointer) + " '" +
+                     (command != nullptr ? command : "") + "', which has no argument");
     }
 }
 
@@ -105,7 +105,7 @@ void onFrame() {
     if (keyWaitBegan(&recorder.waits)) {
         noteWait();
     }
-    if (engineState.timedWait) {
+    if (engineState.effects.timedWait) {
         skipTimedWait();
     }
     watchStuck();
@@ -166,6 +166,7 @@ int playAndShoot(const ShotOptions& options, ShotFinish finish) {
     run.end = ShotEnd::Finished;
     headlessSetFrameHook(nullptr);
     headlessSetExitHandler(nullptr);
+    releaseRun();
     if (chdir(previous) != 0) {
         perror("bexu-shot: cannot return to the current folder");
     }
