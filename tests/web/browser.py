@@ -158,8 +158,25 @@ class Page:
                   deviceScaleFactor=scale, mobile=False)
 
     def navigate(self, url):
+        """Opens `url` and returns once its document has been made (not yet loaded)."""
         self.events = []
         self.send("Page.navigate", url=url)
+        self.wait_event("Page.domContentEventFired", 20)
+
+    def wait_event(self, method, timeout):
+        end = time.monotonic() + timeout
+        while not any(e["method"] == method for e in self.events):
+            if time.monotonic() > end:
+                raise Failure("no %s within %.0f s" % (method, timeout))
+            self.socket.settimeout(max(0.1, end - time.monotonic()))
+            try:
+                message = json.loads(self.socket.recv())
+            except websocket.WebSocketTimeoutException:
+                continue
+            finally:
+                self.socket.settimeout(60)
+            if "method" in message:
+                self.events.append(message)
 
     def key_space(self, repeat=False):
         common = dict(key=" ", code="Space", windowsVirtualKeyCode=32, nativeVirtualKeyCode=32)

@@ -207,6 +207,23 @@ class Suite:
         self.page.click(*box)
         self.wait_exit(1)
 
+    def case_page_failures(self):
+        """A page opened from a file, or whose story data does not come, says so in the box."""
+        site = os.path.join(self.sites, "demo")
+        self.page.navigate("file://" + os.path.join(site, "index.html"))
+        self.page.wait_for("!document.getElementById('bexu-box').hidden", 5, "the file:// box")
+        text = self.page.evaluate("document.getElementById('bexu-box-text').textContent")
+        if "web server" not in text or self.exit_code() != "1":
+            raise Failure("file:// page says %r, exit %s" % (text, self.exit_code()))
+        broken = os.path.join(self.sites, "no-data")
+        shutil.copytree(site, broken)
+        os.remove(os.path.join(broken, "story.data"))
+        self.page.navigate(self.server.url("no-data/index.html"))
+        self.page.wait_for("!document.getElementById('bexu-box').hidden", 5, "the box")
+        text = self.page.evaluate("document.getElementById('bexu-box-text').textContent")
+        if "story.data" not in text or self.exit_code() != "1":
+            raise Failure("page without its data says %r, exit %s" % (text, self.exit_code()))
+
     def case_page_texts(self):
         """The title's bytes in the stories' code page; the live region leaves out what the
         font cannot draw, takes each line as it comes and is emptied by a page turn."""
@@ -347,7 +364,7 @@ class Suite:
 
 
 CASES = ["play_1600x900", "play_1200x900", "play_1920x1080", "resize", "missing_script",
-         "bad_scene", "page_texts", "hostile", "memory_cap", "sound"]
+         "bad_scene", "page_failures", "page_texts", "hostile", "memory_cap", "sound"]
 
 
 def main():
