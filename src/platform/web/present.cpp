@@ -40,28 +40,45 @@ inline uint32_t rgbaOf(uint32_t pixel) {
     return ((pixel & 0xFF) << 16) | (pixel & 0xFF00) | ((pixel >> 16) & 0xFF) | 0xFF000000u;
 }
 
-// Converts a row into the canvas's copy; true when it differs from what was there.
-// One pass, four pixels a step: the C library's memcmp is byte by byte in wasm.
-bool convertRow(const uint32_t* from, uint32_t* to, int32_t columns) {
-    const v128_t opaque = wasm_i32x4_splat(static_cast<int32_t>(0xFF000000u));
-    v128_t differences = wasm_i32x4_splat(0);
+// Bytes B, G, R, 0 of four pixels to R, G, B, 255.
+inline v128_t rgbaOfFour(v128_t pixels) {
+    return wasm_v128_or(
+        wasm_i8x16_shuffle(pixels, pixels, 2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14, 13, 12, 15),
+        wasm_i32x4_splat(static_cast<int32_t>(0xFF000000u)));
+}
+
+// Whether a row differs from the canvas's copy: reads only, and stops at the first
+// difference, so the rows a frame did not change cost no writes (the C library's
+// memcmp goes byte by byte in wasm).
+bool rowDiffers(const uint32_t* from, const uint32_t* to, int32_t columns) {
+    int32_t i = 0;
+    while (i + 16 <= columns) {
+        v128_t differences = wasm_i32x4_splat(0);
+        for (int32_t end = i + 16; i < end; i += 4) {
+            differences =
+                wasm_v128_or(differences, wasm_v128_xor(rgbaOfFour(wasm_v128_load(from + i)),
+                                                        wasm_v128_load(to + i)));
+        }
+        if (wasm_v128_any_true(differences)) {
+            return true;
+        }
+    }
+    for (; i < columns; ++i) {
+        if (rgbaOf(from[i]) != to[i]) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void convertRow(const uint32_t* from, uint32_t* to, int32_t columns) {
     int32_t i = 0;
     for (; i + 4 <= columns; i += 4) {
-        v128_t pixels = wasm_v128_load(from + i);
-        // Bytes B, G, R, 0 of each pixel to R, G, B, 255.
-        v128_t rgba = wasm_v128_or(wasm_i8x16_shuffle(pixels, pixels, 2, 1, 0, 3, 6, 5, 4, 7, 10, 9,
-                                                      8, 11, 14, 13, 12, 15),
-                                   opaque);
-        differences = wasm_v128_or(differences, wasm_v128_xor(rgba, wasm_v128_load(to + i)));
-        wasm_v128_store(to + i, rgba);
+        wasm_v128_store(to + i, rgbaOfFour(wasm_v128_load(from + i)));
     }
-    uint32_t rest = 0;
     for (; i < columns; ++i) {
-        uint32_t pixel = rgbaOf(from[i]);
-        rest |= pixel ^ to[i];
-        to[i] = pixel;
+        to[i] = rgbaOf(from[i]);
     }
-    return rest != 0 || wasm_v128_any_true(differences);
 }
 
 bool followCanvasSize() {
@@ -139,7 +156,8 @@ void softPresent(PlatformWindow* window, int32_t x, int32_t y, int32_t width, in
         const uint32_t* from =
             source->pixels + (row + shiftY) * int64_t{source->width} + (left + shiftX);
         uint32_t* to = shown.rgba + row * int64_t{shown.width} + left;
-        if (convertRow(from, to, columns) || shown.showAll) {
+        if (shown.showAll || rowDiffers(from, to, columns)) {
+            convertRow(from, to, columns);
             firstChanged = firstChanged < row ? firstChanged : row;
             lastChanged = row;
         }
