@@ -120,6 +120,10 @@ def main():
         shutil.copy(os.path.join(build, name), site)
     with open(os.path.join(site, "stretch.html"), "w") as f:
         f.write("<!doctype html><script src='bexu-stretch-timing.js'></script>\n")
+    # The floor of any page that wakes every 16 ms: a timer loop doing nothing.
+    with open(os.path.join(site, "timer.html"), "w") as f:
+        f.write("<!doctype html><script>function tick() { setTimeout(tick, 16); } tick();"
+                "</script>\n")
     probe = desktop.first_scene_pixel(story)
     server = browser.Server(site)
     chromium = browser.Browser(work)
@@ -151,6 +155,19 @@ def main():
         renderer_cpu = (after_renderer - before_renderer) / span
         print("web CPU while waiting for Space at 1600x900: %.1f %% of one core, all of "
               "Chromium (renderer alone %.1f %%)" % (100 * web_cpu, 100 * renderer_cpu))
+        page.navigate(server.url("timer.html"))
+        time.sleep(1.0)
+        before, before_renderer = cpu_of_group(chromium.process.pid)
+        start = time.monotonic()
+        time.sleep(args.idle_seconds)
+        after, after_renderer = cpu_of_group(chromium.process.pid)
+        span = time.monotonic() - start
+        print("the same Chromium on a page with an empty 16 ms timer loop: %.1f %% of one core "
+              "(renderer alone %.1f %%)" % (100 * (after - before) / span,
+                                            100 * (after_renderer - before_renderer) / span))
+        page.navigate(server.url("index.html"))
+        page.wait_for("document.querySelectorAll('#bexu-lines p').length == 1", 10,
+                      "the first key wait")
 
         # Frame times at 1920 x 1080, in the same key wait.
         page.size(1920, 1080)
