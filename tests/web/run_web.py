@@ -18,6 +18,7 @@ import sys
 import tempfile
 import time
 import traceback
+import zipfile
 
 import browser
 import native
@@ -207,6 +208,21 @@ class Suite:
         self.page.click(*box)
         self.wait_exit(1)
 
+    def case_archive(self):
+        """<Title>-web.zip holds the page's five files and plays unpacked anywhere."""
+        archive = os.path.join(self.sites, "demo", DEMO_TITLE + "-web.zip")
+        with zipfile.ZipFile(archive) as z:
+            names = sorted(z.namelist())
+            z.extractall(os.path.join(self.sites, "unpacked"))
+        wanted = ["bexu.js", "bexu.wasm", "index.html", "story.data", "story.js"]
+        if names != wanted:
+            raise Failure("archive holds %r, expected %r" % (names, wanted))
+        self.open(self.server.url("unpacked/index.html"))
+        self.page.wait_for("document.querySelectorAll('#bexu-lines p').length == 1", 5,
+                           "the first line")
+        if self.page.evaluate("document.title") != DEMO_TITLE:
+            raise Failure("the unpacked page's title is %r" % self.page.evaluate("document.title"))
+
     def case_page_failures(self):
         """A page opened from a file, or whose story data does not come, says so in the box."""
         site = os.path.join(self.sites, "demo")
@@ -364,7 +380,7 @@ class Suite:
 
 
 CASES = ["play_1600x900", "play_1200x900", "play_1920x1080", "resize", "missing_script",
-         "bad_scene", "page_failures", "page_texts", "hostile", "memory_cap", "sound"]
+         "bad_scene", "archive", "page_failures", "page_texts", "hostile", "memory_cap", "sound"]
 
 
 def main():
