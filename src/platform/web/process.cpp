@@ -25,6 +25,14 @@ EM_JS(void, showBox, (const char* caption, const char* text), {
     var ok = document.getElementById("bexu-box-ok");
     Module.bexuBoxDismissed = false;
     ok.onclick = function() { box.hidden = true; Module.bexuBoxDismissed = true; };
+    // Space and Return press OK, before the player's own key handler can take them.
+    ok.onkeydown = function(event) {
+        if (event.key == " " || event.key == "Enter") {
+            event.preventDefault();
+            event.stopPropagation();
+            ok.click();
+        }
+    };
     box.hidden = false;
     ok.focus();
 });
