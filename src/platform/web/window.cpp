@@ -35,10 +35,11 @@ PlatformMessage queue[kQueueSize];
 int queueHead = 0;
 int queueCount = 0;
 bool quitPosted = false;
+int32_t quitCode = 0;
+
 // Width, height and clearings of the canvas, kept up to date by the page.
 int32_t canvasSize[3] = {0, 0, 0};
 bool canvasWatched = false;
-int32_t quitCode = 0;
 
 void postMessage(PlatformWindow* window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
     if (queueCount == kQueueSize) {
