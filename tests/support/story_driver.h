@@ -18,6 +18,8 @@ struct StoryOptions {
     uint32_t timeLimit = 10 * 60 * 1000;
     int32_t clientWidth = 1600;
     int32_t clientHeight = 900;
+    // Whether the window lends its pixels to be drawn into (off: the player keeps its own).
+    bool lending = true;
     // When not 0: the window's pixels are kept this long after each key wait began.
     uint32_t snapshotDelay = 0;
     // More Space presses, at virtual ms since the start.
@@ -25,6 +27,8 @@ struct StoryOptions {
     // Window events at virtual ms since the start: a close request, client-size changes.
     uint32_t closeAt = 0;
     std::vector<std::pair<uint32_t, std::pair<int32_t, int32_t>>> resizes;
+    // When not 0: the nth allocation from the start of the run fails.
+    uint32_t failAllocationAt = 0;
     // Called once per main-loop iteration, after the script advanced.
     std::function<void()> eachFrame;
 };

@@ -138,7 +138,7 @@ INSTANTIATE_TEST_SUITE_P(
     Stops, ShotStops,
     ::testing::Values(Stop{"Finished", "{0[say~a][wait~86400000][say~b]}", 0, 2, "2 key waits"},
                       Stop{"SceneMissing", "{0[say~a][cg~none.bmp][say~b]}", 1, 1,
-                           "Failed to load scene."},
+                           "Failed to load scene. (missing)"},
                       Stop{"EmptyArgument", "{0[say~a][say][say~b]}", 1, 1, "stops for good"},
                       Stop{"NoBlocks", "no blocks", 0, 0, "0 key waits"}),
     [](const ::testing::TestParamInfo<Stop>& info) { return std::string(info.param.name); });

@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <unistd.h>
 
 namespace {
@@ -61,7 +62,7 @@ void noteWait() {
     int32_t pointer = engineState.script.commandPointer;
     Shot& shot = recorder.pending;
     shot = Shot{};
-    shot.block = engineState.script.nextBlockNumber - 1;
+    shot.block = currentBlockNumber();
     shot.command = pointer - 1;
     if (engineState.script.commands != nullptr && pointer > 0) {
         shot.text = engineState.script.commands[pointer - 1];
@@ -80,9 +81,9 @@ void skipTimedWait() {
 }
 
 void watchStuck() {
-    bool moved = engineState.script.nextBlockNumber != recorder.lastBlock ||
+    bool moved = currentBlockNumber() != recorder.lastBlock ||
                  engineState.script.commandPointer != recorder.lastPointer;
-    recorder.lastBlock = engineState.script.nextBlockNumber;
+    recorder.lastBlock = currentBlockNumber();
     recorder.lastPointer = engineState.script.commandPointer;
     bool idle = !moved && !engineState.effects.awaitingKey && !engineState.effects.timedWait &&
                 engineState.script.scriptState == ScriptState::Running;
@@ -90,9 +91,8 @@ void watchStuck() {
     if (recorder.idle >= kStuckIterations) {
         const char* command = engineState.script.commands[engineState.script.commandPointer];
         stopPlay(ShotEnd::Stuck,
-                 "the play stops for good at block " +
-                     std::to_string(engineState.script.nextBlockNumber - 1) + ", command " +
-                     std::to_string(engineState.script.commandPointer) + " '" +
+                 "the play stops for good at block " + std::to_string(currentBlockNumber()) +
+                     ", command " + std::to_string(engineState.script.commandPointer) + " '" +
                      (command != nullptr ? command : "") + "', which has no argument");
     }
 }
@@ -115,7 +115,12 @@ void onExit(int32_t exitCode, const char* caption, const char* text) {
     if (caption == nullptr) {
         stopPlay(ShotEnd::Fatal, "the player ended with exit code " + std::to_string(exitCode));
     }
-    stopPlay(ShotEnd::Fatal, std::string("the player stopped: ") + caption + ": " + text);
+    std::string why;
+    // The player's load messages name no reason; the loader kept one.
+    if (strncmp(text, "Failed to load", 14) == 0) {
+        why = std::string(" (") + loadFailureText(platformLoadFailure()) + ")";
+    }
+    stopPlay(ShotEnd::Fatal, std::string("the player stopped: ") + caption + ": " + text + why);
 }
 
 std::string htmlText(const std::string& text) {

@@ -108,6 +108,9 @@ void headlessReset(uint32_t startTick) {
         platformDeleteBitmap(state.screen);
         state.screen = nullptr;
     }
+    headlessFreePixels(&state.pixels[0]);
+    headlessFreePixels(&state.pixels[1]);
+    state.lending = true;
     state.presentCount = 0;
     state.sounds.clear();
     state.dialogueLengths.clear();

@@ -111,9 +111,6 @@ void platformDispatchMessage(const PlatformMessage* message) {
     if (window == nullptr || window->destroyed) {
         return;
     }
-    if (message->message == kMessageKeyDown && message->wParam == kVirtualKeySpace) {
-        post(window, kMessageChar, ' ');
-    }
     window->procedure(window, message->message, message->wParam, message->lParam);
 }
 
@@ -134,6 +131,47 @@ void platformPostQuitMessage(int32_t exitCode) {
 
 PlatformSurface* platformWindowScreen(PlatformWindow* window) {
     return softCreateScreen(window);
+}
+
+void headlessSetLending(bool lending) {
+    headless().lending = lending;
+}
+
+void headlessFreePixels(PlatformBitmap** pixels) {
+    PlatformBitmap* bitmap = *pixels;
+    if (bitmap == nullptr) {
+        return;
+    }
+    if (bitmap->selectedIn != nullptr) {
+        platformSelectBitmap(bitmap->selectedIn, &bitmap->selectedIn->empty);
+    }
+    bitmap->lent = false;
+    platformDeleteBitmap(bitmap);
+    *pixels = nullptr;
+}
+
+PlatformBitmap* platformWindowPixels(PlatformWindow* window) {
+    HeadlessState& state = headless();
+    if (!state.lending || window->destroyed || window->clientWidth <= 0 ||
+        window->clientHeight <= 0) {
+        return nullptr;
+    }
+    PlatformBitmap* current = state.pixels[state.pixelsIndex];
+    if (current != nullptr && current->width == window->clientWidth &&
+        current->height == window->clientHeight) {
+        return current;
+    }
+    // The one before the current is no longer in use: its place takes the new one.
+    int next = state.pixelsIndex ^ 1;
+    headlessFreePixels(&state.pixels[next]);
+    PlatformBitmap* made = softCreateBitmap(window->clientWidth, window->clientHeight);
+    if (made == nullptr) {
+        return nullptr;
+    }
+    made->lent = true;
+    state.pixels[next] = made;
+    state.pixelsIndex = next;
+    return made;
 }
 
 void softPresent(PlatformWindow* window, int32_t x, int32_t y, int32_t width, int32_t height,

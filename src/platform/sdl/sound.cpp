@@ -1,21 +1,31 @@
-// Wave files through one SDL audio device, opened at the first sound. A new
-// sound replaces the queued rest of the old one; the device plays on its own
-// thread, so playing never blocks the frame loop.
+// Wave files through one SDL audio device, opened at a sound. A new sound replaces
+// the queued rest of the old one; the device plays on its own thread, so playing never
+// blocks the frame loop. Played out, the device is closed: its thread would otherwise
+// wake every 23 ms for ever to play silence.
 #include "platform/platform.h"
+#include "platform/sdl/sound_device.h"
 #include "platform/sdl/wave_chunks.h"
 
 #include <SDL.h>
 
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
 namespace {
+// Nothing queued for this long: the last samples have left the device's own buffers.
+constexpr uint32_t kPlayedOutDelay = 1000;
+
 SDL_AudioDeviceID device = 0;
 SDL_AudioSpec deviceSpec;
+bool audioStarted = false;
 bool audioUnavailable = false; // tried once and failed: no more tries
+bool queueEmpty = false;
+uint32_t queueEmptySince = 0;
 
 // The sound library under SDL (ALSA) prints its own complaints on a machine without
-// a sound card; the player writes nothing, so standard error is closed off meanwhile.
+// a sound card; the player writes only its fatal messages there, so standard error is
+// closed off meanwhile.
 int silenceStandardError() {
     int saved = dup(STDERR_FILENO);
     int nothing = open("/dev/null", O_WRONLY | O_CLOEXEC);
@@ -43,7 +53,10 @@ bool openDevice() {
         return false;
     }
     int savedError = silenceStandardError();
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {
+    if (!audioStarted) {
+        audioStarted = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
+    }
+    if (audioStarted) {
         SDL_AudioSpec wanted;
         SDL_zero(wanted);
         wanted.freq = 44100;
@@ -51,34 +64,26 @@ bool openDevice() {
         wanted.channels = 2;
         wanted.samples = 1024;
         device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &deviceSpec, SDL_AUDIO_ALLOW_ANY_CHANGE);
-        if (device == 0) {
-            SDL_QuitSubSystem(SDL_INIT_AUDIO);
-        }
     }
     restoreStandardError(savedError);
     audioUnavailable = device == 0;
+    queueEmpty = false;
     return device != 0;
 }
-// The whole file, read through the platform's files: only plain files open there, so
-// a named pipe cannot hold the player up waiting for a writer. None when missing,
-// unreadable or larger than any sound a story plays.
-uint8_t* readWaveFile(const char* path, uint32_t* size) {
-    constexpr uint32_t kLargestWave = 512u << 20;
-    PlatformFile* file = platformOpenFile(path);
-    if (file == nullptr) {
-        return nullptr;
+// What the sound library said when it refused a file, as one of the load reasons.
+LoadFailure failureOfLoader(const uint8_t* bytes, uint32_t size) {
+    LoadFailure look = waveFailure(bytes, size);
+    if (look != LoadFailure::None) {
+        return look;
     }
-    uint8_t* bytes = nullptr;
-    uint32_t got = 0;
-    if (platformFileSize(file, size) && *size > 0 && *size <= kLargestWave) {
-        bytes = static_cast<uint8_t*>(platformAllocate(*size, false));
-        if (bytes != nullptr && (!platformReadFile(file, bytes, *size, &got) || got != *size)) {
-            platformFree(bytes);
-            bytes = nullptr;
-        }
+    const char* error = SDL_GetError();
+    if (strstr(error, "too big") != nullptr) {
+        return LoadFailure::TooLarge;
     }
-    platformCloseFile(file);
-    return bytes;
+    if (strstr(error, "runcat") != nullptr || strstr(error, "end of WAVE") != nullptr) {
+        return LoadFailure::Truncated;
+    }
+    return LoadFailure::Unreadable;
 }
 } // namespace
 
@@ -100,6 +105,7 @@ void platformPlaySound(const char* path) {
     SDL_RWops* stream = SDL_RWFromMem(bytes, static_cast<int>(size));
     bool loaded =
         stream != nullptr && SDL_LoadWAV_RW(stream, 1, &fileSpec, &samples, &length) != nullptr;
+    platformNoteLoadFailure(loaded ? LoadFailure::None : failureOfLoader(bytes, size));
     platformFree(bytes);
     if (!loaded) {
         return;
@@ -131,4 +137,22 @@ void platformPlaySound(const char* path) {
         SDL_free(conversion.buf);
     }
     SDL_PauseAudioDevice(device, 0);
+}
+
+void closePlayedOutSoundDevice() {
+    if (device == 0) {
+        return;
+    }
+    if (SDL_GetQueuedAudioSize(device) != 0) {
+        queueEmpty = false;
+        return;
+    }
+    uint32_t now = platformTickCount();
+    if (!queueEmpty) {
+        queueEmpty = true;
+        queueEmptySince = now;
+    } else if (now - queueEmptySince >= kPlayedOutDelay) {
+        SDL_CloseAudioDevice(device);
+        device = 0;
+    }
 }

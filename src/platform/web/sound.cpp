@@ -4,6 +4,7 @@
 // Browsers start audio only after a gesture: until the first key press or tap the
 // latest sound waits, and then starts where it would be by now, or not at all when
 // it would be over already. The analyser on the way out lets a page see the signal.
+#include "platform/load_file.h"
 #include "platform/platform.h"
 #include "platform/web/wave_decoder.h"
 #include "platform/web/web.h"
@@ -86,25 +87,6 @@ EM_JS(void, playSamples, (const int32_t* samples, uint32_t channels, uint32_t fr
 });
 // clang-format on
 
-// The whole file through the platform's files; none when missing, unreadable or too large.
-uint8_t* readWaveFile(const char* path, uint32_t* size) {
-    PlatformFile* file = platformOpenFile(path);
-    if (file == nullptr) {
-        return nullptr;
-    }
-    uint8_t* bytes = nullptr;
-    uint32_t got = 0;
-    if (platformFileSize(file, size) && *size > 0 && *size <= kLargestWave) {
-        bytes = static_cast<uint8_t*>(platformAllocate(*size, false));
-        if (bytes != nullptr && (!platformReadFile(file, bytes, *size, &got) || got != *size)) {
-            platformFree(bytes);
-            bytes = nullptr;
-        }
-    }
-    platformCloseFile(file);
-    return bytes;
-}
-
 } // namespace
 
 void webAudioAllowed() {
@@ -116,7 +98,8 @@ void platformPlaySound(const char* path) {
     prepareAudio();
     stopSound();
     uint32_t size = 0;
-    uint8_t* bytes = path != nullptr ? readWaveFile(path, &size) : nullptr;
+    uint8_t* bytes =
+        path != nullptr ? loadWholeFile(path, kLargestWave, LoadFailure::NotWave, &size) : nullptr;
     if (bytes == nullptr) {
         return;
     }

@@ -11,8 +11,10 @@ namespace {
 
 const char* failure = "";
 
-bool refuse(const char* reason) {
+// Refusals are also noted as the platform's load reasons, for tools.
+bool refuse(const char* reason, LoadFailure kind = LoadFailure::Unreadable) {
     failure = reason;
+    platformNoteLoadFailure(kind);
     return false;
 }
 
@@ -55,7 +57,7 @@ struct Chunks {
 bool findChunks(const uint8_t* data, size_t size, Chunks* chunks) {
     if (data == nullptr || size < 12 || memcmp(data, "RIFF", 4) != 0 ||
         memcmp(data + 8, "WAVE", 4) != 0) {
-        return refuse("not a RIFF WAVE file");
+        return refuse("not a RIFF WAVE file", LoadFailure::NotWave);
     }
     *chunks = {};
     size_t offset = 12;
@@ -78,10 +80,10 @@ bool findChunks(const uint8_t* data, size_t size, Chunks* chunks) {
         offset += 8 + padded;
     }
     if (chunks->format == nullptr || chunks->formatSize < 16) {
-        return refuse("no format chunk");
+        return refuse("no format chunk", LoadFailure::NotWave);
     }
     if (chunks->data == nullptr) {
-        return refuse("no data chunk");
+        return refuse("no data chunk", LoadFailure::Truncated);
     }
     return true;
 }
@@ -104,7 +106,7 @@ bool readFormat(const Chunks& chunks, Format* format) {
     // The extensible form names its real encoding in the first two bytes of its GUID.
     if (format->tag == kTagExtensible) {
         if (format->extraSize < 22) {
-            return refuse("extensible format without its sub-format");
+            return refuse("extensible format without its sub-format", LoadFailure::Truncated);
         }
         format->tag = read16(format->extra + 6);
     }
@@ -120,7 +122,7 @@ bool readFormat(const Chunks& chunks, Format* format) {
 bool allocateFrames(DecodedWave* out, const Format& format, uint64_t frames) {
     uint64_t samples = frames * format.channels;
     if (samples > kWaveMaxSamples) {
-        return refuse("sound too long");
+        return refuse("sound too long", LoadFailure::TooLarge);
     }
     out->rate = format.rate;
     out->channels = format.channels;
@@ -131,7 +133,7 @@ bool allocateFrames(DecodedWave* out, const Format& format, uint64_t frames) {
     }
     out->samples = static_cast<int32_t*>(platformAllocate(static_cast<size_t>(samples) * 4, false));
     if (out->samples == nullptr) {
-        return refuse("out of memory");
+        return refuse("out of memory", LoadFailure::TooLarge);
     }
     return true;
 }
@@ -176,7 +178,7 @@ bool decodeLinear(const Chunks& chunks, const Format& format, DecodedWave* out) 
     bool isFloat = format.tag == kTagFloat;
     uint32_t bytes = (format.bits + 7) / 8;
     if (isFloat ? (format.bits != 32 && format.bits != 64) : (bytes < 1 || bytes > 4)) {
-        return refuse("unsupported sample size");
+        return refuse("unsupported sample size", LoadFailure::UnsupportedCompression);
     }
     uint64_t frameBytes = uint64_t{bytes} * format.channels;
     if (!allocateFrames(out, format, chunks.dataSize / frameBytes)) {
@@ -252,7 +254,7 @@ bool decodeIma(const Chunks& chunks, const Format& format, DecodedWave* out) {
     uint32_t channels = format.channels;
     if (format.bits != 4 || format.blockAlign <= 4 * channels ||
         (format.blockAlign - 4 * channels) % (4 * channels) != 0) {
-        return refuse("unsupported IMA ADPCM layout");
+        return refuse("unsupported IMA ADPCM layout", LoadFailure::UnsupportedCompression);
     }
     uint32_t perBlock = (format.blockAlign - 4 * channels) / (4 * channels) * 8 + 1;
     if (format.extraSize >= 2 && read16(format.extra) != 0 && read16(format.extra) < perBlock) {
@@ -346,7 +348,7 @@ void decodeMsBlock(const uint8_t* block, uint32_t channels, uint32_t frames,
 bool decodeMs(const Chunks& chunks, const Format& format, DecodedWave* out) {
     uint32_t channels = format.channels;
     if (format.bits != 4 || format.blockAlign < 7 * channels) {
-        return refuse("unsupported MS ADPCM layout");
+        return refuse("unsupported MS ADPCM layout", LoadFailure::UnsupportedCompression);
     }
     uint32_t most = (format.blockAlign - 7 * channels) * 2 / channels + 2;
     uint32_t perBlock = most;
@@ -406,13 +408,15 @@ bool decodeWave(const uint8_t* data, size_t size, DecodedWave* out) {
         decoded = decodeMs(chunks, format, out);
         break;
     default:
-        decoded = refuse("unsupported encoding");
+        decoded = refuse("unsupported encoding", LoadFailure::UnsupportedCompression);
         break;
     }
     if (!decoded) {
         freeDecodedWave(out);
+        return false;
     }
-    return decoded;
+    platformNoteLoadFailure(LoadFailure::None);
+    return true;
 }
 
 void freeDecodedWave(DecodedWave* wave) {

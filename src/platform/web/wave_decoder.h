@@ -23,5 +23,6 @@ constexpr uint64_t kWaveMaxSamples = uint64_t{1} << 26;
 // decoder plays or memory runs out; `out` is then empty.
 bool decodeWave(const uint8_t* data, size_t size, DecodedWave* out);
 void freeDecodedWave(DecodedWave* wave);
-// Why the last decodeWave failed, as a short English phrase.
+// Why the last decodeWave failed, as a short English phrase; the platform's load
+// reason (platformLoadFailure) is noted too.
 const char* waveFailureReason();

@@ -210,9 +210,6 @@ void platformDispatchMessage(const PlatformMessage* message) {
     if (window == nullptr || window->destroyed) {
         return;
     }
-    if (message->message == kMessageKeyDown && message->wParam == kVirtualKeySpace) {
-        postMessage(window, kMessageChar, ' ', message->lParam);
-    }
     window->procedure(window, message->message, message->wParam, message->lParam);
 }
 
@@ -231,6 +228,12 @@ void platformValidateWindow(PlatformWindow*) {}
 void platformPostQuitMessage(int32_t exitCode) {
     quitPosted = true;
     quitCode = exitCode;
+}
+
+// The canvas takes RGBA, not the soft layer's XRGB: the player draws into bitmaps of
+// its own, which the present converts.
+PlatformBitmap* platformWindowPixels(PlatformWindow*) {
+    return nullptr;
 }
 
 PlatformSurface* platformWindowScreen(PlatformWindow* window) {

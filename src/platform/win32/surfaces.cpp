@@ -12,6 +12,11 @@ void platformReleaseWindowScreen(PlatformWindow* window, PlatformSurface* screen
     ReleaseDC(windowHandle(window), contextHandle(screen));
 }
 
+// The desktop keeps the window's pixels to itself: the player draws into its own bitmaps.
+PlatformBitmap* platformWindowPixels(PlatformWindow*) {
+    return nullptr;
+}
+
 PlatformSurface* platformCreateSurface(PlatformSurface* compatibleWith) {
     return platformSurfaceOf(CreateCompatibleDC(contextHandle(compatibleWith)));
 }
@@ -31,10 +36,15 @@ PlatformBitmap* platformCreateBitmap(PlatformSurface* compatibleWith, int32_t wi
 }
 
 PlatformBitmap* platformLoadBitmap(const char* path) {
-    if (path == nullptr || !bmpFileAcceptable(path)) {
+    LoadFailure failure = path == nullptr ? LoadFailure::Missing : bmpFileFailure(path);
+    // A head that cannot be read is left to the system's loader.
+    if (failure != LoadFailure::None && failure != LoadFailure::Unreadable) {
+        platformNoteLoadFailure(failure);
         return nullptr;
     }
     HANDLE image = LoadImageA(nullptr, path, IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE);
+    // The system's loader tells no reason of its own.
+    platformNoteLoadFailure(image == nullptr ? LoadFailure::Unreadable : LoadFailure::None);
     return platformBitmapOf(static_cast<HBITMAP>(image));
 }
 
