@@ -85,6 +85,8 @@ TEST(WaveDecoder, EqualsSoxSampleForSampleInEveryEncoding) {
         {"PCM 32-bit", "-r 8000 -c 1 -e signed-integer -b 32", "0.2 sine 100-900", 8000, 1},
         {"float 32-bit", "-r 8000 -c 2 -e floating-point -b 32", "0.2 whitenoise sine 200 vol 0.9",
          8000, 2},
+        {"A-law", "-r 8000 -c 1 -e a-law", "0.2 sine 300-3000 vol 0.9", 8000, 1},
+        {"mu-law stereo", "-r 8000 -c 2 -e u-law", "0.2 sine 200 pinknoise", 8000, 2},
         {"IMA ADPCM", "-r 16000 -c 1 -e ima-adpcm", "0.33 sine 200-5000", 16000, 1},
         {"IMA ADPCM stereo", "-r 8000 -c 2 -e ima-adpcm", "0.21 square 300 sine 500", 8000, 2},
         {"MS ADPCM", "-r 22050 -c 1 -e ms-adpcm", "0.31 sine 300-4000 vol 0.9", 22050, 1},

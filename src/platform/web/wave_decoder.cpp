@@ -32,6 +32,8 @@ enum : uint16_t {
     kTagPcm = 1,
     kTagMsAdpcm = 2,
     kTagFloat = 3,
+    kTagALaw = 6,
+    kTagMuLaw = 7,
     kTagImaAdpcm = 0x11,
     kTagExtensible = 0xFFFE,
 };
@@ -187,6 +189,42 @@ bool decodeLinear(const Chunks& chunks, const Format& format, DecodedWave* out) 
     uint64_t count = uint64_t{out->frames} * format.channels;
     for (uint64_t i = 0; i < count; ++i) {
         out->samples[i] = sampleAt(chunks.data + i * bytes, bytes, isFloat);
+    }
+    return true;
+}
+
+// ---- G.711: A-law and mu-law, 8-bit codes of 13- and 14-bit samples --------
+
+int32_t sampleOfALaw(uint8_t code) {
+    code ^= 0x55;
+    int32_t segment = (code & 0x70) >> 4;
+    int32_t value = (code & 0x0F) << 4;
+    if (segment == 0) {
+        value += 8;
+    } else {
+        value = (value + 0x108) << (segment - 1);
+    }
+    return (code & 0x80) != 0 ? value : -value;
+}
+
+int32_t sampleOfMuLaw(uint8_t code) {
+    code = static_cast<uint8_t>(~code);
+    int32_t value = (((code & 0x0F) << 3) + 0x84) << ((code & 0x70) >> 4);
+    return (code & 0x80) != 0 ? 0x84 - value : value - 0x84;
+}
+
+bool decodeG711(const Chunks& chunks, const Format& format, DecodedWave* out) {
+    if (format.bits != 8) {
+        return refuse("unsupported sample size", LoadFailure::UnsupportedCompression);
+    }
+    if (!allocateFrames(out, format, chunks.dataSize / format.channels)) {
+        return false;
+    }
+    uint64_t count = uint64_t{out->frames} * format.channels;
+    for (uint64_t i = 0; i < count; ++i) {
+        int32_t value =
+            format.tag == kTagALaw ? sampleOfALaw(chunks.data[i]) : sampleOfMuLaw(chunks.data[i]);
+        out->samples[i] = value * 65536;
     }
     return true;
 }
@@ -400,6 +438,10 @@ bool decodeWave(const uint8_t* data, size_t size, DecodedWave* out) {
     case kTagPcm:
     case kTagFloat:
         decoded = decodeLinear(chunks, format, out);
+        break;
+    case kTagALaw:
+    case kTagMuLaw:
+        decoded = decodeG711(chunks, format, out);
         break;
     case kTagImaAdpcm:
         decoded = decodeIma(chunks, format, out);

@@ -1,5 +1,5 @@
 // A decoder of WAV files in the encodings the desktop plays: PCM of 8, 16, 24 and
-// 32 bits, IEEE float of 32 and 64 bits, IMA ADPCM and MS ADPCM. Samples come out
+// 32 bits, IEEE float of 32 and 64 bits, A-law, mu-law, IMA ADPCM and MS ADPCM. Samples come out
 // as full-scale 32-bit integers, interleaved: an 8-bit sample s is (s - 128) << 24,
 // a 16-bit one s << 16. Defensive: every length is cut to the bytes the file holds,
 // so a short file claiming gigabytes costs what it holds. Builds on any platform.
