@@ -41,12 +41,15 @@ class Wait:
             self.sequence.append(digest)
         self.pixels.setdefault(digest, (width, height, rgb))
 
-    def follows(self, before, after):
-        """True when `after` may show right after `before` in this wait."""
+    def follows(self, before, after, steps=1):
+        """True when `after` may show `steps` frames or fewer after `before` in this wait."""
         if before == after:
             return True
-        return any(a == before and b == after
-                   for a, b in zip(self.sequence, self.sequence[1:]))
+        pairs = set(zip(self.sequence, self.sequence[1:]))
+        reached = {before}
+        for _ in range(steps):
+            reached |= {b for a, b in pairs if a in reached}
+        return after in reached
 
 
 def key_waits(headless, story, size, count, start_tick, first=2000, spacing=4500, look=1300):
