@@ -131,7 +131,7 @@ def main():
     try:
         page = chromium.open_page()
         page.send("Page.addScriptToEvaluateOnNewDocument",
-                  source=INSTRUMENT + "window.__probe = %r;" % [probe[0], probe[1], probe[2]])
+                  source=INSTRUMENT + "window.__probe = [%d, %d, %d];" % probe)
         page.size(1600, 900)
         firsts, scenes = [], []
         for _ in range(args.runs):
