@@ -72,10 +72,9 @@ INSTRUMENT = """
 
 
 def cpu_of_group(group):
-    """Run time of every process in a process group, and of its busiest renderer, counted
-    as the desktop player's is (desktop.cpu_seconds)."""
-    total = 0.0
-    renderer = 0.0
+    """{pid: (run time in seconds, whether it is a renderer)} of every process in a process
+    group, counted as the desktop player's is (desktop.cpu_seconds)."""
+    found = {}
     for pid in os.listdir("/proc"):
         if not pid.isdigit():
             continue
@@ -86,13 +85,23 @@ def cpu_of_group(group):
                 command = f.read()
             if int(fields[2]) != group:
                 continue
-            seconds = desktop.cpu_seconds(int(pid))
+            found[int(pid)] = (desktop.cpu_seconds(int(pid)), b"--type=renderer" in command)
         except OSError:
             continue
-        total += seconds
-        if b"--type=renderer" in command:
-            renderer = max(renderer, seconds)
-    return total, renderer
+    return found
+
+
+def cpu_share(group, seconds):
+    """Shares of one core over `seconds`: all of the group's processes, and its busiest
+    renderer (a navigation may have left other renderers behind)."""
+    before = cpu_of_group(group)
+    start = time.monotonic()
+    time.sleep(seconds)
+    after = cpu_of_group(group)
+    span = time.monotonic() - start
+    used = {pid: after[pid][0] - before.get(pid, (0.0, False))[0] for pid in after}
+    renderer = max([used[pid] for pid in after if after[pid][1]] or [0.0])
+    return sum(used.values()) / span, renderer / span
 
 
 def median_ms(values):
@@ -147,25 +156,14 @@ def main():
 
         # CPU while the first key wait lasts, at 1600 x 900.
         time.sleep(1.0)
-        before, before_renderer = cpu_of_group(chromium.process.pid)
-        start = time.monotonic()
-        time.sleep(args.idle_seconds)
-        after, after_renderer = cpu_of_group(chromium.process.pid)
-        span = time.monotonic() - start
-        web_cpu = (after - before) / span
-        renderer_cpu = (after_renderer - before_renderer) / span
+        web_cpu, renderer_cpu = cpu_share(chromium.process.pid, args.idle_seconds)
         print("web CPU while waiting for Space at 1600x900: %.1f %% of one core, all of "
               "Chromium (renderer alone %.1f %%)" % (100 * web_cpu, 100 * renderer_cpu))
         page.navigate(server.url("timer.html"))
         time.sleep(1.0)
-        before, before_renderer = cpu_of_group(chromium.process.pid)
-        start = time.monotonic()
-        time.sleep(args.idle_seconds)
-        after, after_renderer = cpu_of_group(chromium.process.pid)
-        span = time.monotonic() - start
+        floor_cpu, floor_renderer = cpu_share(chromium.process.pid, args.idle_seconds)
         print("the same Chromium on a page with an empty 16 ms timer loop: %.1f %% of one core "
-              "(renderer alone %.1f %%)" % (100 * (after - before) / span,
-                                            100 * (after_renderer - before_renderer) / span))
+              "(renderer alone %.1f %%)" % (100 * floor_cpu, 100 * floor_renderer))
         page.navigate(server.url("index.html"))
         page.wait_for("document.querySelectorAll('#bexu-lines p').length == 1", 10,
                       "the first key wait")
