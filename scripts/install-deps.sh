@@ -12,6 +12,7 @@ test_packages=(
   debootstrap xvfb xauth xfonts-base xdotool imagemagick x11-utils libx11-dev desktop-file-utils
   fonts-dejavu-core espeak-ng sox python3 python3-pil
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine64 zip unzip
+  emscripten chromium python3-websocket
 )
 
 case "${1:-test}" in

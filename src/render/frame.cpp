@@ -252,6 +252,10 @@ void composeFrame() {
     CanvasKey key = currentCanvas();
     CanvasKey built = presentation.builtCanvas;
     presentation.builtCanvas = key;
+    if (!built.valid || built.dialogueGeneration != key.dialogueGeneration) {
+        platformDialogueText(engineState.effects.dialogue.text,
+                             engineState.effects.dialogue.length);
+    }
     if (!built.valid || built.sceneGeneration != key.sceneGeneration ||
         built.dialogueGeneration != key.dialogueGeneration) {
         buildCanvas(key);

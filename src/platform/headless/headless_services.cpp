@@ -126,6 +126,7 @@ void headlessReset(uint32_t startTick) {
     state.lending = true;
     state.presentCount = 0;
     state.sounds.clear();
+    state.dialogueLengths.clear();
     state.exitHandler = nullptr;
     state.frameHook = nullptr;
     state.log = nullptr;

@@ -250,3 +250,12 @@ void headlessDumpScreen() {
     fclose(file);
     headlessLog("frame %s", name + 1);
 }
+
+void platformDialogueText(const char*, uint32_t length) {
+    headless().dialogueLengths.push_back(length);
+    headlessLog("dialogue %u", length);
+}
+
+const std::vector<uint32_t>& headlessDialogueLengths() {
+    return headless().dialogueLengths;
+}
