@@ -3,7 +3,7 @@
 # Usage: scripts/install-deps.sh play|test|dist
 set -euo pipefail
 
-build_packages=(build-essential cmake ninja-build pkg-config libsdl2-dev zlib1g-dev)
+build_packages=(build-essential cmake ninja-build pkg-config libsdl2-dev zlib1g-dev libfreetype-dev)
 play_packages=(xfonts-base)
 dist_packages=(g++-mingw-w64-i686 binutils-mingw-w64-i686 zip)
 test_packages=(
