@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds the Linux player and plays the bundled demo story.
+# Builds the Linux player and the author tools, without the tests, and plays the
+# bundled demo story.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-cmake -S "$root" --preset default >/dev/null
-cmake --build "$root/build" --target bexu -j2
+cmake -S "$root" --preset play >/dev/null
+cmake --build --preset play
 cd "$root/examples/demo"
 exec "$root/build/bexu"
