@@ -600,7 +600,11 @@ void checkItems(Checker* checker, const BlockSpan& span, const char* content) {
         addDisagreement(checker, span.open, span.number);
     }
     for (size_t i = 0; i < count; ++i) {
-        checkCommand(checker, list[i], same ? spans[i].start : span.contentStart);
+        uint32_t at = same ? spans[i].start : span.contentStart;
+        CommandPlace place = {span.number, static_cast<uint32_t>(i), 0, 0};
+        positionOf(checker->script, at, &place.line, &place.column);
+        checker->report->places.push_back(place);
+        checkCommand(checker, list[i], at);
     }
     freeCommandList(list);
     checkBlockOpeners(checker, span, spans, textEnd);
@@ -830,4 +834,18 @@ uint32_t countSeverity(const CheckReport& report, Severity severity) {
     return static_cast<uint32_t>(
         std::count_if(report.diagnostics.begin(), report.diagnostics.end(),
                       [severity](const Diagnostic& d) { return d.severity == severity; }));
+}
+
+const CommandPlace* findPlace(const std::vector<CommandPlace>& places, int32_t block,
+                              uint32_t index) {
+    // Blocks play in rising numbers, commands in order: the places are sorted.
+    auto before = [](const CommandPlace& place, std::pair<int32_t, uint32_t> wanted) {
+        return std::make_pair(place.block, place.index) < wanted;
+    };
+    auto found =
+        std::lower_bound(places.begin(), places.end(), std::make_pair(block, index), before);
+    if (found == places.end() || found->block != block || found->index != index) {
+        return nullptr;
+    }
+    return &*found;
 }

@@ -17,6 +17,14 @@ struct Diagnostic {
     std::string message;
 };
 
+// Where a command the player reaches stands: the byte after its `[`, as findings name it.
+struct CommandPlace {
+    int32_t block;
+    uint32_t index; // in the block
+    uint32_t line;
+    uint32_t column;
+};
+
 struct CheckReport {
     // False when the script cannot be read at all; the diagnostics say why.
     bool readable;
@@ -24,7 +32,12 @@ struct CheckReport {
     uint32_t commands; // commands in them
     uint32_t pages;    // pages of dialogue, counted at page turns
     std::vector<Diagnostic> diagnostics;
+    std::vector<CommandPlace> places; // in play order
 };
+
+// The place of command `index` of block `block`; none when the check did not reach it.
+const CommandPlace* findPlace(const std::vector<CommandPlace>& places, int32_t block,
+                              uint32_t index);
 
 // Checks the story in `folder`. Works in that folder for the time of the check, as
 // the player does, and returns to the current one afterwards.
