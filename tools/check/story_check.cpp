@@ -3,6 +3,9 @@
 // each of them stands in the file, so every finding can name its line and column.
 #include "check/story_check.h"
 
+#include "check/author_traps.h"
+#include "check/check_text.h"
+
 #include "engine/engine.h"
 #include "render/render.h"
 
@@ -20,11 +23,11 @@ constexpr uint32_t kMaxBlockDigits = 7;
 constexpr uint32_t kNowhere = UINT32_MAX;
 // The checker holds the whole script in memory; the player's offsets are 31 bits anyway.
 constexpr uint32_t kLargestScript = 0x7FFFFFFFu;
+// A title file larger than this is no title an author meant; it is not looked into.
+constexpr uint32_t kLargestTitle = 1u << 20;
 
 // Bytes the block searches may read in all before the check gives up.
 constexpr uint64_t kScanBudget = uint64_t{256} << 20;
-
-const char* const kKeywords[] = {"say", "cg", "wait", "play", "stutter", "turn"};
 
 // The pen of the dialogue text: 64 glyphs a row, 27 rows that wrapping may reach.
 constexpr int64_t kLastGlyphX = kCanvasWidth - kGlyphWidth;
@@ -58,54 +61,6 @@ std::string where(const Script& script, uint32_t offset) {
     uint32_t column = 0;
     positionOf(script, offset, &line, &column);
     return std::to_string(line) + ":" + std::to_string(column);
-}
-
-// A text from the script as it may be shown in a message: short, one line, printable.
-std::string shown(const std::string& text, size_t longest = 40) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (i == longest) {
-            out += "...";
-            break;
-        }
-        auto c = static_cast<unsigned char>(text[i]);
-        if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\t') {
-            out += "\\t";
-        } else if (c == '\r') {
-            out += "\\r";
-        } else if (c == '\\') {
-            out += "\\\\";
-        } else if (c < 32 || c > 126) {
-            char hex[8];
-            snprintf(hex, sizeof hex, "\\x%02X", c);
-            out += hex;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return "'" + out + "'";
-}
-
-std::string byteName(unsigned char c) {
-    switch (c) {
-    case '\t':
-        return "tab";
-    case '\r':
-        return "carriage return";
-    case 0x7F:
-        return "byte 127";
-    default:
-        break;
-    }
-    char name[32];
-    if (c < 32 || c > 126) {
-        snprintf(name, sizeof name, "byte 0x%02X", c);
-    } else {
-        snprintf(name, sizeof name, "'%c'", c);
-    }
-    return name;
 }
 
 // ---- blocks, found by the reader's rules ------------------------------------
@@ -239,12 +194,19 @@ struct Pen {
     uint32_t firstLine; // offset of the page's first line, or kNowhere
 };
 
+struct SceneLoad {
+    int load; // a Load
+    int32_t width, height;
+};
+
 struct Checker {
     CheckReport* report;
     Script script;
     Pen pen;
-    bool stopped;                           // a command with an empty argument has ended the play
-    std::map<std::string, int> bitmapLoads; // path -> 0 missing, 1 unloadable, 2 fine
+    bool stopped;                            // a command with an empty argument has ended the play
+    std::map<std::string, SceneLoad> scenes; // by path, loaded once
+    bool notes;                              // style findings asked for
+    bool lineExplained; // the command's text is told by a bracket finding already
 };
 
 void addAt(Checker* checker, Severity severity, uint32_t offset, const char* code,
@@ -252,6 +214,10 @@ void addAt(Checker* checker, Severity severity, uint32_t offset, const char* cod
     Diagnostic diagnostic = {severity, kScriptName, 0, 0, code, message};
     positionOf(checker->script, offset, &diagnostic.line, &diagnostic.column);
     checker->report->diagnostics.push_back(diagnostic);
+}
+
+void addTrap(Checker* checker, const TrapFinding& trap, uint32_t base) {
+    addAt(checker, trap.severity, base + trap.offset, trap.code.c_str(), trap.message);
 }
 
 void addForFile(CheckReport* report, Severity severity, const char* file, const char* code,
@@ -308,26 +274,43 @@ std::string blankHint(const std::string& name) {
 }
 
 void checkScene(Checker* checker, const std::string& path, uint32_t at) {
-    auto known = checker->bitmapLoads.find(path);
-    if (known == checker->bitmapLoads.end()) {
-        int32_t width = 0;
-        int32_t height = 0;
-        known = checker->bitmapLoads
-                    .emplace(path, static_cast<int>(loadBitmap(path.c_str(), &width, &height)))
-                    .first;
+    auto known = checker->scenes.find(path);
+    if (known == checker->scenes.end()) {
+        SceneLoad scene = {0, 0, 0};
+        scene.load = static_cast<int>(loadBitmap(path.c_str(), &scene.width, &scene.height));
+        known = checker->scenes.emplace(path, scene).first;
+    }
+    const SceneLoad& scene = known->second;
+    TrapFinding trap;
+    if (pathTrap(path, scene.load != static_cast<int>(Load::Missing), true, &trap)) {
+        addTrap(checker, trap, at);
+        // A name that works on Windows only: that is why it is missing here.
+        if (trap.code != "path-outside") {
+            return;
+        }
     }
     const char stop[] = ": the player stops with \"Failed to load scene.\"";
-    if (known->second == static_cast<int>(Load::Missing)) {
+    std::string message;
+    if (scene.load == static_cast<int>(Load::Missing)) {
         addAt(checker, Severity::Error, at, "scene-missing",
               "scene " + shown(path) + " cannot be opened" + stop + blankHint(path));
-    } else if (known->second == static_cast<int>(Load::Unloadable)) {
+    } else if (scene.load == static_cast<int>(Load::Unloadable)) {
         addAt(checker, Severity::Error, at, "scene-unloadable",
               "scene " + shown(path) + " does not load as a bitmap" + stop);
+    } else if (sceneSizeTrap(path, scene.width, scene.height, &message)) {
+        addAt(checker, Severity::Warning, at, "scene-size", message);
     }
 }
 
 void checkSound(Checker* checker, const std::string& path, uint32_t at) {
     PlatformFile* file = platformOpenFile(path.c_str());
+    TrapFinding trap;
+    if (pathTrap(path, file != nullptr, false, &trap)) {
+        addTrap(checker, trap, at);
+        if (trap.code != "path-outside") {
+            return;
+        }
+    }
     if (file == nullptr) {
         addAt(checker, Severity::Warning, at, "sound-missing",
               "sound " + shown(path) + " cannot be opened: the player plays nothing, or the " +
@@ -370,12 +353,21 @@ void checkWait(Checker* checker, const std::string& argument, uint32_t at) {
 // Bytes of a dialogue line that the font cannot draw; a carriage return before a
 // line break belongs to the break.
 void checkDrawable(Checker* checker, const std::string& line, uint32_t at) {
+    if (checker->lineExplained) {
+        return;
+    }
+    TrapFinding trap;
+    bool utf8 = utf8Trap(line, &trap);
+    if (utf8) {
+        addTrap(checker, trap, at);
+    }
     uint32_t count = 0;
     size_t first = 0;
     for (size_t i = 0; i < line.size(); ++i) {
         auto c = static_cast<unsigned char>(line[i]);
         bool lineBreak = c == '\n' || (c == '\r' && i + 1 < line.size() && line[i + 1] == '\n');
-        if (!lineBreak && (c < 32 || c > 122)) {
+        bool toldAsUtf8 = utf8 && c >= 0x80;
+        if (!lineBreak && !toldAsUtf8 && (c < 32 || c > 122)) {
             if (count++ == 0) {
                 first = i;
             }
@@ -422,6 +414,15 @@ int64_t penOver(Pen* pen, const std::string& line) {
     return lost;
 }
 
+void noteLongLines(Checker* checker, const std::string& line, uint32_t at) {
+    if (!checker->notes || checker->lineExplained) {
+        return;
+    }
+    for (const TrapFinding& note : longLineNotes(line)) {
+        addTrap(checker, note, at);
+    }
+}
+
 // `shownLine` is the text as it appears; `exact` when it maps byte for byte onto the
 // argument at `at`.
 void addDialogueLine(Checker* checker, const std::string& shownLine, bool exact, uint32_t at,
@@ -444,7 +445,7 @@ void addDialogueLine(Checker* checker, const std::string& shownLine, bool exact,
 }
 
 const char* keywordOf(const char* name) {
-    for (const char* keyword : kKeywords) {
+    for (const char* keyword : kCommandKeywords) {
         if (containsText(name, keyword)) {
             return keyword;
         }
@@ -485,6 +486,7 @@ void checkStutter(Checker* checker, const std::string& command, const std::strin
     }
     checkDrawable(checker, argument, argumentAt);
     if (intensity == 0) {
+        noteLongLines(checker, argument, argumentAt);
         addDialogueLine(checker, argument, true, argumentAt, nameAt);
         return;
     }
@@ -512,6 +514,15 @@ void checkCommand(Checker* checker, const std::string& command, uint32_t at) {
         return;
     }
     const char* keyword = keywordOf(name.c_str());
+    std::string meant = keyword == nullptr ? likelyKeyword(name) : "";
+    if (keyword == nullptr && keywordOf(lowered(name).c_str()) == nullptr && !meant.empty()) {
+        addAt(checker, Severity::Warning, at, "misspelt-keyword",
+              "name " + shown(name) +
+                  " holds no command keyword, so the command does nothing; "
+                  "did you mean '" +
+                  meant + "'?");
+        return;
+    }
     if (keyword == nullptr) {
         std::string hint = keywordOf(lowered(name).c_str()) != nullptr
                                ? " (keywords are lower case)"
@@ -526,6 +537,7 @@ void checkCommand(Checker* checker, const std::string& command, uint32_t at) {
     }
     if (strcmp(keyword, "say") == 0) {
         checkDrawable(checker, argument, argumentAt);
+        noteLongLines(checker, argument, argumentAt);
         addDialogueLine(checker, argument, true, argumentAt, at);
     } else if (strcmp(keyword, "cg") == 0) {
         checkScene(checker, argument, argumentAt);
@@ -599,8 +611,15 @@ void checkItems(Checker* checker, const BlockSpan& span, const char* content) {
     if (!same) {
         addDisagreement(checker, span.open, span.number);
     }
+    PlaceOf placeOf = [checker](uint32_t offset) { return where(checker->script, offset); };
     for (size_t i = 0; i < count; ++i) {
         uint32_t at = same ? spans[i].start : span.contentStart;
+        TrapFinding trap;
+        checker->lineExplained = false;
+        if (same && bracketTrap(bytes, spans[i].start, spans[i].end, textEnd, placeOf, &trap)) {
+            addTrap(checker, trap, 0);
+            checker->lineExplained = trap.code == "unclosed-command";
+        }
         CommandPlace place = {span.number, static_cast<uint32_t>(i), 0, 0};
         positionOf(checker->script, at, &place.line, &place.column);
         checker->report->places.push_back(place);
@@ -773,10 +792,33 @@ bool readWhole(PlatformFile* file, std::string* bytes) {
     return true;
 }
 
-void checkFolder(CheckReport* report) {
+// The title file as a whole: the window title is its every byte.
+void checkTitle(CheckReport* report) {
+    PlatformFile* file = platformOpenFile("init.bexc");
+    if (file == nullptr) {
+        return;
+    }
+    std::string title;
+    uint32_t size = 0;
+    bool read = platformFileSize(file, &size) && size <= kLargestTitle && readWhole(file, &title);
+    platformCloseFile(file);
+    if (!read) {
+        return;
+    }
+    Script text = {title, {}};
+    indexLines(&text);
+    for (const TrapFinding& trap : titleTraps(title)) {
+        Diagnostic diagnostic = {trap.severity, "init.bexc", 0, 0, trap.code, trap.message};
+        positionOf(text, trap.offset, &diagnostic.line, &diagnostic.column);
+        report->diagnostics.push_back(diagnostic);
+    }
+}
+
+void checkFolder(CheckReport* report, bool notes) {
     PlatformFile* file = platformOpenFile(kScriptName);
     Checker checker = {};
     checker.report = report;
+    checker.notes = notes;
     if (file == nullptr || !readWhole(file, &checker.script.bytes)) {
         addForFile(report, Severity::Error, kScriptName, "script-unreadable",
                    file == nullptr ? "cannot be opened: the player stops with \"script.bexu could "
@@ -791,6 +833,7 @@ void checkFolder(CheckReport* report) {
     checkSheet(report, "font.bmp", 400, 198, "the font", "font-missing", "font-small");
     checkSheet(report, "transparency.bmp", 32, 32, "the tile pattern", "tile-missing",
                "tile-small");
+    checkTitle(report);
     // The stutter draws from the play state's generator; leave it as it was.
     uint32_t seed = engineState.randomSeed;
     std::vector<BlockSpan> played;
@@ -811,7 +854,7 @@ void checkFolder(CheckReport* report) {
 
 } // namespace
 
-CheckReport checkStory(const std::string& folder) {
+CheckReport checkStory(const std::string& folder, bool notes) {
     CheckReport report = {};
     char previous[4096];
     if (getcwd(previous, sizeof previous) == nullptr) {
@@ -823,7 +866,7 @@ CheckReport checkStory(const std::string& folder) {
         addForFile(&report, Severity::Error, "", "folder-unreadable", "cannot be entered");
         return report;
     }
-    checkFolder(&report);
+    checkFolder(&report, notes);
     if (chdir(previous) != 0) {
         perror("bexu-check: cannot return to the current folder");
     }

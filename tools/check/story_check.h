@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-enum class Severity { Warning, Error };
+// Notes are shown only when asked for (--notes).
+enum class Severity { Warning, Error, Note };
 
 struct Diagnostic {
     Severity severity;
@@ -41,7 +42,8 @@ const CommandPlace* findPlace(const std::vector<CommandPlace>& places, int32_t b
 
 // Checks the story in `folder`. Works in that folder for the time of the check, as
 // the player does, and returns to the current one afterwards.
-CheckReport checkStory(const std::string& folder);
+// With `notes`, style findings too (lines the player breaks mid-word).
+CheckReport checkStory(const std::string& folder, bool notes = false);
 
 uint32_t countSeverity(const CheckReport& report, Severity severity);
 
