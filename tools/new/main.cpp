@@ -17,7 +17,8 @@ namespace {
 const char kUsage[] =
     "usage: bexu-new DIR [--font FONT.ttf] [--title TEXT]\n"
     "Makes the story folder DIR (new, or empty) with script.bexu, font.bmp (from FONT.ttf,\n"
-    "default DejaVu Sans Mono Bold from fonts-dejavu-core), transparency.bmp, scene.bmp, chime.wav\n"
+    "default DejaVu Sans Mono Bold from fonts-dejavu-core), transparency.bmp, scene.bmp, "
+    "chime.wav\n"
     "and init.bexc (the window title, default the folder's name).\n";
 
 const char kDefaultFont[] = "/usr/share/fonts/truetype/dejavu/DejaVuSansMono-Bold.ttf";
