@@ -18,8 +18,8 @@ dist:
 	bash scripts/install-deps.sh dist
 	bash scripts/dist.sh
 
-# The README's set-up on a Debian 12 root made anew: the play command, then the test
-# command's install and configure steps (too long for every CI run).
+# The README's set-up on a Debian 12 root made anew, alone: the play command, then the
+# test command's install and configure steps.
 fresh-check:
 	bash scripts/install-deps.sh test
-	python3 tests/fresh/fresh_root.py --checkout "$(CURDIR)" --out build/fresh-root --test-setup
+	BEXU_ROOT="$(CURDIR)" bash scripts/test.d/50-fresh-root.sh

@@ -38,8 +38,9 @@ void startFullPage(int32_t width, int32_t height) {
     headlessReset(100000);
     headlessSetClientSize(width, height);
     startUp();
-    while (!engineState.awaitingKey && loadNextBlock()) {
-        while (engineState.scriptState == ScriptState::Running && !engineState.awaitingKey) {
+    while (!engineState.effects.awaitingKey && loadNextBlock()) {
+        while (engineState.script.scriptState == ScriptState::Running &&
+               !engineState.effects.awaitingKey) {
             stepScript();
         }
     }
@@ -62,7 +63,7 @@ void BM_ComposeChangedFrame(benchmark::State& state) {
     startFullPage(int32_t(state.range(0)), int32_t(state.range(1)));
     composeFrame();
     for (auto _ : state) {
-        ++engineState.dialogueGeneration;
+        ++engineState.effects.dialogueGeneration;
         composeFrame();
     }
 }

@@ -44,7 +44,7 @@ void BM_PlayThroughAllBlocks(benchmark::State& state) {
     PlatformFile* file = platformOpenFile(bigScriptPath().c_str());
     for (auto _ : state) {
         resetEngineState();
-        engineState.scriptFile = file;
+        engineState.script.scriptFile = file;
         int32_t blocks = 0;
         while (loadNextBlock()) {
             ++blocks;
@@ -86,19 +86,19 @@ void BM_SayOnLargeDialogue(benchmark::State& state) {
     initDialogue();
     std::string line(1 << 20, 'd');
     appendDialogueLine(line.c_str());
-    engineState.commands = extractItems("[say~Another line of dialogue.]", '[', ']');
-    engineState.scriptState = ScriptState::Running;
+    engineState.script.commands = extractItems("[say~Another line of dialogue.]", '[', ']');
+    engineState.script.scriptState = ScriptState::Running;
     uint64_t allocationsBefore = platformAllocationCount();
     for (auto _ : state) {
-        engineState.commandPointer = 0;
+        engineState.script.commandPointer = 0;
         stepScript();
     }
     double perCall =
         double(platformAllocationCount() - allocationsBefore) / double(state.iterations());
     state.counters["allocations_per_say"] = perCall;
-    state.counters["dialogue_MiB"] = double(engineState.dialogue.length) / (1 << 20);
+    state.counters["dialogue_MiB"] = double(engineState.effects.dialogue.length) / (1 << 20);
     releaseCommands();
-    platformFree(engineState.dialogue.text);
+    platformFree(engineState.effects.dialogue.text);
     resetEngineState();
 }
 BENCHMARK(BM_SayOnLargeDialogue);

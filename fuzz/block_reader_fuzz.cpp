@@ -48,6 +48,24 @@ Expected expectedBlock(const std::string& file, int32_t wanted, int32_t resumeOf
     return {inBlock && !output.empty(), output.c_str(), resumeOffset};
 }
 
+// The place names the `{` and digits of the block's number, its content in the file,
+// and its closing brace.
+bool placeFits(const std::string& file, const BlockPlace& place, int32_t wanted, int32_t before,
+               int32_t after) {
+    uint32_t end = place.closed ? static_cast<uint32_t>(after) - 1 : file.size();
+    if (place.number != wanted || place.open < static_cast<uint32_t>(before) ||
+        file[place.open] != '{' || place.contentStart != place.open + 1 + place.digits ||
+        place.contentEnd != end || (place.closed && file[end] != '}')) {
+        return false;
+    }
+    for (uint32_t i = place.open + 1; i < place.contentStart; ++i) {
+        if (file[i] < '0' || file[i] > '9') {
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -61,10 +79,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Each found block needs a number of its own in the file, so this ends.
     for (int32_t wanted = 0;; ++wanted) {
         Expected expected = expectedBlock(content, wanted, offset);
-        char* text = readBlock(wanted, file, &offset);
+        // Odd blocks are read with their place asked for: both ways read the same.
+        BlockPlace place = {};
+        int32_t before = offset;
+        char* text = readBlock(wanted, file, &offset, wanted % 2 == 1 ? &place : nullptr);
         if ((text != nullptr) != expected.found || offset != expected.resumeOffset ||
             (text != nullptr && expected.content != text)) {
             fprintf(stderr, "block %d: reader and rules disagree\n", wanted);
+            abort();
+        }
+        if (text != nullptr && wanted % 2 == 1 &&
+            !placeFits(content, place, wanted, before, offset)) {
+            fprintf(stderr, "block %d: its place is wrong\n", wanted);
             abort();
         }
         if (text == nullptr) {

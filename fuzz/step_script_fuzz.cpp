@@ -52,18 +52,12 @@ void startPlayer() {
 
 // Back to a fresh play: no commands, an empty dialogue, no scene image.
 void resetPlay() {
-    releaseCommands();
-    platformFree(engineState.dialogue.text);
-    if (!initDialogue()) {
+    resetScriptPosition();
+    if (!resetCommandEffects(12345)) {
         abort();
     }
-    releaseSceneImage();
-    engineState.awaitingKey = false;
-    engineState.timedWait = false;
-    engineState.advanceRequested = false;
-    engineState.randomSeed = 12345;
-    engineState.textCursorX = 0;
-    engineState.textCursorY = 0;
+    resetInput();
+    resetTextPen();
 }
 
 // Scene names stay inside the working folder: no path separators.
@@ -85,7 +79,7 @@ void keepScenesLocal(CommandList commands) {
 }
 
 void checkDialogue() {
-    const DialogueBuffer& dialogue = engineState.dialogue;
+    const DialogueBuffer& dialogue = engineState.effects.dialogue;
     if (dialogue.length + 1 > dialogue.capacity || strlen(dialogue.text) > dialogue.length) {
         fprintf(stderr, "dialogue length %u capacity %u\n", dialogue.length, dialogue.capacity);
         abort();
@@ -100,34 +94,36 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     resetPlay();
     std::string block(reinterpret_cast<const char*>(data), size);
-    engineState.commands = extractItems(block.c_str(), '[', ']');
-    if (engineState.commands == nullptr) {
+    engineState.script.commands = extractItems(block.c_str(), '[', ']');
+    if (engineState.script.commands == nullptr) {
         abort();
     }
-    keepScenesLocal(engineState.commands);
-    engineState.commandPointer = 0;
-    engineState.scriptState = ScriptState::Running;
+    keepScenesLocal(engineState.script.commands);
+    engineState.script.commandPointer = 0;
+    engineState.script.scriptState = ScriptState::Running;
 
     if (setjmp(fatalJump) == 0) {
         // At most one command per call; a held command (empty argument) stops the play.
-        for (int step = 0; step < 4096 && engineState.scriptState == ScriptState::Running; ++step) {
-            int32_t before = engineState.commandPointer;
+        for (int step = 0; step < 4096 && engineState.script.scriptState == ScriptState::Running;
+             ++step) {
+            int32_t before = engineState.script.commandPointer;
             // What a fatal exit leaves in hand is freed, as the ended process would drop it.
             fatalLeaksWatch(true);
             stepScript();
             fatalLeaksWatch(false);
             checkDialogue();
-            if (engineState.commandPointer == before) {
+            if (engineState.script.commandPointer == before) {
                 break;
             }
-            engineState.awaitingKey = false;
-            engineState.timedWait = false;
+            engineState.effects.awaitingKey = false;
+            engineState.effects.timedWait = false;
         }
     } else {
-        fatalLeaksFree(heapBlockOf(engineState.dialogue.text));
+        fatalLeaksFree(heapBlockOf(engineState.effects.dialogue.text));
         fatalLeaksWatch(false);
     }
-    drawText(engineState.frameSurface, engineState.fontSurface, 0, 0, engineState.dialogue.text);
+    drawText(engineState.presentation.frameSurface, engineState.presentation.fontSurface, 0, 0,
+             engineState.effects.dialogue.text);
     stepIndicator();
     return 0;
 }

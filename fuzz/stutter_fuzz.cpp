@@ -73,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string text(reinterpret_cast<const char*>(data + 9), size - 9);
     text = text.c_str();
 
-    engineState.randomSeed = seed;
+    engineState.effects.randomSeed = seed;
     platformFailAllocation(failAt);
     char* line = stutterText(text.c_str(), intensity);
     platformFailAllocation(0);

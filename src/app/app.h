@@ -11,5 +11,10 @@ void startUp();
 // Returns the exit code: the quit message's, or 0 when the script ran out.
 int32_t runMainLoop();
 [[noreturn]] void shutDown(int32_t exitCode);
+// Frees everything the run holds, sub-record by sub-record, and leaves the record at its
+// start values. For shutdown and for hosts that play a story inside their own process.
+void releaseRun();
+// Drops a Space not yet used. Input holds nothing to free.
+void resetInput();
 intptr_t windowProcedure(PlatformWindow* window, uint32_t message, uintptr_t wParam,
                          intptr_t lParam);

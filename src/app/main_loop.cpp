@@ -21,18 +21,18 @@ bool drainMessages(int32_t* exitCode) {
 }
 
 void advanceScript() {
-    if (engineState.timedWait) {
+    if (engineState.effects.timedWait) {
         // Key presses during a timed wait are dropped.
-        engineState.advanceRequested = false;
-        if (static_cast<int32_t>(platformTickCount() - engineState.waitDeadline) >= 0) {
-            engineState.timedWait = false;
+        engineState.input.advanceRequested = false;
+        if (static_cast<int32_t>(platformTickCount() - engineState.effects.waitDeadline) >= 0) {
+            engineState.effects.timedWait = false;
             stepScript();
         }
-    } else if (!engineState.awaitingKey) {
+    } else if (!engineState.effects.awaitingKey) {
         stepScript();
-    } else if (engineState.advanceRequested) {
-        engineState.awaitingKey = false;
-        engineState.advanceRequested = false;
+    } else if (engineState.input.advanceRequested) {
+        engineState.effects.awaitingKey = false;
+        engineState.input.advanceRequested = false;
         stepScript();
     }
 }
@@ -47,7 +47,7 @@ int32_t runMainLoop() {
         running = drainMessages(&exitCode);
         composeFrame();
         advanceScript();
-        if (engineState.scriptState != ScriptState::Running && !loadNextBlock()) {
+        if (engineState.script.scriptState != ScriptState::Running && !loadNextBlock()) {
             running = false;
         }
         platformSleep(kFramePause);

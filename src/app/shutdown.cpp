@@ -1,12 +1,18 @@
 #include "app/app.h"
 #include "engine/engine.h"
+#include "render/render.h"
 
-// The other surfaces, the command list and the dialogue go with the process.
+void releaseRun() {
+    releaseScriptPosition();
+    // The scene image leaves its surface before the surfaces go.
+    releaseCommandEffects();
+    releasePresentation();
+    resetTextPen();
+    resetInput();
+}
+
 void shutDown(int32_t exitCode) {
-    platformDeleteSurface(engineState.sceneSurface);
-    platformDeleteBitmap(engineState.sceneImage);
-    platformReleaseWindowScreen(engineState.window, engineState.screen);
-    platformCloseFile(engineState.scriptFile);
+    releaseRun();
     platformExitProcess(exitCode);
 }
 

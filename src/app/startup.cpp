@@ -1,6 +1,7 @@
 // Makes the window and every resource the story needs; reports missing files.
 #include "app/app.h"
 #include "engine/engine.h"
+#include "render/render.h"
 
 namespace {
 
@@ -18,7 +19,7 @@ void applyTitleFile() {
         auto* title = static_cast<char*>(platformAllocate(static_cast<size_t>(size) + 1, true));
         uint32_t got = 0;
         if (title != nullptr && platformReadFile(file, title, size, &got) && got == size) {
-            platformSetWindowTitle(engineState.window, title);
+            platformSetWindowTitle(engineState.presentation.window, title);
             platformSetConsoleTitle(title);
         }
         platformFree(title);
@@ -26,74 +27,24 @@ void applyTitleFile() {
     platformCloseFile(file);
 }
 
-PlatformSurface* makeSurface() {
-    PlatformSurface* surface = platformCreateSurface(engineState.screen);
-    if (surface == nullptr) {
-        platformFatal("Error", "Not enough memory for the window's surfaces.", 1);
-    }
-    return surface;
-}
-
-PlatformBitmap* makeBitmap(int32_t width, int32_t height) {
-    PlatformBitmap* bitmap = platformCreateBitmap(engineState.screen, width, height);
-    if (bitmap == nullptr) {
-        platformFatal("Error", "Not enough memory for the window's surfaces.", 1);
-    }
-    return bitmap;
-}
-
-void loadSheet(PlatformSurface* surface, const char* path, const char* failure) {
-    PlatformBitmap* bitmap = platformLoadBitmap(path);
-    if (bitmap == nullptr) {
-        platformFatal("Error", failure, 1);
-    }
-    platformSelectBitmap(surface, bitmap);
-}
-
-void makeSurfaces() {
-    engineState.sceneSurface = makeSurface();
-    engineState.fontSurface = makeSurface();
-    engineState.tileSurface = makeSurface();
-    PlatformBitmap* black = makeBitmap(kCanvasWidth, kCanvasHeight);
-    engineState.sceneSurfaceFirstBitmap = platformSelectBitmap(engineState.sceneSurface, black);
-    platformFillRect(engineState.sceneSurface, 0, 0, kCanvasWidth, kCanvasHeight, kColorBlack);
-    engineState.sceneImage = black;
-
-    loadSheet(engineState.fontSurface, "font.bmp", "Failed to load font.bmp");
-    loadSheet(engineState.tileSurface, "transparency.bmp", "Failed to load transparency.bmp");
-
-    engineState.frameSurface = makeSurface();
-    platformSelectBitmap(engineState.frameSurface, makeBitmap(kCanvasWidth, kCanvasHeight));
-    engineState.windowSurface = makeSurface();
-    // A placeholder until the first frame learns the client size.
-    engineState.windowBitmap = makeBitmap(kCanvasWidth, kCanvasWidth);
-    platformSelectBitmap(engineState.windowSurface, engineState.windowBitmap);
-}
-
 } // namespace
 
 void startUp() {
-    engineState.randomSeed = platformTickCount();
-    if (!initDialogue()) {
+    if (!startCommandEffects(platformTickCount())) {
         platformExitProcess(1);
     }
     if (!platformRegisterWindowClass(kClassName, windowProcedure)) {
         platformExitProcess(1);
     }
-    engineState.window =
+    engineState.presentation.window =
         platformCreateWindow(kClassName, kDefaultTitle, kCanvasWidth, kCanvasHeight);
-    if (engineState.window == nullptr) {
+    if (engineState.presentation.window == nullptr) {
         platformExitProcess(1);
     }
-    engineState.scriptFile = platformOpenFile("script.bexu");
-    if (engineState.scriptFile == nullptr) {
+    if (!startScriptPosition("script.bexu")) {
         platformFatal("Filenotfound", "script.bexu could not be located.", 1);
     }
     applyTitleFile();
-    platformShowWindow(engineState.window);
-    engineState.screen = platformWindowScreen(engineState.window);
-    if (engineState.screen == nullptr) {
-        platformFatal("Error", "Not enough memory for the window's surfaces.", 1);
-    }
-    makeSurfaces();
+    platformShowWindow(engineState.presentation.window);
+    startPresentation();
 }

@@ -6,7 +6,7 @@ intptr_t windowProcedure(PlatformWindow* window, uint32_t message, uintptr_t wPa
     switch (message) {
     case kMessageKeyDown:
         if (wParam == kVirtualKeySpace) {
-            engineState.advanceRequested = true;
+            engineState.input.advanceRequested = true;
         }
         return 0;
     case kMessagePaint:
@@ -18,4 +18,8 @@ intptr_t windowProcedure(PlatformWindow* window, uint32_t message, uintptr_t wPa
     default:
         return platformDefaultWindowProcedure(window, message, wParam, lParam);
     }
+}
+
+void resetInput() {
+    engineState.input = InputState{};
 }

@@ -49,6 +49,7 @@ bool appendBytes(GrowingText* text, const char* bytes, uint32_t count) {
 
 struct BlockScan {
     int32_t wanted;
+    bool anyNumber; // every completed number opens the block
     bool readingNumber;
     bool inBlock;
     bool closed;
@@ -56,11 +57,16 @@ struct BlockScan {
     uint32_t digitCount;
     uint32_t numberValue;
     GrowingText output;
+    // Only kept when the caller asks where the block stands.
+    uint32_t chunkOffset; // the file offset of the chunk's first byte
+    BlockPlace place;
 };
 
 // Handles one chunk. Returns how many bytes were consumed: all of them unless
 // the block closed, in which case the count ends just past the closing brace.
-uint32_t scanChunk(BlockScan* scan, const char* chunk, uint32_t count) {
+// kPlace: the block's place in the file is kept as well; without it the scan
+// does no more work than finding the block takes.
+template <bool kPlace> uint32_t scanChunk(BlockScan* scan, const char* chunk, uint32_t count) {
     uint32_t i = 0;
     while (i < count) {
         if (scan->inBlock) {
@@ -82,6 +88,9 @@ uint32_t scanChunk(BlockScan* scan, const char* chunk, uint32_t count) {
                 return count;
             }
             i = static_cast<uint32_t>(open - chunk) + 1;
+            if (kPlace) {
+                scan->place.open = scan->chunkOffset + i - 1;
+            }
             scan->readingNumber = true;
             scan->digitCount = 0;
             scan->numberValue = 0;
@@ -89,6 +98,9 @@ uint32_t scanChunk(BlockScan* scan, const char* chunk, uint32_t count) {
         }
         char c = chunk[i];
         if (c == '{') {
+            if (kPlace) {
+                scan->place.open = scan->chunkOffset + i;
+            }
             scan->digitCount = 0;
             scan->numberValue = 0;
             ++i;
@@ -102,8 +114,14 @@ uint32_t scanChunk(BlockScan* scan, const char* chunk, uint32_t count) {
         }
         // The byte that ends the number is handled again, as content when the number matched.
         scan->readingNumber = false;
-        if (scan->wanted >= 0 && scan->numberValue == static_cast<uint32_t>(scan->wanted)) {
+        if (scan->anyNumber ||
+            (scan->wanted >= 0 && scan->numberValue == static_cast<uint32_t>(scan->wanted))) {
             scan->inBlock = true;
+            if (kPlace) {
+                scan->place.number = static_cast<int32_t>(scan->numberValue);
+                scan->place.digits = scan->digitCount;
+                scan->place.contentStart = scan->chunkOffset + i;
+            }
             if (!appendBytes(&scan->output, &c, 1)) {
                 scan->outOfMemory = true;
                 return count;
@@ -116,7 +134,9 @@ uint32_t scanChunk(BlockScan* scan, const char* chunk, uint32_t count) {
 
 } // namespace
 
-char* readBlock(int32_t wanted, PlatformFile* file, int32_t* resumeOffset) {
+namespace {
+
+char* scanFile(BlockScan* scan, PlatformFile* file, int32_t* resumeOffset, BlockPlace* place) {
     uint32_t size = 0;
     if (!platformFileSize(file, &size) || size > kLargestScript || *resumeOffset < 0) {
         return nullptr;
@@ -125,22 +145,22 @@ char* readBlock(int32_t wanted, PlatformFile* file, int32_t* resumeOffset) {
     if (!platformSeekFile(file, offset)) {
         return nullptr;
     }
-    BlockScan scan = {};
-    scan.wanted = wanted;
-    scan.output.limit = size + 1;
-    scan.output.capacity = size + 1 < kFirstOutputCapacity ? size + 1 : kFirstOutputCapacity;
-    scan.output.bytes = static_cast<char*>(platformAllocate(scan.output.capacity, false));
-    if (scan.output.bytes == nullptr) {
+    scan->output.limit = size + 1;
+    scan->output.capacity = size + 1 < kFirstOutputCapacity ? size + 1 : kFirstOutputCapacity;
+    scan->output.bytes = static_cast<char*>(platformAllocate(scan->output.capacity, false));
+    if (scan->output.bytes == nullptr) {
         return nullptr;
     }
 
     char chunk[kLargestChunk];
     uint32_t chunkSize = kFirstChunk;
     uint32_t got = 0;
-    while (!scan.closed && !scan.outOfMemory && platformReadFile(file, chunk, chunkSize, &got) &&
+    while (!scan->closed && !scan->outOfMemory && platformReadFile(file, chunk, chunkSize, &got) &&
            got > 0) {
-        uint32_t used = scanChunk(&scan, chunk, got);
-        if (scan.closed) {
+        scan->chunkOffset = offset;
+        uint32_t used = place == nullptr ? scanChunk<false>(scan, chunk, got)
+                                         : scanChunk<true>(scan, chunk, got);
+        if (scan->closed) {
             *resumeOffset = static_cast<int32_t>(offset + used);
         }
         offset += got;
@@ -148,10 +168,30 @@ char* readBlock(int32_t wanted, PlatformFile* file, int32_t* resumeOffset) {
             chunkSize *= 2;
         }
     }
-    if (scan.outOfMemory || !scan.inBlock || scan.output.length == 0) {
-        platformFree(scan.output.bytes);
+    if (scan->outOfMemory || !scan->inBlock || scan->output.length == 0) {
+        platformFree(scan->output.bytes);
         return nullptr;
     }
-    scan.output.bytes[scan.output.length] = '\0';
-    return scan.output.bytes;
+    scan->output.bytes[scan->output.length] = '\0';
+    if (place != nullptr) {
+        *place = scan->place;
+        place->closed = scan->closed;
+        // The content is every byte from its start up to the brace or to where reading ended.
+        place->contentEnd = place->contentStart + scan->output.length;
+    }
+    return scan->output.bytes;
+}
+
+} // namespace
+
+char* readBlock(int32_t wanted, PlatformFile* file, int32_t* resumeOffset, BlockPlace* place) {
+    BlockScan scan = {};
+    scan.wanted = wanted;
+    return scanFile(&scan, file, resumeOffset, place);
+}
+
+char* readNextBlock(PlatformFile* file, int32_t* resumeOffset, BlockPlace* place) {
+    BlockScan scan = {};
+    scan.anyNumber = true;
+    return scanFile(&scan, file, resumeOffset, place);
 }

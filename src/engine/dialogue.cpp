@@ -4,17 +4,18 @@
 #include <cstring>
 
 bool initDialogue() {
-    engineState.dialogue.text = static_cast<char*>(platformAllocate(kDialogueStartCapacity, true));
-    if (engineState.dialogue.text == nullptr) {
+    engineState.effects.dialogue.text =
+        static_cast<char*>(platformAllocate(kDialogueStartCapacity, true));
+    if (engineState.effects.dialogue.text == nullptr) {
         return false;
     }
-    engineState.dialogue.length = 0;
-    engineState.dialogue.capacity = kDialogueStartCapacity;
+    engineState.effects.dialogue.length = 0;
+    engineState.effects.dialogue.capacity = kDialogueStartCapacity;
     return true;
 }
 
 bool appendDialogueLine(const char* text) {
-    DialogueBuffer& dialogue = engineState.dialogue;
+    DialogueBuffer& dialogue = engineState.effects.dialogue;
     uint64_t n = strlen(text);
     uint64_t needed = n + dialogue.length + 2; // the line break and the NUL
     if (needed >= dialogue.capacity) {
@@ -38,12 +39,12 @@ bool appendDialogueLine(const char* text) {
     dialogue.length += static_cast<uint32_t>(n);
     dialogue.text[dialogue.length++] = '\n';
     dialogue.text[dialogue.length] = '\0';
-    ++engineState.dialogueGeneration;
+    ++engineState.effects.dialogueGeneration;
     return true;
 }
 
 void clearDialogue() {
-    memset(engineState.dialogue.text, 0, engineState.dialogue.capacity);
-    engineState.dialogue.length = 0;
-    ++engineState.dialogueGeneration;
+    memset(engineState.effects.dialogue.text, 0, engineState.effects.dialogue.capacity);
+    engineState.effects.dialogue.length = 0;
+    ++engineState.effects.dialogueGeneration;
 }

@@ -29,50 +29,76 @@ struct CanvasKey {
     unsigned char indicatorGlyph;
 };
 
-struct EngineState {
-    // script position
+// The one record is made of sub-records by owner and lifetime. Each owner has start,
+// reset and release functions for its own; nobody else frees their fields.
+
+// Where the play stands in the script. The file stays open for the whole run.
+// Owner: the block reader (engine/command_list.cpp).
+struct ScriptPosition {
     PlatformFile* scriptFile;
     CommandList commands;
     int32_t commandPointer;
-    int32_t nextBlockNumber;
+    int32_t nextBlockNumber; // the block loadNextBlock reads next: the current one + 1
     int32_t resumeOffset;
     ScriptState scriptState;
+};
 
-    // effects of commands
+// What the commands executed so far have made. Owner: the interpreter
+// (engine/command_effects.cpp).
+struct CommandEffects {
     DialogueBuffer dialogue;
     bool awaitingKey;
     bool timedWait;
     uint32_t waitDeadline;
-    PlatformBitmap* sceneImage;
+    PlatformBitmap* sceneImage; // selected into the scene surface while shown
     // Bumped whenever the scene or the dialogue changes.
     uint32_t sceneGeneration;
     uint32_t dialogueGeneration;
-
     // stutter random generator
     uint32_t randomSeed;
+};
 
-    // text pen and indicator
+// Where the last glyph ended and how the advance indicator blinks.
+// Owner: render (render/font_text.cpp).
+struct TextPen {
     int32_t textCursorX;
     int32_t textCursorY;
     int32_t indicatorFrame;
     uint32_t indicatorSwitchTick;
+};
 
+// Owner: the window procedure (app/).
+struct InputState {
     // Space pressed and not yet used
     bool advanceRequested;
+};
 
-    // window and drawing targets
+// The window, the drawing targets and sources, and what the last frame built.
+// Owner: render (render/presentation.cpp); made at start-up, kept for the whole run.
+struct Presentation {
     PlatformWindow* window;
     PlatformSurface* screen;
     PlatformSurface* sceneSurface;
     PlatformBitmap* sceneSurfaceFirstBitmap; // selected back when a scene image is released
     PlatformSurface* fontSurface;
+    PlatformBitmap* fontBitmap;
     PlatformSurface* tileSurface;
+    PlatformBitmap* tileBitmap;
     PlatformSurface* frameSurface;
+    PlatformBitmap* frameBitmap;
     PlatformSurface* windowSurface;
     PlatformBitmap* windowBitmap;
     int32_t lastWidth;
     int32_t lastHeight;
     CanvasKey builtCanvas;
+};
+
+struct EngineState {
+    ScriptPosition script;
+    CommandEffects effects;
+    TextPen pen;
+    InputState input;
+    Presentation presentation;
 };
 
 // The one process-wide record.
@@ -81,13 +107,52 @@ extern EngineState engineState;
 // Back to the start values (all zero / none); frees nothing. For start-up and tests.
 void resetEngineState();
 
+// ---- sub-record lifetimes ----------------------------------------------------
+
+// Opens the script, at its start. False when it cannot be opened.
+bool startScriptPosition(const char* path);
+// Back to block 0 of the same file; the current commands are freed.
+void resetScriptPosition();
+// Frees the commands and closes the file.
+void releaseScriptPosition();
+
+// An empty dialogue of the start capacity, no wait, no scene, the stutter seed.
+// False when the dialogue cannot be had.
+bool startCommandEffects(uint32_t randomSeed);
+// The same after a play: the dialogue shrinks back, the scene image goes.
+bool resetCommandEffects(uint32_t randomSeed);
+// Frees the dialogue and the scene image; the scene surface keeps its first bitmap.
+void releaseCommandEffects();
+
 // ---- block reader ----------------------------------------------------------
 
+// Where a block stands in the script file, in byte offsets, for tools that point at it.
+struct BlockPlace {
+    int32_t number;
+    uint32_t open;         // the `{` that began the number
+    uint32_t digits;       // digits in the number
+    uint32_t contentStart; // the byte that ended the number: the first content byte
+    uint32_t contentEnd;   // the closing `}`, or where reading ended
+    bool closed;
+};
+
 // Content of block `wanted`, searched from *resumeOffset; none when not found.
-// Advances *resumeOffset past the block's closing brace.
-char* readBlock(int32_t wanted, PlatformFile* file, int32_t* resumeOffset);
-// Items between `open` and `close`; none when memory cannot be had.
-CommandList extractItems(const char* text, char open, char close);
+// Advances *resumeOffset past the block's closing brace. With `place`, also says
+// where the block stands; without it, reading costs nothing more.
+char* readBlock(int32_t wanted, PlatformFile* file, int32_t* resumeOffset,
+                BlockPlace* place = nullptr);
+// The block that the next completed number opens, whatever its number: the blocks as
+// the file is written, read one after another.
+char* readNextBlock(PlatformFile* file, int32_t* resumeOffset, BlockPlace* place);
+
+// Where the items of an extractItems list stand in its text.
+struct ItemPlaces {
+    uint32_t* starts;  // one per item: the offset just after its `[`; the caller frees it
+    uint32_t unclosed; // a `[` that no `]` follows, or UINT32_MAX
+};
+// Items between `open` and `close`; none when memory cannot be had. With `places`,
+// also says where each item stands.
+CommandList extractItems(const char* text, char open, char close, ItemPlaces* places = nullptr);
 void freeCommandList(CommandList list);
 void releaseCommands();
 bool loadNextBlock();

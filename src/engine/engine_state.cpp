@@ -6,5 +6,5 @@ EngineState engineState;
 
 void resetEngineState() {
     memset(&engineState, 0, sizeof engineState);
-    engineState.scriptState = ScriptState::Unloaded;
+    engineState.script.scriptState = ScriptState::Unloaded;
 }

@@ -19,15 +19,15 @@ void showScene(const char* path) {
     if (image == nullptr) {
         platformFatal("Error", "Failed to load scene.", 1);
     }
-    engineState.sceneImage = image;
-    platformSelectBitmap(engineState.sceneSurface, image);
-    ++engineState.sceneGeneration;
+    engineState.effects.sceneImage = image;
+    platformSelectBitmap(engineState.presentation.sceneSurface, image);
+    ++engineState.effects.sceneGeneration;
 }
 
 void startWait(const char* argument) {
-    engineState.waitDeadline =
+    engineState.effects.waitDeadline =
         platformTickCount() + static_cast<uint32_t>(parseLeadingNumber(argument));
-    engineState.timedWait = true;
+    engineState.effects.timedWait = true;
 }
 
 void sayStuttered(const char* command, const char* argument) {
@@ -43,13 +43,13 @@ void sayStuttered(const char* command, const char* argument) {
         appendLineOrDie(line);
         platformFree(line);
     }
-    engineState.awaitingKey = true;
+    engineState.effects.awaitingKey = true;
 }
 
 void execute(const char* command, const char* name, const char* argument) {
     if (containsText(name, "say")) {
         appendLineOrDie(argument);
-        engineState.awaitingKey = true;
+        engineState.effects.awaitingKey = true;
     } else if (containsText(name, "cg")) {
         showScene(argument);
     } else if (containsText(name, "wait")) {
@@ -68,33 +68,35 @@ void execute(const char* command, const char* name, const char* argument) {
 } // namespace
 
 void releaseSceneImage() {
-    if (engineState.sceneImage != nullptr) {
-        platformSelectBitmap(engineState.sceneSurface, engineState.sceneSurfaceFirstBitmap);
-        platformDeleteBitmap(engineState.sceneImage);
-        engineState.sceneImage = nullptr;
+    if (engineState.effects.sceneImage != nullptr) {
+        platformSelectBitmap(engineState.presentation.sceneSurface,
+                             engineState.presentation.sceneSurfaceFirstBitmap);
+        platformDeleteBitmap(engineState.effects.sceneImage);
+        engineState.effects.sceneImage = nullptr;
     }
 }
 
 bool keyWaitBegan(KeyWaitWatch* watch) {
-    bool awaiting = engineState.awaitingKey && !engineState.timedWait;
-    bool moved =
-        engineState.nextBlockNumber != watch->block || engineState.commandPointer != watch->pointer;
+    bool awaiting = engineState.effects.awaitingKey && !engineState.effects.timedWait;
+    bool moved = engineState.script.nextBlockNumber != watch->block ||
+                 engineState.script.commandPointer != watch->pointer;
     bool began = awaiting && (!watch->waiting || moved);
     if (began) {
-        watch->block = engineState.nextBlockNumber;
-        watch->pointer = engineState.commandPointer;
+        watch->block = engineState.script.nextBlockNumber;
+        watch->pointer = engineState.script.commandPointer;
     }
     watch->waiting = awaiting;
     return began;
 }
 
 void stepScript() {
-    if (engineState.commands == nullptr || engineState.scriptState != ScriptState::Running) {
+    if (engineState.script.commands == nullptr ||
+        engineState.script.scriptState != ScriptState::Running) {
         return;
     }
-    const char* command = engineState.commands[engineState.commandPointer];
+    const char* command = engineState.script.commands[engineState.script.commandPointer];
     if (command == nullptr) {
-        engineState.scriptState = ScriptState::Finished;
+        engineState.script.scriptState = ScriptState::Finished;
         return;
     }
     size_t length = strlen(command);
@@ -115,7 +117,7 @@ void stepScript() {
     // An empty argument holds the play at this command for good.
     if (argument[0] != '\0') {
         execute(command, name, argument);
-        ++engineState.commandPointer;
+        ++engineState.script.commandPointer;
     }
     platformFree(name);
     platformFree(argument);

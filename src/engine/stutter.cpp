@@ -72,8 +72,8 @@ void appendSyllable(TextBuilder* out, const char* part, uint32_t word, uint32_t 
 } // namespace
 
 uint8_t nextRandomByte() {
-    engineState.randomSeed = engineState.randomSeed * 1103515245u + 12345u;
-    return static_cast<uint8_t>((engineState.randomSeed >> 16) & 255u);
+    engineState.effects.randomSeed = engineState.effects.randomSeed * 1103515245u + 12345u;
+    return static_cast<uint8_t>((engineState.effects.randomSeed >> 16) & 255u);
 }
 
 void freePieces(TextPieces* pieces) {

@@ -3,10 +3,6 @@
 #include "render/render.h"
 
 namespace {
-constexpr int32_t kLastGlyphX = kCanvasWidth - kGlyphWidth;   // 1575
-constexpr int32_t kLastGlyphY = kCanvasHeight - kGlyphHeight; // 867
-constexpr unsigned char kFirstDrawable = 32;
-constexpr unsigned char kLastDrawable = 122;
 
 void copyCell(PlatformSurface* target, PlatformSurface* font, int32_t x, int32_t y,
               unsigned char c) {
@@ -18,34 +14,24 @@ void copyCell(PlatformSurface* target, PlatformSurface* font, int32_t x, int32_t
 
 void drawText(PlatformSurface* target, PlatformSurface* font, int32_t startX, int32_t startY,
               const char* text) {
-    // The pen moves in 64-bit steps: line breaks are not limited, so y may run far.
-    int64_t x = startX;
-    int64_t y = startY;
+    PenPlace pen = {startX, startY};
     for (const char* p = text; *p != '\0'; ++p) {
         auto c = static_cast<unsigned char>(*p);
-        if (c == '\n') {
-            x = startX;
-            y += kGlyphHeight;
-            continue;
+        PenPlace glyph;
+        PenMove move = movePen(&pen, startX, c, &glyph);
+        if (move == PenMove::End) {
+            return;
         }
-        if (c < kFirstDrawable || c > kLastDrawable) {
+        if (move == PenMove::Skip) {
             continue;
-        }
-        if (x > kLastGlyphX) {
-            x = startX;
-            y += kGlyphHeight;
-            if (y > kLastGlyphY) {
-                return;
-            }
         }
         // Rows below the canvas cannot show: only the pen moves there, so a long dialogue
         // without a page turn costs a scan per frame, not a clipped copy per glyph.
-        if (y < kCanvasHeight) {
-            copyCell(target, font, static_cast<int32_t>(x), static_cast<int32_t>(y), c);
+        if (glyph.y < kCanvasHeight) {
+            copyCell(target, font, static_cast<int32_t>(glyph.x), static_cast<int32_t>(glyph.y), c);
         }
-        x += kGlyphWidth;
-        engineState.textCursorX = static_cast<int32_t>(x);
-        engineState.textCursorY = static_cast<int32_t>(y > INT32_MAX ? INT32_MAX : y);
+        engineState.pen.textCursorX = static_cast<int32_t>(pen.x);
+        engineState.pen.textCursorY = static_cast<int32_t>(pen.y > INT32_MAX ? INT32_MAX : pen.y);
     }
 }
 
@@ -60,4 +46,8 @@ void drawGlyph(PlatformSurface* target, PlatformSurface* font, int32_t x, int32_
         }
     }
     copyCell(target, font, x, static_cast<int32_t>(row), c);
+}
+
+void resetTextPen() {
+    engineState.pen = TextPen{};
 }

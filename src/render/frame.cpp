@@ -9,25 +9,26 @@ constexpr int32_t kTileSize = 32;
 void tileWindowSurface(int32_t width, int32_t height) {
     for (int32_t y = 0; y < height; y += kTileSize) {
         for (int32_t x = 0; x < width; x += kTileSize) {
-            platformCopy(engineState.windowSurface, x, y, kTileSize, kTileSize,
-                         engineState.tileSurface, 0, 0);
+            platformCopy(engineState.presentation.windowSurface, x, y, kTileSize, kTileSize,
+                         engineState.presentation.tileSurface, 0, 0);
         }
     }
 }
 
 // Returns true when the client size changed and the back buffer was made anew.
 bool followClientSize(int32_t width, int32_t height) {
-    if (width == engineState.lastWidth && height == engineState.lastHeight) {
+    if (width == engineState.presentation.lastWidth &&
+        height == engineState.presentation.lastHeight) {
         return false;
     }
-    engineState.lastWidth = width;
-    engineState.lastHeight = height;
-    PlatformBitmap* bitmap = platformCreateBitmap(engineState.screen, width, height);
+    engineState.presentation.lastWidth = width;
+    engineState.presentation.lastHeight = height;
+    PlatformBitmap* bitmap = platformCreateBitmap(engineState.presentation.screen, width, height);
     // Without memory for the new size the old back buffer stays; copies clip to it.
     if (bitmap != nullptr) {
-        platformSelectBitmap(engineState.windowSurface, bitmap);
-        platformDeleteBitmap(engineState.windowBitmap);
-        engineState.windowBitmap = bitmap;
+        platformSelectBitmap(engineState.presentation.windowSurface, bitmap);
+        platformDeleteBitmap(engineState.presentation.windowBitmap);
+        engineState.presentation.windowBitmap = bitmap;
     }
     tileWindowSurface(width, height);
     return true;
@@ -35,21 +36,21 @@ bool followClientSize(int32_t width, int32_t height) {
 
 // A scene smaller than the canvas leaves the rest black, never an older frame's pixels.
 void copyScene() {
-    platformCopy(engineState.frameSurface, 0, 0, kCanvasWidth, kCanvasHeight,
-                 engineState.sceneSurface, 0, 0);
+    platformCopy(engineState.presentation.frameSurface, 0, 0, kCanvasWidth, kCanvasHeight,
+                 engineState.presentation.sceneSurface, 0, 0);
     int32_t width = 0;
     int32_t height = 0;
-    if (!platformBitmapSize(engineState.sceneImage, &width, &height)) {
+    if (!platformBitmapSize(engineState.effects.sceneImage, &width, &height)) {
         width = 0;
         height = 0;
     }
     if (width < kCanvasWidth) {
-        platformFillRect(engineState.frameSurface, width, 0, kCanvasWidth - width, kCanvasHeight,
-                         kColorBlack);
+        platformFillRect(engineState.presentation.frameSurface, width, 0, kCanvasWidth - width,
+                         kCanvasHeight, kColorBlack);
     }
     if (height < kCanvasHeight) {
-        platformFillRect(engineState.frameSurface, 0, height, kCanvasWidth, kCanvasHeight - height,
-                         kColorBlack);
+        platformFillRect(engineState.presentation.frameSurface, 0, height, kCanvasWidth,
+                         kCanvasHeight - height, kColorBlack);
     }
 }
 
@@ -57,24 +58,25 @@ void copyScene() {
 // the dialogue and the indicator glyph are all that is drawn on it.
 // Returns true when the canvas was built anew.
 bool buildCanvas() {
-    CanvasKey key = {true, engineState.sceneGeneration, engineState.dialogueGeneration,
-                     engineState.awaitingKey, 0};
+    CanvasKey key = {true, engineState.effects.sceneGeneration,
+                     engineState.effects.dialogueGeneration, engineState.effects.awaitingKey, 0};
     if (key.indicatorShown) {
         key.indicatorGlyph = advanceIndicator();
     }
-    const CanvasKey& built = engineState.builtCanvas;
+    const CanvasKey& built = engineState.presentation.builtCanvas;
     if (built.valid && built.sceneGeneration == key.sceneGeneration &&
         built.dialogueGeneration == key.dialogueGeneration &&
         built.indicatorShown == key.indicatorShown && built.indicatorGlyph == key.indicatorGlyph) {
         return false;
     }
     copyScene();
-    drawText(engineState.frameSurface, engineState.fontSurface, 0, 0, engineState.dialogue.text);
+    drawText(engineState.presentation.frameSurface, engineState.presentation.fontSurface, 0, 0,
+             engineState.effects.dialogue.text);
     if (key.indicatorShown) {
-        drawGlyph(engineState.frameSurface, engineState.fontSurface, engineState.textCursorX,
-                  engineState.textCursorY, key.indicatorGlyph);
+        drawGlyph(engineState.presentation.frameSurface, engineState.presentation.fontSurface,
+                  engineState.pen.textCursorX, engineState.pen.textCursorY, key.indicatorGlyph);
     }
-    engineState.builtCanvas = key;
+    engineState.presentation.builtCanvas = key;
     return true;
 }
 
@@ -83,7 +85,7 @@ bool buildCanvas() {
 void composeFrame() {
     int32_t width = 0;
     int32_t height = 0;
-    platformClientSize(engineState.window, &width, &height);
+    platformClientSize(engineState.presentation.window, &width, &height);
     bool resized = followClientSize(width, height);
     bool rebuilt = buildCanvas();
 
@@ -98,13 +100,16 @@ void composeFrame() {
     // A window exactly the canvas's size would get a plain copy of it: show the canvas itself.
     // Leaving this size is a resize, which stretches into the new back buffer.
     if (width == kCanvasWidth && height == kCanvasHeight) {
-        platformCopy(engineState.screen, 0, 0, width, height, engineState.frameSurface, 0, 0);
+        platformCopy(engineState.presentation.screen, 0, 0, width, height,
+                     engineState.presentation.frameSurface, 0, 0);
         return;
     }
     if (resized || rebuilt) {
-        platformSetSmoothStretch(engineState.windowSurface);
-        platformStretchCopy(engineState.windowSurface, offsetX, offsetY, drawnWidth, drawnHeight,
-                            engineState.frameSurface, 0, 0, kCanvasWidth, kCanvasHeight);
+        platformSetSmoothStretch(engineState.presentation.windowSurface);
+        platformStretchCopy(engineState.presentation.windowSurface, offsetX, offsetY, drawnWidth,
+                            drawnHeight, engineState.presentation.frameSurface, 0, 0, kCanvasWidth,
+                            kCanvasHeight);
     }
-    platformCopy(engineState.screen, 0, 0, width, height, engineState.windowSurface, 0, 0);
+    platformCopy(engineState.presentation.screen, 0, 0, width, height,
+                 engineState.presentation.windowSurface, 0, 0);
 }

@@ -7,10 +7,10 @@ const unsigned char kPageTurnFrames[] = {123, 124, 125, 124};
 const unsigned char kLineEndFrames[] = {126, 127};
 
 bool nextCommandTurnsPage() {
-    if (engineState.commands == nullptr) {
+    if (engineState.script.commands == nullptr) {
         return false;
     }
-    const char* next = engineState.commands[engineState.commandPointer];
+    const char* next = engineState.script.commands[engineState.script.commandPointer];
     return next != nullptr && containsText(next, "turn");
 }
 } // namespace
@@ -20,15 +20,15 @@ unsigned char advanceIndicator() {
     const unsigned char* frames = pageTurn ? kPageTurnFrames : kLineEndFrames;
     int32_t length = pageTurn ? 4 : 2;
     uint32_t now = platformTickCount();
-    if (now - engineState.indicatorSwitchTick > kIndicatorInterval) {
-        engineState.indicatorFrame = (engineState.indicatorFrame + 1) % length;
-        engineState.indicatorSwitchTick = now;
+    if (now - engineState.pen.indicatorSwitchTick > kIndicatorInterval) {
+        engineState.pen.indicatorFrame = (engineState.pen.indicatorFrame + 1) % length;
+        engineState.pen.indicatorSwitchTick = now;
     }
-    return frames[engineState.indicatorFrame % length];
+    return frames[engineState.pen.indicatorFrame % length];
 }
 
 void stepIndicator() {
     unsigned char glyph = advanceIndicator();
-    drawGlyph(engineState.frameSurface, engineState.fontSurface, engineState.textCursorX,
-              engineState.textCursorY, glyph);
+    drawGlyph(engineState.presentation.frameSurface, engineState.presentation.fontSurface,
+              engineState.pen.textCursorX, engineState.pen.textCursorY, glyph);
 }

@@ -1,6 +1,7 @@
 // Picture and text: the bitmap font, the advance indicator and the frame.
 #pragma once
 
+#include "engine/engine.h"
 #include "platform/platform.h"
 
 #include <cstdint>
@@ -8,6 +9,41 @@
 constexpr int32_t kGlyphWidth = 25;
 constexpr int32_t kGlyphHeight = 33;
 constexpr uint32_t kIndicatorInterval = 300;
+// The last places a whole glyph fits on the canvas.
+constexpr int32_t kLastGlyphX = kCanvasWidth - kGlyphWidth;   // 1575
+constexpr int32_t kLastGlyphY = kCanvasHeight - kGlyphHeight; // 867
+
+// The pen of the dialogue text. It moves in 64-bit steps: line breaks are not
+// limited, so y may run far.
+struct PenPlace {
+    int64_t x;
+    int64_t y;
+};
+enum class PenMove { Skip, Glyph, End };
+
+// Moves the pen over one byte of text as drawText does. Skip: a line break or a byte the
+// font cannot draw. Glyph: the glyph goes at *glyph. End: the text wrapped below the last
+// row, and nothing more is drawn.
+inline PenMove movePen(PenPlace* pen, int64_t startX, unsigned char c, PenPlace* glyph) {
+    if (c == '\n') {
+        pen->x = startX;
+        pen->y += kGlyphHeight;
+        return PenMove::Skip;
+    }
+    if (c < 32 || c > 122) {
+        return PenMove::Skip;
+    }
+    if (pen->x > kLastGlyphX) {
+        pen->x = startX;
+        pen->y += kGlyphHeight;
+        if (pen->y > kLastGlyphY) {
+            return PenMove::End;
+        }
+    }
+    *glyph = *pen;
+    pen->x += kGlyphWidth;
+    return PenMove::Glyph;
+}
 
 void drawText(PlatformSurface* target, PlatformSurface* font, int32_t startX, int32_t startY,
               const char* text);
@@ -18,3 +54,16 @@ void stepIndicator();
 // The advancing half of it: moves the frame counter on when due, returns the glyph to draw.
 unsigned char advanceIndicator();
 void composeFrame();
+
+// The window must exist. Gets its screen and makes the surfaces, loading the font and
+// the tile; ends the process when one cannot be had.
+void startPresentation();
+// Forgets the built canvas and the client size, so the next frame is drawn in full.
+void resetPresentation();
+// Deletes the surfaces and their bitmaps and releases the screen. The scene image is the
+// command effects' own and goes first (releaseCommandEffects), while its surface stands.
+void releasePresentation();
+
+// Back to the top-left corner, the indicator at its first frame. The pen holds nothing
+// to free.
+void resetTextPen();

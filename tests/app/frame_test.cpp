@@ -103,7 +103,7 @@ TEST(FrameIndicator, CyclesEvery300Milliseconds) {
     StoryOptions options;
     options.keyDelay = 2000;
     options.eachFrame = [&seen]() {
-        if (!engineState.awaitingKey) {
+        if (!engineState.effects.awaitingKey) {
             return;
         }
         TestImage frame = headlessScreenImage();

@@ -263,30 +263,30 @@ TEST(ExtractItems, ReturnsNoneWhenMemoryRunsOut) {
 TEST(LoadNextBlock, PlaysBlocksInOrderUntilOneIsMissing) {
     ScriptFile script("{0 [cg~room.bmp][say~Hello.] / [turn~page]} / {1 [say~Bye.]}{3[x]}");
     resetEngineState();
-    engineState.scriptFile = script.file;
+    engineState.script.scriptFile = script.file;
     ASSERT_TRUE(loadNextBlock());
-    EXPECT_EQ(engineState.scriptState, ScriptState::Running);
-    EXPECT_EQ(engineState.nextBlockNumber, 1);
-    EXPECT_STREQ(engineState.commands[1], "say~Hello.");
-    EXPECT_EQ(engineState.commands[3], nullptr);
-    engineState.advanceRequested = true;
-    engineState.commandPointer = 2;
+    EXPECT_EQ(engineState.script.scriptState, ScriptState::Running);
+    EXPECT_EQ(engineState.script.nextBlockNumber, 1);
+    EXPECT_STREQ(engineState.script.commands[1], "say~Hello.");
+    EXPECT_EQ(engineState.script.commands[3], nullptr);
+    engineState.input.advanceRequested = true;
+    engineState.script.commandPointer = 2;
     ASSERT_TRUE(loadNextBlock());
-    EXPECT_FALSE(engineState.advanceRequested);
-    EXPECT_EQ(engineState.commandPointer, 0);
-    EXPECT_STREQ(engineState.commands[0], "say~Bye.");
+    EXPECT_FALSE(engineState.input.advanceRequested);
+    EXPECT_EQ(engineState.script.commandPointer, 0);
+    EXPECT_STREQ(engineState.script.commands[0], "say~Bye.");
     EXPECT_FALSE(loadNextBlock());
-    EXPECT_EQ(engineState.commands, nullptr);
+    EXPECT_EQ(engineState.script.commands, nullptr);
     resetEngineState();
 }
 
 TEST(LoadNextBlock, EndsThePlayWhenTheCommandListCannotBeMade) {
     ScriptFile script("{0[say~a][say~b]}");
     resetEngineState();
-    engineState.scriptFile = script.file;
+    engineState.script.scriptFile = script.file;
     platformFailAllocation(2); // the block's buffer succeeds, the list does not
     EXPECT_FALSE(loadNextBlock());
     platformFailAllocation(0);
-    EXPECT_EQ(engineState.commands, nullptr);
+    EXPECT_EQ(engineState.script.commands, nullptr);
     resetEngineState();
 }

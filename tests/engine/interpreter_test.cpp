@@ -146,7 +146,7 @@ TEST(Interpreter, SplitThatCannotGetMemoryIsRetried) {
     StoryOptions options;
     int framesWaiting = 0;
     options.eachFrame = [&framesWaiting]() {
-        if (engineState.awaitingKey && ++framesWaiting == 2) {
+        if (engineState.effects.awaitingKey && ++framesWaiting == 2) {
             platformFailAllocation(1); // the next command's name buffer
         }
     };
@@ -160,7 +160,7 @@ TEST(Interpreter, DialogueThatCannotGrowEndsThePlayWithItsMessage) {
         int framesWaiting = 0;
         // Armed once the line's first frame is drawn, so only the next command allocates.
         options.eachFrame = [&framesWaiting]() {
-            if (engineState.commandPointer == 1 && engineState.awaitingKey &&
+            if (engineState.script.commandPointer == 1 && engineState.effects.awaitingKey &&
                 ++framesWaiting == 2) {
                 platformFailAllocation(3); // name, argument, then the dialogue's growth
             }
@@ -186,10 +186,10 @@ TEST(DialogueBuffer, GrowsByDoublingAndKeepsItsText) {
         ASSERT_TRUE(initDialogue());
         std::string line(c.lineLength, 'q');
         ASSERT_TRUE(appendDialogueLine(line.c_str()));
-        EXPECT_EQ(engineState.dialogue.capacity, c.capacity) << c.lineLength;
-        EXPECT_EQ(engineState.dialogue.length, c.lineLength + 1);
-        EXPECT_EQ(std::string(engineState.dialogue.text), line + "\n");
-        platformFree(engineState.dialogue.text);
+        EXPECT_EQ(engineState.effects.dialogue.capacity, c.capacity) << c.lineLength;
+        EXPECT_EQ(engineState.effects.dialogue.length, c.lineLength + 1);
+        EXPECT_EQ(std::string(engineState.effects.dialogue.text), line + "\n");
+        platformFree(engineState.effects.dialogue.text);
     }
     resetEngineState();
 }
@@ -201,33 +201,33 @@ TEST(DialogueBuffer, FailedGrowthLeavesTheBufferAsItWas) {
     platformFailAllocation(1);
     EXPECT_FALSE(appendDialogueLine(std::string(700, 'z').c_str()));
     platformFailAllocation(0);
-    EXPECT_EQ(engineState.dialogue.capacity, 512u);
-    EXPECT_EQ(engineState.dialogue.length, 5u);
-    EXPECT_STREQ(engineState.dialogue.text, "kept\n");
+    EXPECT_EQ(engineState.effects.dialogue.capacity, 512u);
+    EXPECT_EQ(engineState.effects.dialogue.length, 5u);
+    EXPECT_STREQ(engineState.effects.dialogue.text, "kept\n");
     clearDialogue();
-    EXPECT_EQ(engineState.dialogue.length, 0u);
-    EXPECT_EQ(engineState.dialogue.capacity, 512u);
+    EXPECT_EQ(engineState.effects.dialogue.length, 0u);
+    EXPECT_EQ(engineState.effects.dialogue.capacity, 512u);
     for (uint32_t i = 0; i < 512; ++i) {
-        ASSERT_EQ(engineState.dialogue.text[i], 0);
+        ASSERT_EQ(engineState.effects.dialogue.text[i], 0);
     }
-    platformFree(engineState.dialogue.text);
+    platformFree(engineState.effects.dialogue.text);
     resetEngineState();
 }
 
 TEST(Interpreter, EndOfCommandsFinishesWithoutExecuting) {
     resetEngineState();
     ASSERT_TRUE(initDialogue());
-    engineState.commands = extractItems("[say~a]", '[', ']');
-    engineState.scriptState = ScriptState::Running;
+    engineState.script.commands = extractItems("[say~a]", '[', ']');
+    engineState.script.scriptState = ScriptState::Running;
     stepScript();
-    EXPECT_EQ(engineState.commandPointer, 1);
-    engineState.awaitingKey = false;
+    EXPECT_EQ(engineState.script.commandPointer, 1);
+    engineState.effects.awaitingKey = false;
     stepScript();
-    EXPECT_EQ(engineState.scriptState, ScriptState::Finished);
-    EXPECT_EQ(engineState.commandPointer, 1);
-    EXPECT_FALSE(engineState.awaitingKey);
-    EXPECT_STREQ(engineState.dialogue.text, "a\n");
+    EXPECT_EQ(engineState.script.scriptState, ScriptState::Finished);
+    EXPECT_EQ(engineState.script.commandPointer, 1);
+    EXPECT_FALSE(engineState.effects.awaitingKey);
+    EXPECT_STREQ(engineState.effects.dialogue.text, "a\n");
     releaseCommands();
-    platformFree(engineState.dialogue.text);
+    platformFree(engineState.effects.dialogue.text);
     resetEngineState();
 }

@@ -6,7 +6,7 @@
 
 namespace {
 std::string stuttered(const char* text, uint32_t intensity, uint32_t seed) {
-    engineState.randomSeed = seed;
+    engineState.effects.randomSeed = seed;
     char* out = stutterText(text, intensity);
     std::string result = out != nullptr ? out : "(none)";
     platformFree(out);
@@ -23,11 +23,11 @@ std::vector<std::string> split(const char* text, char delimiter) {
 } // namespace
 
 TEST(NextRandomByte, FollowsTheLinearCongruentialSequence) {
-    engineState.randomSeed = 0;
+    engineState.effects.randomSeed = 0;
     for (uint8_t expected : {0, 220, 4, 101, 170}) {
         EXPECT_EQ(nextRandomByte(), expected);
     }
-    engineState.randomSeed = 123456789;
+    engineState.effects.randomSeed = 123456789;
     for (uint8_t expected : {208, 43, 200, 185, 109}) {
         EXPECT_EQ(nextRandomByte(), expected);
     }
@@ -91,21 +91,21 @@ TEST(StutterText, StammersStayBelowTheIntensity) {
 }
 
 TEST(StutterText, DrawsNoRandomByteForMarkedParts) {
-    engineState.randomSeed = 5;
+    engineState.effects.randomSeed = 5;
     char* out = stutterText("%a %b/%c", 3);
     platformFree(out);
-    EXPECT_EQ(engineState.randomSeed, 5u);
+    EXPECT_EQ(engineState.effects.randomSeed, 5u);
     out = stutterText("a/", 3); // the empty part still draws
     platformFree(out);
-    engineState.randomSeed = 5;
+    engineState.effects.randomSeed = 5;
     nextRandomByte();
-    uint32_t afterOne = engineState.randomSeed;
+    uint32_t afterOne = engineState.effects.randomSeed;
     nextRandomByte();
-    uint32_t afterTwo = engineState.randomSeed;
-    engineState.randomSeed = 5;
+    uint32_t afterTwo = engineState.effects.randomSeed;
+    engineState.effects.randomSeed = 5;
     out = stutterText("a/", 3);
     platformFree(out);
-    EXPECT_EQ(engineState.randomSeed, afterTwo);
+    EXPECT_EQ(engineState.effects.randomSeed, afterTwo);
     EXPECT_NE(afterOne, afterTwo);
 }
 
@@ -119,7 +119,7 @@ TEST(StutterText, FailsCleanlyWhereverMemoryRunsOut) {
     std::string text = "the/quick br/own fox " + std::string(600, 'j');
     std::string expected = stuttered(text.c_str(), 4, 11);
     for (uint32_t nth = 1; nth < 60; ++nth) {
-        engineState.randomSeed = 11;
+        engineState.effects.randomSeed = 11;
         platformFailAllocation(nth);
         char* out = stutterText(text.c_str(), 4);
         platformFailAllocation(0);

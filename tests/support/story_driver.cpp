@@ -51,7 +51,8 @@ void watchFrame() {
     fatalLeaksNextIteration();
     if (keyWaitBegan(&driver.waits)) {
         uint32_t now = platformTickCount();
-        driver.result->waits.push_back(KeyWait{engineState.dialogue.text, now - driver.startTick});
+        driver.result->waits.push_back(
+            KeyWait{engineState.effects.dialogue.text, now - driver.startTick});
         if (driver.options->keyDelay != 0) {
             headlessSchedule(HeadlessEvent{now + driver.options->keyDelay, HeadlessEventKind::Key,
                                            uint32_t(kVirtualKeySpace), 0, 0});
@@ -74,33 +75,6 @@ void onExit(int32_t exitCode, const char* caption, const char* text) {
     }
     fatalLeaksForgive();
     std::longjmp(driver.exitJump, 1);
-}
-
-// Frees what the run made, so leak checkers see only real leaks.
-void releaseRun() {
-    releaseCommands();
-    platformFree(engineState.dialogue.text);
-    platformCloseFile(engineState.scriptFile);
-    PlatformSurface* surfaces[] = {engineState.sceneSurface, engineState.fontSurface,
-                                   engineState.tileSurface, engineState.frameSurface,
-                                   engineState.windowSurface};
-    for (PlatformSurface* surface : surfaces) {
-        if (surface != nullptr) {
-            // A selected bitmap cannot be deleted: the surface goes first. Its own empty
-            // bitmap goes with it.
-            PlatformBitmap* bitmap =
-                surface->selected->ownedBySurface ? nullptr : surface->selected;
-            platformDeleteSurface(surface);
-            if (bitmap != engineState.sceneImage) {
-                platformDeleteBitmap(bitmap);
-            }
-        }
-    }
-    platformDeleteBitmap(engineState.sceneImage);
-    if (engineState.screen != nullptr) {
-        platformReleaseWindowScreen(engineState.window, engineState.screen);
-    }
-    resetEngineState();
 }
 
 } // namespace
@@ -158,6 +132,7 @@ StoryResult playStory(const std::string& folder, const StoryOptions& options) {
     }
     headlessSetFrameHook(nullptr);
     headlessSetExitHandler(nullptr);
+    // Frees what the run made, so leak checkers see only real leaks.
     releaseRun();
     if (chdir(previous) != 0) {
         perror("chdir");

@@ -1,6 +1,6 @@
-// Checks a story folder. The blocks and commands come from the engine's own reader
-// (readBlock, extractItems); a scan of the same bytes by the same rules finds where
-// each of them stands in the file, so every finding can name its line and column.
+// Checks a story folder. The blocks and commands, and where each stands in the file,
+// come from the engine's own reader and cutter (readBlock, extractItems), so every
+// finding can name its line and column.
 #include "check/story_check.h"
 
 #include "check/author_traps.h"
@@ -19,7 +19,6 @@
 namespace {
 
 const char kScriptName[] = "script.bexu";
-constexpr uint32_t kMaxBlockDigits = 7;
 constexpr uint32_t kNowhere = UINT32_MAX;
 // The checker holds the whole script in memory; the player's offsets are 31 bits anyway.
 constexpr uint32_t kLargestScript = 0x7FFFFFFFu;
@@ -28,10 +27,6 @@ constexpr uint32_t kLargestTitle = 1u << 20;
 
 // Bytes the block searches may read in all before the check gives up.
 constexpr uint64_t kScanBudget = uint64_t{256} << 20;
-
-// The pen of the dialogue text: 64 glyphs a row, 27 rows that wrapping may reach.
-constexpr int64_t kLastGlyphX = kCanvasWidth - kGlyphWidth;
-constexpr int64_t kLastGlyphY = kCanvasHeight - kGlyphHeight;
 
 // ---- where things stand in the file ------------------------------------------
 
@@ -63,132 +58,36 @@ std::string where(const Script& script, uint32_t offset) {
     return std::to_string(line) + ":" + std::to_string(column);
 }
 
-// ---- blocks, found by the reader's rules ------------------------------------
-
-struct BlockSpan {
-    int32_t number;
-    uint32_t open;         // the `{` that began the number
-    uint32_t digits;       // how many digits the number had
-    uint32_t contentStart; // the byte that ended the number: the first content byte
-    uint32_t contentEnd;   // the closing `}`, or the end of the file
-    bool closed;
-};
-
-// Walks the bytes from `from` as the block reader does. A completed number opens a
-// block when `accept(number)`; each opened block goes to `found`, which returns
-// false to stop the walk.
-template <typename Accept, typename Found>
-void walkBlocks(const std::string& bytes, uint32_t from, Accept accept, Found found) {
-    auto size = static_cast<uint32_t>(bytes.size());
-    uint32_t i = from;
-    while (i < size) {
-        const void* brace = memchr(bytes.data() + i, '{', size - i);
-        if (brace == nullptr) {
-            return;
-        }
-        BlockSpan span = {};
-        span.open = static_cast<uint32_t>(static_cast<const char*>(brace) - bytes.data());
-        uint32_t value = 0;
-        i = span.open + 1;
-        while (i < size) {
-            char c = bytes[i];
-            if (c == '{') {
-                span.open = i;
-                span.digits = 0;
-                value = 0;
-            } else if (isDecimalDigit(c) && span.digits < kMaxBlockDigits) {
-                value = value * 10 + static_cast<uint32_t>(c - '0');
-                ++span.digits;
-            } else {
-                break;
-            }
-            ++i;
-        }
-        if (i >= size) {
-            return; // a number that never ends opens nothing
-        }
-        span.number = static_cast<int32_t>(value);
-        if (!accept(span.number)) {
-            continue; // the byte that ended the number is looked at again, outside
-        }
-        span.contentStart = i;
-        // The ending byte is content even when it is a `}`.
-        const void* close =
-            i + 1 < size ? memchr(bytes.data() + i + 1, '}', size - i - 1) : nullptr;
-        span.closed = close != nullptr;
-        span.contentEnd =
-            close == nullptr
-                ? size
-                : static_cast<uint32_t>(static_cast<const char*>(close) - bytes.data());
-        if (!found(span)) {
-            return;
-        }
-        i = span.closed ? span.contentEnd + 1 : size;
-    }
-}
-
-bool findBlock(const std::string& bytes, int32_t wanted, uint32_t from, BlockSpan* out) {
-    bool got = false;
-    walkBlocks(
-        bytes, from, [wanted](int32_t number) { return number == wanted; },
-        [&](const BlockSpan& span) {
-            *out = span;
-            got = true;
-            return false;
-        });
-    return got;
-}
+// ---- blocks and commands, found by the engine's reader and cutter -------------
 
 // Every block as the file is written: each completed number outside a block opens one.
-std::vector<BlockSpan> writtenBlocks(const std::string& bytes) {
-    std::vector<BlockSpan> blocks;
-    walkBlocks(
-        bytes, 0, [](int32_t) { return true; },
-        [&](const BlockSpan& span) {
-            blocks.push_back(span);
-            return true;
-        });
-    return blocks;
+std::vector<BlockPlace> writtenBlocks(PlatformFile* file) {
+    std::vector<BlockPlace> blocks;
+    int32_t resume = 0;
+    for (;;) {
+        BlockPlace place = {};
+        char* content = readNextBlock(file, &resume, &place);
+        if (content == nullptr) {
+            return blocks;
+        }
+        platformFree(content);
+        blocks.push_back(place);
+        // An unclosed block runs to the end of the file.
+        if (!place.closed) {
+            return blocks;
+        }
+    }
 }
-
-// ---- commands, found by the item rules --------------------------------------
 
 struct ItemSpan {
     uint32_t start; // first byte after `[`
     uint32_t end;   // the `]`
 };
 
-// The items of [start, end) as extractItems cuts them. `*unclosed` gets the offset
-// of a `[` that no `]` follows, or kNowhere.
-std::vector<ItemSpan> itemSpans(const std::string& bytes, uint32_t start, uint32_t end,
-                                uint32_t* unclosed) {
-    std::vector<ItemSpan> items;
-    *unclosed = kNowhere;
-    const char* base = bytes.data();
-    uint32_t i = start;
-    while (i < end) {
-        const void* open = memchr(base + i, '[', end - i);
-        if (open == nullptr) {
-            break;
-        }
-        auto at = static_cast<uint32_t>(static_cast<const char*>(open) - base);
-        const void* close = memchr(base + at + 1, ']', end - at - 1);
-        if (close == nullptr) {
-            *unclosed = at;
-            break;
-        }
-        auto stop = static_cast<uint32_t>(static_cast<const char*>(close) - base);
-        items.push_back(ItemSpan{at + 1, stop});
-        i = stop + 1;
-    }
-    return items;
-}
-
 // ---- the check ----------------------------------------------------------------
 
 struct Pen {
-    int64_t x;
-    int64_t y;
+    PenPlace place;
     bool stopped;       // a wrap went below the last row: nothing more is drawn
     bool reported;      // this page's overflow has been told
     uint32_t firstLine; // offset of the page's first line, or kNowhere
@@ -384,32 +283,23 @@ void checkDrawable(Checker* checker, const std::string& line, uint32_t at) {
 }
 
 void turnPage(Checker* checker) {
-    checker->pen = Pen{0, 0, false, false, kNowhere};
+    checker->pen = Pen{{0, 0}, false, false, kNowhere};
 }
 
 // Moves the pen over one appended line as the text drawing does. Returns the index
-// of the first byte whose glyph is lost below the canvas, or -1.
+// of the first byte whose glyph is lost below the canvas, or -1. Once the drawing has
+// stopped, the page's loss has been told.
 int64_t penOver(Pen* pen, const std::string& line) {
     int64_t lost = -1;
-    for (size_t i = 0; i <= line.size(); ++i) {
+    for (size_t i = 0; i <= line.size() && !pen->stopped; ++i) {
         auto c = static_cast<unsigned char>(i < line.size() ? line[i] : '\n');
-        if (c == '\n') {
-            pen->x = 0;
-            pen->y = std::min<int64_t>(pen->y + kGlyphHeight, INT64_MAX / 2);
-            continue;
-        }
-        if (c < 32 || c > 122) {
-            continue;
-        }
-        if (!pen->stopped && pen->x > kLastGlyphX) {
-            pen->x = 0;
-            pen->y += kGlyphHeight;
-            pen->stopped = pen->y > kLastGlyphY;
-        }
-        if ((pen->stopped || pen->y > kLastGlyphY) && lost < 0) {
+        PenPlace glyph;
+        PenMove move = movePen(&pen->place, 0, c, &glyph);
+        pen->stopped = move == PenMove::End;
+        bool cut = pen->stopped || (move == PenMove::Glyph && glyph.y > kLastGlyphY);
+        if (cut && lost < 0) {
             lost = static_cast<int64_t>(i);
         }
-        pen->x += kGlyphWidth;
     }
     return lost;
 }
@@ -491,9 +381,9 @@ void checkStutter(Checker* checker, const std::string& command, const std::strin
         return;
     }
     // Without stammers the line is at its shortest: what overflows then always does.
-    uint32_t seed = engineState.randomSeed;
+    uint32_t seed = engineState.effects.randomSeed;
     char* line = stutterText(argument.c_str(), 1);
-    engineState.randomSeed = seed;
+    engineState.effects.randomSeed = seed;
     if (line != nullptr) {
         addDialogueLine(checker, line, false, argumentAt, nameAt);
         platformFree(line);
@@ -555,16 +445,9 @@ void checkCommand(Checker* checker, const std::string& command, uint32_t at) {
     }
 }
 
-// The reader and the scan disagreeing would be a fault of the checker; say so plainly.
-void addDisagreement(Checker* checker, uint32_t at, int32_t number) {
-    addAt(checker, Severity::Error, at, "checker-fault",
-          "bexu-check located block " + std::to_string(number) +
-              " differently from the player's reader; positions in it may be wrong");
-}
-
 // A `{` and a digit between the commands of a block look like the next block, but
 // inside a block they are plain content: the block before was not closed in time.
-void checkBlockOpeners(Checker* checker, const BlockSpan& span, const std::vector<ItemSpan>& items,
+void checkBlockOpeners(Checker* checker, const BlockPlace& span, const std::vector<ItemSpan>& items,
                        uint32_t textEnd) {
     const std::string& bytes = checker->script.bytes;
     uint32_t from = span.contentStart;
@@ -586,58 +469,48 @@ void checkBlockOpeners(Checker* checker, const BlockSpan& span, const std::vecto
     }
 }
 
-void checkItems(Checker* checker, const BlockSpan& span, const char* content) {
-    const std::string& bytes = checker->script.bytes;
+void checkItems(Checker* checker, const BlockPlace& span, const char* content) {
     // A zero byte ends the text that is cut into commands.
-    const void* zero =
-        memchr(bytes.data() + span.contentStart, '\0', span.contentEnd - span.contentStart);
-    uint32_t textEnd = zero == nullptr
-                           ? span.contentEnd
-                           : static_cast<uint32_t>(static_cast<const char*>(zero) - bytes.data());
-    uint32_t unclosed = kNowhere;
-    std::vector<ItemSpan> spans = itemSpans(bytes, span.contentStart, textEnd, &unclosed);
-    CommandList list = extractItems(content, '[', ']');
+    auto textLength = static_cast<uint32_t>(strlen(content));
+    bool cutShort = textLength < span.contentEnd - span.contentStart;
+    uint32_t textEnd = span.contentStart + textLength;
+    ItemPlaces places = {};
+    CommandList list = extractItems(content, '[', ']', &places);
     if (list == nullptr) {
         return;
     }
-    size_t count = 0;
-    while (list[count] != nullptr) {
-        ++count;
-    }
-    bool same = count == spans.size();
-    for (size_t i = 0; same && i < count; ++i) {
-        same = bytes.compare(spans[i].start, spans[i].end - spans[i].start, list[i]) == 0;
-    }
-    if (!same) {
-        addDisagreement(checker, span.open, span.number);
-    }
+    std::vector<ItemSpan> spans;
     PlaceOf placeOf = [checker](uint32_t offset) { return where(checker->script, offset); };
-    for (size_t i = 0; i < count; ++i) {
-        uint32_t at = same ? spans[i].start : span.contentStart;
+    for (size_t i = 0; list[i] != nullptr; ++i) {
+        uint32_t start = span.contentStart + places.starts[i];
+        uint32_t end = start + static_cast<uint32_t>(strlen(list[i]));
+        spans.push_back(ItemSpan{start, end});
         TrapFinding trap;
         checker->lineExplained = false;
-        if (same && bracketTrap(bytes, spans[i].start, spans[i].end, textEnd, placeOf, &trap)) {
+        if (bracketTrap(checker->script.bytes, start, end, textEnd, placeOf, &trap)) {
             addTrap(checker, trap, 0);
             checker->lineExplained = trap.code == "unclosed-command";
         }
         CommandPlace place = {span.number, static_cast<uint32_t>(i), 0, 0};
-        positionOf(checker->script, at, &place.line, &place.column);
+        positionOf(checker->script, start, &place.line, &place.column);
         checker->report->places.push_back(place);
-        checkCommand(checker, list[i], at);
+        checkCommand(checker, list[i], start);
     }
     freeCommandList(list);
+    platformFree(places.starts);
     checkBlockOpeners(checker, span, spans, textEnd);
-    if (unclosed != kNowhere && span.closed && zero == nullptr) {
+    if (places.unclosed != UINT32_MAX && span.closed && !cutShort) {
         addAt(checker, Severity::Error, span.contentEnd, "brace-in-command",
-              "'}' inside the command begun at " + where(checker->script, unclosed) +
-                  " closes block " + std::to_string(span.number) +
+              "'}' inside the command begun at " +
+                  where(checker->script, span.contentStart + places.unclosed) + " closes block " +
+                  std::to_string(span.number) +
                   ": the command is lost and the rest reads as text outside blocks");
     }
 }
 
 // Plays the blocks in the reader's order. Returns the number that was not found and
 // the offset its search started from.
-void playBlocks(Checker* checker, PlatformFile* file, std::vector<BlockSpan>* played,
+void playBlocks(Checker* checker, PlatformFile* file, std::vector<BlockPlace>* played,
                 int32_t* missing, uint32_t* searchFrom) {
     const std::string& bytes = checker->script.bytes;
     int32_t number = 0;
@@ -656,28 +529,12 @@ void playBlocks(Checker* checker, PlatformFile* file, std::vector<BlockSpan>* pl
             *searchFrom = static_cast<uint32_t>(before);
             return;
         }
-        char* content = readBlock(number, file, &resume);
-        BlockSpan span = {};
-        bool located = findBlock(bytes, number, static_cast<uint32_t>(before), &span);
+        BlockPlace span = {};
+        char* content = readBlock(number, file, &resume, &span);
         if (content == nullptr) {
-            if (located) {
-                addDisagreement(checker, span.open, number);
-            }
             *missing = number;
             *searchFrom = static_cast<uint32_t>(before);
             return;
-        }
-        if (!located) {
-            // Never expected; the reader is the authority on what plays.
-            addDisagreement(checker, 0, number);
-            platformFree(content);
-            *missing = number + 1;
-            *searchFrom = static_cast<uint32_t>(resume);
-            return;
-        }
-        uint32_t expectedResume = span.closed ? span.contentEnd + 1 : static_cast<uint32_t>(before);
-        if (static_cast<uint32_t>(resume) != expectedResume) {
-            addDisagreement(checker, span.open, number);
         }
         ++checker->report->blocks;
         played->push_back(span);
@@ -702,33 +559,33 @@ void playBlocks(Checker* checker, PlatformFile* file, std::vector<BlockSpan>* pl
 }
 
 // Blocks written in the file that the play never reaches, and stray braces.
-void checkUnplayed(Checker* checker, const std::vector<BlockSpan>& played, int32_t missing,
-                   uint32_t searchFrom) {
-    std::vector<BlockSpan> written = writtenBlocks(checker->script.bytes);
-    for (const BlockSpan& span : written) {
+void checkUnplayed(Checker* checker, PlatformFile* file, const std::vector<BlockPlace>& played,
+                   int32_t missing, uint32_t searchFrom) {
+    std::vector<BlockPlace> written = writtenBlocks(file);
+    for (const BlockPlace& span : written) {
         if (span.digits == 0) {
             addAt(checker, Severity::Warning, span.open, "stray-brace",
                   "'{' outside a block starts a block number; with no digits after it, it opens "
                   "block 0 (write block numbers out, and no braces in notes)");
         }
     }
-    auto wasPlayed = [&](const BlockSpan& span) {
+    auto wasPlayed = [&](const BlockPlace& span) {
         return std::any_of(played.begin(), played.end(),
-                           [&](const BlockSpan& p) { return p.open == span.open; });
+                           [&](const BlockPlace& p) { return p.open == span.open; });
     };
     // A number in notes: what it would open holds no command, or holds a block the
     // player does read.
     const std::string& bytes = checker->script.bytes;
-    auto strayNumber = [&](const BlockSpan& span) {
+    auto strayNumber = [&](const BlockPlace& span) {
         bool commands = memchr(bytes.data() + span.contentStart, '[',
                                span.contentEnd - span.contentStart) != nullptr;
-        return !commands || std::any_of(played.begin(), played.end(), [&](const BlockSpan& p) {
+        return !commands || std::any_of(played.begin(), played.end(), [&](const BlockPlace& p) {
             return p.open > span.open && p.open < span.contentEnd;
         });
     };
-    const BlockSpan* firstLater = nullptr;
+    const BlockPlace* firstLater = nullptr;
     bool missingWritten = false;
-    for (const BlockSpan& span : written) {
+    for (const BlockPlace& span : written) {
         // A stray brace that opened nothing the player reads is told above.
         if (wasPlayed(span) || span.digits == 0) {
             continue;
@@ -749,7 +606,7 @@ void checkUnplayed(Checker* checker, const std::vector<BlockSpan>& played, int32
             }
         } else if (missing < 0 || span.number < missing) {
             std::string playedAt;
-            for (const BlockSpan& p : played) {
+            for (const BlockPlace& p : played) {
                 if (p.number == span.number) {
                     playedAt = " at " + where(checker->script, p.open);
                 }
@@ -835,14 +692,14 @@ void checkFolder(CheckReport* report, bool notes) {
                "tile-small");
     checkTitle(report);
     // The stutter draws from the play state's generator; leave it as it was.
-    uint32_t seed = engineState.randomSeed;
-    std::vector<BlockSpan> played;
+    uint32_t seed = engineState.effects.randomSeed;
+    std::vector<BlockPlace> played;
     int32_t missing = -1;
     uint32_t searchFrom = 0;
     playBlocks(&checker, file, &played, &missing, &searchFrom);
-    engineState.randomSeed = seed;
+    engineState.effects.randomSeed = seed;
+    checkUnplayed(&checker, file, played, missing, searchFrom);
     platformCloseFile(file);
-    checkUnplayed(&checker, played, missing, searchFrom);
     std::stable_sort(report->diagnostics.begin(), report->diagnostics.end(),
                      [](const Diagnostic& a, const Diagnostic& b) {
                          if (a.file != b.file) {

@@ -66,40 +66,40 @@ void capture() {
 }
 
 void noteWait() {
-    int32_t pointer = engineState.commandPointer;
+    int32_t pointer = engineState.script.commandPointer;
     Shot& shot = recorder.pending;
     shot = Shot{};
-    shot.block = engineState.nextBlockNumber - 1;
+    shot.block = engineState.script.nextBlockNumber - 1;
     shot.command = pointer - 1;
-    if (engineState.commands != nullptr && pointer > 0) {
-        shot.text = engineState.commands[pointer - 1];
+    if (engineState.script.commands != nullptr && pointer > 0) {
+        shot.text = engineState.script.commands[pointer - 1];
     }
-    shot.dialogue = engineState.dialogue.text;
+    shot.dialogue = engineState.effects.dialogue.text;
     recorder.captureDue = true;
 }
 
 // Runs the clock forward to just before the deadline, so the wait ends next time.
 void skipTimedWait() {
     uint32_t now = platformTickCount();
-    auto left = static_cast<int32_t>(engineState.waitDeadline - now);
+    auto left = static_cast<int32_t>(engineState.effects.waitDeadline - now);
     if (left > static_cast<int32_t>(kFramePause)) {
-        headlessSetTick(engineState.waitDeadline - kFramePause);
+        headlessSetTick(engineState.effects.waitDeadline - kFramePause);
     }
 }
 
 void watchStuck() {
-    bool moved = engineState.nextBlockNumber != recorder.lastBlock ||
-                 engineState.commandPointer != recorder.lastPointer;
-    recorder.lastBlock = engineState.nextBlockNumber;
-    recorder.lastPointer = engineState.commandPointer;
-    bool idle = !moved && !engineState.awaitingKey && !engineState.timedWait &&
-                engineState.scriptState == ScriptState::Running;
+    bool moved = engineState.script.nextBlockNumber != recorder.lastBlock ||
+                 engineState.script.commandPointer != recorder.lastPointer;
+    recorder.lastBlock = engineState.script.nextBlockNumber;
+    recorder.lastPointer = engineState.script.commandPointer;
+    bool idle = !moved && !engineState.effects.awaitingKey && !engineState.effects.timedWait &&
+                engineState.script.scriptState == ScriptState::Running;
     recorder.idle = idle ? recorder.idle + 1 : 0;
     if (recorder.idle >= kStuckIterations) {
-        int32_t block = engineState.nextBlockNumber - 1;
-        int32_t pointer = engineState.commandPointer;
+        int32_t block = engineState.script.nextBlockNumber - 1;
+        int32_t pointer = engineState.script.commandPointer;
         stopPlay(ShotEnd::Stuck, placeName(*recorder.run, block, pointer) + ": [" +
-                                     engineState.commands[pointer] +
+                                     engineState.script.commands[pointer] +
                                      "] has no argument: the play stops for good");
     }
 }
@@ -112,27 +112,27 @@ std::string argumentOf(const char* command) {
 // The main loop runs at most one command an iteration: when the pointer moved on by
 // one, what changed since the last iteration is that command's doing.
 void noteEffects() {
-    int32_t block = engineState.nextBlockNumber - 1;
-    int32_t pointer = engineState.commandPointer;
-    bool stepped = engineState.commands != nullptr &&
-                   engineState.nextBlockNumber == recorder.lastBlock &&
+    int32_t block = engineState.script.nextBlockNumber - 1;
+    int32_t pointer = engineState.script.commandPointer;
+    bool stepped = engineState.script.commands != nullptr &&
+                   engineState.script.nextBlockNumber == recorder.lastBlock &&
                    pointer == recorder.lastPointer + 1;
     uint32_t sounds = headlessSoundCount();
     if (stepped) {
-        std::string argument = argumentOf(engineState.commands[pointer - 1]);
-        if (engineState.sceneGeneration != recorder.sceneGeneration) {
+        std::string argument = argumentOf(engineState.script.commands[pointer - 1]);
+        if (engineState.effects.sceneGeneration != recorder.sceneGeneration) {
             recorder.events.push_back({ShotEventKind::Scene, block, pointer - 1, argument});
         }
         if (sounds != recorder.soundCount) {
             recorder.events.push_back({ShotEventKind::Sound, block, pointer - 1, argument});
         }
-        if (engineState.timedWait) {
+        if (engineState.effects.timedWait) {
             recorder.events.push_back(
                 {ShotEventKind::Wait, block, pointer - 1,
                  std::to_string(static_cast<uint32_t>(parseLeadingNumber(argument.c_str())))});
         }
     }
-    recorder.sceneGeneration = engineState.sceneGeneration;
+    recorder.sceneGeneration = engineState.effects.sceneGeneration;
     recorder.soundCount = sounds;
 }
 
@@ -145,7 +145,7 @@ void onFrame() {
         noteWait();
     }
     noteEffects();
-    if (engineState.timedWait) {
+    if (engineState.effects.timedWait) {
         skipTimedWait();
     }
     watchStuck();
@@ -153,13 +153,13 @@ void onFrame() {
 
 // The command a fatal report came from, and the file it names when it loads one.
 std::string stoppedBy(const char* text) {
-    if (engineState.commands == nullptr ||
-        engineState.commands[engineState.commandPointer] == nullptr) {
+    if (engineState.script.commands == nullptr ||
+        engineState.script.commands[engineState.script.commandPointer] == nullptr) {
         return "the player stopped at start";
     }
-    int32_t block = engineState.nextBlockNumber - 1;
-    int32_t pointer = engineState.commandPointer;
-    const char* command = engineState.commands[pointer];
+    int32_t block = engineState.script.nextBlockNumber - 1;
+    int32_t pointer = engineState.script.commandPointer;
+    const char* command = engineState.script.commands[pointer];
     std::string where = placeName(*recorder.run, block, pointer) + ": [" + command + "]";
     if (strcmp(text, "Failed to load scene.") != 0) {
         return where + " stopped the play";
@@ -202,9 +202,9 @@ int playAndShoot(const ShotOptions& options, ShotFinish finish) {
     recorder.waits.block = -1;
     recorder.lastBlock = -1;
     startUp();
-    recorder.lastBlock = engineState.nextBlockNumber;
-    recorder.lastPointer = engineState.commandPointer;
-    recorder.sceneGeneration = engineState.sceneGeneration;
+    recorder.lastBlock = engineState.script.nextBlockNumber;
+    recorder.lastPointer = engineState.script.commandPointer;
+    recorder.sceneGeneration = engineState.effects.sceneGeneration;
     runMainLoop();
     run.end = ShotEnd::Finished;
     run.after = recorder.events;
@@ -212,6 +212,7 @@ int playAndShoot(const ShotOptions& options, ShotFinish finish) {
     run.title = title != nullptr ? title : "";
     headlessSetFrameHook(nullptr);
     headlessSetExitHandler(nullptr);
+    releaseRun();
     if (chdir(previous) != 0) {
         perror("bexu-shot: cannot return to the current folder");
     }
