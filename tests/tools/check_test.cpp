@@ -412,6 +412,27 @@ TEST(CheckTool, JsonHoldsTheSameFindings) {
     removeFolder(folder);
 }
 
+// The search budget guards against unclosed blocks, which make every search read the
+// rest of the file again; closed blocks cost only themselves, however many there are.
+TEST(CheckTool, LongScriptsOfClosedBlocksAreCheckedToTheEnd) {
+    std::string script;
+    for (int block = 0; block < 1250; ++block) {
+        script += "{" + std::to_string(block) + "\n";
+        for (int line = 0; line < 20; ++line) {
+            script += "  [say~" + std::string(60, 'a' + line % 26) + "]\n";
+        }
+        script += "  [turn~page]\n}\n";
+    }
+    ASSERT_GT(script.size(), 1700000u);
+    std::string folder = makeStoryFolder(script);
+    ToolRun run = check(folder);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_NE(run.output.find(": 1250 blocks, 26250 commands, 1250 pages: clean"),
+              std::string::npos)
+        << run.output.substr(0, 2000);
+    removeFolder(folder);
+}
+
 TEST(CheckTool, DemoStoryIsClean) {
     std::string demo = demoStoryFolder();
     if (demo.empty()) {

@@ -12,10 +12,6 @@
 
 namespace {
 
-constexpr unsigned char kFirstDrawable = 32;
-constexpr unsigned char kLastDrawable = 122;
-constexpr uint32_t kGlyphsPerRow = kCanvasWidth / kGlyphWidth; // 64
-
 bool isNameByte(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || isDecimalDigit(c);
 }
@@ -337,43 +333,47 @@ bool utf8Trap(const std::string& line, TrapFinding* out) {
     return true;
 }
 
+// Where the player's pen wraps each line of the text: rows start over at each line
+// break, so a break is always the renderer's own.
 std::vector<TrapFinding> longLineNotes(const std::string& line) {
     std::vector<TrapFinding> notes;
-    size_t start = 0;
-    while (start <= line.size()) {
-        size_t end = line.find('\n', start);
-        std::string row =
-            line.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        uint32_t glyphs = 0;
-        size_t breakAt = std::string::npos;
-        size_t before = 0;
-        for (size_t i = 0; i < row.size(); ++i) {
-            auto c = static_cast<unsigned char>(row[i]);
-            if (c < kFirstDrawable || c > kLastDrawable) {
-                continue;
+    PenPlace pen = {0, 0};
+    uint32_t glyphs = 0;
+    size_t breakAt = std::string::npos;
+    size_t lastGlyph = 0;
+    size_t beforeBreak = 0;
+    size_t rowStart = 0;
+    for (size_t i = 0; i <= line.size(); ++i) {
+        auto c = static_cast<unsigned char>(i < line.size() ? line[i] : '\n');
+        if (c == '\n') {
+            if (breakAt != std::string::npos) {
+                std::string row = line.substr(rowStart, i - rowStart);
+                bool midWord = line[breakAt] != ' ' && line[beforeBreak] != ' ';
+                std::string where = midWord ? "in the middle of the word " +
+                                                  shown(lineWord(row, breakAt - rowStart))
+                                            : "between words";
+                notes.push_back(
+                    {Severity::Note, "long-line", static_cast<uint32_t>(breakAt),
+                     "this line is " + std::to_string(glyphs) +
+                         " glyphs long; a row holds 64, so the player breaks it here, " + where +
+                         "; break the line yourself (a new say) where it reads well"});
             }
-            if (glyphs == kGlyphsPerRow) {
-                breakAt = i;
-            } else if (glyphs == kGlyphsPerRow - 1) {
-                before = i;
-            }
-            ++glyphs;
+            pen = {0, 0};
+            glyphs = 0;
+            breakAt = std::string::npos;
+            rowStart = i + 1;
+            continue;
         }
-        if (breakAt != std::string::npos) {
-            bool midWord = row[breakAt] != ' ' && row[before] != ' ';
-            std::string where = midWord
-                                    ? "in the middle of the word " + shown(lineWord(row, breakAt))
-                                    : "between words";
-            notes.push_back({Severity::Note, "long-line", static_cast<uint32_t>(start + breakAt),
-                             "this line is " + std::to_string(glyphs) +
-                                 " glyphs long; a row holds 64, so the player breaks it here, " +
-                                 where +
-                                 "; break the line yourself (a new say) where it reads well"});
+        PenPlace glyph = {0, 0};
+        if (movePen(&pen, 0, c, &glyph) != PenMove::Glyph) {
+            continue;
         }
-        if (end == std::string::npos) {
-            break;
+        if (glyph.y > 0 && breakAt == std::string::npos) {
+            breakAt = i;
+            beforeBreak = lastGlyph;
         }
-        start = end + 1;
+        ++glyphs;
+        lastGlyph = i;
     }
     return notes;
 }

@@ -518,8 +518,6 @@ void playBlocks(Checker* checker, PlatformFile* file, std::vector<BlockPlace>* p
     uint64_t scanned = 0;
     for (;;) {
         int32_t before = resume;
-        // Unclosed blocks make every later search start over from the same place.
-        scanned += bytes.size() - static_cast<uint32_t>(before);
         if (scanned > kScanBudget) {
             addAt(checker, Severity::Warning, static_cast<uint32_t>(before), "checker-limit",
                   "bexu-check stops at block " + std::to_string(number) +
@@ -536,6 +534,10 @@ void playBlocks(Checker* checker, PlatformFile* file, std::vector<BlockPlace>* p
             *searchFrom = static_cast<uint32_t>(before);
             return;
         }
+        // A closed block is read up to its end; an unclosed one makes the search for every
+        // later block start over from the same place and read the rest of the file again.
+        scanned +=
+            (span.closed ? span.contentEnd + 1 : bytes.size()) - static_cast<uint32_t>(before);
         ++checker->report->blocks;
         played->push_back(span);
         if (!span.closed) {
