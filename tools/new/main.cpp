@@ -11,6 +11,7 @@
 #include <dirent.h>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -78,6 +79,18 @@ std::string folderName(std::string folder) {
     return folder.substr(folder.rfind('/') + 1);
 }
 
+// The folder this program runs from, where the player and the other tools are built,
+// with a final slash; empty when it cannot be told.
+std::string toolFolder() {
+    char path[4096];
+    ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0) {
+        return "";
+    }
+    std::string self(path, static_cast<size_t>(length));
+    return self.substr(0, self.rfind('/') + 1);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -122,9 +135,11 @@ int main(int argc, char** argv) {
         fprintf(stderr, "bexu-new: cannot write into '%s'\n", folder.c_str());
         return 2;
     }
+    std::string tools = toolFolder();
     printf("bexu-new: made the story '%s' in %s\n"
-           "  check it: bexu-check %s\n"
-           "  play it:  cd %s && bexu\n",
-           title.c_str(), folder.c_str(), folder.c_str(), folder.c_str());
+           "  check it: %sbexu-check %s\n"
+           "  play it:  cd %s && %sbexu\n",
+           title.c_str(), folder.c_str(), tools.c_str(), folder.c_str(), folder.c_str(),
+           tools.c_str());
     return 0;
 }
