@@ -278,6 +278,8 @@ const std::vector<Trap>& traps() {
          "path-backslash", "script.bexu", 1, 7, "error"},
         {"absolute path", "{0[cg~@DIR@/scene.bmp]}", Extra::Scene, "path-outside", "script.bexu", 1,
          7, "warning"},
+        {"scene that is a folder", "{0[cg~art]}", Extra::SceneInFolder, "scene-missing",
+         "script.bexu", 1, 7, "error"},
         {"path out and back in", "{0[play~../@NAME@/sound.wav]}", Extra::Sound, "path-outside",
          "script.bexu", 1, 9, "warning"},
         // The title file.

@@ -291,7 +291,7 @@ bool pathTrap(const std::string& path, bool opens, bool scene, TrapFinding* out)
     std::string slashed = path;
     std::replace(slashed.begin(), slashed.end(), '\\', '/');
     std::string found;
-    if (!opens && findIgnoringCase(slashed, &found)) {
+    if (!opens && findIgnoringCase(slashed, &found) && found != path) {
         if (slashed != path) {
             *out = {stops, "path-backslash", 0,
                     shown(path) + " has '\\' between folders: it works on Windows, but " + what +
