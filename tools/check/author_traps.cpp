@@ -101,6 +101,9 @@ bool leavesFolder(const std::string& path) {
     return absolute;
 }
 
+// The characters a UTF-8 finding names.
+constexpr size_t kNamedCharacters = 4;
+
 struct Replacement {
     uint32_t code;
     const char* name;
@@ -175,7 +178,10 @@ bool utf8Characters(const std::string& text, std::vector<uint32_t>* codes, size_
             *first = i;
         }
         any = true;
-        if (std::find(codes->begin(), codes->end(), code) == codes->end()) {
+        // Enough to name a few and tell that there are more; a longer list would make
+        // each look-up slower on a line of many different characters.
+        if (codes->size() <= kNamedCharacters &&
+            std::find(codes->begin(), codes->end(), code) == codes->end()) {
             codes->push_back(code);
         }
         i += length;
@@ -236,6 +242,10 @@ std::string likelyKeyword(const std::string& name) {
     std::string base = lowered.substr(0, digits);
     std::string best;
     size_t bestDistance = SIZE_MAX;
+    // Two edits from the longest keyword at most: longer names are never near one.
+    if (base.size() > strlen("stutter") + 2) {
+        return best;
+    }
     for (const char* keyword : kCommandKeywords) {
         size_t distance = editDistance(base, keyword);
         size_t allowed = strlen(keyword) <= 3 ? 1 : 2;
@@ -321,11 +331,11 @@ bool utf8Trap(const std::string& line, TrapFinding* out) {
         return false;
     }
     std::string named;
-    for (size_t i = 0; i < codes.size() && i < 4; ++i) {
+    for (size_t i = 0; i < codes.size() && i < kNamedCharacters; ++i) {
         named += (i == 0 ? "" : ", ") + characterName(codes[i]);
     }
-    if (codes.size() > 4) {
-        named += " and " + std::to_string(codes.size() - 4) + " more";
+    if (codes.size() > kNamedCharacters) {
+        named += " and more";
     }
     *out = {Severity::Warning, "utf8-text", static_cast<uint32_t>(first),
             "this line is UTF-8 text, which the font cannot draw: " + named +
