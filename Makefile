@@ -13,7 +13,8 @@ build:
 	cmake --preset default
 	cmake --build --preset default
 
-# The release zip: the 32-bit Windows player with the demo story.
+# The release archives of the demo story, made by bexu-pack: dist/*-windows.zip
+# (32-bit player) and dist/*-linux-x86_64.tar.gz (self-contained Linux player).
 dist:
 	bash scripts/install-deps.sh dist
 	bash scripts/dist.sh

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Release: dist/bexu-win32.zip holds the 32-bit player and the demo story side
-# by side, since the player reads its story from its working directory.
+# Release: bexu-pack packs the demo story for readers into dist/, a zip with the
+# 32-bit Windows player and a tar.gz with the self-contained Linux player.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
@@ -10,12 +10,7 @@ if [ ! -f examples/demo/script.bexu ]; then
 fi
 cmake --preset win32 >/dev/null
 cmake --build --preset win32
-stage="$(mktemp -d)"
-trap 'rm -rf "$stage"' EXIT
-mkdir "$stage/bexu"
-cp build-win32/bexu.exe "$stage/bexu/"
-cp -R examples/demo/. "$stage/bexu/"
+cmake --preset dist >/dev/null
+cmake --build --preset dist --target bexu-pack
 mkdir -p dist
-rm -f dist/bexu-win32.zip
-(cd "$stage" && zip -q -r -X "$root/dist/bexu-win32.zip" bexu)
-echo "dist/bexu-win32.zip"
+build-dist/bexu-pack examples/demo --out dist

@@ -1,9 +1,18 @@
 #!/usr/bin/env bash
-# The README's prerequisites and play command on a Debian 12 root made anew, with the
-# demo's first picture checked on a display lent from outside the root; then the
-# test command's install and configure steps in the same root.
+# A Debian 12 root made anew: first the demo's packed Linux archive, with only the X11
+# client libraries installed; then the README's prerequisites and play command; then the
+# test command's install and configure steps. The first picture is checked on a display
+# lent from outside the root.
 set -euo pipefail
 cd "$BEXU_ROOT"
+cmake --preset win32 >/dev/null
+cmake --build --preset win32
+cmake --preset default >/dev/null
+cmake --build --preset default --target bexu-pack bexu-static
+packed="$(mktemp -d)"
+trap 'rm -rf "$packed"' EXIT
+build/bexu-pack examples/demo --out "$packed" >/dev/null
+title="The-Keeper-of-Gull-Rock"
 mkdir -p build/fresh-root
 timeout -k 30 1800 python3 tests/fresh/fresh_root.py --checkout "$BEXU_ROOT" --out build/fresh-root \
-  --test-setup
+  --archive "$packed/$title-linux-x86_64.tar.gz" --launcher "$title/$title" --test-setup

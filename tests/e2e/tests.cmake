@@ -18,3 +18,12 @@ foreach(e2e_case play resize scenes close hold fatal)
       --out ${CMAKE_CURRENT_BINARY_DIR}/e2e-output/${e2e_case})
   set_tests_properties(e2e_${e2e_case} PROPERTIES TIMEOUT 240 LABELS e2e)
 endforeach()
+
+# The Linux release archive of bexu-pack, unpacked and started from elsewhere.
+if(TARGET bexu-static)
+  add_test(NAME e2e_pack
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/run_pack_e2e.py
+      --pack $<TARGET_FILE:bexu-pack> --demo ${PROJECT_SOURCE_DIR}/examples/demo
+      --out ${CMAKE_CURRENT_BINARY_DIR}/e2e-output/pack)
+  set_tests_properties(e2e_pack PROPERTIES TIMEOUT 180 LABELS e2e)
+endif()

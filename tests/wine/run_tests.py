@@ -3,11 +3,15 @@
 virtual X display, against the Linux player showing the same story.
 
 Usage: run_tests.py --windows build-win64/bexu.exe --linux build/bexu [--out DIR]
+                    [--packed DEMO-windows.zip]
 
 At 1:1 the two players must show the same pixels in every state of the story
 (scene, glyphs, advance indicator). Resized frames are checked for geometry
 only, since the two smoothing stretches differ in their rounding. The fatal
-message boxes are found by caption and dismissed with Return.
+message boxes are found by caption and dismissed with Return. With --packed, the
+demo's release zip (packed with the 64-bit player) is unzipped and its <Title>.exe
+played from its own folder: title from its init.bexc, frames equal to the Linux
+player's at 1:1.
 """
 
 import argparse
@@ -17,6 +21,7 @@ import sys
 import tempfile
 import time
 import traceback
+import zipfile
 
 import desktop
 import story
@@ -100,11 +105,11 @@ class Suite:
                 f.write(data)
         return path
 
-    def start(self, kind, folder):
+    def start(self, kind, folder, program=None):
         self.runs += 1
         log = os.path.join(self.out, "%s-%d.log" % (kind, self.runs))
         if kind == "wine":
-            return Player(self.display, [WINE_LOADER, self.args.windows], folder, log,
+            return Player(self.display, [WINE_LOADER, program or self.args.windows], folder, log,
                           self.wine_env())
         return Player(self.display, [self.args.linux], folder, log, LINUX_ENV)
 
@@ -149,10 +154,10 @@ class Suite:
 
     # ---- the cases ------------------------------------------------------------
 
-    def play_states(self, kind, folder, title, states, look, to_the_end=True):
+    def play_states(self, kind, folder, title, states, look, to_the_end=True, program=None):
         """Starts a story, calls look(window, state) in each of its first key waits and,
         when `to_the_end`, plays it out: the last Space must end the process with code 0."""
-        player = self.start(kind, folder)
+        player = self.start(kind, folder, program)
         try:
             window = self.display.wait_window(anchored(title), START_TIMEOUT, player.process)
             for index, state in enumerate(states):
@@ -201,6 +206,23 @@ class Suite:
             raise Failure("no Linux reference frames of the demo to compare with")
         self.play_states("wine", self.demo_folder("wine"), DEMO_TITLE, DEMO_STATES,
                          self.match_state, to_the_end=False)
+
+    def case_wine_packed_demo(self):
+        """The release zip as a reader unzips it: <Title>.exe beside the story."""
+        if any(state not in self.references for state in DEMO_STATES):
+            raise Failure("no Linux reference frames of the demo to compare with")
+        unpacked = os.path.join(self.work, "packed")
+        with zipfile.ZipFile(self.args.packed) as archive:
+            archive.extractall(unpacked)
+        (top,) = os.listdir(unpacked)
+        folder = os.path.join(unpacked, top)
+        with open(os.path.join(folder, "init.bexc"), "rb") as f:
+            title = f.read().decode("latin-1")
+        program = os.path.join(folder, top + ".exe")
+        if not os.path.isfile(program):
+            raise Failure("the zip holds no %s.exe in %s" % (top, os.listdir(folder)))
+        self.play_states("wine", folder, title, DEMO_STATES, self.match_state,
+                         to_the_end=False, program=program)
 
     def check_geometry(self, image, width, height, references):
         """Bars of the tile pattern around the canvas, scaled with its shape kept; at
@@ -379,6 +401,9 @@ class Suite:
                 self.run_case("wine frames equal linux frames", self.case_wine_matches_linux)
                 self.run_case("wine demo frames equal linux frames",
                               self.case_wine_demo_matches_linux)
+                if self.args.packed:
+                    self.run_case("wine packed demo frames equal linux frames",
+                                  self.case_wine_packed_demo)
                 self.run_case("wine resize geometry and close", self.case_wine_resize)
                 self.run_case("wine fatal boxes", self.case_wine_fatal_boxes)
             self.wait_wineserver()
@@ -397,6 +422,8 @@ def main():
     parser.add_argument("--windows", required=True, help="the 64-bit bexu.exe")
     parser.add_argument("--linux", required=True, help="the Linux bexu")
     parser.add_argument("--out", default=None, help="screenshots and logs go here")
+    parser.add_argument("--packed", default=None,
+                        help="the demo's release zip, packed with the 64-bit player")
     parser.add_argument("--demo", default=os.path.join(os.path.dirname(os.path.abspath(__file__)),
                                                        "..", "..", "examples", "demo"),
                         help="the demo story's folder")
@@ -404,7 +431,9 @@ def main():
     args.windows = os.path.abspath(args.windows)
     args.linux = os.path.abspath(args.linux)
     args.demo = os.path.abspath(args.demo)
-    for path in (args.windows, args.linux):
+    if args.packed:
+        args.packed = os.path.abspath(args.packed)
+    for path in (args.windows, args.linux) + ((args.packed,) if args.packed else ()):
         if not os.path.isfile(path):
             print("missing player %s: build it first" % path)
             return 1

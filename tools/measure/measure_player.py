@@ -8,9 +8,12 @@
   story waits for Space;
 - CPU while waiting for Space: user + system time over a span, as a share of one core.
 
-Usage: measure_player.py [--player build/bexu] [--story examples/demo] [--runs 11]
+Usage: measure_player.py [--player build/bexu ...] [--story examples/demo] [--runs 11]
        [--idle-seconds 10]
-Needs Xvfb and libX11 (Debian: xvfb, libx11-6). Prints one line per figure.
+Needs Xvfb and libX11 (Debian: xvfb, libx11-6). Prints one line per figure. Given
+several players (e.g. --player build/bexu --player build/bexu-static), it launches
+them in turn on the same display, run after run, and gives each one's figures and
+its launch time against the first's.
 """
 
 import argparse
@@ -167,12 +170,12 @@ def memory_kib(pid):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    parser.add_argument("--player", default=os.path.join(ROOT, "build", "bexu"))
+    parser.add_argument("--player", action="append")
     parser.add_argument("--story", default=os.path.join(ROOT, "examples", "demo"))
     parser.add_argument("--runs", type=int, default=11)
     parser.add_argument("--idle-seconds", type=float, default=10.0)
     args = parser.parse_args()
-    player = os.path.abspath(args.player)
+    players = [os.path.abspath(p) for p in args.player or [os.path.join(ROOT, "build", "bexu")]]
     story = os.path.abspath(args.story)
     title = "Bexu Game"
     if os.path.exists(os.path.join(story, "init.bexc")):
@@ -184,44 +187,59 @@ def main():
     try:
         env = dict(os.environ, DISPLAY=display, SDL_VIDEODRIVER="x11", SDL_AUDIODRIVER="dummy")
         xlib = Xlib(display)
-        windows, pictures = [], []
+        windows = {player: [] for player in players}
+        pictures = {player: [] for player in players}
         for _ in range(args.runs):
-            process, window_at, picture_at = launch(player, story, env, xlib, title, probe)
-            windows.append(window_at)
-            pictures.append(picture_at)
-            end(process)
-            time.sleep(0.2)
-        print("launch to window: median %.0f ms (min %.0f, max %.0f, %d runs)"
-              % (1000 * statistics.median(windows), 1000 * min(windows), 1000 * max(windows),
-                 len(windows)))
-        print("launch to first picture: median %.0f ms (min %.0f, max %.0f, %d runs)"
-              % (1000 * statistics.median(pictures), 1000 * min(pictures), 1000 * max(pictures),
-                 len(pictures)))
-
-        process, _, _ = launch(player, story, env, xlib, title, probe)
-        try:
-            time.sleep(1.0)  # the first key wait has begun: the marker blinks
-            before, at = cpu_seconds(process.pid), time.monotonic()
-            server_before = cpu_seconds(server.pid)
-            time.sleep(args.idle_seconds)
-            used = cpu_seconds(process.pid) - before
-            server_used = cpu_seconds(server.pid) - server_before
-            span = time.monotonic() - at
-            memory = memory_kib(process.pid)
-            print("CPU while waiting for Space at 1600x900: %.1f %% of one core (%.2f s in "
-                  "%.1f s); the X server meanwhile: %.1f %%"
-                  % (100 * used / span, used, span, 100 * server_used / span))
-            print("resident memory at 1600x900: %.1f MB (peak %.1f MB; anonymous %.1f, "
-                  "files %.1f, shared %.1f)" % (memory["VmRSS"] / 1024, memory["VmHWM"] / 1024,
-                                               memory.get("RssAnon", 0) / 1024,
-                                               memory.get("RssFile", 0) / 1024,
-                                               memory.get("RssShmem", 0) / 1024))
-        finally:
-            end(process)
+            for player in players:
+                process, window_at, picture_at = launch(player, story, env, xlib, title, probe)
+                windows[player].append(window_at)
+                pictures[player].append(picture_at)
+                end(process)
+                time.sleep(0.2)
+        first = statistics.median(pictures[players[0]])
+        for player in players:
+            name = os.path.basename(player)
+            print("%s: launch to window: median %.0f ms (min %.0f, max %.0f, %d runs)"
+                  % (name, 1000 * statistics.median(windows[player]),
+                     1000 * min(windows[player]), 1000 * max(windows[player]),
+                     len(windows[player])))
+            print("%s: launch to first picture: median %.0f ms (min %.0f, max %.0f, %d runs)%s"
+                  % (name, 1000 * statistics.median(pictures[player]),
+                     1000 * min(pictures[player]), 1000 * max(pictures[player]),
+                     len(pictures[player]),
+                     "" if player == players[0] else ", %.2f times %s's"
+                     % (statistics.median(pictures[player]) / first,
+                        os.path.basename(players[0]))))
+        for player in players:
+            idle_figures(os.path.basename(player), player, story, env, xlib, title, probe,
+                         server, args.idle_seconds)
     finally:
         end(server)
     return 0
 
+
+def idle_figures(name, player, story, env, xlib, title, probe, server, idle_seconds):
+    process, _, _ = launch(player, story, env, xlib, title, probe)
+    try:
+        time.sleep(1.0)  # the first key wait has begun: the marker blinks
+        before, at = cpu_seconds(process.pid), time.monotonic()
+        server_before = cpu_seconds(server.pid)
+        time.sleep(idle_seconds)
+        used = cpu_seconds(process.pid) - before
+        server_used = cpu_seconds(server.pid) - server_before
+        span = time.monotonic() - at
+        memory = memory_kib(process.pid)
+        print("%s: CPU while waiting for Space at 1600x900: %.1f %% of one core (%.2f s in "
+              "%.1f s); the X server meanwhile: %.1f %%"
+              % (name, 100 * used / span, used, span, 100 * server_used / span))
+        print("%s: resident memory at 1600x900: %.1f MB (peak %.1f MB; anonymous %.1f, "
+              "files %.1f, shared %.1f)" % (name, memory["VmRSS"] / 1024,
+                                           memory["VmHWM"] / 1024,
+                                           memory.get("RssAnon", 0) / 1024,
+                                           memory.get("RssFile", 0) / 1024,
+                                           memory.get("RssShmem", 0) / 1024))
+    finally:
+        end(process)
 
 if __name__ == "__main__":
     sys.exit(main())

@@ -1,0 +1,562 @@
+// bexu-pack run as built: what each archive holds, exactly; what it refuses, with
+// the place; the same bytes on every run; bad folders and huge stories.
+#include "pack/story_contents.h"
+#include "support/test_files.h"
+#include "tool_run.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <dirent.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr uid_t kNobody = 65534;
+
+std::string riffWave() {
+    return std::string("RIFF\x2c\0\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\x40\x1f\0\0\x40\x1f\0\0"
+                       "\x01\0\x08\0data\x08\0\0\0\x80\x80\x80\x80\x80\x80\x80\x80",
+                       52);
+}
+
+// A story folder below `base` with the test font and tile and the given files.
+std::string storyIn(const std::string& base, const std::string& script,
+                    const std::vector<std::pair<std::string, std::string>>& files = {}) {
+    std::string folder = base + "/story";
+    mkdir(folder.c_str(), 0755);
+    writeFile(folder + "/script.bexu", script);
+    writeFile(folder + "/font.bmp", encodeBmp24(testFontSheet()));
+    writeFile(folder + "/transparency.bmp", encodeBmp24(testTile()));
+    for (const auto& [name, bytes] : files) {
+        for (size_t slash = name.find('/'); slash != std::string::npos;
+             slash = name.find('/', slash + 1)) {
+            mkdir((folder + "/" + name.substr(0, slash)).c_str(), 0755);
+        }
+        writeFile(folder + "/" + name, bytes);
+    }
+    return folder;
+}
+
+std::string sceneBytes() {
+    return [] {
+        std::vector<uint8_t> bytes = encodeBmp24(solidImage(64, 36, 0x336699));
+        return std::string(bytes.begin(), bytes.end());
+    }();
+}
+
+void writeSparse(const std::string& path, const std::string& start, off_t size) {
+    writeFile(path, start);
+    ASSERT_EQ(truncate(path.c_str(), size), 0) << path;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        out.push_back(text.substr(start, end - start));
+        start = end == std::string::npos ? text.size() : end + 1;
+    }
+    return out;
+}
+
+std::vector<std::string> folderNames(const std::string& folder) {
+    std::vector<std::string> names;
+    if (DIR* dir = opendir(folder.c_str())) {
+        while (dirent* entry = readdir(dir)) {
+            if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0) {
+                names.push_back(entry->d_name); // a leftover temporary file included
+            }
+        }
+        closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The self-contained player where this build makes one, else the plain one: any
+// Linux program does for what these tests look at.
+std::string linuxPlayer() {
+    std::string packed = std::string(BEXU_BINARY_DIR) + "/bexu-static";
+    return access(packed.c_str(), R_OK) == 0 ? packed : std::string(BEXU_BINARY_DIR) + "/bexu";
+}
+
+struct Packing {
+    std::string base;    // temporary folder holding everything
+    std::string out;     // where the archives go
+    std::string standIn; // a stand-in Windows player
+    Packing() {
+        base = makeTempFolder();
+        chmod(base.c_str(), 0755);
+        out = base + "/out";
+        standIn = base + "/stand-in.exe";
+        writeFile(standIn, std::string("MZ stand-in for the Windows player"));
+    }
+    ~Packing() { removeFolder(base); }
+
+    ToolRun pack(const std::string& story, const std::string& options = "") const {
+        return runCommand(builtProgram("bexu-pack") + " " + shellQuoted(story) + " --out " +
+                          shellQuoted(out) + " --windows-player " + shellQuoted(standIn) +
+                          " --linux-player " + shellQuoted(linuxPlayer()) + " " + options +
+                          " 2>&1");
+    }
+    std::string zip(const std::string& title) const { return out + "/" + title + "-windows.zip"; }
+    std::string tarball(const std::string& title) const {
+        return out + "/" + title + "-linux-x86_64.tar.gz";
+    }
+};
+
+std::vector<std::string> zipListing(const std::string& zip) {
+    return lines(runCommand("unzip -Z1 " + shellQuoted(zip)).output);
+}
+
+std::vector<std::string> tarListing(const std::string& tarball) {
+    return lines(runCommand("tar tzf " + shellQuoted(tarball)).output);
+}
+
+std::string zipMember(const std::string& zip, const std::string& member) {
+    return runCommand("unzip -p " + shellQuoted(zip) + " " + shellQuoted(member)).output;
+}
+
+std::string tarMember(const std::string& tarball, const std::string& member) {
+    return runCommand("tar xzf " + shellQuoted(tarball) + " -O " + shellQuoted(member)).output;
+}
+
+std::vector<std::string> withTop(const std::string& top, const std::vector<std::string>& names) {
+    std::vector<std::string> out;
+    for (const std::string& name : names) {
+        out.push_back(top + "/" + name);
+    }
+    return out;
+}
+
+// ---- the files a script names ----------------------------------------------------
+
+struct NamedFiles {
+    const char* name;
+    std::string script;
+    std::vector<FileUse> uses;
+};
+
+const NamedFiles kNamedFiles[] = {
+    {"PlacesAcrossLines",
+     "{0\n  [cg~a.bmp]\r\n  [play~b.wav]}",
+     {{"a.bmp", true, 2, 7}, {"b.wav", false, 3, 9}}},
+    {"NotesOutsideBlocks", "notes [cg~n.bmp]\n{0 [cg~a.bmp][say~x]}", {{"a.bmp", true, 2, 8}}},
+    {"StopsAtAnEmptyArgument", "{0 [cg~a.bmp][say~][cg~b.bmp]}", {{"a.bmp", true, 1, 8}}},
+    {"StopsAtAMissingBlock", "{0 [cg~a.bmp]}{2 [cg~b.bmp]}", {{"a.bmp", true, 1, 8}}},
+    {"KeywordOrderOfThePlayer",
+     "{0 [cgplay~a.bmp][playcg~b.bmp][sayplay~c.wav][display~d.wav]}",
+     {{"a.bmp", true, 1, 12}, {"b.bmp", true, 1, 26}, {"d.wav", false, 1, 56}}},
+    {"BlockWithAZeroByte", std::string("{0 [cg~a.bmp]\0[cg~b.bmp]}", 25), {{"a.bmp", true, 1, 8}}},
+    {"UnclosedBlock", "{0 [cg~a.bmp]", {{"a.bmp", true, 1, 8}}},
+    {"RepeatsKept", "{0 [cg~a.bmp][cg~a.bmp]}", {{"a.bmp", true, 1, 8}, {"a.bmp", true, 1, 18}}},
+    {"BlocksInPlayOrder",
+     "{1 [cg~early.bmp]}\n{0 [cg~zero.bmp]}\n{1 [cg~late.bmp]}",
+     {{"zero.bmp", true, 2, 8}, {"late.bmp", true, 3, 8}}},
+};
+
+class PackNamedFiles : public ::testing::TestWithParam<NamedFiles> {};
+
+TEST_P(PackNamedFiles, AreThoseOfTheBlocksThatPlayAtTheirPlaces) {
+    const NamedFiles& named = GetParam();
+    std::string folder = makeStoryFolder(named.script);
+    FileUses found = listFileUses(folder);
+    removeFolder(folder);
+    ASSERT_TRUE(found.readable);
+    ASSERT_EQ(found.uses.size(), named.uses.size());
+    for (size_t i = 0; i < named.uses.size(); ++i) {
+        EXPECT_EQ(found.uses[i].name, named.uses[i].name) << i;
+        EXPECT_EQ(found.uses[i].scene, named.uses[i].scene) << i;
+        EXPECT_EQ(found.uses[i].line, named.uses[i].line) << i;
+        EXPECT_EQ(found.uses[i].column, named.uses[i].column) << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Pack, PackNamedFiles, ::testing::ValuesIn(kNamedFiles),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---- what the archives hold ---------------------------------------------------
+
+TEST(Pack, DemoArchivesHoldExactlyThePlayerTheStoryAndTheirOwnFiles) {
+    std::string demo = demoStoryFolder();
+    if (demo.empty()) {
+        GTEST_SKIP() << "examples/demo holds no story yet";
+    }
+    Packing packing;
+    ToolRun run = packing.pack(demo);
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    const std::string title = "The-Keeper-of-Gull-Rock";
+    std::vector<std::string> story = {"ahoy.wav",    "bell.wav",         "chime.wav", "dawn.bmp",
+                                      "font.bmp",    "harbour.bmp",      "init.bexc", "night.bmp",
+                                      "script.bexu", "transparency.bmp", "waves.wav"};
+    std::vector<std::string> zip = withTop(title, {"", title + ".exe", "README.txt"});
+    std::vector<std::string> tar =
+        withTop(title, {"", title, title + ".desktop", "README.txt", "bexu"});
+    for (const std::string& name : story) {
+        zip.push_back(title + "/" + name);
+        tar.push_back(title + "/" + name);
+    }
+    EXPECT_EQ(zipListing(packing.zip(title)), zip);
+    EXPECT_EQ(tarListing(packing.tarball(title)), tar);
+    EXPECT_EQ(folderNames(packing.out),
+              (std::vector<std::string>{title + "-linux-x86_64.tar.gz", title + "-windows.zip"}));
+    std::string readMe = zipMember(packing.zip(title), title + "/README.txt");
+    EXPECT_NE(readMe.find("Space reads on. Closing the window quits.\r\n"), std::string::npos)
+        << readMe;
+    EXPECT_EQ(readMe.compare(0, 25, "The Keeper of Gull Rock\r\n"), 0) << readMe;
+}
+
+TEST(Pack, SmallStoryPacksWhatItsBlocksNameAndListsTheRest) {
+    Packing packing;
+    std::string story = storyIn(packing.base,
+                                "{0 [cg~rooms/hall.bmp][play~door.wav][say~Hello.]}\n"
+                                "{1 [cg~rooms/../yard.bmp][say~Bye.]}\n"
+                                "{3 [cg~never.bmp][say~Block 2 is missing.]}\n",
+                                {{"rooms/hall.bmp", sceneBytes()},
+                                 {"yard.bmp", sceneBytes()},
+                                 {"door.wav", riffWave()},
+                                 {"never.bmp", sceneBytes()},
+                                 {"notes.txt", "ideas"},
+                                 {"shots/index.html", "<html>"},
+                                 {"shots/shot-0001.png", "png"},
+                                 {"init.bexc", "Small Story"}});
+    ToolRun run = packing.pack(story, "--force"); // block 2 is missing: an error
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    std::vector<std::string> files = {"door.wav",         "font.bmp",       "init.bexc",
+                                      "rooms/",           "rooms/hall.bmp", "script.bexu",
+                                      "transparency.bmp", "yard.bmp"};
+    std::vector<std::string> zip = withTop("Small-Story", {"", "Small-Story.exe", "README.txt"});
+    std::vector<std::string> tar =
+        withTop("Small-Story", {"", "Small-Story", "Small-Story.desktop", "README.txt", "bexu"});
+    for (const std::string& name : files) {
+        zip.push_back("Small-Story/" + name);
+        tar.push_back("Small-Story/" + name);
+    }
+    EXPECT_EQ(zipListing(packing.zip("Small-Story")), zip);
+    EXPECT_EQ(tarListing(packing.tarball("Small-Story")), tar);
+    for (const char* left :
+         {"  left out: never.bmp", "  left out: notes.txt", "  left out: shots/ (2 files)"}) {
+        EXPECT_NE(run.output.find(std::string(left) + "\n"), std::string::npos) << left << "\n"
+                                                                                << run.output;
+    }
+    // Every file as it is on disk; the Windows player under the title's name.
+    for (const char* name : {"rooms/hall.bmp", "door.wav", "script.bexu", "font.bmp"}) {
+        std::string source = readFile(story + "/" + name);
+        EXPECT_EQ(zipMember(packing.zip("Small-Story"), std::string("Small-Story/") + name), source)
+            << name;
+        EXPECT_EQ(tarMember(packing.tarball("Small-Story"), std::string("Small-Story/") + name),
+                  source)
+            << name;
+    }
+    EXPECT_EQ(zipMember(packing.zip("Small-Story"), "Small-Story/Small-Story.exe"),
+              readFile(packing.standIn));
+    std::string modes = runCommand("tar tzvf " + shellQuoted(packing.tarball("Small-Story")) +
+                                   " | awk '{print $1, $2, $6}'")
+                            .output;
+    EXPECT_NE(modes.find("-rwxr-xr-x root/root Small-Story/bexu\n"), std::string::npos) << modes;
+    EXPECT_NE(modes.find("-rwxr-xr-x root/root Small-Story/Small-Story\n"), std::string::npos);
+    EXPECT_NE(modes.find("-rw-r--r-- root/root Small-Story/door.wav\n"), std::string::npos);
+}
+
+TEST(Pack, PackingTwiceGivesTheSameBytesWhateverTheFilesTimes) {
+    Packing packing;
+    std::string story = storyIn(packing.base, "{0 [cg~scene.bmp][say~Hello.]}",
+                                {{"scene.bmp", sceneBytes()}, {"init.bexc", "Twice"}});
+    ASSERT_EQ(packing.pack(story).exitCode, 0);
+    std::string zip = readFile(packing.zip("Twice"));
+    std::string tarball = readFile(packing.tarball("Twice"));
+    ASSERT_FALSE(zip.empty());
+    ASSERT_FALSE(tarball.empty());
+    runCommand("touch -d '2001-02-03 04:05:06' " + shellQuoted(story) + "/*");
+    ASSERT_EQ(packing.pack(story).exitCode, 0);
+    EXPECT_TRUE(readFile(packing.zip("Twice")) == zip);
+    EXPECT_TRUE(readFile(packing.tarball("Twice")) == tarball);
+}
+
+// ---- what stops the packing ---------------------------------------------------
+
+struct Refusal {
+    const char* name;
+    const char* script;
+    const char* finding; // the line printed, after the story folder
+};
+
+const Refusal kRefusals[] = {
+    {"CheckerError", "{0 [say~a]}\n{2 [say~b]}",
+     "script.bexu:2:1: error: block 1 is missing, so block 2 here and every later block never "
+     "play [missing-block]"},
+    {"SceneLeavingTheFolder", "{0\n  [cg~../outside.bmp]\n  [say~x]}",
+     "script.bexu:2:7: error: scene '../outside.bmp' leaves the story folder through '..': the "
+     "unpacked story does not hold the file [unpackable-name]"},
+    {"SceneLeavingDeeper", "{0 [say~x][cg~rooms/../../outside.bmp]}",
+     "script.bexu:1:15: error: scene 'rooms/../../outside.bmp' leaves the story folder"},
+    {"AbsoluteSound", "{0 [play~/usr/share/sounds/x.wav][say~x]}",
+     "script.bexu:1:10: error: sound '/usr/share/sounds/x.wav' is an absolute path"},
+    {"DriveLetter", "{0 [play~C:/x.wav][say~x]}",
+     "script.bexu:1:10: error: sound 'C:/x.wav' is an absolute path"},
+    {"CaseDiffers", "{0 [cg~rooms/HALL.bmp][say~x]}",
+     "script.bexu:1:8: error: scene 'rooms/HALL.bmp' differs in case from 'hall.bmp' on disk"},
+    {"FolderCaseDiffers", "{0 [play~Rooms/door.wav][say~x]}",
+     "script.bexu:1:10: error: sound 'Rooms/door.wav' differs in case from 'rooms' on disk"},
+    {"Backslash", "{0 [play~rooms\\door.wav][say~x]}",
+     "script.bexu:1:10: error: sound 'rooms\\door.wav' holds '\\'"},
+    {"TitleLineBreak", "{0 [say~x]}",
+     "init.bexc:1:6: error: the title holds byte 0x0A, a line "
+     "break, which the title bar does not show [title-byte]"},
+};
+
+class PackRefusal : public ::testing::TestWithParam<Refusal> {};
+
+TEST_P(PackRefusal, NothingIsPackedUnlessForced) {
+    const Refusal& refusal = GetParam();
+    Packing packing;
+    writeFile(packing.base + "/outside.bmp", sceneBytes());
+    std::string story = storyIn(packing.base, refusal.script,
+                                {{"rooms/hall.bmp", sceneBytes()}, {"rooms/door.wav", riffWave()}});
+    if (std::string(refusal.name) == "TitleLineBreak") {
+        writeFile(story + "/init.bexc", std::string("Title\n"));
+    }
+    ToolRun run = packing.pack(story);
+    EXPECT_EQ(run.exitCode, 1) << run.output;
+    EXPECT_NE(run.output.find(story + "/" + refusal.finding), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("nothing packed (--force packs the story as it is)"),
+              std::string::npos)
+        << run.output;
+    EXPECT_EQ(folderNames(packing.out), std::vector<std::string>{});
+
+    ToolRun forced = packing.pack(story, "--force");
+    EXPECT_EQ(forced.exitCode, 0) << forced.output;
+    EXPECT_EQ(folderNames(packing.out).size(), 2u) << forced.output;
+}
+
+INSTANTIATE_TEST_SUITE_P(Pack, PackRefusal, ::testing::ValuesIn(kRefusals),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct TitleCase {
+    const char* name;
+    std::string title;
+    const char* fileTitle; // nullptr: refused, with this place
+    const char* place;
+};
+
+const TitleCase kTitles[] = {
+    {"Plain", "The Keeper of Gull Rock", "The-Keeper-of-Gull-Rock", nullptr},
+    {"Slashes", "Part 1/2: ../../etc", "Part-1-2-..-..-etc", nullptr},
+    {"Quotes", "\"Quoted\" 'title'", "Quoted-title", nullptr},
+    {"DeviceName", "con", "con-story", nullptr},
+    {"NothingLeft", "***", "story", nullptr},
+    {"ControlByte", std::string("Bell\x07"), nullptr, "init.bexc:1:5:"},
+    {"NulByte", std::string("A\0B", 3), nullptr, "init.bexc:1:2:"},
+    {"HighByte", "Caf\xC3\xA9", nullptr, "init.bexc:1:4:"},
+};
+
+class PackTitle : public ::testing::TestWithParam<TitleCase> {};
+
+TEST_P(PackTitle, NamesTheArchivesOrIsRefused) {
+    const TitleCase& title = GetParam();
+    Packing packing;
+    std::string story = storyIn(packing.base, "{0 [say~x]}", {{"init.bexc", title.title}});
+    ToolRun run = packing.pack(story);
+    if (title.fileTitle == nullptr) {
+        EXPECT_EQ(run.exitCode, 1) << run.output;
+        EXPECT_NE(run.output.find(story + "/" + title.place + " error: the title holds byte"),
+                  std::string::npos)
+            << run.output;
+        EXPECT_EQ(folderNames(packing.out), std::vector<std::string>{});
+        return;
+    }
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    std::string name = title.fileTitle;
+    EXPECT_EQ(folderNames(packing.out),
+              (std::vector<std::string>{name + "-linux-x86_64.tar.gz", name + "-windows.zip"}));
+    EXPECT_EQ(zipListing(packing.zip(name))[1], name + "/" + name + ".exe");
+}
+
+INSTANTIATE_TEST_SUITE_P(Pack, PackTitle, ::testing::ValuesIn(kTitles),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Pack, FileTitlesAreShortAndNeverEmpty) {
+    EXPECT_EQ(safeFileTitle(std::string(100, 'a')), std::string(64, 'a'));
+    EXPECT_EQ(safeFileTitle(std::string(63, 'a') + " b"), std::string(63, 'a'));
+    EXPECT_EQ(safeFileTitle("..."), "story");
+    EXPECT_EQ(safeFileTitle("...hidden"), "hidden");
+    EXPECT_EQ(safeFileTitle("LPT1.txt"), "LPT1.txt-story");
+    EXPECT_EQ(safeFileTitle("Com10"), "Com10");
+}
+
+TEST(Pack, WithoutATitleFileTheFolderNamesTheArchives) {
+    Packing packing;
+    std::string story = storyIn(packing.base, "{0 [say~x]}");
+    std::string named = packing.base + "/My Story!";
+    ASSERT_EQ(rename(story.c_str(), named.c_str()), 0);
+    ToolRun run = packing.pack(named);
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_EQ(folderNames(packing.out),
+              (std::vector<std::string>{"My-Story-linux-x86_64.tar.gz", "My-Story-windows.zip"}));
+}
+
+// ---- bad folders, bad players, huge stories ----------------------------------
+
+// Runs bexu-pack with `arguments`, as nobody when `unprivileged` and root runs the
+// tests, so that file modes hold. Returns the exit code (-1 for a signal), the
+// output, and the peak resident memory in KiB.
+struct MeasuredRun {
+    int exitCode = -1;
+    std::string output;
+    long peakKiB = 0;
+};
+
+MeasuredRun runPack(const std::vector<std::string>& arguments, bool unprivileged = false,
+                    int stopAfterMs = -1) {
+    std::string program = std::string(BEXU_BINARY_DIR) + "/bexu-pack";
+    std::string log = makeTempFolder();
+    chmod(log.c_str(), 0777);
+    std::string logFile = log + "/output";
+    pid_t child = fork();
+    if (child == 0) {
+        int descriptor = open(logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        dup2(descriptor, 1);
+        dup2(descriptor, 2);
+        if (unprivileged && getuid() == 0 &&
+            (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)) {
+            _exit(120);
+        }
+        std::vector<char*> argv = {const_cast<char*>(program.c_str())};
+        for (const std::string& argument : arguments) {
+            argv.push_back(const_cast<char*>(argument.c_str()));
+        }
+        argv.push_back(nullptr);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    if (stopAfterMs >= 0) {
+        usleep(static_cast<useconds_t>(stopAfterMs) * 1000);
+        kill(child, SIGTERM);
+    }
+    int status = 0;
+    rusage usage = {};
+    wait4(child, &status, 0, &usage);
+    MeasuredRun run;
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.output = readFile(logFile);
+    run.peakKiB = usage.ru_maxrss;
+    removeFolder(log);
+    return run;
+}
+
+struct BadInput {
+    const char* name;
+    const char* message;
+};
+
+const BadInput kBadInputs[] = {
+    {"MissingStoryFolder", "story folder '%S/nowhere' cannot be read: No such file or directory"},
+    {"StoryIsAFile", "story folder '%S/story/script.bexu' cannot be read: Not a directory"},
+    {"UnreadableStoryFolder", "story folder '%S/story' cannot be read: Permission denied"},
+    {"NoScript", "script.bexu cannot be read: nothing packed"},
+    {"OutputIsAFile", "the output folder '%S/story/font.bmp' is not a folder"},
+    {"OutputCannotBeMade", "the output folder '/proc/bexu-pack' cannot be made"},
+    {"OutputNotWritable", "cannot write in '%S/locked': Permission denied: nothing packed"},
+    {"NoWindowsPlayer", "the Windows player '%S/none.exe' is missing or not one"},
+    {"LinuxPlayerNotAProgram", "the Linux player '%S/story/script.bexu' is missing or not one"},
+    {"StoryOfSeveralGigabytes", "; a zip archive holds at most 4.2 GB: nothing packed"},
+};
+
+class PackBadInput : public ::testing::TestWithParam<BadInput> {};
+
+TEST_P(PackBadInput, ClearMessageNonZeroExitNoArchive) {
+    const BadInput& bad = GetParam();
+    std::string name = bad.name;
+    Packing packing;
+    std::string story = storyIn(packing.base, "{0 [play~big.wav][play~big2.wav][say~x]}");
+    std::vector<std::string> arguments = {
+        story,           "--out",          packing.out,  "--windows-player",
+        packing.standIn, "--linux-player", linuxPlayer()};
+    bool unprivileged = false;
+    if (name == "MissingStoryFolder") {
+        arguments[0] = packing.base + "/nowhere";
+    } else if (name == "StoryIsAFile") {
+        arguments[0] = story + "/script.bexu";
+    } else if (name == "UnreadableStoryFolder") {
+        chmod(story.c_str(), 0);
+        unprivileged = true;
+    } else if (name == "NoScript") {
+        remove((story + "/script.bexu").c_str());
+    } else if (name == "OutputIsAFile") {
+        arguments[2] = story + "/font.bmp";
+    } else if (name == "OutputCannotBeMade") {
+        arguments[2] = "/proc/bexu-pack";
+    } else if (name == "OutputNotWritable") {
+        arguments[2] = packing.base + "/locked";
+        mkdir(arguments[2].c_str(), 0555);
+        chmod(story.c_str(), 0755);
+        unprivileged = true;
+    } else if (name == "NoWindowsPlayer") {
+        arguments[4] = packing.base + "/none.exe";
+    } else if (name == "LinuxPlayerNotAProgram") {
+        arguments.insert(arguments.end(), {"--linux-player", story + "/script.bexu"});
+    } else if (name == "StoryOfSeveralGigabytes") {
+        writeSparse(story + "/big.wav", riffWave(), 2500000000);
+        writeSparse(story + "/big2.wav", riffWave(), 2500000000);
+    }
+    MeasuredRun run = runPack(arguments, unprivileged);
+    if (run.exitCode == 120) {
+        GTEST_SKIP() << "cannot run as an unprivileged user here";
+    }
+    std::string message = bad.message;
+    size_t marker = message.find("%S");
+    if (marker != std::string::npos) {
+        message.replace(marker, 2, packing.base);
+    }
+    EXPECT_NE(run.exitCode, 0) << run.output;
+    EXPECT_NE(run.output.find("bexu-pack: "), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find(message), std::string::npos) << run.output;
+    EXPECT_EQ(folderNames(packing.out), std::vector<std::string>{});
+    if (name == "OutputNotWritable") {
+        EXPECT_EQ(folderNames(arguments[2]), std::vector<std::string>{});
+    }
+    chmod(story.c_str(), 0755);
+}
+
+INSTANTIATE_TEST_SUITE_P(Pack, PackBadInput, ::testing::ValuesIn(kBadInputs),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A 320 MiB sound goes through in chunks: little memory, and its full size arrives.
+// Stopped half-way, the packing leaves nothing behind.
+TEST(Pack, LargeFilesAreStreamedAndAnInterruptedPackingLeavesNothing) {
+    Packing packing;
+    std::string story = storyIn(packing.base, "{0 [play~big.wav][say~x]}");
+    const off_t size = off_t{320} << 20;
+    writeSparse(story + "/big.wav", riffWave(), size);
+    std::vector<std::string> arguments = {
+        story,           "--out",          packing.out,  "--windows-player",
+        packing.standIn, "--linux-player", linuxPlayer()};
+
+    MeasuredRun stopped = runPack(arguments, false, 300);
+    EXPECT_NE(stopped.exitCode, 0) << stopped.output;
+    EXPECT_EQ(folderNames(packing.out), std::vector<std::string>{});
+
+    MeasuredRun run = runPack(arguments);
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+#if !defined(__SANITIZE_ADDRESS__)
+    EXPECT_LT(run.peakKiB, 64 * 1024) << "peak resident memory";
+#endif
+    std::string listed = runCommand("tar tzvf " + shellQuoted(packing.tarball("story")) +
+                                    " story/big.wav | awk '{print $3}'")
+                             .output;
+    EXPECT_EQ(listed, std::to_string(size) + "\n");
+    std::string zipped = runCommand("unzip -Zl " + shellQuoted(packing.zip("story")) +
+                                    " story/big.wav | awk '{print $4}'")
+                             .output;
+    EXPECT_EQ(zipped, std::to_string(size) + "\n");
+}
+
+} // namespace

@@ -1,0 +1,362 @@
+// bexu-pack STORY_DIR [--out DIR] [--force]: packs a story into release archives
+// for readers, one for Windows and one for Linux, after checking it.
+#include "check/story_check.h"
+#include "check/story_files.h"
+#include "pack/archive_entry.h"
+#include "pack/release_texts.h"
+#include "pack/story_contents.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#ifndef BEXU_PACK_WINDOWS_PLAYER
+#define BEXU_PACK_WINDOWS_PLAYER "build-win32/bexu.exe"
+#endif
+
+namespace {
+
+const char kUsage[] =
+    "usage: bexu-pack STORY_DIR [--out DIR] [--force]\n"
+    "                 [--windows-player EXE] [--linux-player FILE]\n"
+    "Checks the story in STORY_DIR and packs what it uses into <Title>-windows.zip\n"
+    "and <Title>-linux-x86_64.tar.gz in DIR (default: the current folder). Errors\n"
+    "stop the packing; --force packs anyway. The players default to the 32-bit\n"
+    "Windows build and to bexu-static beside this program.\n";
+
+struct Options {
+    std::string story;
+    std::string out = ".";
+    bool force = false;
+    std::string windowsPlayer = BEXU_PACK_WINDOWS_PLAYER;
+    std::string linuxPlayer;
+};
+
+// Temporary archives, removed if the packing is interrupted.
+char gPartial[2][PATH_MAX];
+
+void removePartials(int) {
+    for (char* path : gPartial) {
+        if (path[0] != '\0') {
+            unlink(path);
+        }
+    }
+    _exit(1);
+}
+
+int usageError(const std::string& message) {
+    fprintf(stderr, "bexu-pack: %s\n%s", message.c_str(), kUsage);
+    return 2;
+}
+
+int failure(const std::string& message) {
+    fprintf(stderr, "bexu-pack: %s\n", message.c_str());
+    return 1;
+}
+
+std::string besideThisProgram(const char* name) {
+    char self[PATH_MAX];
+    ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length <= 0) {
+        return name;
+    }
+    std::string path(self, static_cast<size_t>(length));
+    return path.substr(0, path.find_last_of('/') + 1) + name;
+}
+
+bool parseOptions(int argc, char** argv, Options* options, int* exitCode) {
+    for (int i = 1; i < argc; ++i) {
+        std::string argument = argv[i];
+        bool valued =
+            argument == "--out" || argument == "--windows-player" || argument == "--linux-player";
+        if (valued && i + 1 >= argc) {
+            *exitCode = usageError(argument + " needs a value");
+            return false;
+        }
+        if (argument == "--help" || argument == "-h") {
+            fputs(kUsage, stdout);
+            *exitCode = 0;
+            return false;
+        } else if (argument == "--force") {
+            options->force = true;
+        } else if (argument == "--out") {
+            options->out = argv[++i];
+        } else if (argument == "--windows-player") {
+            options->windowsPlayer = argv[++i];
+        } else if (argument == "--linux-player") {
+            options->linuxPlayer = argv[++i];
+        } else if (argument[0] == '-' || !options->story.empty()) {
+            *exitCode = usageError("unexpected argument '" + argument + "'");
+            return false;
+        } else {
+            options->story = argument;
+        }
+    }
+    if (options->story.empty()) {
+        *exitCode = usageError("no story folder given");
+        return false;
+    }
+    if (options->linuxPlayer.empty()) {
+        options->linuxPlayer = besideThisProgram("bexu-static");
+    }
+    return true;
+}
+
+// The player file exists, is plain and begins with its format's mark.
+bool checkPlayer(const std::string& path, const char* mark, const char* what, const char* option,
+                 uint64_t* size, std::string* error) {
+    int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat info;
+    char head[4] = {};
+    bool fine = descriptor >= 0 && fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode) &&
+                read(descriptor, head, sizeof head) == static_cast<ssize_t>(sizeof head) &&
+                memcmp(head, mark, strlen(mark)) == 0;
+    if (descriptor >= 0) {
+        close(descriptor);
+    }
+    if (!fine) {
+        *error = std::string("the ") + what + " '" + path +
+                 "' is missing or not one; build it or "
+                 "name one with " +
+                 option;
+        return false;
+    }
+    *size = static_cast<uint64_t>(info.st_size);
+    return true;
+}
+
+bool makeFolder(const std::string& path, std::string* error) {
+    struct stat info;
+    if (stat(path.c_str(), &info) == 0) {
+        if (!S_ISDIR(info.st_mode)) {
+            *error = "the output folder '" + path + "' is not a folder";
+            return false;
+        }
+        return true;
+    }
+    if (mkdir(path.c_str(), 0755) != 0) {
+        *error = "the output folder '" + path + "' cannot be made: " + strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+ArchiveEntry folderEntry(const std::string& path) {
+    return ArchiveEntry{path, true, false, "", "", 0};
+}
+
+ArchiveEntry madeEntry(const std::string& path, const std::string& bytes, bool executable) {
+    return ArchiveEntry{path, false, executable, "", bytes, 0};
+}
+
+ArchiveEntry fileEntry(const std::string& path, const std::string& source, uint64_t size,
+                       bool executable) {
+    return ArchiveEntry{path, false, executable, source, "", size};
+}
+
+// The story's folders and files under `top`, in path order.
+void addStoryEntries(const StoryContents& contents, const std::string& top,
+                     std::vector<ArchiveEntry>* entries) {
+    std::vector<ArchiveEntry> story;
+    for (const std::string& folder : contents.folders) {
+        story.push_back(folderEntry(top + folder));
+    }
+    for (const StoryFile& file : contents.files) {
+        story.push_back(fileEntry(top + file.path, file.source, file.size, false));
+    }
+    std::sort(story.begin(), story.end(),
+              [](const ArchiveEntry& a, const ArchiveEntry& b) { return a.path < b.path; });
+    entries->insert(entries->end(), story.begin(), story.end());
+}
+
+// A story file that has the name of one the packer adds, as Windows compares names.
+std::string clashingName(const StoryContents& contents, const std::vector<std::string>& added) {
+    auto lower = [](std::string text) {
+        std::transform(text.begin(), text.end(), text.begin(),
+                       [](unsigned char c) { return static_cast<char>(tolower(c)); });
+        return text;
+    };
+    for (const StoryFile& file : contents.files) {
+        for (const std::string& name : added) {
+            if (lower(file.path) == lower(name)) {
+                return file.path;
+            }
+        }
+    }
+    return "";
+}
+
+struct Archive {
+    std::string name;
+    std::vector<ArchiveEntry> entries;
+    bool zip;
+};
+
+bool writeArchive(const std::string& outFolder, const Archive& archive, char* partial,
+                  std::string* error) {
+    std::string temporary =
+        outFolder + "/." + archive.name + "." + std::to_string(getpid()) + ".partial";
+    snprintf(partial, PATH_MAX, "%s", temporary.c_str());
+    int descriptor = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    FILE* file = descriptor < 0 ? nullptr : fdopen(descriptor, "wb");
+    if (file == nullptr) {
+        *error = "cannot write in '" + outFolder + "': " + strerror(errno);
+        if (descriptor >= 0) {
+            close(descriptor);
+            unlink(temporary.c_str());
+        }
+        partial[0] = '\0';
+        return false;
+    }
+    OutputFile out = {file, 0, false, error};
+    bool fine = archive.zip ? writeZip(&out, archive.entries) : writeTarGz(&out, archive.entries);
+    if (fflush(file) != 0 || fsync(fileno(file)) != 0) {
+        failWith(&out, std::string("cannot be written: ") + strerror(errno));
+        fine = false;
+    }
+    if (fclose(file) != 0 && fine) {
+        failWith(&out, std::string("cannot be written: ") + strerror(errno));
+        fine = false;
+    }
+    if (!fine) {
+        *error = outFolder + "/" + archive.name + ": " + *error;
+    }
+    return fine;
+}
+
+std::string megabytes(uint64_t bytes) {
+    char text[32];
+    snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
+    return text;
+}
+
+std::string folderPrefix(const std::string& folder) {
+    return folder.back() == '/' ? folder : folder + "/";
+}
+
+// Checks the story; true when it may be packed. Prints the findings.
+bool checkBeforePacking(const Options& options, StoryContents* contents) {
+    CheckReport report = checkStory(options.story);
+    FileUses uses = listFileUses(options.story);
+    *contents = gatherStory(options.story, uses, &report.diagnostics);
+    std::stable_sort(report.diagnostics.begin(), report.diagnostics.end(),
+                     [](const Diagnostic& a, const Diagnostic& b) {
+                         if (a.file != b.file) {
+                             return a.file < b.file;
+                         }
+                         return a.line != b.line ? a.line < b.line : a.column < b.column;
+                     });
+    fputs(formatText(report, folderPrefix(options.story)).c_str(), stdout);
+    if (!report.readable || !uses.readable) {
+        fprintf(stderr, "bexu-pack: %sscript.bexu cannot be read: nothing packed\n",
+                folderPrefix(options.story).c_str());
+        return false;
+    }
+    uint32_t errors = countSeverity(report, Severity::Error);
+    if (errors > 0 && !options.force) {
+        fprintf(stderr,
+                "bexu-pack: %u error%s: nothing packed (--force packs the story as it is)\n",
+                errors, errors == 1 ? "" : "s");
+        return false;
+    }
+    return true;
+}
+
+int pack(const Options& options) {
+    DIR* story = opendir(options.story.c_str());
+    if (story == nullptr) {
+        return failure("story folder '" + options.story + "' cannot be read: " + strerror(errno));
+    }
+    closedir(story);
+    std::string error;
+    uint64_t windowsSize = 0;
+    uint64_t linuxSize = 0;
+    if (!checkPlayer(options.windowsPlayer, "MZ", "Windows player", "--windows-player",
+                     &windowsSize, &error) ||
+        !checkPlayer(options.linuxPlayer,
+                     "\x7f"
+                     "ELF",
+                     "Linux player", "--linux-player", &linuxSize, &error) ||
+        !makeFolder(options.out, &error)) {
+        return failure(error);
+    }
+    StoryContents contents;
+    if (!checkBeforePacking(options, &contents)) {
+        return 1;
+    }
+    const std::string& title = contents.fileTitle;
+    // Sizes and offsets of a zip archive have 32 bits; 1 MiB is room for the rest.
+    uint64_t zipBytes = contents.totalSize + windowsSize + (1u << 20);
+    if (zipBytes > UINT32_MAX) {
+        return failure("the story's files come to " + megabytes(contents.totalSize) +
+                       "; a zip archive holds at most 4.2 GB: nothing packed");
+    }
+    std::string clash =
+        clashingName(contents, {title + ".exe", "README.txt", title, title + ".desktop", "bexu"});
+    if (!clash.empty()) {
+        return failure("the story's file '" + clash +
+                       "' has the name of one the packer adds: rename it");
+    }
+    std::string top = title + "/";
+    Archive windows = {title + "-windows.zip", {}, true};
+    windows.entries = {folderEntry(top),
+                       fileEntry(top + title + ".exe", options.windowsPlayer, windowsSize, true),
+                       madeEntry(top + "README.txt", windowsReadMe(contents.title, title), false)};
+    addStoryEntries(contents, top, &windows.entries);
+    Archive linux = {title + "-linux-x86_64.tar.gz", {}, false};
+    linux.entries = {folderEntry(top), madeEntry(top + title, linuxLauncher(), true),
+                     madeEntry(top + title + ".desktop", desktopEntry(contents.title, title), true),
+                     madeEntry(top + "README.txt", linuxReadMe(contents.title, title), false),
+                     fileEntry(top + "bexu", options.linuxPlayer, linuxSize, true)};
+    addStoryEntries(contents, top, &linux.entries);
+
+    signal(SIGINT, removePartials);
+    signal(SIGTERM, removePartials);
+    signal(SIGHUP, removePartials);
+    const Archive* archives[] = {&windows, &linux};
+    bool fine = true;
+    for (size_t i = 0; i < 2 && fine; ++i) {
+        fine = writeArchive(options.out, *archives[i], gPartial[i], &error);
+    }
+    for (size_t i = 0; i < 2 && fine; ++i) {
+        std::string final = options.out + "/" + archives[i]->name;
+        if (rename(gPartial[i], final.c_str()) != 0) {
+            error = "cannot write " + final + ": " + strerror(errno);
+            fine = false;
+        }
+    }
+    if (!fine) {
+        for (char* partial : gPartial) {
+            if (partial[0] != '\0') {
+                unlink(partial);
+            }
+        }
+        return failure(error + ": nothing packed");
+    }
+    printf("bexu-pack: \"%s\": %zu story files, %s\n", printableTitle(contents.title).c_str(),
+           contents.files.size(), megabytes(contents.totalSize).c_str());
+    for (const std::string& left : contents.leftOut) {
+        printf("  left out: %s\n", left.c_str());
+    }
+    for (const Archive* archive : archives) {
+        printf("  %s%s\n", folderPrefix(options.out).c_str(), archive->name.c_str());
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    int exitCode = 0;
+    if (!parseOptions(argc, argv, &options, &exitCode)) {
+        return exitCode;
+    }
+    return pack(options);
+}

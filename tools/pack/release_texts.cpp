@@ -1,0 +1,70 @@
+#include "pack/release_texts.h"
+
+namespace {
+
+std::string withCrLf(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\n') {
+            out += '\r';
+        }
+        out += c;
+    }
+    return out;
+}
+
+} // namespace
+
+std::string printableTitle(const std::string& title) {
+    std::string out;
+    for (char c : title) {
+        out += c >= 32 && c <= 126 ? c : '?';
+    }
+    return out;
+}
+
+std::string windowsReadMe(const std::string& title, const std::string& fileTitle) {
+    return withCrLf(printableTitle(title) + "\n\n" + "Start " + fileTitle +
+                    ".exe to read the story.\n"
+                    "Space reads on. Closing the window quits.\n\n"
+                    "The player reads the story from the files beside it: keep this folder "
+                    "together.\n");
+}
+
+std::string linuxReadMe(const std::string& title, const std::string& fileTitle) {
+    return printableTitle(title) + "\n\n" + "Start ./" + fileTitle + " (or open " + fileTitle +
+           ".desktop from a file manager) to read the story.\n"
+           "Space reads on. Closing the window quits.\n\n"
+           "The player reads the story from the files beside it: keep this folder together.\n"
+           "It brings everything along but the C library (glibc 2.35 or later). It shows\n"
+           "its window through the desktop's X11 libraries (Wayland desktops run it through\n"
+           "XWayland) and plays sound through ALSA's library, when the machine has it.\n";
+}
+
+std::string linuxLauncher() {
+    return "#!/bin/sh\n"
+           "# Plays the story of this folder, from wherever it is started.\n"
+           "cd \"$(dirname \"$(readlink -f \"$0\")\")\" || exit 1\n"
+           "exec ./bexu \"$@\"\n";
+}
+
+std::string desktopEntry(const std::string& title, const std::string& fileTitle) {
+    std::string name;
+    for (char c : printableTitle(title)) {
+        name += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    }
+    // %k is this entry's own path. The argument is quoted for the entry's Exec rules
+    // (\" and \$ inside quotes), then each backslash is doubled for the file's.
+    return "[Desktop Entry]\n"
+           "Type=Application\n"
+           "Version=1.0\n"
+           "Name=" +
+           name +
+           "\n"
+           "Comment=A picture story\n"
+           "Exec=sh -c \"exec \\\\\"\\\\$(dirname \\\\\"\\\\$0\\\\\")/" +
+           fileTitle +
+           "\\\\\"\" %k\n"
+           "Terminal=false\n"
+           "Categories=Game;\n";
+}

@@ -1,0 +1,333 @@
+#include "pack/story_contents.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <map>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const char* const kFixedFiles[] = {"script.bexu", "font.bmp", "transparency.bmp", "init.bexc"};
+constexpr size_t kLongestFileTitle = 64;
+// Enough of a title to name the files; the rest is only checked.
+constexpr size_t kTitleKept = 4096;
+
+std::string lowered(const std::string& text) {
+    std::string out = text;
+    for (char& c : out) {
+        c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    }
+    return out;
+}
+
+// Folder listings by relative path, each mapping lower-cased names to the names on disk.
+struct Listings {
+    std::string root;
+    std::map<std::string, std::map<std::string, std::vector<std::string>>> byFolder;
+};
+
+const std::map<std::string, std::vector<std::string>>& listing(Listings* listings,
+                                                               const std::string& relative) {
+    auto known = listings->byFolder.find(relative);
+    if (known != listings->byFolder.end()) {
+        return known->second;
+    }
+    auto& names = listings->byFolder[relative];
+    if (DIR* dir = opendir((listings->root + "/" + relative).c_str())) {
+        while (dirent* entry = readdir(dir)) {
+            names[lowered(entry->d_name)].push_back(entry->d_name);
+        }
+        closedir(dir);
+    }
+    return names;
+}
+
+std::string joined(const std::vector<std::string>& parts, size_t count) {
+    std::string out;
+    for (size_t i = 0; i < count; ++i) {
+        out += (i == 0 ? "" : "/") + parts[i];
+    }
+    return out;
+}
+
+enum class Resolved { Fine, Missing, Refused };
+
+// Follows `name` as a reader's player would from the unpacked folder. Fine gives the
+// relative path and the folders passed through; Refused gives the reason.
+Resolved resolveName(Listings* listings, const std::string& name, std::string* path,
+                     std::vector<std::string>* folders, std::string* why) {
+    if (name[0] == '/' ||
+        (name.size() > 1 && isalpha(static_cast<unsigned char>(name[0])) && name[1] == ':')) {
+        *why = "is an absolute path, which the unpacked story cannot reach: name the file from "
+               "the story folder";
+        return Resolved::Refused;
+    }
+    if (name.find('\\') != std::string::npos) {
+        *why = "holds '\\', which only Windows reads as a folder separator: write '/'";
+        return Resolved::Refused;
+    }
+    std::vector<std::string> parts;
+    std::vector<std::string> passed;
+    size_t start = 0;
+    while (start <= name.size()) {
+        size_t slash = std::min(name.find('/', start), name.size());
+        std::string part = name.substr(start, slash - start);
+        bool last = slash == name.size();
+        start = slash + 1;
+        if (part.empty() || part == ".") {
+            continue;
+        }
+        if (part == "..") {
+            if (parts.empty()) {
+                *why = "leaves the story folder through '..': the unpacked story does not hold "
+                       "the file";
+                return Resolved::Refused;
+            }
+            parts.pop_back();
+            continue;
+        }
+        const auto& names = listing(listings, joined(parts, parts.size()));
+        auto same = names.find(lowered(part));
+        if (same == names.end()) {
+            return Resolved::Missing;
+        }
+        if (std::find(same->second.begin(), same->second.end(), part) == same->second.end()) {
+            *why = "differs in case from '" + same->second.front() +
+                   "' on disk: Windows finds it, Linux does not";
+            return Resolved::Refused;
+        }
+        parts.push_back(part);
+        if (!last) {
+            passed.push_back(joined(parts, parts.size()) + "/");
+        }
+    }
+    if (parts.empty()) {
+        return Resolved::Missing;
+    }
+    *path = joined(parts, parts.size());
+    *folders = passed;
+    return Resolved::Fine;
+}
+
+bool plainFileSize(const std::string& path, uint64_t* size) {
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return false;
+    }
+    *size = static_cast<uint64_t>(info.st_size);
+    return true;
+}
+
+// Why a title byte would not show as written, or none.
+const char* titleByteTrouble(unsigned char c) {
+    if (c == '\n' || c == '\r') {
+        return "a line break, which the title bar does not show";
+    }
+    if (c < 32 || c == 127) {
+        return "a control byte, which the title bar does not show";
+    }
+    if (c >= 128) {
+        return "a byte above 127: Windows shows it in its own code page and Linux reads it as "
+               "UTF-8, so readers see different titles";
+    }
+    return nullptr;
+}
+
+// Reads the title file, checking every byte; keeps the first kTitleKept.
+void readTitle(const std::string& folder, StoryContents* contents,
+               std::vector<Diagnostic>* problems) {
+    int descriptor = open((folder + "/init.bexc").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat info;
+    if (descriptor < 0 || fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
+        if (descriptor >= 0) {
+            close(descriptor);
+        }
+        return;
+    }
+    uint32_t line = 1;
+    uint32_t column = 1;
+    char buffer[64 * 1024];
+    ssize_t got = 0;
+    std::string title;
+    while ((got = read(descriptor, buffer, sizeof buffer)) > 0) {
+        for (ssize_t i = 0; i < got; ++i) {
+            auto c = static_cast<unsigned char>(buffer[i]);
+            if (const char* trouble = titleByteTrouble(c)) {
+                char byte[16];
+                snprintf(byte, sizeof byte, "0x%02X", c);
+                problems->push_back(
+                    Diagnostic{Severity::Error, "init.bexc", line, column, "title-byte",
+                               std::string("the title holds byte ") + byte + ", " + trouble});
+                close(descriptor);
+                contents->title = title;
+                return;
+            }
+            if (title.size() < kTitleKept) {
+                title.push_back(static_cast<char>(c));
+            }
+            ++column;
+        }
+    }
+    close(descriptor);
+    contents->title = title;
+}
+
+void addFile(const std::string& folder, const std::string& path, StoryContents* contents) {
+    for (const StoryFile& file : contents->files) {
+        if (file.path == path) {
+            return;
+        }
+    }
+    uint64_t size = 0;
+    std::string source = folder + "/" + path;
+    if (plainFileSize(source, &size)) {
+        contents->files.push_back(StoryFile{path, source, size});
+        contents->totalSize += size;
+    }
+}
+
+void addUses(const std::string& folder, const FileUses& uses, StoryContents* contents,
+             std::vector<Diagnostic>* problems) {
+    Listings listings = {folder, {}};
+    std::set<std::string> folders;
+    for (const FileUse& use : uses.uses) {
+        std::string path;
+        std::vector<std::string> passed;
+        std::string why;
+        Resolved resolved = resolveName(&listings, use.name, &path, &passed, &why);
+        if (resolved == Resolved::Refused) {
+            std::string what = use.scene ? "scene '" : "sound '";
+            problems->push_back(Diagnostic{Severity::Error, "script.bexu", use.line, use.column,
+                                           "unpackable-name", what + use.name + "' " + why});
+        } else if (resolved == Resolved::Fine) {
+            addFile(folder, path, contents);
+            folders.insert(passed.begin(), passed.end());
+        }
+    }
+    contents->folders.assign(folders.begin(), folders.end());
+}
+
+bool isIncluded(const StoryContents& contents, const std::string& path) {
+    for (const StoryFile& file : contents.files) {
+        if (file.path == path) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Lists what below `relative` is not packed; a folder none of whose files are
+// packed is listed whole. Returns how many files the folder holds.
+size_t listLeftOut(const std::string& folder, const std::string& relative,
+                   const StoryContents& contents, std::vector<std::string>* leftOut,
+                   bool* anyPacked) {
+    std::vector<std::string> names;
+    if (DIR* dir = opendir((folder + "/" + relative).c_str())) {
+        while (dirent* entry = readdir(dir)) {
+            if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0) {
+                names.push_back(entry->d_name);
+            }
+        }
+        closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    size_t count = 0;
+    for (const std::string& name : names) {
+        std::string path = relative.empty() ? name : relative + "/" + name;
+        struct stat info;
+        bool isFolder = lstat((folder + "/" + path).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+        if (!isFolder) {
+            ++count;
+            if (isIncluded(contents, path)) {
+                *anyPacked = true;
+            } else {
+                leftOut->push_back(path);
+            }
+            continue;
+        }
+        std::vector<std::string> inside;
+        bool packedInside = false;
+        size_t files = listLeftOut(folder, path, contents, &inside, &packedInside);
+        count += files;
+        if (packedInside) {
+            *anyPacked = true;
+            leftOut->insert(leftOut->end(), inside.begin(), inside.end());
+        } else {
+            leftOut->push_back(path + "/ (" + std::to_string(files) +
+                               (files == 1 ? " file)" : " files)"));
+        }
+    }
+    return count;
+}
+
+bool windowsDeviceName(const std::string& name) {
+    std::string base = lowered(name.substr(0, name.find('.')));
+    static const char* const kDevices[] = {"con", "prn", "aux", "nul"};
+    for (const char* device : kDevices) {
+        if (base == device) {
+            return true;
+        }
+    }
+    return base.size() == 4 && (base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0) &&
+           base[3] >= '0' && base[3] <= '9';
+}
+
+std::string folderName(const std::string& folder) {
+    char resolved[PATH_MAX];
+    std::string path = realpath(folder.c_str(), resolved) != nullptr ? resolved : folder;
+    size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+} // namespace
+
+std::string safeFileTitle(const std::string& title) {
+    std::string out;
+    for (char c : title) {
+        bool kept = isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == '.';
+        char next = kept ? c : '-';
+        if (next == '-' && !out.empty() && out.back() == '-') {
+            continue;
+        }
+        out.push_back(next);
+    }
+    auto trim = [](std::string* text) {
+        size_t first = text->find_first_not_of("-.");
+        size_t last = text->find_last_not_of("-.");
+        *text = first == std::string::npos ? "" : text->substr(first, last - first + 1);
+    };
+    trim(&out);
+    if (out.size() > kLongestFileTitle) {
+        out.resize(kLongestFileTitle);
+        trim(&out);
+    }
+    if (out.empty()) {
+        return "story";
+    }
+    return windowsDeviceName(out) ? out + "-story" : out;
+}
+
+StoryContents gatherStory(const std::string& folder, const FileUses& uses,
+                          std::vector<Diagnostic>* problems) {
+    StoryContents contents = {};
+    for (const char* name : kFixedFiles) {
+        addFile(folder, name, &contents);
+    }
+    addUses(folder, uses, &contents, problems);
+    std::sort(contents.files.begin(), contents.files.end(),
+              [](const StoryFile& a, const StoryFile& b) { return a.path < b.path; });
+    readTitle(folder, &contents, problems);
+    if (contents.title.empty()) {
+        contents.title = folderName(folder);
+    }
+    contents.fileTitle = safeFileTitle(contents.title);
+    bool anyPacked = false;
+    listLeftOut(folder, "", contents, &contents.leftOut, &anyPacked);
+    return contents;
+}
