@@ -211,6 +211,7 @@ TEST(ShotSheet, EscapesWhatThePlayerShowsAndCaptionsWithPositions) {
                                          "  [play~sound.wav]\n"
                                          "  [wait~300]\n"
                                          "  [say~Caf\xC3\xA9 na\xEFve\tend]\n"
+                                         "  [turn~page][say~Next page.]\n"
                                          "}\n");
     writeFile(folder + "/scene.bmp", encodeBmp24(solidImage(64, 36, 0x2060A0)));
     writeFile(folder + "/sound.wav", std::string("RIFF"));
@@ -236,12 +237,19 @@ TEST(ShotSheet, EscapesWhatThePlayerShowsAndCaptionsWithPositions) {
     size_t sound = html.find("<li>script.bexu:4:4 sound <code>sound.wav</code></li>");
     size_t wait = html.find("<li>script.bexu:5:4 wait 300 ms</li>");
     size_t second = html.find("<b>shot-0002.png</b> script.bexu:6:4 ");
-    ASSERT_NE(first, std::string::npos);
-    ASSERT_NE(second, std::string::npos);
+    for (size_t found : {first, scene, sound, wait, second}) {
+        ASSERT_NE(found, std::string::npos);
+    }
     EXPECT_LT(scene, first);
     EXPECT_LT(first, sound);
     EXPECT_LT(sound, wait);
     EXPECT_LT(wait, second);
+    size_t turned = html.find("<li>script.bexu:7:4 page turned</li>");
+    size_t third = html.find("<b>shot-0003.png</b> script.bexu:7:15 ");
+    ASSERT_NE(turned, std::string::npos);
+    ASSERT_NE(third, std::string::npos);
+    EXPECT_LT(second, turned);
+    EXPECT_LT(turned, third);
     ToolRun check = runCommand(builtProgram("bexu-check") + " " + shellQuoted(folder));
     EXPECT_NE(check.output.find("script.bexu:6:11: "), std::string::npos)
         << "the checker names the same lines and columns:\n"

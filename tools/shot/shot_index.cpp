@@ -70,8 +70,10 @@ std::string eventText(const ShotRun& run, const ShotEvent& event) {
         return place + "scene <code>" + sourceText(event.argument) + "</code>";
     case ShotEventKind::Sound:
         return place + "sound <code>" + sourceText(event.argument) + "</code>";
-    default:
+    case ShotEventKind::Wait:
         return place + "wait " + event.argument + " ms";
+    default:
+        return place + "page turned";
     }
 }
 

@@ -33,6 +33,7 @@ struct Recorder {
     uint32_t idle;
     std::vector<ShotEvent> events; // since the last picture
     uint32_t sceneGeneration;
+    uint32_t dialogueGeneration;
     uint32_t soundCount;
 };
 Recorder recorder;
@@ -126,6 +127,11 @@ void noteEffects() {
         if (sounds != recorder.soundCount) {
             recorder.events.push_back({ShotEventKind::Sound, block, pointer - 1, argument});
         }
+        bool turned = engineState.effects.dialogueGeneration != recorder.dialogueGeneration &&
+                      engineState.effects.dialogue.length == 0;
+        if (turned) {
+            recorder.events.push_back({ShotEventKind::PageTurn, block, pointer - 1, argument});
+        }
         if (engineState.effects.timedWait) {
             recorder.events.push_back(
                 {ShotEventKind::Wait, block, pointer - 1,
@@ -133,6 +139,7 @@ void noteEffects() {
         }
     }
     recorder.sceneGeneration = engineState.effects.sceneGeneration;
+    recorder.dialogueGeneration = engineState.effects.dialogueGeneration;
     recorder.soundCount = sounds;
 }
 
@@ -205,6 +212,7 @@ int playAndShoot(const ShotOptions& options, ShotFinish finish) {
     recorder.lastBlock = engineState.script.nextBlockNumber;
     recorder.lastPointer = engineState.script.commandPointer;
     recorder.sceneGeneration = engineState.effects.sceneGeneration;
+    recorder.dialogueGeneration = engineState.effects.dialogueGeneration;
     runMainLoop();
     run.end = ShotEnd::Finished;
     run.after = recorder.events;

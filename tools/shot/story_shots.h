@@ -17,8 +17,9 @@ struct ShotOptions {
     uint32_t seed = 100000;
 };
 
-// What happened between two pictures: a scene shown, a sound started, a timed wait.
-enum class ShotEventKind { Scene, Sound, Wait };
+// What happened between two pictures: a scene shown, a sound started, a timed wait,
+// the page turned.
+enum class ShotEventKind { Scene, Sound, Wait, PageTurn };
 struct ShotEvent {
     ShotEventKind kind;
     int32_t block;
