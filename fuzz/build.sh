@@ -10,5 +10,6 @@ clang++ -std=c++17 -O1 -g -fno-omit-frame-pointer -fno-exceptions -fno-rtti \
   -fsanitize=fuzzer,address,undefined -fno-sanitize=vptr -fno-sanitize-recover=all \
   -I"$root/src" \
   "$root/fuzz/bmp_fuzz.cpp" "$root"/src/platform/soft/*.cpp "$root"/src/platform/posix/*.cpp \
+  "$root"/src/platform/*.cpp \
   -o "$out/fuzz_bmp"
 echo "$out/fuzz_bmp"

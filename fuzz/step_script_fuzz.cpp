@@ -124,6 +124,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     drawText(engineState.presentation.frameSurface, engineState.presentation.fontSurface, 0, 0,
              engineState.effects.dialogue.text);
-    stepIndicator();
+    drawGlyph(engineState.presentation.frameSurface, engineState.presentation.fontSurface,
+              engineState.pen.textCursorX, engineState.pen.textCursorY, advanceIndicator());
     return 0;
 }

@@ -1,4 +1,7 @@
 // Finds one numbered block in the script file and returns its content.
+// Runs of bytes that cannot change the reading are skipped with memchr: outside a
+// block up to the next `{`, inside it up to the next `}`; only block numbers are
+// read byte by byte.
 #include "engine/engine.h"
 
 #include <cstring>
@@ -6,10 +9,8 @@
 namespace {
 
 constexpr uint32_t kMaxBlockDigits = 7;
-// Reads start small, since most blocks are short, and grow for long scans.
-constexpr uint32_t kFirstChunk = 512;
-constexpr uint32_t kLargestChunk = 64 * 1024;
-constexpr uint32_t kFirstOutputCapacity = 256;
+// A new window reads little at first, since most blocks are short, and more for long scans.
+constexpr uint32_t kFirstRead = 512;
 // Offsets are 32-bit signed: a larger file could not be addressed without wrapping.
 constexpr uint32_t kLargestScript = 0x7FFFFFFFu;
 
@@ -17,30 +18,29 @@ struct GrowingText {
     char* bytes;
     uint32_t length;
     uint32_t capacity;
-    uint32_t limit; // the file's size + 1: a block can never be longer
+    uint64_t limit; // the file's size + 1: a block is never longer, unless the file grew
 };
 
-bool reserveText(GrowingText* text, uint32_t extra) {
-    uint32_t needed = text->length + extra + 1;
-    if (needed <= text->capacity) {
-        return true;
-    }
-    uint32_t capacity = text->capacity;
-    while (capacity < needed) {
-        capacity = capacity > text->limit / 2 ? text->limit : capacity * 2;
-    }
-    char* grown = static_cast<char*>(platformResize(text->bytes, capacity, false));
-    if (grown == nullptr) {
-        return false;
-    }
-    text->bytes = grown;
-    text->capacity = capacity;
-    return true;
-}
-
 bool appendBytes(GrowingText* text, const char* bytes, uint32_t count) {
-    if (!reserveText(text, count)) {
-        return false;
+    uint64_t needed = uint64_t{text->length} + count + 1;
+    if (needed > text->capacity) {
+        // The first piece is most often the whole block: it gets just its room.
+        uint64_t capacity = text->bytes == nullptr ? needed : uint64_t{text->capacity} * 2;
+        if (capacity > text->limit) {
+            capacity = text->limit;
+        }
+        if (capacity < needed) {
+            capacity = needed;
+        }
+        if (capacity > kLargestScript + uint64_t{1}) {
+            return false;
+        }
+        char* grown = static_cast<char*>(platformResize(text->bytes, capacity, false));
+        if (grown == nullptr) {
+            return false;
+        }
+        text->bytes = grown;
+        text->capacity = static_cast<uint32_t>(capacity);
     }
     memcpy(text->bytes + text->length, bytes, count);
     text->length += count;
@@ -62,6 +62,26 @@ struct BlockScan {
     BlockPlace place;
 };
 
+// Collects content from `from` up to the first `}` at or after `searchFrom`, or to the
+// end of the chunk. Returns how many bytes of the chunk were consumed.
+uint32_t takeContent(BlockScan* scan, const char* chunk, uint32_t from, uint32_t searchFrom,
+                     uint32_t count) {
+    const char* close =
+        searchFrom < count
+            ? static_cast<const char*>(memchr(chunk + searchFrom, '}', count - searchFrom))
+            : nullptr;
+    uint32_t end = close == nullptr ? count : static_cast<uint32_t>(close - chunk);
+    if (!appendBytes(&scan->output, chunk + from, end - from)) {
+        scan->outOfMemory = true;
+        return count;
+    }
+    if (close == nullptr) {
+        return count;
+    }
+    scan->closed = true;
+    return end + 1;
+}
+
 // Handles one chunk. Returns how many bytes were consumed: all of them unless
 // the block closed, in which case the count ends just past the closing brace.
 // kPlace: the block's place in the file is kept as well; without it the scan
@@ -70,17 +90,7 @@ template <bool kPlace> uint32_t scanChunk(BlockScan* scan, const char* chunk, ui
     uint32_t i = 0;
     while (i < count) {
         if (scan->inBlock) {
-            const char* close = static_cast<const char*>(memchr(chunk + i, '}', count - i));
-            uint32_t end = close == nullptr ? count : static_cast<uint32_t>(close - chunk);
-            if (!appendBytes(&scan->output, chunk + i, end - i)) {
-                scan->outOfMemory = true;
-                return count;
-            }
-            if (close == nullptr) {
-                return count;
-            }
-            scan->closed = true;
-            return end + 1;
+            return takeContent(scan, chunk, i, i, count);
         }
         if (!scan->readingNumber) {
             const char* open = static_cast<const char*>(memchr(chunk + i, '{', count - i));
@@ -112,7 +122,8 @@ template <bool kPlace> uint32_t scanChunk(BlockScan* scan, const char* chunk, ui
             ++i;
             continue;
         }
-        // The byte that ends the number is handled again, as content when the number matched.
+        // The byte that ends the number is looked at again: outside when the number does
+        // not match, else as the first content byte, even when it is a `}`.
         scan->readingNumber = false;
         if (scan->anyNumber ||
             (scan->wanted >= 0 && scan->numberValue == static_cast<uint32_t>(scan->wanted))) {
@@ -122,51 +133,59 @@ template <bool kPlace> uint32_t scanChunk(BlockScan* scan, const char* chunk, ui
                 scan->place.digits = scan->digitCount;
                 scan->place.contentStart = scan->chunkOffset + i;
             }
-            if (!appendBytes(&scan->output, &c, 1)) {
-                scan->outOfMemory = true;
-                return count;
-            }
-            ++i;
+            return takeContent(scan, chunk, i, i + 1, count);
         }
     }
     return count;
 }
 
-} // namespace
-
-namespace {
-
-char* scanFile(BlockScan* scan, PlatformFile* file, int32_t* resumeOffset, BlockPlace* place) {
-    uint32_t size = 0;
-    if (!platformFileSize(file, &size) || size > kLargestScript || *resumeOffset < 0) {
-        return nullptr;
+// Makes the window hold the byte at `offset`. False at the end of the file or when
+// reading fails, which ends the reading alike.
+bool holdOffset(ScriptWindow* window, PlatformFile* file, uint32_t offset) {
+    if (window->file == file && offset >= window->start &&
+        offset - window->start < window->length) {
+        return true;
     }
-    uint32_t offset = static_cast<uint32_t>(*resumeOffset);
+    window->length = 0;
     if (!platformSeekFile(file, offset)) {
-        return nullptr;
+        return false;
     }
-    scan->output.limit = size + 1;
-    scan->output.capacity = size + 1 < kFirstOutputCapacity ? size + 1 : kFirstOutputCapacity;
-    scan->output.bytes = static_cast<char*>(platformAllocate(scan->output.capacity, false));
-    if (scan->output.bytes == nullptr) {
-        return nullptr;
-    }
-
-    char chunk[kLargestChunk];
-    uint32_t chunkSize = kFirstChunk;
+    uint32_t wanted = window->nextRead < kFirstRead ? kFirstRead : window->nextRead;
     uint32_t got = 0;
-    while (!scan->closed && !scan->outOfMemory && platformReadFile(file, chunk, chunkSize, &got) &&
-           got > 0) {
+    if (!platformReadFile(file, window->bytes, wanted, &got) || got == 0) {
+        return false;
+    }
+    window->start = offset;
+    window->length = got;
+    window->nextRead = wanted < kScriptWindowSize / 2 ? wanted * 2 : kScriptWindowSize;
+    return true;
+}
+
+char* scanFile(BlockScan* scan, ScriptWindow* window, PlatformFile* file, int32_t* resumeOffset,
+               BlockPlace* place) {
+    // The size is asked once for each file the window serves.
+    if (window->file != file) {
+        *window = ScriptWindow{};
+        if (!platformFileSize(file, &window->fileSize)) {
+            return nullptr;
+        }
+        window->file = file;
+    }
+    if (window->fileSize > kLargestScript || *resumeOffset < 0) {
+        return nullptr;
+    }
+    scan->output.limit = uint64_t{window->fileSize} + 1;
+    auto offset = static_cast<uint32_t>(*resumeOffset);
+    while (!scan->closed && !scan->outOfMemory && holdOffset(window, file, offset)) {
+        uint32_t skip = offset - window->start;
+        uint32_t count = window->length - skip;
         scan->chunkOffset = offset;
-        uint32_t used = place == nullptr ? scanChunk<false>(scan, chunk, got)
-                                         : scanChunk<true>(scan, chunk, got);
+        uint32_t used = place == nullptr ? scanChunk<false>(scan, window->bytes + skip, count)
+                                         : scanChunk<true>(scan, window->bytes + skip, count);
         if (scan->closed) {
             *resumeOffset = static_cast<int32_t>(offset + used);
         }
-        offset += got;
-        if (chunkSize < kLargestChunk) {
-            chunkSize *= 2;
-        }
+        offset += count;
     }
     if (scan->outOfMemory || !scan->inBlock || scan->output.length == 0) {
         platformFree(scan->output.bytes);
@@ -184,14 +203,21 @@ char* scanFile(BlockScan* scan, PlatformFile* file, int32_t* resumeOffset, Block
 
 } // namespace
 
-char* readBlock(int32_t wanted, PlatformFile* file, int32_t* resumeOffset, BlockPlace* place) {
+char* readBlockThrough(ScriptWindow* window, int32_t wanted, PlatformFile* file,
+                       int32_t* resumeOffset, BlockPlace* place) {
     BlockScan scan = {};
     scan.wanted = wanted;
-    return scanFile(&scan, file, resumeOffset, place);
+    return scanFile(&scan, window, file, resumeOffset, place);
 }
 
-char* readNextBlock(PlatformFile* file, int32_t* resumeOffset, BlockPlace* place) {
+char* readBlock(int32_t wanted, PlatformFile* file, int32_t* resumeOffset, BlockPlace* place) {
+    ScriptWindow window = {};
+    return readBlockThrough(&window, wanted, file, resumeOffset, place);
+}
+
+char* readNextBlock(ScriptWindow* window, PlatformFile* file, int32_t* resumeOffset,
+                    BlockPlace* place) {
     BlockScan scan = {};
     scan.anyNumber = true;
-    return scanFile(&scan, file, resumeOffset, place);
+    return scanFile(&scan, window, file, resumeOffset, place);
 }

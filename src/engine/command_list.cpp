@@ -106,8 +106,8 @@ bool loadNextBlock() {
     if (engineState.script.scriptFile == nullptr) {
         return false;
     }
-    char* text = readBlock(engineState.script.nextBlockNumber, engineState.script.scriptFile,
-                           &engineState.script.resumeOffset);
+    char* text = readBlockThrough(&engineState.script.window, engineState.script.nextBlockNumber,
+                                  engineState.script.scriptFile, &engineState.script.resumeOffset);
     if (text == nullptr) {
         return false;
     }
@@ -126,6 +126,10 @@ bool loadNextBlock() {
     return true;
 }
 
+int32_t currentBlockNumber() {
+    return static_cast<int32_t>(static_cast<uint32_t>(engineState.script.nextBlockNumber) - 1u);
+}
+
 bool startScriptPosition(const char* path) {
     releaseScriptPosition();
     engineState.script.scriptFile = platformOpenFile(path);
@@ -139,6 +143,7 @@ void resetScriptPosition() {
     script.nextBlockNumber = 0;
     script.resumeOffset = 0;
     script.scriptState = ScriptState::Unloaded;
+    script.window = ScriptWindow{};
 }
 
 void releaseScriptPosition() {

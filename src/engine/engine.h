@@ -32,6 +32,18 @@ struct CanvasKey {
 // The one record is made of sub-records by owner and lifetime. Each owner has start,
 // reset and release functions for its own; nobody else frees their fields.
 
+// The script's bytes around the reading place, so that reading block after block costs
+// a file read per window, not one per block. It serves one file; zeroed, it holds nothing.
+constexpr uint32_t kScriptWindowSize = 64 * 1024;
+struct ScriptWindow {
+    PlatformFile* file;
+    uint32_t fileSize;
+    uint32_t start; // file offset of bytes[0]
+    uint32_t length;
+    uint32_t nextRead; // grows from a little to the whole window
+    char bytes[kScriptWindowSize];
+};
+
 // Where the play stands in the script. The file stays open for the whole run.
 // Owner: the block reader (engine/command_list.cpp).
 struct ScriptPosition {
@@ -41,6 +53,7 @@ struct ScriptPosition {
     int32_t nextBlockNumber; // the block loadNextBlock reads next: the current one + 1
     int32_t resumeOffset;
     ScriptState scriptState;
+    ScriptWindow window; // the reader's, over scriptFile
 };
 
 // What the commands executed so far have made. Owner: the interpreter
@@ -141,9 +154,13 @@ struct BlockPlace {
 // where the block stands; without it, reading costs nothing more.
 char* readBlock(int32_t wanted, PlatformFile* file, int32_t* resumeOffset,
                 BlockPlace* place = nullptr);
+// The same, keeping what it read of the file in *window for the next call.
+char* readBlockThrough(ScriptWindow* window, int32_t wanted, PlatformFile* file,
+                       int32_t* resumeOffset, BlockPlace* place = nullptr);
 // The block that the next completed number opens, whatever its number: the blocks as
 // the file is written, read one after another.
-char* readNextBlock(PlatformFile* file, int32_t* resumeOffset, BlockPlace* place);
+char* readNextBlock(ScriptWindow* window, PlatformFile* file, int32_t* resumeOffset,
+                    BlockPlace* place);
 
 // Where the items of an extractItems list stand in its text.
 struct ItemPlaces {
@@ -156,6 +173,8 @@ CommandList extractItems(const char* text, char open, char close, ItemPlaces* pl
 void freeCommandList(CommandList list);
 void releaseCommands();
 bool loadNextBlock();
+// The block whose commands are playing: the one loadNextBlock read last.
+int32_t currentBlockNumber();
 
 // ---- interpreter and dialogue ------------------------------------------------
 

@@ -59,7 +59,9 @@ void execute(const char* command, const char* name, const char* argument) {
     } else if (containsText(name, "stutter")) {
         sayStuttered(command, argument);
     } else if (containsText(name, "turn")) {
-        if (platformTextEqual(argument, "page")) {
+        // Byte for byte: the desktop's own comparison follows the locale and calls
+        // some different texts equal.
+        if (strcmp(argument, "page") == 0) {
             clearDialogue();
         }
     }
@@ -78,11 +80,11 @@ void releaseSceneImage() {
 
 bool keyWaitBegan(KeyWaitWatch* watch) {
     bool awaiting = engineState.effects.awaitingKey && !engineState.effects.timedWait;
-    bool moved = engineState.script.nextBlockNumber != watch->block ||
-                 engineState.script.commandPointer != watch->pointer;
+    bool moved =
+        currentBlockNumber() != watch->block || engineState.script.commandPointer != watch->pointer;
     bool began = awaiting && (!watch->waiting || moved);
     if (began) {
-        watch->block = engineState.script.nextBlockNumber;
+        watch->block = currentBlockNumber();
         watch->pointer = engineState.script.commandPointer;
     }
     watch->waiting = awaiting;

@@ -37,7 +37,6 @@ enum : uint32_t {
     kMessageClose = 0x0010,
     kMessageQuit = 0x0012,
     kMessageKeyDown = 0x0100,
-    kMessageChar = 0x0102,
 };
 constexpr uintptr_t kVirtualKeySpace = 0x20;
 
@@ -65,7 +64,8 @@ struct PlatformMessage {
     intptr_t lParam;
 };
 bool platformPeekMessage(PlatformMessage* message);
-// Translates (key-downs make character messages) and hands the message to its window procedure.
+// Hands the message to its window procedure. The desktop also makes character messages of
+// key-downs there; the player reads none, so other backends make none.
 void platformDispatchMessage(const PlatformMessage* message);
 intptr_t platformDefaultWindowProcedure(PlatformWindow* window, uint32_t message, uintptr_t wParam,
                                         intptr_t lParam);
@@ -89,7 +89,8 @@ PlatformSurface* platformCreateSurface(PlatformSurface* compatibleWith);
 void platformDeleteSurface(PlatformSurface* surface);
 PlatformBitmap* platformCreateBitmap(PlatformSurface* compatibleWith, int32_t width,
                                      int32_t height);
-// A BMP file at its own size; none when missing or unreadable.
+// A BMP file at its own size; none when missing or unreadable, and then
+// platformLoadFailure says why.
 PlatformBitmap* platformLoadBitmap(const char* path);
 // Returns the bitmap that was selected before (the surface's own empty one at first).
 PlatformBitmap* platformSelectBitmap(PlatformSurface* surface, PlatformBitmap* bitmap);
@@ -110,10 +111,51 @@ void platformStretchCopy(PlatformSurface* target, int32_t x, int32_t y, int32_t 
                          int32_t height, PlatformSurface* source, int32_t sourceX, int32_t sourceY,
                          int32_t sourceWidth, int32_t sourceHeight);
 
+// ---- why a load failed ----------------------------------------------------
+
+// Why the last bitmap or sound load failed, in the way of stb's failure reason: each
+// load that refuses a file records its reason, each that succeeds records None. For
+// tools; the player's own messages never depend on it.
+enum class LoadFailure : uint8_t {
+    None,
+    Missing,
+    NotBmp,
+    NotWave,
+    UnsupportedCompression,
+    TooLarge,
+    Truncated,
+    Unreadable,
+};
+LoadFailure platformLoadFailure();
+void platformNoteLoadFailure(LoadFailure failure);
+
+inline const char* loadFailureText(LoadFailure failure) {
+    switch (failure) {
+    case LoadFailure::None:
+        return "loaded";
+    case LoadFailure::Missing:
+        return "missing";
+    case LoadFailure::NotBmp:
+        return "not a BMP file";
+    case LoadFailure::NotWave:
+        return "not a wave file";
+    case LoadFailure::UnsupportedCompression:
+        return "unsupported compression";
+    case LoadFailure::TooLarge:
+        return "too large";
+    case LoadFailure::Truncated:
+        return "truncated";
+    case LoadFailure::Unreadable:
+        break;
+    }
+    return "unreadable";
+}
+
 // ---- sound ---------------------------------------------------------------
 
 // Starts a wave file and returns at once; a new call replaces the sound.
-// A missing or unreadable file plays nothing.
+// A missing or unreadable file plays nothing; where the backend loads the file
+// itself, platformLoadFailure says why.
 void platformPlaySound(const char* path);
 
 // ---- fatal report and process end ----------------------------------------
@@ -133,9 +175,3 @@ void platformFree(void* block);
 void platformFailAllocation(uint32_t nth);
 // Allocations and resizes made since start, for tests that forbid per-frame allocation.
 uint64_t platformAllocationCount();
-
-// ---- text ----------------------------------------------------------------
-
-uint32_t platformTextLength(const char* text);
-char* platformTextCopy(char* target, const char* source);
-bool platformTextEqual(const char* first, const char* second);

@@ -26,9 +26,3 @@ unsigned char advanceIndicator() {
     }
     return frames[engineState.pen.indicatorFrame % length];
 }
-
-void stepIndicator() {
-    unsigned char glyph = advanceIndicator();
-    drawGlyph(engineState.presentation.frameSurface, engineState.presentation.fontSurface,
-              engineState.pen.textCursorX, engineState.pen.textCursorY, glyph);
-}

@@ -49,9 +49,8 @@ void drawText(PlatformSurface* target, PlatformSurface* font, int32_t startX, in
               const char* text);
 void drawGlyph(PlatformSurface* target, PlatformSurface* font, int32_t x, int32_t y,
                unsigned char c);
-// Advances and draws the advance indicator; run once per frame while a key wait lasts.
-void stepIndicator();
-// The advancing half of it: moves the frame counter on when due, returns the glyph to draw.
+// The advance indicator: moves its frame counter on when due and returns the glyph to
+// draw after the text, once per frame while a key wait lasts.
 unsigned char advanceIndicator();
 void composeFrame();
 

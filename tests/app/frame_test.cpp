@@ -50,6 +50,26 @@ StoryResult snapshots(const std::string& script, uint32_t keyDelay = 200) {
     return playScript(script, options);
 }
 
+// The marker glyphs drawn at (x, 0) while the story waits for Space, each change once.
+std::vector<unsigned char> markersSeen(const std::string& script, uint32_t keyDelay, int32_t x) {
+    std::vector<unsigned char> seen;
+    StoryOptions options;
+    options.keyDelay = keyDelay;
+    options.eachFrame = [&seen, x]() {
+        if (!engineState.effects.awaitingKey) {
+            return;
+        }
+        TestImage frame = headlessScreenImage();
+        for (unsigned char c = 123; c <= 127; ++c) {
+            if (glyphAt(frame, c, x, 0) && (seen.empty() || seen.back() != c)) {
+                seen.push_back(c);
+            }
+        }
+    };
+    playScript(script, options);
+    return seen;
+}
+
 } // namespace
 
 TEST(FrameText, GlyphsStandWhereThePenPutsThem) {
@@ -99,25 +119,47 @@ TEST(FrameIndicator, FollowsTheNextCommand) {
 }
 
 TEST(FrameIndicator, CyclesEvery300Milliseconds) {
-    std::vector<unsigned char> seen;
-    StoryOptions options;
-    options.keyDelay = 2000;
-    options.eachFrame = [&seen]() {
-        if (!engineState.effects.awaitingKey) {
-            return;
-        }
-        TestImage frame = headlessScreenImage();
-        for (unsigned char c : {123, 124, 125}) {
-            if (glyphAt(frame, c, 50, 0) && (seen.empty() || seen.back() != c)) {
-                seen.push_back(c);
-            }
-        }
-    };
-    playScript("{0[say~Hi][turn~page]}", options);
+    std::vector<unsigned char> seen = markersSeen("{0[say~Hi][turn~page]}", 2000, 50);
     // Two seconds of frames: 124 at once, then 125, 124, 123, 124, ... about every 300 ms.
     ASSERT_GE(seen.size(), 6u);
     std::vector<unsigned char> expected = {124, 125, 124, 123, 124, 125};
     EXPECT_EQ(std::vector<unsigned char>(seen.begin(), seen.begin() + 6), expected);
+}
+
+// The marker stands after the last glyph, at the start of the next row when that is
+// past the right edge, and not at all when the next row is below 867.
+TEST(FrameIndicator, StandsAfterTheLastGlyphOrOnTheNextRow) {
+    std::string row(64, 'a');
+    std::string rows25(25, '\n');
+    StoryResult result =
+        snapshots("{0[say~Hi][say~\n][turn~page][say~" + row + "][turn~page][say~" + rows25 + row +
+                  "][turn~page][say~" + rows25 + "\n" + row + "]}");
+    ASSERT_EQ(result.snapshots.size(), 5u);
+    auto markerAt = [](const TestImage& frame, int32_t x, int32_t y) {
+        for (unsigned char c = 123; c <= 127; ++c) {
+            if (glyphAt(frame, c, x, y)) {
+                return true;
+            }
+        }
+        return false;
+    };
+    EXPECT_TRUE(markerAt(result.snapshots[0], 50, 0));
+    // A lone line break moves no glyph: the cursor and the marker stay after "Hi".
+    EXPECT_TRUE(markerAt(result.snapshots[1], 50, 0));
+    EXPECT_TRUE(blankAt(result.snapshots[1], 0, 33, 1600, 99));
+    EXPECT_TRUE(markerAt(result.snapshots[2], 0, 33));
+    EXPECT_TRUE(markerAt(result.snapshots[3], 0, 858));
+    // Row 26 is full: the marker's next row would begin at 891, and it is left out.
+    EXPECT_TRUE(glyphAt(result.snapshots[4], 'a', 1575, 858));
+    EXPECT_TRUE(blankAt(result.snapshots[4], 0, 891, 1600, 9));
+}
+
+// One frame counter serves both sequences: the line-end marker goes on from where the
+// page-turn one left it.
+TEST(FrameIndicator, BothSequencesShareOneCounter) {
+    std::vector<unsigned char> seen = markersSeen("{0[say~a][turn~page][say~b]}", 450, 25);
+    // Counter 1 and 2 while the page turn is next (124, 125); 2, 3, 0 after it (126, 127, 126).
+    EXPECT_EQ(seen, (std::vector<unsigned char>{124, 125, 126, 127, 126}));
 }
 
 TEST(FrameScene, SmallerScenesShowBlackWhereTheyEndAndLargerOnesTheirCorner) {

@@ -176,6 +176,38 @@ TEST(StartUp, MissingFilesEndWithTheirMessages) {
     }
 }
 
+// Memory running out at each allocation of start-up in turn: each run ends with its
+// start-up message or plays, and the surfaces have theirs.
+TEST(StartUp, SurfacesWithoutMemoryEndWithTheirMessage) {
+    std::string folder = makeStoryFolder("{0[say~a]}");
+    const std::string surfaces = "Not enough memory for the window's surfaces.";
+    int surfaceFailures = 0;
+    bool played = false;
+    for (uint32_t nth = 1; !played && nth < 100; ++nth) {
+        StoryOptions options;
+        options.failAllocationAt = nth;
+        StoryResult result = playStory(folder, options);
+        played = !result.waits.empty();
+        if (played) {
+            break;
+        }
+        EXPECT_EQ(result.exitCode, 1) << nth;
+        if (result.text == surfaces) {
+            ++surfaceFailures;
+            EXPECT_EQ(result.caption, "Error");
+            EXPECT_TRUE(result.windowShown);
+        } else {
+            EXPECT_TRUE(result.text.empty() || result.caption == "Filenotfound" ||
+                        result.text.compare(0, 14, "Failed to load") == 0)
+                << nth << ": " << result.text;
+        }
+    }
+    EXPECT_TRUE(played);
+    // The screen, five surfaces and three bitmaps.
+    EXPECT_GE(surfaceFailures, 9);
+    removeFolder(folder);
+}
+
 TEST(StartUp, TitleComesWholeFromTheTitleFile) {
     struct Case {
         const char* content; // null: no title file

@@ -15,6 +15,7 @@ made by hiding a library in a private mount namespace (root only; skipped else).
 
 import argparse
 import os
+import shutil
 import signal
 import subprocess
 import sys
@@ -105,7 +106,8 @@ class PackSuite:
         tarball = [n for n in os.listdir(archives) if n.endswith("-linux-x86_64.tar.gz")]
         if len(tarball) != 1:
             raise Failure("no single Linux archive among %s" % os.listdir(archives))
-        self.unpacked = os.path.join(work, "unpacked")
+        # A blank in the path, as in many home folders.
+        self.unpacked = os.path.join(work, "unpacked here")
         os.makedirs(self.unpacked)
         subprocess.run(["tar", "xzf", os.path.join(archives, tarball[0]), "-C", self.unpacked],
                        check=True, timeout=60)
@@ -135,6 +137,11 @@ class PackSuite:
         self.first_picture([self.launcher], "launcher")
 
     def case_desktop_entry(self):
+        entry = self.launcher + ".desktop"
+        checked = subprocess.run(["desktop-file-validate", entry], stdout=subprocess.PIPE,
+                                 stderr=subprocess.STDOUT, timeout=30)
+        if checked.returncode != 0 or checked.stdout.strip():
+            raise Failure("desktop-file-validate: %s" % checked.stdout.decode("latin-1"))
         # Sound through SDL's ALSA driver and the library bound at start, to ALSA's null
         # device (there is no sound card here).
         self.first_picture(desktop_exec(self.launcher + ".desktop"), "desktop-entry",
@@ -193,6 +200,10 @@ def main():
     parser.add_argument("--out", default=None)
     parser.add_argument("--time-limit", type=int, default=120)
     args = parser.parse_args()
+    for tool in ("Xvfb", "xdotool", "xwininfo", "import", "readelf", "desktop-file-validate"):
+        if shutil.which(tool) is None:
+            print("FAIL: %s is missing (scripts/install-deps.sh test installs it)" % tool)
+            return 1
 
     def out_of_time(number, frame):
         raise run_e2e.OutOfTime()

@@ -67,9 +67,11 @@ BlockRead modelReadBlock(const std::string& file, int32_t wanted, int32_t resume
     return {false, "", resumeOffset};
 }
 
+// Reads block after block through one window, as the player does.
 struct ScriptFile {
     std::string folder = makeTempFolder();
     PlatformFile* file = nullptr;
+    ScriptWindow window = {};
     explicit ScriptFile(const std::string& content) {
         writeFile(folder + "/script.bexu", content);
         file = platformOpenFile((folder + "/script.bexu").c_str());
@@ -79,7 +81,7 @@ struct ScriptFile {
         removeFolder(folder);
     }
     BlockRead read(int32_t wanted, int32_t resumeOffset) {
-        char* text = readBlock(wanted, file, &resumeOffset);
+        char* text = readBlockThrough(&window, wanted, file, &resumeOffset);
         BlockRead result{text != nullptr, text != nullptr ? text : "", resumeOffset};
         platformFree(text);
         return result;

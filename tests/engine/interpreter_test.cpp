@@ -24,6 +24,10 @@ TEST(Interpreter, ShowsTheDialogueAtEachKeyWait) {
         {"{0[say~x][turn~page][say~y]}", {"x\n", "y\n"}},
         {"{0[say~x][turn~Page][say~y]}", {"x\n", "x\ny\n"}},
         {"{0[say~x][turn~page ][say~y]}", {"x\n", "x\ny\n"}},
+        // Byte for byte: a locale's word order would call these "page".
+        {"{0[say~x][turn~pa-ge][say~y]}", {"x\n", "x\ny\n"}},
+        {"{0[say~x][turn~pa'ge][say~y]}", {"x\n", "x\ny\n"}},
+        {"{0[say~x][turn~page\xAD][say~y]}", {"x\n", "x\ny\n"}},
         {"{0[xyz~abc][say~b]}", {"b\n"}},
         {"{0[~abc][say~b]}", {"b\n"}},
         {"{0[essay~e][saycg~s]}", {"e\n", "e\ns\n"}},

@@ -1,4 +1,5 @@
 #include "engine/engine.h"
+#include "support/story_driver.h"
 
 #include <gtest/gtest.h>
 
@@ -166,5 +167,20 @@ TEST(StutterIntensity, ReadsTheFirstDigitsOfTheName) {
     };
     for (const Case& c : cases) {
         EXPECT_EQ(stutterIntensity(c.command), c.intensity) << c.command;
+    }
+}
+
+// The generator starts from the tick count at start-up: the same start, the same stammers.
+TEST(StutterText, StammersAreSeededFromTheStartTick) {
+    const char line[] = "a/b/c/d/e/f/g/h/i/j";
+    std::string first = stuttered(line, 5, 100000);
+    std::string second = stuttered(line, 5, 123457);
+    ASSERT_NE(first, second);
+    for (uint32_t start : {100000u, 123457u}) {
+        StoryOptions options;
+        options.startTick = start;
+        StoryResult result = playScript(std::string("{0[stutter5~") + line + "]}", options);
+        ASSERT_EQ(result.waits.size(), 1u) << start;
+        EXPECT_EQ(result.waits[0].dialogue, (start == 100000u ? first : second) + "\n");
     }
 }

@@ -353,4 +353,49 @@ TEST(BmpLoad, MissingEmptyAndFolderPathsGiveNoBitmap) {
     EXPECT_EQ(platformLoadBitmap(folder.c_str()), nullptr);
     removeFolder(folder);
 }
+
+TEST(BmpLoad, SaysWhyAFileDoesNotLoad) {
+    BmpFields good;
+    good.palette = kPalette;
+    good.data.assign(12, 1);
+    BmpFields jpeg = good;
+    jpeg.compression = 4;
+    BmpFields topDownRle = good;
+    topDownRle.compression = 1;
+    topDownRle.height = -3;
+    BmpFields huge = good;
+    huge.width = 40000;
+    BmpFields threeBits = good;
+    threeBits.bits = 3;
+    std::vector<uint8_t> cut = makeBmp(good);
+    cut.resize(cut.size() - 5);
+    std::vector<uint8_t> header = makeBmp(good);
+    header.resize(30);
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        LoadFailure expected;
+    } cases[] = {
+        {"good", makeBmp(good), LoadFailure::None},
+        {"empty", {}, LoadFailure::NotBmp},
+        {"png", {0x89, 'P', 'N', 'G', 13, 10, 26, 10}, LoadFailure::NotBmp},
+        {"three bits a pixel", makeBmp(threeBits), LoadFailure::NotBmp},
+        {"jpeg inside", makeBmp(jpeg), LoadFailure::UnsupportedCompression},
+        {"rle top-down", makeBmp(topDownRle), LoadFailure::UnsupportedCompression},
+        {"40000 wide", makeBmp(huge), LoadFailure::TooLarge},
+        {"rows cut", cut, LoadFailure::Truncated},
+        {"header cut", header, LoadFailure::Truncated},
+    };
+    std::string folder = makeTempFolder();
+    for (const Case& c : cases) {
+        writeFile(folder + "/picture.bmp", c.bytes);
+        PlatformBitmap* bitmap = platformLoadBitmap((folder + "/picture.bmp").c_str());
+        EXPECT_EQ(bitmap != nullptr, c.expected == LoadFailure::None) << c.name;
+        EXPECT_EQ(platformLoadFailure(), c.expected) << c.name;
+        platformDeleteBitmap(bitmap);
+    }
+    EXPECT_EQ(platformLoadBitmap((folder + "/missing.bmp").c_str()), nullptr);
+    EXPECT_EQ(platformLoadFailure(), LoadFailure::Missing);
+    removeFolder(folder);
+}
 } // namespace

@@ -119,10 +119,12 @@ StoryResult playStory(const std::string& folder, const StoryOptions& options) {
     }
     fatalLeaksWatch(true);
     if (setjmp(driver.exitJump) == 0) {
+        platformFailAllocation(options.failAllocationAt);
         startUp();
         result.exitCode = runMainLoop();
     }
     fatalLeaksWatch(false);
+    platformFailAllocation(0);
     result.elapsed = platformTickCount() - options.startTick;
     const char* title = headlessWindowTitle();
     result.title = title != nullptr ? title : "";

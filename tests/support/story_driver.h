@@ -25,6 +25,8 @@ struct StoryOptions {
     // Window events at virtual ms since the start: a close request, client-size changes.
     uint32_t closeAt = 0;
     std::vector<std::pair<uint32_t, std::pair<int32_t, int32_t>>> resizes;
+    // When not 0: the nth allocation from the start of the run fails.
+    uint32_t failAllocationAt = 0;
     // Called once per main-loop iteration, after the script advanced.
     std::function<void()> eachFrame;
 };

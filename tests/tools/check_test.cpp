@@ -371,6 +371,17 @@ std::string trapName(const ::testing::TestParamInfo<Trap>& info) {
 
 INSTANTIATE_TEST_SUITE_P(Traps, TrapTest, ::testing::ValuesIn(traps()), trapName);
 
+TEST(CheckTool, SaysWhyAFileDoesNotLoad) {
+    std::string folder = makeStoryFolder("{0[cg~scene.bmp][play~sound.wav]}");
+    addExtra(folder, Extra::BadScene);
+    addExtra(folder, Extra::BadSound);
+    ToolRun run = check(folder);
+    EXPECT_NE(run.output.find("does not load as a bitmap (not a BMP file)"), std::string::npos)
+        << run.output;
+    EXPECT_NE(run.output.find("does not load (not a wave file)"), std::string::npos) << run.output;
+    removeFolder(folder);
+}
+
 TEST(CheckTool, UnreadableScriptsExitWithTwo) {
     std::string folder = makeTempFolder();
     ToolRun noScript = check(folder);

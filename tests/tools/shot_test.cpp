@@ -147,7 +147,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Stop{"SceneMissing", "{0[say~a][cg~none.bmp][say~b]}", 1, 1,
                            "script.bexu:1:11: [cg~none.bmp] stopped the play: the scene file "
                            "'none.bmp' cannot be opened, and the player says: Error: Failed to "
-                           "load scene."},
+                           "load scene. (missing)"},
                       Stop{"SceneUnloadable", "{0\n[cg~script.bexu][say~b]}", 1, 0,
                            "script.bexu:2:2: [cg~script.bexu] stopped the play: the scene file "
                            "'script.bexu' does not load as a bitmap"},

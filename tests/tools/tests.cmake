@@ -7,5 +7,5 @@ target_sources(test_tools PRIVATE ${CMAKE_CURRENT_LIST_DIR}/../soft/png_referenc
 target_include_directories(test_tools PRIVATE ${CMAKE_CURRENT_LIST_DIR}/../soft)
 target_link_libraries(test_tools PRIVATE bexu_check_core bexu_shot_core PNG::PNG)
 # bexu-pack makes its archives with the players of this build.
-add_dependencies(test_tools bexu-pack)
+add_dependencies(test_tools bexu-pack bexu)
 target_link_libraries(test_tools PRIVATE bexu_pack_core)

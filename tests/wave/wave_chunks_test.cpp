@@ -118,3 +118,40 @@ TEST(WaveChunks, FilesWithoutTheRiffHeaderAreCutToo) {
     clampWaveChunks(headless.data(), headless.size());
     EXPECT_EQ(lengthAt(headless, 32), 100u);
 }
+
+// The reasons agree with the sound library: it loads exactly what looks playable.
+TEST(WaveFailure, NamesWhatTheLoaderRefuses) {
+    std::vector<uint8_t> good = wave(136, 100, 100);
+    std::vector<uint8_t> mp3 = good;
+    mp3[20] = 0x55;
+    std::vector<uint8_t> noData(good.begin(), good.begin() + 36);
+    std::vector<uint8_t> bare(good.begin() + 8, good.end());
+    std::vector<uint8_t> shortFormat(good.begin(), good.begin() + 30);
+    // A fuzz finding: the loader reads the first fmt chunk and stops at the data.
+    std::vector<uint8_t> secondFormat = good;
+    secondFormat.insert(secondFormat.end(), mp3.begin() + 12, mp3.begin() + 36);
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        LoadFailure expected;
+    } cases[] = {
+        {"pcm", good, LoadFailure::None},
+        {"only WAVE before the chunks", bare, LoadFailure::None},
+        {"mp3 inside", mp3, LoadFailure::UnsupportedCompression},
+        {"an mp3 fmt chunk after the data", secondFormat, LoadFailure::None},
+        {"no data chunk", noData, LoadFailure::Truncated},
+        {"fmt chunk cut", shortFormat, LoadFailure::Truncated},
+        {"id3 tag", {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 0, 0, 0}, LoadFailure::NotWave},
+    };
+    for (Case& c : cases) {
+        clampWaveChunks(c.bytes.data(), c.bytes.size());
+        EXPECT_EQ(waveFailure(c.bytes.data(), c.bytes.size()), c.expected) << c.name;
+        SDL_AudioSpec spec;
+        Uint8* samples = nullptr;
+        Uint32 length = 0;
+        SDL_RWops* stream = SDL_RWFromMem(c.bytes.data(), int(c.bytes.size()));
+        bool loaded = SDL_LoadWAV_RW(stream, 1, &spec, &samples, &length) != nullptr;
+        SDL_FreeWAV(samples);
+        EXPECT_EQ(loaded, c.expected == LoadFailure::None) << c.name << ": " << SDL_GetError();
+    }
+}

@@ -7,6 +7,7 @@
 #include "check/check_text.h"
 
 #include "engine/engine.h"
+#include "platform/sdl/wave_chunks.h"
 #include "render/render.h"
 
 #include <algorithm>
@@ -61,12 +62,12 @@ std::string where(const Script& script, uint32_t offset) {
 // ---- blocks and commands, found by the engine's reader and cutter -------------
 
 // Every block as the file is written: each completed number outside a block opens one.
-std::vector<BlockPlace> writtenBlocks(PlatformFile* file) {
+std::vector<BlockPlace> writtenBlocks(ScriptWindow* window, PlatformFile* file) {
     std::vector<BlockPlace> blocks;
     int32_t resume = 0;
     for (;;) {
         BlockPlace place = {};
-        char* content = readNextBlock(file, &resume, &place);
+        char* content = readNextBlock(window, file, &resume, &place);
         if (content == nullptr) {
             return blocks;
         }
@@ -94,7 +95,7 @@ struct Pen {
 };
 
 struct SceneLoad {
-    int load; // a Load
+    LoadFailure failure;
     int32_t width, height;
 };
 
@@ -104,6 +105,7 @@ struct Checker {
     Pen pen;
     bool stopped;                            // a command with an empty argument has ended the play
     std::map<std::string, SceneLoad> scenes; // by path, loaded once
+    ScriptWindow window;                     // the reader's, over the script
     bool notes;                              // style findings asked for
     bool lineExplained; // the command's text is told by a bracket finding already
 };
@@ -124,35 +126,30 @@ void addForFile(CheckReport* report, Severity severity, const char* file, const 
     report->diagnostics.push_back(Diagnostic{severity, file, 0, 0, code, message});
 }
 
-enum class Load { Missing, Unloadable, Loaded };
-
-Load loadBitmap(const char* path, int32_t* width, int32_t* height) {
-    PlatformFile* file = platformOpenFile(path);
-    if (file == nullptr) {
-        return Load::Missing;
-    }
-    platformCloseFile(file);
+// Loads a bitmap as the player does; the reason when it does not load.
+LoadFailure loadBitmap(const char* path, int32_t* width, int32_t* height) {
     PlatformBitmap* bitmap = platformLoadBitmap(path);
     if (bitmap == nullptr) {
-        return Load::Unloadable;
+        return platformLoadFailure();
     }
     platformBitmapSize(bitmap, width, height);
     platformDeleteBitmap(bitmap);
-    return Load::Loaded;
+    return LoadFailure::None;
 }
 
 void checkSheet(CheckReport* report, const char* path, int32_t needWidth, int32_t needHeight,
                 const char* what, const char* missingCode, const char* smallCode) {
     int32_t width = 0;
     int32_t height = 0;
-    Load load = loadBitmap(path, &width, &height);
+    LoadFailure load = loadBitmap(path, &width, &height);
     std::string failure =
         std::string(" the player stops at start with \"Failed to load ") + path + "\"";
-    if (load == Load::Missing) {
+    if (load == LoadFailure::Missing) {
         addForFile(report, Severity::Error, path, missingCode, "cannot be opened:" + failure);
-    } else if (load == Load::Unloadable) {
+    } else if (load != LoadFailure::None) {
         addForFile(report, Severity::Error, path, missingCode,
-                   "does not load as a bitmap:" + failure);
+                   std::string("does not load as a bitmap (") + loadFailureText(load) +
+                       "):" + failure);
     } else if (width < needWidth || height < needHeight) {
         addForFile(report, Severity::Error, path, smallCode,
                    "is " + std::to_string(width) + " x " + std::to_string(height) + "; " + what +
@@ -175,13 +172,13 @@ std::string blankHint(const std::string& name) {
 void checkScene(Checker* checker, const std::string& path, uint32_t at) {
     auto known = checker->scenes.find(path);
     if (known == checker->scenes.end()) {
-        SceneLoad scene = {0, 0, 0};
-        scene.load = static_cast<int>(loadBitmap(path.c_str(), &scene.width, &scene.height));
+        SceneLoad scene = {LoadFailure::None, 0, 0};
+        scene.failure = loadBitmap(path.c_str(), &scene.width, &scene.height);
         known = checker->scenes.emplace(path, scene).first;
     }
     const SceneLoad& scene = known->second;
     TrapFinding trap;
-    if (pathTrap(path, scene.load != static_cast<int>(Load::Missing), true, &trap)) {
+    if (pathTrap(path, scene.failure != LoadFailure::Missing, true, &trap)) {
         addTrap(checker, trap, at);
         // A name that works on Windows only: that is why it is missing here.
         if (trap.code != "path-outside") {
@@ -190,40 +187,36 @@ void checkScene(Checker* checker, const std::string& path, uint32_t at) {
     }
     const char stop[] = ": the player stops with \"Failed to load scene.\"";
     std::string message;
-    if (scene.load == static_cast<int>(Load::Missing)) {
+    if (scene.failure == LoadFailure::Missing) {
         addAt(checker, Severity::Error, at, "scene-missing",
               "scene " + shown(path) + " cannot be opened" + stop + blankHint(path));
-    } else if (scene.load == static_cast<int>(Load::Unloadable)) {
+    } else if (scene.failure != LoadFailure::None) {
         addAt(checker, Severity::Error, at, "scene-unloadable",
-              "scene " + shown(path) + " does not load as a bitmap" + stop);
+              "scene " + shown(path) + " does not load as a bitmap (" +
+                  loadFailureText(scene.failure) + ")" + stop);
     } else if (sceneSizeTrap(path, scene.width, scene.height, &message)) {
         addAt(checker, Severity::Warning, at, "scene-size", message);
     }
 }
 
+// The sound loading of the desktop player's sound library, without playing.
 void checkSound(Checker* checker, const std::string& path, uint32_t at) {
-    PlatformFile* file = platformOpenFile(path.c_str());
+    LoadFailure failure = waveFileFailure(path.c_str());
     TrapFinding trap;
-    if (pathTrap(path, file != nullptr, false, &trap)) {
+    if (pathTrap(path, failure != LoadFailure::Missing, false, &trap)) {
         addTrap(checker, trap, at);
         if (trap.code != "path-outside") {
             return;
         }
     }
-    if (file == nullptr) {
+    if (failure == LoadFailure::Missing) {
         addAt(checker, Severity::Warning, at, "sound-missing",
               "sound " + shown(path) + " cannot be opened: the player plays nothing, or the " +
                   "system's default sound" + blankHint(path));
-        return;
-    }
-    char header[12] = {};
-    uint32_t got = 0;
-    bool read = platformReadFile(file, header, sizeof header, &got);
-    platformCloseFile(file);
-    if (!read || got < sizeof header || memcmp(header, "RIFF", 4) != 0 ||
-        memcmp(header + 8, "WAVE", 4) != 0) {
+    } else if (failure != LoadFailure::None) {
         addAt(checker, Severity::Warning, at, "sound-unreadable",
-              "sound " + shown(path) + " is not a wave file: the player cannot play it");
+              "sound " + shown(path) + " does not load (" + loadFailureText(failure) +
+                  "): the player cannot play it");
     }
 }
 
@@ -528,7 +521,7 @@ void playBlocks(Checker* checker, PlatformFile* file, std::vector<BlockPlace>* p
             return;
         }
         BlockPlace span = {};
-        char* content = readBlock(number, file, &resume, &span);
+        char* content = readBlockThrough(&checker->window, number, file, &resume, &span);
         if (content == nullptr) {
             *missing = number;
             *searchFrom = static_cast<uint32_t>(before);
@@ -563,7 +556,7 @@ void playBlocks(Checker* checker, PlatformFile* file, std::vector<BlockPlace>* p
 // Blocks written in the file that the play never reaches, and stray braces.
 void checkUnplayed(Checker* checker, PlatformFile* file, const std::vector<BlockPlace>& played,
                    int32_t missing, uint32_t searchFrom) {
-    std::vector<BlockPlace> written = writtenBlocks(file);
+    std::vector<BlockPlace> written = writtenBlocks(&checker->window, file);
     for (const BlockPlace& span : written) {
         if (span.digits == 0) {
             addAt(checker, Severity::Warning, span.open, "stray-brace",

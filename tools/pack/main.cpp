@@ -109,7 +109,7 @@ bool parseOptions(int argc, char** argv, Options* options, int* exitCode) {
 }
 
 // The player file exists, is plain and begins with its format's mark.
-bool checkPlayer(const std::string& path, const char* mark, const char* what, const char* option,
+bool checkPlayer(const std::string& path, const char* mark, const char* what, const char* hint,
                  uint64_t* size, std::string* error) {
     int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     struct stat info;
@@ -121,10 +121,7 @@ bool checkPlayer(const std::string& path, const char* mark, const char* what, co
         close(descriptor);
     }
     if (!fine) {
-        *error = std::string("the ") + what + " '" + path +
-                 "' is missing or not one; build it or "
-                 "name one with " +
-                 option;
+        *error = std::string("the ") + what + " '" + path + "' is missing or not one: " + hint;
         return false;
     }
     *size = static_cast<uint64_t>(info.st_size);
@@ -268,85 +265,135 @@ bool checkBeforePacking(const Options& options, StoryContents* contents) {
     return true;
 }
 
-int pack(const Options& options) {
+struct PlayerSizes {
+    uint64_t windowsPlayer;
+    uint64_t linuxPlayer;
+};
+
+// The story folder, both players and the output folder, before anything is read.
+bool checkInputs(const Options& options, PlayerSizes* sizes, std::string* error) {
+    static const char kElfMark[] = {0x7f, 'E', 'L', 'F', 0};
     DIR* story = opendir(options.story.c_str());
     if (story == nullptr) {
-        return failure("story folder '" + options.story + "' cannot be read: " + strerror(errno));
+        *error = "story folder '" + options.story + "' cannot be read: " + strerror(errno);
+        return false;
     }
     closedir(story);
+    return checkPlayer(options.windowsPlayer, "MZ", "Windows player",
+                       "build it (cmake --preset win32 && cmake --build --preset win32) or name "
+                       "one with --windows-player",
+                       &sizes->windowsPlayer, error) &&
+           checkPlayer(options.linuxPlayer, kElfMark, "Linux player",
+                       "build bexu-static or name one with --linux-player", &sizes->linuxPlayer,
+                       error) &&
+           makeFolder(options.out, error);
+}
+
+// Sizes and offsets of a zip archive have 32 bits; 1 MiB is room for the rest.
+bool fitsZip(const StoryContents& contents, const PlayerSizes& sizes, std::string* error) {
+    if (contents.totalSize + sizes.windowsPlayer + (1u << 20) > UINT32_MAX) {
+        *error = "the story's files come to " + megabytes(contents.totalSize) +
+                 "; a zip archive holds at most 4.2 GB";
+        return false;
+    }
+    return true;
+}
+
+Archive windowsArchive(const StoryContents& contents, const Options& options,
+                       const PlayerSizes& sizes) {
+    const std::string& title = contents.fileTitle;
+    std::string top = title + "/";
+    Archive archive = {title + "-windows.zip", {}, true};
+    archive.entries = {
+        folderEntry(top),
+        fileEntry(top + title + ".exe", options.windowsPlayer, sizes.windowsPlayer, true),
+        madeEntry(top + "README.txt", windowsReadMe(contents.title, title), false)};
+    addStoryEntries(contents, top, &archive.entries);
+    return archive;
+}
+
+Archive linuxArchive(const StoryContents& contents, const Options& options,
+                     const PlayerSizes& sizes) {
+    const std::string& title = contents.fileTitle;
+    std::string top = title + "/";
+    Archive archive = {title + "-linux-x86_64.tar.gz", {}, false};
+    archive.entries = {
+        folderEntry(top), madeEntry(top + title, linuxLauncher(), true),
+        madeEntry(top + title + ".desktop", desktopEntry(contents.title, title), true),
+        madeEntry(top + "README.txt", linuxReadMe(contents.title, title), false),
+        fileEntry(top + "bexu", options.linuxPlayer, sizes.linuxPlayer, true)};
+    addStoryEntries(contents, top, &archive.entries);
+    return archive;
+}
+
+// Writes both archives under temporary names, then gives them their own: both or neither.
+bool writeBoth(const std::string& out, const Archive* archives[2], std::string* error) {
+    signal(SIGINT, removePartials);
+    signal(SIGTERM, removePartials);
+    signal(SIGHUP, removePartials);
+    bool fine = true;
+    for (size_t i = 0; i < 2 && fine; ++i) {
+        fine = writeArchive(out, *archives[i], gPartial[i], error);
+    }
+    for (size_t i = 0; i < 2 && fine; ++i) {
+        std::string final = out + "/" + archives[i]->name;
+        fine = rename(gPartial[i], final.c_str()) == 0;
+        if (!fine) {
+            *error = "cannot write " + final + ": " + strerror(errno);
+            if (i == 1) {
+                unlink((out + "/" + archives[0]->name).c_str());
+            }
+        } else {
+            gPartial[i][0] = '\0';
+        }
+    }
+    for (char* partial : gPartial) {
+        if (partial[0] != '\0') {
+            unlink(partial);
+        }
+    }
+    return fine;
+}
+
+void printPacked(const StoryContents& contents, const std::string& out,
+                 const Archive* archives[2]) {
+    printf("bexu-pack: \"%s\": %zu story files, %s\n", printableTitle(contents.title).c_str(),
+           contents.files.size(), megabytes(contents.totalSize).c_str());
+    for (const std::string& left : contents.leftOut) {
+        printf("  left out: %s\n", left.c_str());
+    }
+    for (size_t i = 0; i < 2; ++i) {
+        printf("  %s%s\n", folderPrefix(out).c_str(), archives[i]->name.c_str());
+    }
+}
+
+int pack(const Options& options) {
     std::string error;
-    uint64_t windowsSize = 0;
-    uint64_t linuxSize = 0;
-    if (!checkPlayer(options.windowsPlayer, "MZ", "Windows player", "--windows-player",
-                     &windowsSize, &error) ||
-        !checkPlayer(options.linuxPlayer,
-                     "\x7f"
-                     "ELF",
-                     "Linux player", "--linux-player", &linuxSize, &error) ||
-        !makeFolder(options.out, &error)) {
+    PlayerSizes sizes = {};
+    if (!checkInputs(options, &sizes, &error)) {
         return failure(error);
     }
     StoryContents contents;
     if (!checkBeforePacking(options, &contents)) {
         return 1;
     }
-    const std::string& title = contents.fileTitle;
-    // Sizes and offsets of a zip archive have 32 bits; 1 MiB is room for the rest.
-    uint64_t zipBytes = contents.totalSize + windowsSize + (1u << 20);
-    if (zipBytes > UINT32_MAX) {
-        return failure("the story's files come to " + megabytes(contents.totalSize) +
-                       "; a zip archive holds at most 4.2 GB: nothing packed");
+    if (!fitsZip(contents, sizes, &error)) {
+        return failure(error + ": nothing packed");
     }
+    const std::string& title = contents.fileTitle;
     std::string clash =
         clashingName(contents, {title + ".exe", "README.txt", title, title + ".desktop", "bexu"});
     if (!clash.empty()) {
         return failure("the story's file '" + clash +
                        "' has the name of one the packer adds: rename it");
     }
-    std::string top = title + "/";
-    Archive windows = {title + "-windows.zip", {}, true};
-    windows.entries = {folderEntry(top),
-                       fileEntry(top + title + ".exe", options.windowsPlayer, windowsSize, true),
-                       madeEntry(top + "README.txt", windowsReadMe(contents.title, title), false)};
-    addStoryEntries(contents, top, &windows.entries);
-    Archive linux = {title + "-linux-x86_64.tar.gz", {}, false};
-    linux.entries = {folderEntry(top), madeEntry(top + title, linuxLauncher(), true),
-                     madeEntry(top + title + ".desktop", desktopEntry(contents.title, title), true),
-                     madeEntry(top + "README.txt", linuxReadMe(contents.title, title), false),
-                     fileEntry(top + "bexu", options.linuxPlayer, linuxSize, true)};
-    addStoryEntries(contents, top, &linux.entries);
-
-    signal(SIGINT, removePartials);
-    signal(SIGTERM, removePartials);
-    signal(SIGHUP, removePartials);
-    const Archive* archives[] = {&windows, &linux};
-    bool fine = true;
-    for (size_t i = 0; i < 2 && fine; ++i) {
-        fine = writeArchive(options.out, *archives[i], gPartial[i], &error);
-    }
-    for (size_t i = 0; i < 2 && fine; ++i) {
-        std::string final = options.out + "/" + archives[i]->name;
-        if (rename(gPartial[i], final.c_str()) != 0) {
-            error = "cannot write " + final + ": " + strerror(errno);
-            fine = false;
-        }
-    }
-    if (!fine) {
-        for (char* partial : gPartial) {
-            if (partial[0] != '\0') {
-                unlink(partial);
-            }
-        }
+    Archive windowsZip = windowsArchive(contents, options, sizes);
+    Archive linuxTarball = linuxArchive(contents, options, sizes);
+    const Archive* archives[2] = {&windowsZip, &linuxTarball};
+    if (!writeBoth(options.out, archives, &error)) {
         return failure(error + ": nothing packed");
     }
-    printf("bexu-pack: \"%s\": %zu story files, %s\n", printableTitle(contents.title).c_str(),
-           contents.files.size(), megabytes(contents.totalSize).c_str());
-    for (const std::string& left : contents.leftOut) {
-        printf("  left out: %s\n", left.c_str());
-    }
-    for (const Archive* archive : archives) {
-        printf("  %s%s\n", folderPrefix(options.out).c_str(), archive->name.c_str());
-    }
+    printPacked(contents, options.out, archives);
     return 0;
 }
 

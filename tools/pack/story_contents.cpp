@@ -136,10 +136,19 @@ const char* titleByteTrouble(unsigned char c) {
         return "a byte above 127: Windows shows it in its own code page and Linux reads it as "
                "UTF-8, so readers see different titles";
     }
+    if (c == '/' || c == '\\') {
+        return "a folder separator, which the archives, their folder and the Windows player "
+               "are named after the title could not hold";
+    }
+    if (c == '"') {
+        return "a double quote, which no Windows file name may hold, as the archives, their "
+               "folder and the Windows player are named after the title";
+    }
     return nullptr;
 }
 
-// Reads the title file, checking every byte; keeps the first kTitleKept.
+// Reads the title file, checking every byte up to the first that would not do; keeps
+// the first kTitleKept, from which the file names are made.
 void readTitle(const std::string& folder, StoryContents* contents,
                std::vector<Diagnostic>* problems) {
     int descriptor = open((folder + "/init.bexc").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -152,21 +161,22 @@ void readTitle(const std::string& folder, StoryContents* contents,
     }
     uint32_t line = 1;
     uint32_t column = 1;
+    bool troubled = false;
     char buffer[64 * 1024];
     ssize_t got = 0;
     std::string title;
-    while ((got = read(descriptor, buffer, sizeof buffer)) > 0) {
+    while ((!troubled || title.size() < kTitleKept) &&
+           (got = read(descriptor, buffer, sizeof buffer)) > 0) {
         for (ssize_t i = 0; i < got; ++i) {
             auto c = static_cast<unsigned char>(buffer[i]);
-            if (const char* trouble = titleByteTrouble(c)) {
+            const char* trouble = troubled ? nullptr : titleByteTrouble(c);
+            if (trouble != nullptr) {
                 char byte[16];
                 snprintf(byte, sizeof byte, "0x%02X", c);
                 problems->push_back(
                     Diagnostic{Severity::Error, "init.bexc", line, column, "title-byte",
                                std::string("the title holds byte ") + byte + ", " + trouble});
-                close(descriptor);
-                contents->title = title;
-                return;
+                troubled = true;
             }
             if (title.size() < kTitleKept) {
                 title.push_back(static_cast<char>(c));
@@ -178,22 +188,20 @@ void readTitle(const std::string& folder, StoryContents* contents,
     contents->title = title;
 }
 
-void addFile(const std::string& folder, const std::string& path, StoryContents* contents) {
-    for (const StoryFile& file : contents->files) {
-        if (file.path == path) {
-            return;
-        }
-    }
+// Adds the file once, when it is a plain file. `added` holds the paths added so far.
+void addFile(const std::string& folder, const std::string& path, std::set<std::string>* added,
+             StoryContents* contents) {
     uint64_t size = 0;
     std::string source = folder + "/" + path;
-    if (plainFileSize(source, &size)) {
+    if (added->count(path) == 0 && plainFileSize(source, &size)) {
+        added->insert(path);
         contents->files.push_back(StoryFile{path, source, size});
         contents->totalSize += size;
     }
 }
 
-void addUses(const std::string& folder, const FileUses& uses, StoryContents* contents,
-             std::vector<Diagnostic>* problems) {
+void addUses(const std::string& folder, const FileUses& uses, std::set<std::string>* added,
+             StoryContents* contents, std::vector<Diagnostic>* problems) {
     Listings listings = {folder, {}};
     std::set<std::string> folders;
     for (const FileUse& use : uses.uses) {
@@ -206,26 +214,17 @@ void addUses(const std::string& folder, const FileUses& uses, StoryContents* con
             problems->push_back(Diagnostic{Severity::Error, "script.bexu", use.line, use.column,
                                            "unpackable-name", what + use.name + "' " + why});
         } else if (resolved == Resolved::Fine) {
-            addFile(folder, path, contents);
+            addFile(folder, path, added, contents);
             folders.insert(passed.begin(), passed.end());
         }
     }
     contents->folders.assign(folders.begin(), folders.end());
 }
 
-bool isIncluded(const StoryContents& contents, const std::string& path) {
-    for (const StoryFile& file : contents.files) {
-        if (file.path == path) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // Lists what below `relative` is not packed; a folder none of whose files are
 // packed is listed whole. Returns how many files the folder holds.
 size_t listLeftOut(const std::string& folder, const std::string& relative,
-                   const StoryContents& contents, std::vector<std::string>* leftOut,
+                   const std::set<std::string>& packed, std::vector<std::string>* leftOut,
                    bool* anyPacked) {
     std::vector<std::string> names;
     if (DIR* dir = opendir((folder + "/" + relative).c_str())) {
@@ -244,7 +243,7 @@ size_t listLeftOut(const std::string& folder, const std::string& relative,
         bool isFolder = lstat((folder + "/" + path).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
         if (!isFolder) {
             ++count;
-            if (isIncluded(contents, path)) {
+            if (packed.count(path) != 0) {
                 *anyPacked = true;
             } else {
                 leftOut->push_back(path);
@@ -253,7 +252,7 @@ size_t listLeftOut(const std::string& folder, const std::string& relative,
         }
         std::vector<std::string> inside;
         bool packedInside = false;
-        size_t files = listLeftOut(folder, path, contents, &inside, &packedInside);
+        size_t files = listLeftOut(folder, path, packed, &inside, &packedInside);
         count += files;
         if (packedInside) {
             *anyPacked = true;
@@ -316,10 +315,11 @@ std::string safeFileTitle(const std::string& title) {
 StoryContents gatherStory(const std::string& folder, const FileUses& uses,
                           std::vector<Diagnostic>* problems) {
     StoryContents contents = {};
+    std::set<std::string> added;
     for (const char* name : kFixedFiles) {
-        addFile(folder, name, &contents);
+        addFile(folder, name, &added, &contents);
     }
-    addUses(folder, uses, &contents, problems);
+    addUses(folder, uses, &added, &contents, problems);
     std::sort(contents.files.begin(), contents.files.end(),
               [](const StoryFile& a, const StoryFile& b) { return a.path < b.path; });
     readTitle(folder, &contents, problems);
@@ -328,6 +328,6 @@ StoryContents gatherStory(const std::string& folder, const FileUses& uses,
     }
     contents.fileTitle = safeFileTitle(contents.title);
     bool anyPacked = false;
-    listLeftOut(folder, "", contents, &contents.leftOut, &anyPacked);
+    listLeftOut(folder, "", added, &contents.leftOut, &anyPacked);
     return contents;
 }

@@ -70,7 +70,7 @@ void noteWait() {
     int32_t pointer = engineState.script.commandPointer;
     Shot& shot = recorder.pending;
     shot = Shot{};
-    shot.block = engineState.script.nextBlockNumber - 1;
+    shot.block = currentBlockNumber();
     shot.command = pointer - 1;
     if (engineState.script.commands != nullptr && pointer > 0) {
         shot.text = engineState.script.commands[pointer - 1];
@@ -89,15 +89,15 @@ void skipTimedWait() {
 }
 
 void watchStuck() {
-    bool moved = engineState.script.nextBlockNumber != recorder.lastBlock ||
+    bool moved = currentBlockNumber() != recorder.lastBlock ||
                  engineState.script.commandPointer != recorder.lastPointer;
-    recorder.lastBlock = engineState.script.nextBlockNumber;
+    recorder.lastBlock = currentBlockNumber();
     recorder.lastPointer = engineState.script.commandPointer;
     bool idle = !moved && !engineState.effects.awaitingKey && !engineState.effects.timedWait &&
                 engineState.script.scriptState == ScriptState::Running;
     recorder.idle = idle ? recorder.idle + 1 : 0;
     if (recorder.idle >= kStuckIterations) {
-        int32_t block = engineState.script.nextBlockNumber - 1;
+        int32_t block = currentBlockNumber();
         int32_t pointer = engineState.script.commandPointer;
         stopPlay(ShotEnd::Stuck, placeName(*recorder.run, block, pointer) + ": [" +
                                      engineState.script.commands[pointer] +
@@ -113,10 +113,9 @@ std::string argumentOf(const char* command) {
 // The main loop runs at most one command an iteration: when the pointer moved on by
 // one, what changed since the last iteration is that command's doing.
 void noteEffects() {
-    int32_t block = engineState.script.nextBlockNumber - 1;
+    int32_t block = currentBlockNumber();
     int32_t pointer = engineState.script.commandPointer;
-    bool stepped = engineState.script.commands != nullptr &&
-                   engineState.script.nextBlockNumber == recorder.lastBlock &&
+    bool stepped = engineState.script.commands != nullptr && block == recorder.lastBlock &&
                    pointer == recorder.lastPointer + 1;
     uint32_t sounds = headlessSoundCount();
     if (stepped) {
@@ -164,7 +163,7 @@ std::string stoppedBy(const char* text) {
         engineState.script.commands[engineState.script.commandPointer] == nullptr) {
         return "the player stopped at start";
     }
-    int32_t block = engineState.script.nextBlockNumber - 1;
+    int32_t block = currentBlockNumber();
     int32_t pointer = engineState.script.commandPointer;
     const char* command = engineState.script.commands[pointer];
     std::string where = placeName(*recorder.run, block, pointer) + ": [" + command + "]";
@@ -183,7 +182,12 @@ void onExit(int32_t exitCode, const char* caption, const char* text) {
     if (caption == nullptr) {
         stopPlay(ShotEnd::Fatal, "the player ended with exit code " + std::to_string(exitCode));
     }
-    stopPlay(ShotEnd::Fatal, stoppedBy(text) + ": " + caption + ": " + text);
+    std::string why;
+    // The player's load messages name no reason; the loader kept one.
+    if (strncmp(text, "Failed to load", 14) == 0) {
+        why = std::string(" (") + loadFailureText(platformLoadFailure()) + ")";
+    }
+    stopPlay(ShotEnd::Fatal, stoppedBy(text) + ": " + caption + ": " + text + why);
 }
 
 } // namespace
@@ -209,7 +213,7 @@ int playAndShoot(const ShotOptions& options, ShotFinish finish) {
     recorder.waits.block = -1;
     recorder.lastBlock = -1;
     startUp();
-    recorder.lastBlock = engineState.script.nextBlockNumber;
+    recorder.lastBlock = currentBlockNumber();
     recorder.lastPointer = engineState.script.commandPointer;
     recorder.sceneGeneration = engineState.effects.sceneGeneration;
     recorder.dialogueGeneration = engineState.effects.dialogueGeneration;

@@ -111,9 +111,6 @@ void platformDispatchMessage(const PlatformMessage* message) {
     if (window == nullptr || window->destroyed) {
         return;
     }
-    if (message->message == kMessageKeyDown && message->wParam == kVirtualKeySpace) {
-        post(window, kMessageChar, ' ');
-    }
     window->procedure(window, message->message, message->wParam, message->lParam);
 }
 

@@ -6,6 +6,7 @@
 
 #include <SDL.h>
 
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -15,7 +16,8 @@ SDL_AudioSpec deviceSpec;
 bool audioUnavailable = false; // tried once and failed: no more tries
 
 // The sound library under SDL (ALSA) prints its own complaints on a machine without
-// a sound card; the player writes nothing, so standard error is closed off meanwhile.
+// a sound card; the player writes only its fatal messages there, so standard error is
+// closed off meanwhile.
 int silenceStandardError() {
     int saved = dup(STDERR_FILENO);
     int nothing = open("/dev/null", O_WRONLY | O_CLOEXEC);
@@ -59,26 +61,20 @@ bool openDevice() {
     audioUnavailable = device == 0;
     return device != 0;
 }
-// The whole file, read through the platform's files: only plain files open there, so
-// a named pipe cannot hold the player up waiting for a writer. None when missing,
-// unreadable or larger than any sound a story plays.
-uint8_t* readWaveFile(const char* path, uint32_t* size) {
-    constexpr uint32_t kLargestWave = 512u << 20;
-    PlatformFile* file = platformOpenFile(path);
-    if (file == nullptr) {
-        return nullptr;
+// What the sound library said when it refused a file, as one of the load reasons.
+LoadFailure failureOfLoader(const uint8_t* bytes, uint32_t size) {
+    LoadFailure look = waveFailure(bytes, size);
+    if (look != LoadFailure::None) {
+        return look;
     }
-    uint8_t* bytes = nullptr;
-    uint32_t got = 0;
-    if (platformFileSize(file, size) && *size > 0 && *size <= kLargestWave) {
-        bytes = static_cast<uint8_t*>(platformAllocate(*size, false));
-        if (bytes != nullptr && (!platformReadFile(file, bytes, *size, &got) || got != *size)) {
-            platformFree(bytes);
-            bytes = nullptr;
-        }
+    const char* error = SDL_GetError();
+    if (strstr(error, "too big") != nullptr) {
+        return LoadFailure::TooLarge;
     }
-    platformCloseFile(file);
-    return bytes;
+    if (strstr(error, "runcat") != nullptr || strstr(error, "end of WAVE") != nullptr) {
+        return LoadFailure::Truncated;
+    }
+    return LoadFailure::Unreadable;
 }
 } // namespace
 
@@ -100,6 +96,7 @@ void platformPlaySound(const char* path) {
     SDL_RWops* stream = SDL_RWFromMem(bytes, static_cast<int>(size));
     bool loaded =
         stream != nullptr && SDL_LoadWAV_RW(stream, 1, &fileSpec, &samples, &length) != nullptr;
+    platformNoteLoadFailure(loaded ? LoadFailure::None : failureOfLoader(bytes, size));
     platformFree(bytes);
     if (!loaded) {
         return;

@@ -2,6 +2,7 @@
 // that turns SDL events into our message codes, and presenting software pixels
 // through the window surface.
 #include "platform/platform.h"
+#include "platform/sdl/windows_text.h"
 #include "platform/soft/soft_surface.h"
 
 #include <SDL.h>
@@ -29,7 +30,6 @@ namespace {
 
 constexpr int kMaxClasses = 8;
 constexpr int kMaxWindows = 4;
-constexpr int kQueueSize = 64;
 constexpr size_t kMaxClassName = 64;
 
 struct WindowClass {
@@ -43,20 +43,8 @@ int classCount = 0;
 PlatformWindow windows[kMaxWindows];
 int windowCount = 0;
 
-// Messages posted by us (translated characters), taken before new SDL events.
-PlatformMessage queue[kQueueSize];
-int queueHead = 0;
-int queueCount = 0;
 bool quitPosted = false;
 int32_t quitCode = 0;
-
-void postMessage(PlatformWindow* window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
-    if (queueCount == kQueueSize) {
-        return; // a full queue drops, as a desktop queue does at its limit
-    }
-    queue[(queueHead + queueCount) % kQueueSize] = {window, message, wParam, lParam};
-    ++queueCount;
-}
 
 PlatformWindow* windowOfId(uint32_t id) {
     for (int i = 0; i < windowCount; ++i) {
@@ -249,13 +237,20 @@ void platformShowWindow(PlatformWindow* window) {
 }
 
 void platformSetWindowTitle(PlatformWindow* window, const char* title) {
-    if (window != nullptr && window->handle != nullptr && title != nullptr) {
-        SDL_SetWindowTitle(window->handle, title);
+    if (window == nullptr || window->handle == nullptr || title == nullptr) {
+        return;
+    }
+    auto* utf8 = static_cast<char*>(platformAllocate(utf8Room(strlen(title)), false));
+    // Without memory for its UTF-8 form the title stays as it was.
+    if (utf8 != nullptr) {
+        windows1252ToUtf8(title, utf8);
+        SDL_SetWindowTitle(window->handle, utf8);
+        platformFree(utf8);
     }
 }
 
-// A desktop program started from a terminal has no console of its own, and the
-// player writes nothing to the terminal.
+// A desktop program started from a terminal has no console of its own: the title
+// stays the terminal's. (Only the fatal messages go to the terminal, besides their box.)
 void platformSetConsoleTitle(const char*) {}
 
 void platformClientSize(PlatformWindow* window, int32_t* width, int32_t* height) {
@@ -276,12 +271,6 @@ void platformClientSize(PlatformWindow* window, int32_t* width, int32_t* height)
 }
 
 bool platformPeekMessage(PlatformMessage* message) {
-    if (queueCount > 0) {
-        *message = queue[queueHead];
-        queueHead = (queueHead + 1) % kQueueSize;
-        --queueCount;
-        return true;
-    }
     if (quitPosted) {
         quitPosted = false;
         *message = {nullptr, kMessageQuit, static_cast<uintptr_t>(quitCode), 0};
@@ -310,14 +299,6 @@ void platformDispatchMessage(const PlatformMessage* message) {
     PlatformWindow* window = message->window;
     if (window == nullptr || window->handle == nullptr) {
         return;
-    }
-    if (message->message == kMessageKeyDown) {
-        // Space, digits and letters also make a character message (letters unshifted).
-        uintptr_t key = message->wParam;
-        if (key == kVirtualKeySpace || (key >= '0' && key <= '9') || (key >= 'A' && key <= 'Z')) {
-            uintptr_t character = (key >= 'A' && key <= 'Z') ? key - 'A' + 'a' : key;
-            postMessage(window, kMessageChar, character, message->lParam);
-        }
     }
     window->procedure(window, message->message, message->wParam, message->lParam);
 }

@@ -65,9 +65,12 @@ struct BmpLayout {
     uint32_t bitsOffset;
 };
 
-bool readHeaders(const uint8_t* data, size_t size, BmpLayout* layout) {
-    if (size < kFileHeaderSize + 4 || data[0] != 'B' || data[1] != 'M') {
-        return false;
+LoadFailure readHeaders(const uint8_t* data, size_t size, BmpLayout* layout) {
+    if (size < 2 || data[0] != 'B' || data[1] != 'M') {
+        return LoadFailure::NotBmp;
+    }
+    if (size < kFileHeaderSize + 4) {
+        return LoadFailure::Truncated;
     }
     // The file-size field is ignored: writers often get it wrong.
     uint32_t bitsOffset = read32(data + 10);
@@ -76,10 +79,10 @@ bool readHeaders(const uint8_t* data, size_t size, BmpLayout* layout) {
     bool os2v2 = headerSize == 16 || headerSize == 64;
     if (!core && !os2v2 && headerSize != 40 && headerSize != 52 && headerSize != 56 &&
         headerSize != 108 && headerSize != 124) {
-        return false;
+        return LoadFailure::NotBmp;
     }
     if (size < kFileHeaderSize + static_cast<size_t>(headerSize)) {
-        return false;
+        return LoadFailure::Truncated;
     }
     const uint8_t* header = data + kFileHeaderSize;
     int64_t width, height;
@@ -102,14 +105,17 @@ bool readHeaders(const uint8_t* data, size_t size, BmpLayout* layout) {
     // OS/2 v2 gives 3 and 4 other meanings (Huffman 1-D, RLE24); neither is supported.
     if (os2v2 && compression != kCompressionRgb && compression != kCompressionRle8 &&
         compression != kCompressionRle4) {
-        return false;
+        return LoadFailure::UnsupportedCompression;
     }
     layout->topDown = height < 0;
     if (layout->topDown) {
         height = -height;
     }
-    if (planes != 1 || !softBitmapSizeAllowed(width, height)) {
-        return false;
+    if (planes != 1 || width < 1 || height < 1) {
+        return LoadFailure::NotBmp;
+    }
+    if (!softBitmapSizeAllowed(width, height)) {
+        return LoadFailure::TooLarge;
     }
     layout->width = static_cast<int32_t>(width);
     layout->height = static_cast<int32_t>(height);
@@ -122,8 +128,11 @@ bool readHeaders(const uint8_t* data, size_t size, BmpLayout* layout) {
                             (compression == kCompressionRle8 && bits == 8 && !layout->topDown) ||
                             (compression == kCompressionRle4 && bits == 4 && !layout->topDown) ||
                             (masked && (bits == 16 || bits == 32));
+    if (!validBits && compression == kCompressionRgb) {
+        return LoadFailure::NotBmp;
+    }
     if (!validCompression) {
-        return false; // also JPEG and PNG streams, and RLE stored top-down
+        return LoadFailure::UnsupportedCompression; // also JPEG and PNG streams, and RLE top-down
     }
 
     // Masks: inside the larger headers, else right after a 40-byte one.
@@ -139,7 +148,7 @@ bool readHeaders(const uint8_t* data, size_t size, BmpLayout* layout) {
         if (headerSize == 40) {
             size_t maskBytes = compression == kCompressionAlphaBitfields ? 16 : 12;
             if (size < afterHeader + maskBytes) {
-                return false;
+                return LoadFailure::Truncated;
             }
             at = data + afterHeader;
             afterHeader += maskBytes;
@@ -168,18 +177,21 @@ bool readHeaders(const uint8_t* data, size_t size, BmpLayout* layout) {
             entries = static_cast<uint32_t>(room);
         }
         if (afterHeader + entries * entrySize > size) {
-            return false;
+            return LoadFailure::Truncated;
         }
         for (uint32_t i = 0; i < entries; ++i) {
             const uint8_t* p = data + afterHeader + i * entrySize;
             layout->palette[i] = (static_cast<uint32_t>(p[2]) << 16) | (p[1] << 8) | p[0];
         }
     }
-    if (bitsOffset < afterHeader || bitsOffset >= size) {
-        return false;
+    if (bitsOffset < afterHeader) {
+        return LoadFailure::NotBmp;
+    }
+    if (bitsOffset >= size) {
+        return LoadFailure::Truncated;
     }
     layout->bitsOffset = bitsOffset;
-    return true;
+    return LoadFailure::None;
 }
 
 uint64_t strideOf(const BmpLayout& layout) {
@@ -296,19 +308,24 @@ void decodeRle(const uint8_t* data, size_t size, const BmpLayout& layout, Platfo
 
 PlatformBitmap* softDecodeBmp(const uint8_t* data, size_t size) {
     if (data == nullptr) {
+        platformNoteLoadFailure(LoadFailure::Unreadable);
         return nullptr;
     }
-    BmpLayout layout;
-    if (!readHeaders(data, size, &layout)) {
-        return nullptr;
-    }
+    BmpLayout layout = {};
+    LoadFailure failure = readHeaders(data, size, &layout);
     // Uncompressed bits must all be present before anything is allocated.
     bool compressed =
         layout.compression == kCompressionRle8 || layout.compression == kCompressionRle4;
-    if (!compressed && !bitsPresent(size, layout)) {
-        return nullptr;
+    if (failure == LoadFailure::None && !compressed && !bitsPresent(size, layout)) {
+        failure = LoadFailure::Truncated;
     }
-    PlatformBitmap* bitmap = softCreateBitmap(layout.width, layout.height);
+    PlatformBitmap* bitmap = nullptr;
+    if (failure == LoadFailure::None) {
+        bitmap = softCreateBitmap(layout.width, layout.height);
+        // Within the size limits, only memory can be wanting.
+        failure = bitmap == nullptr ? LoadFailure::TooLarge : LoadFailure::None;
+    }
+    platformNoteLoadFailure(failure);
     if (bitmap == nullptr) {
         return nullptr;
     }

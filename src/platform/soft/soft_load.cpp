@@ -1,4 +1,5 @@
 // Loading a BMP file from disk into a bitmap.
+#include "platform/load_file.h"
 #include "platform/soft/soft_surface.h"
 
 namespace {
@@ -7,24 +8,12 @@ constexpr uint32_t kMaxBmpFileSize = static_cast<uint32_t>(kSoftMaxPixelBytes) +
 } // namespace
 
 PlatformBitmap* platformLoadBitmap(const char* path) {
-    PlatformFile* file = platformOpenFile(path);
-    if (file == nullptr) {
+    uint32_t size = 0;
+    uint8_t* data = loadWholeFile(path, kMaxBmpFileSize, LoadFailure::NotBmp, &size);
+    if (data == nullptr) {
         return nullptr;
     }
-    uint32_t size = 0;
-    uint8_t* data = nullptr;
-    bool read = platformFileSize(file, &size) && size > 0 && size <= kMaxBmpFileSize &&
-                (data = static_cast<uint8_t*>(platformAllocate(size, false))) != nullptr;
-    uint32_t filled = 0;
-    while (read && filled < size) {
-        uint32_t got = 0;
-        if (!platformReadFile(file, data + filled, size - filled, &got) || got == 0) {
-            read = false;
-        }
-        filled += got;
-    }
-    platformCloseFile(file);
-    PlatformBitmap* bitmap = read ? softDecodeBmp(data, size) : nullptr;
+    PlatformBitmap* bitmap = softDecodeBmp(data, size);
     platformFree(data);
     return bitmap;
 }

@@ -21,9 +21,9 @@ uint32_t read32(const uint8_t* p) {
 }
 } // namespace
 
-bool bmpHeadersAcceptable(const uint8_t* head, uint32_t headSize, uint32_t fileSize) {
+LoadFailure bmpHeadersFailure(const uint8_t* head, uint32_t headSize, uint32_t fileSize) {
     if (headSize < kFileHeaderSize + kCoreHeaderSize || head[0] != 'B' || head[1] != 'M') {
-        return true;
+        return LoadFailure::None;
     }
     uint32_t bitsOffset = read32(head + 10);
     uint32_t headerSize = read32(head + 14);
@@ -42,33 +42,33 @@ bool bmpHeadersAcceptable(const uint8_t* head, uint32_t headSize, uint32_t fileS
         bitCount = read16(info + 14);
         compression = read32(info + 16);
     } else {
-        return true;
+        return LoadFailure::None;
     }
     // Odd sizes are left to the loader, which refuses them.
     if (width <= 0 || height == 0 || bitCount == 0 || bitCount > 32) {
-        return true;
+        return LoadFailure::None;
     }
     uint64_t rows = static_cast<uint64_t>(height < 0 ? -height : height);
     if (width > kBmpMaxSide || rows > static_cast<uint64_t>(kBmpMaxSide) ||
         static_cast<uint64_t>(width) * rows * 4 > static_cast<uint64_t>(kBmpMaxPixelBytes)) {
-        return false;
+        return LoadFailure::TooLarge;
     }
     // Run-length and embedded images carry their own lengths.
     if (compression != kCompressionNone && compression != kCompressionBitFields &&
         compression != kCompressionAlphaBitFields) {
-        return true;
+        return LoadFailure::None;
     }
     uint64_t rowBits = static_cast<uint64_t>(width) * bitCount;
     uint64_t stride = (rowBits + 31) / 32 * 4;
     // The last row's padding may be missing, as many writers leave it out.
     uint64_t needed = uint64_t{bitsOffset} + stride * (rows - 1) + (rowBits + 7) / 8;
-    return needed <= fileSize;
+    return needed <= fileSize ? LoadFailure::None : LoadFailure::Truncated;
 }
 
-bool bmpFileAcceptable(const char* path) {
+LoadFailure bmpFileFailure(const char* path) {
     PlatformFile* file = platformOpenFile(path);
     if (file == nullptr) {
-        return true; // the loader reports the missing file itself
+        return LoadFailure::Missing;
     }
     uint8_t head[kFileHeaderSize + kInfoHeaderSize] = {};
     uint32_t fileSize = 0;
@@ -76,5 +76,15 @@ bool bmpFileAcceptable(const char* path) {
     bool read =
         platformFileSize(file, &fileSize) && platformReadFile(file, head, sizeof(head), &got);
     platformCloseFile(file);
-    return !read || bmpHeadersAcceptable(head, got, fileSize);
+    return read ? bmpHeadersFailure(head, got, fileSize) : LoadFailure::Unreadable;
+}
+
+bool bmpHeadersAcceptable(const uint8_t* head, uint32_t headSize, uint32_t fileSize) {
+    return bmpHeadersFailure(head, headSize, fileSize) == LoadFailure::None;
+}
+
+bool bmpFileAcceptable(const char* path) {
+    LoadFailure failure = bmpFileFailure(path);
+    // The loader reports a file it cannot open or read itself.
+    return failure != LoadFailure::TooLarge && failure != LoadFailure::Truncated;
 }

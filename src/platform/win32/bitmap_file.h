@@ -6,6 +6,8 @@
 // tested on any backend.
 #pragma once
 
+#include "platform/platform.h"
+
 #include <cstdint>
 
 // The largest bitmap any backend makes: the software surfaces' limits.
@@ -18,3 +20,7 @@ constexpr int64_t kBmpMaxPixelBytes = int64_t{256} << 20; // at 4 bytes a pixel
 bool bmpHeadersAcceptable(const uint8_t* head, uint32_t headSize, uint32_t fileSize);
 // The same for a file on disk; true when it cannot be opened or read.
 bool bmpFileAcceptable(const char* path);
+// Why such headers are refused (TooLarge or Truncated), or None.
+LoadFailure bmpHeadersFailure(const uint8_t* head, uint32_t headSize, uint32_t fileSize);
+// The same for a file on disk: Missing or Unreadable too.
+LoadFailure bmpFileFailure(const char* path);

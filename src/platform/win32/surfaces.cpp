@@ -31,10 +31,15 @@ PlatformBitmap* platformCreateBitmap(PlatformSurface* compatibleWith, int32_t wi
 }
 
 PlatformBitmap* platformLoadBitmap(const char* path) {
-    if (path == nullptr || !bmpFileAcceptable(path)) {
+    LoadFailure failure = path == nullptr ? LoadFailure::Missing : bmpFileFailure(path);
+    // A head that cannot be read is left to the system's loader.
+    if (failure != LoadFailure::None && failure != LoadFailure::Unreadable) {
+        platformNoteLoadFailure(failure);
         return nullptr;
     }
     HANDLE image = LoadImageA(nullptr, path, IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE);
+    // The system's loader tells no reason of its own.
+    platformNoteLoadFailure(image == nullptr ? LoadFailure::Unreadable : LoadFailure::None);
     return platformBitmapOf(static_cast<HBITMAP>(image));
 }
 
