@@ -47,6 +47,7 @@ void startPlayer() {
         abort();
     }
     startUp();
+    composeFrame(); // makes the canvas the harness draws on
     started = true;
 }
 

@@ -11,6 +11,7 @@ intptr_t windowProcedure(PlatformWindow* window, uint32_t message, uintptr_t wPa
         return 0;
     case kMessagePaint:
         platformValidateWindow(window);
+        engineState.presentation.windowNeedsPaint = true;
         return 0;
     case kMessageDestroy:
         platformPostQuitMessage(0);

@@ -29,8 +29,8 @@ struct CanvasKey {
     unsigned char indicatorGlyph;
 };
 
-// The one record is made of sub-records by owner and lifetime. Each owner has start,
-// reset and release functions for its own; nobody else frees their fields.
+// The one record is made of sub-records by owner and lifetime. Each owner has the start,
+// reset and release functions its record needs; nobody else frees their fields.
 
 // The script's bytes around the reading place, so that reading block after block costs
 // a file read per window, not one per block. It serves one file; zeroed, it holds nothing.
@@ -87,7 +87,9 @@ struct InputState {
 };
 
 // The window, the drawing targets and sources, and what the last frame built.
-// Owner: render (render/presentation.cpp); made at start-up, kept for the whole run.
+// Owner: render (render/presentation.cpp); made at start-up, kept for the whole run, but
+// for the canvas and the back buffer, which the frame makes for each client size: at 1:1
+// in the window's own pixels where the window lends them, and without a back buffer.
 struct Presentation {
     PlatformWindow* window;
     PlatformSurface* screen;
@@ -98,12 +100,15 @@ struct Presentation {
     PlatformSurface* tileSurface;
     PlatformBitmap* tileBitmap;
     PlatformSurface* frameSurface;
-    PlatformBitmap* frameBitmap;
-    PlatformSurface* windowSurface;
-    PlatformBitmap* windowBitmap;
+    PlatformBitmap* frameBitmap;    // the canvas's own bitmap, when it has one
+    PlatformSurface* windowSurface; // none at 1:1
+    PlatformBitmap* windowBitmap;   // the back buffer's own bitmap, when it has one
+    PlatformBitmap* windowPixels;   // the window's pixels as lent at the last frame
     int32_t lastWidth;
     int32_t lastHeight;
     CanvasKey builtCanvas;
+    // The window lost what it showed (a paint came): the next frame shows it all again.
+    bool windowNeedsPaint;
 };
 
 struct EngineState {

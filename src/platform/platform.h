@@ -110,6 +110,24 @@ void platformSetSmoothStretch(PlatformSurface* target);
 void platformStretchCopy(PlatformSurface* target, int32_t x, int32_t y, int32_t width,
                          int32_t height, PlatformSurface* source, int32_t sourceX, int32_t sourceY,
                          int32_t sourceWidth, int32_t sourceHeight);
+struct PlatformRect {
+    int32_t x, y, width, height;
+};
+// The same stretch drawn only inside `part` of the target: there every pixel comes out as
+// the whole stretch makes it, and nothing outside is touched.
+void platformStretchCopyPart(PlatformSurface* target, int32_t x, int32_t y, int32_t width,
+                             int32_t height, PlatformSurface* source, int32_t sourceX,
+                             int32_t sourceY, int32_t sourceWidth, int32_t sourceHeight,
+                             const PlatformRect* part);
+
+// The pixels the window shows, lent to be drawn into: a copy from this bitmap into the
+// window's screen context at the same place only shows that rectangle, moving no pixels.
+// None where the backend keeps no such pixels, or not laid out as its bitmaps are; the
+// player then draws into bitmaps of its own and copies them to the screen. Ask again each
+// frame: another bitmap than the last call's means the window's pixels were made anew
+// (after a resize) and show nothing yet, and the old one must no longer be drawn into.
+// A lent bitmap may be selected into a surface but is never deleted.
+PlatformBitmap* platformWindowPixels(PlatformWindow* window);
 
 // ---- why a load failed ----------------------------------------------------
 

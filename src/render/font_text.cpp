@@ -35,17 +35,27 @@ void drawText(PlatformSurface* target, PlatformSurface* font, int32_t startX, in
     }
 }
 
-void drawGlyph(PlatformSurface* target, PlatformSurface* font, int32_t x, int32_t y,
-               unsigned char c) {
+bool glyphCellAt(int32_t x, int32_t y, int32_t* cellX, int32_t* cellY) {
     int64_t row = y;
     if (x > kLastGlyphX) {
         x = 0;
         row += kGlyphHeight;
         if (row > kLastGlyphY) {
-            return;
+            return false;
         }
     }
-    copyCell(target, font, x, static_cast<int32_t>(row), c);
+    *cellX = x;
+    *cellY = static_cast<int32_t>(row);
+    return true;
+}
+
+void drawGlyph(PlatformSurface* target, PlatformSurface* font, int32_t x, int32_t y,
+               unsigned char c) {
+    int32_t cellX = 0;
+    int32_t cellY = 0;
+    if (glyphCellAt(x, y, &cellX, &cellY)) {
+        copyCell(target, font, cellX, cellY, c);
+    }
 }
 
 void resetTextPen() {

@@ -3,8 +3,8 @@
 #include "render/render.h"
 
 namespace {
-
 const char kNoSurfaces[] = "Not enough memory for the window's surfaces.";
+} // namespace
 
 PlatformSurface* makeSurface() {
     PlatformSurface* surface = platformCreateSurface(engineState.presentation.screen);
@@ -21,6 +21,8 @@ PlatformBitmap* makeBitmap(int32_t width, int32_t height) {
     }
     return bitmap;
 }
+
+namespace {
 
 PlatformBitmap* loadSheet(PlatformSurface* surface, const char* path, const char* failure) {
     PlatformBitmap* bitmap = platformLoadBitmap(path);
@@ -42,32 +44,29 @@ void startPresentation() {
     presentation.sceneSurface = makeSurface();
     presentation.fontSurface = makeSurface();
     presentation.tileSurface = makeSurface();
-    // The black canvas is the first scene image: the first scene shown replaces it.
-    PlatformBitmap* black = makeBitmap(kCanvasWidth, kCanvasHeight);
+    // Black is the first scene image: the first scene shown replaces it. The frame shows
+    // black wherever the scene image ends, so one black pixel shows the same as 1600 x 900
+    // of them, without their 5.8 MB to fill, copy and free.
+    PlatformBitmap* black = makeBitmap(1, 1);
     presentation.sceneSurfaceFirstBitmap = platformSelectBitmap(presentation.sceneSurface, black);
-    platformFillRect(presentation.sceneSurface, 0, 0, kCanvasWidth, kCanvasHeight, kColorBlack);
+    platformFillRect(presentation.sceneSurface, 0, 0, 1, 1, kColorBlack);
     engineState.effects.sceneImage = black;
 
     presentation.fontBitmap =
         loadSheet(presentation.fontSurface, "font.bmp", "Failed to load font.bmp");
     presentation.tileBitmap =
         loadSheet(presentation.tileSurface, "transparency.bmp", "Failed to load transparency.bmp");
-
-    presentation.frameSurface = makeSurface();
-    presentation.frameBitmap = makeBitmap(kCanvasWidth, kCanvasHeight);
-    platformSelectBitmap(presentation.frameSurface, presentation.frameBitmap);
-    presentation.windowSurface = makeSurface();
-    // A placeholder until the first frame learns the client size.
-    presentation.windowBitmap = makeBitmap(kCanvasWidth, kCanvasWidth);
-    platformSelectBitmap(presentation.windowSurface, presentation.windowBitmap);
+    // The canvas and the back buffer follow the client size: the first frame makes them.
 }
 
 void resetPresentation() {
     Presentation& presentation = engineState.presentation;
     presentation.builtCanvas = CanvasKey{};
-    // The next frame takes the client size anew and tiles the bars again.
-    presentation.lastWidth = 0;
-    presentation.lastHeight = 0;
+    // The next frame takes the client size and the window's pixels anew, makes the canvas
+    // and the back buffer for them and tiles the bars again.
+    presentation.lastWidth = -1;
+    presentation.lastHeight = -1;
+    presentation.windowPixels = nullptr;
 }
 
 void releasePresentation() {
@@ -79,6 +78,7 @@ void releasePresentation() {
     for (PlatformSurface* surface : surfaces) {
         platformDeleteSurface(surface);
     }
+    // The window's lent pixels are its own.
     PlatformBitmap* bitmaps[] = {presentation.fontBitmap, presentation.tileBitmap,
                                  presentation.frameBitmap, presentation.windowBitmap};
     for (PlatformBitmap* bitmap : bitmaps) {

@@ -49,9 +49,15 @@ void drawText(PlatformSurface* target, PlatformSurface* font, int32_t startX, in
               const char* text);
 void drawGlyph(PlatformSurface* target, PlatformSurface* font, int32_t x, int32_t y,
                unsigned char c);
+// Where drawGlyph puts the cell of a glyph asked at (x, y); false when it draws none.
+bool glyphCellAt(int32_t x, int32_t y, int32_t* cellX, int32_t* cellY);
 // The advance indicator: moves its frame counter on when due and returns the glyph to
 // draw after the text, once per frame while a key wait lasts.
 unsigned char advanceIndicator();
+// A drawing target, or the end of the play with the surfaces' message when memory is short.
+PlatformSurface* makeSurface();
+PlatformBitmap* makeBitmap(int32_t width, int32_t height);
+// Brings the window up to date: builds what changed of the canvas and shows it, scaled.
 void composeFrame();
 
 // The window must exist. Gets its screen and makes the surfaces, loading the font and

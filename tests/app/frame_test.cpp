@@ -1,6 +1,9 @@
 // Whole stories on the headless backend, checked at the pixel level against what
 // the story's own files say should be on screen.
 #include "engine/engine.h"
+#include "platform/headless/headless.h"
+#include "platform/soft/soft_surface.h"
+#include "render/render.h"
 #include "support/story_driver.h"
 #include "support/test_files.h"
 
@@ -182,4 +185,107 @@ TEST(FrameScene, SmallerScenesShowBlackWhereTheyEndAndLargerOnesTheirCorner) {
     EXPECT_TRUE(blankAt(result.snapshots[1], 50, 33, 250, 167, 0x00FF00));
     EXPECT_TRUE(blankAt(result.snapshots[1], 300, 0, 1300, 900));
     EXPECT_TRUE(blankAt(result.snapshots[1], 0, 200, 1600, 700));
+}
+
+namespace {
+
+// A scene of noise, so that any pixel stretched from the wrong source shows.
+std::string noiseStory(const std::string& script) {
+    std::string folder = makeStoryFolder(script);
+    TestImage noise = solidImage(1600, 900, 0);
+    uint32_t state = 7;
+    for (uint32_t& pixel : noise.pixels) {
+        state = state * 1664525u + 1013904223u;
+        pixel = state >> 8;
+    }
+    writeFile(folder + "/noise.bmp", encodeBmp24(noise));
+    writeFile(folder + "/small.bmp", encodeBmp24(solidImage(300, 200, 0x00FF00)));
+    return folder;
+}
+
+// What the window shows now, hashed in four independent lanes.
+uint64_t windowHash() {
+    const PlatformBitmap* screen = headlessScreen();
+    size_t count = size_t(screen->width) * size_t(screen->height);
+    uint64_t lanes[4] = {1469598103934665603ull, 2, 3,
+                         uint64_t(screen->width) << 32 | screen->height};
+    for (size_t i = 0; i < count; ++i) {
+        lanes[i % 4] = (lanes[i % 4] ^ screen->pixels[i]) * 1099511628211ull;
+    }
+    return lanes[0] ^ (lanes[1] * 3) ^ (lanes[2] * 5) ^ (lanes[3] * 7);
+}
+
+// Frames whose window is compared: those after which the window showed something new, and
+// every eighth, which catches an update that was left out.
+constexpr size_t kSampleEvery = 8;
+
+struct FrameHashes {
+    std::vector<bool> checked;    // per frame
+    std::vector<uint64_t> hashes; // per frame, 0 where not checked
+};
+
+// Plays the story and hashes the window after the frames to check. Given `rebuilt`, the
+// frames checked there are drawn by a full rebuild: the canvas and the back buffer are made
+// anew before each of them.
+FrameHashes windowAfterFrames(const std::string& folder, StoryOptions options,
+                              const std::vector<bool>* rebuilt) {
+    FrameHashes result;
+    uint32_t presents = 0;
+    options.keyDelay = 650; // two marker changes per wait
+    options.eachFrame = [&]() {
+        size_t frame = result.hashes.size();
+        bool check = rebuilt != nullptr
+                         ? frame < rebuilt->size() && (*rebuilt)[frame]
+                         : headlessPresentCount() != presents || frame % kSampleEvery == 0;
+        presents = headlessPresentCount();
+        result.checked.push_back(check);
+        result.hashes.push_back(check ? windowHash() : 0);
+        if (rebuilt != nullptr && frame + 1 < rebuilt->size() && (*rebuilt)[frame + 1]) {
+            resetPresentation();
+        }
+    };
+    playStory(folder, options);
+    return result;
+}
+
+} // namespace
+
+// Whatever came before (marker changes, resizes, new lines, page turns, scenes), the window
+// shows what a full rebuild shows, at 1:1 and scaled: the marker mid-row, wrapped to the next
+// row, cut by the canvas's bottom and below it, over a scene and over black.
+TEST(FrameUpdates, WindowEqualsAFullRebuild) {
+    std::string full(64, 'w');
+    std::string story = "{0[cg~noise.bmp][say~Hi][say~" + full + "][say~Return][turn~page][say~" +
+                        std::string(26, '\n') + full + "][turn~page][say~" + std::string(27, '\n') +
+                        "z][cg~small.bmp][say~b]}";
+    using Resizes = std::vector<std::pair<uint32_t, std::pair<int32_t, int32_t>>>;
+    const Resizes sequence = {{400, {1280, 720}},  {900, {1600, 900}},  {1300, {33, 7}},
+                              {1500, {0, 0}},      {1700, {1600, 950}}, {2200, {1601, 900}},
+                              {2600, {1600, 900}}, {2900, {640, 1000}}};
+    struct Case {
+        int32_t width, height;
+        bool lending;
+        Resizes resizes;
+    } cases[] = {
+        {1600, 900, true, sequence}, {1600, 900, false, sequence}, {1920, 1080, true, {}},
+        {803, 900, false, {}},       {213, 120, true, {}},
+    };
+    std::string folder = noiseStory(story);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << (c.lending ? " lent" : "")
+                                        << (c.resizes.empty() ? "" : " resized"));
+        StoryOptions options;
+        options.clientWidth = c.width;
+        options.clientHeight = c.height;
+        options.lending = c.lending;
+        options.resizes = c.resizes;
+        FrameHashes incremental = windowAfterFrames(folder, options, nullptr);
+        FrameHashes rebuilt = windowAfterFrames(folder, options, &incremental.checked);
+        ASSERT_EQ(incremental.hashes.size(), rebuilt.hashes.size());
+        ASSERT_GT(incremental.hashes.size(), 200u);
+        for (size_t frame = 0; frame < incremental.hashes.size(); ++frame) {
+            ASSERT_EQ(incremental.hashes[frame], rebuilt.hashes[frame]) << "frame " << frame;
+        }
+    }
+    removeFolder(folder);
 }

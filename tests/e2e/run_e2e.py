@@ -438,10 +438,24 @@ class Suite:
         except Failure as failure:
             raise Failure("after a window over it went away: %s" % failure)
 
+    def threads_become(self, player, count, within):
+        """Waits until the player runs `count` threads: the sound device has a thread
+        of its own while it is open."""
+        path = "/proc/%d/task" % player.process.pid
+        deadline = time.monotonic() + within
+        while time.monotonic() < deadline:
+            if len(os.listdir(path)) == count:
+                return
+            time.sleep(0.05)
+        raise Failure("the player runs %d threads after %.0f s, wanted %d"
+                      % (len(os.listdir(path)), within, count))
+
     def case_scenes(self):
         """A scene smaller than the canvas shows black beyond it; a larger one shows its
-        top-left 1600 x 900, unscaled."""
-        folder = self.story_copy("scenes", script="{0[cg~small.bmp][say~A small scene]"
+        top-left 1600 x 900, unscaled. A sound device that has played out is closed, so
+        no thread of its own wakes while the story waits, and the next sound opens it."""
+        folder = self.story_copy("scenes", script="{0[play~chime.wav][cg~small.bmp]"
+                                                  "[say~A small scene][play~chime.wav]"
                                                   "[cg~big.bmp][say~A big scene]}")
         palette = [(i * 7 & 0xFF) << 16 | (255 - i) << 8 | (i * 3 & 0xFF) for i in range(256)]
         story.write_bmp(os.path.join(folder, "small.bmp"), 700, 400,
@@ -455,7 +469,9 @@ class Suite:
         try:
             window = self.wait_main(player, self.title)
             self.wait_state(window, small)
+            self.threads_become(player, 1, 8)  # 2 s of chime, a second, the closing
             self.display.key(window, "space")
+            self.threads_become(player, 2, 1)
             self.wait_state(window, big)
         finally:
             player.stop()

@@ -97,6 +97,7 @@ StoryResult playStory(const std::string& folder, const StoryOptions& options) {
     resetEngineState();
     headlessReset(options.startTick);
     headlessSetClientSize(options.clientWidth, options.clientHeight);
+    headlessSetLending(options.lending);
     headlessSetTimeLimit(options.timeLimit);
     headlessSetExitHandler(onExit);
     headlessSetFrameHook(watchFrame);

@@ -18,6 +18,8 @@ struct StoryOptions {
     uint32_t timeLimit = 10 * 60 * 1000;
     int32_t clientWidth = 1600;
     int32_t clientHeight = 900;
+    // Whether the window lends its pixels to be drawn into (off: the player keeps its own).
+    bool lending = true;
     // When not 0: the window's pixels are kept this long after each key wait began.
     uint32_t snapshotDelay = 0;
     // More Space presses, at virtual ms since the start.

@@ -25,17 +25,19 @@ EXACT_CALLS = {
         "SetWindowTextA", "ShowWindow", "TranslateMessage", "UpdateWindow"},
     "gdi32.dll": {
         "BitBlt", "CreateCompatibleBitmap", "CreateCompatibleDC", "CreateSolidBrush",
-        "DeleteDC", "DeleteObject", "GetObjectA", "SelectObject", "SetStretchBltMode",
-        "StretchBlt"},
+        "DeleteDC", "DeleteObject", "GetObjectA", "IntersectClipRect", "SelectClipRgn",
+        "SelectObject", "SetStretchBltMode", "StretchBlt"},
     "msimg32.dll": {"TransparentBlt"},
     "winmm.dll": {"PlaySoundA"},
 }
 
-# The kernel calls the player needs; the C runtime's start-up adds others.
+# The kernel calls the player needs; the C runtime's start-up adds others. Text is
+# measured, copied and compared byte for byte by the engine itself: lstrcmpA follows the
+# locale and may call different bytes equal.
 KERNEL_CALLS = {
     "CreateFileA", "GetFileSize", "SetFilePointer", "ReadFile", "CloseHandle", "GetTickCount",
     "Sleep", "GetModuleHandleA", "SetConsoleTitleA", "ExitProcess", "GetProcessHeap",
-    "HeapAlloc", "HeapReAlloc", "HeapFree", "lstrlenA", "lstrcpyA", "lstrcmpA"}
+    "HeapAlloc", "HeapReAlloc", "HeapFree"}
 
 
 def imports(objdump, exe):

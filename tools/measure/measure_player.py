@@ -1,25 +1,32 @@
 #!/usr/bin/env python3
-"""Measures the Linux player on a virtual X display, as a reader would meet it:
+"""Measures the Linux player on a virtual X display, as a reader would meet it, side by side
+with its floor: tools/measure/floor_window, a bare SDL2 program that shows the story's first
+scene in a 1600 x 900 window through the window surface, the path the player takes.
+
+The two are launched in turn, in one run on one X server, and each figure is printed with
+the ratio to the floor. The floor is also run polling its events every 16 ms (--poll), as
+the player's loop must, which sets apart what that loop alone costs while waiting:
 
 - launch to first picture: from starting the process to the first frame showing the
   story's first scene (one pixel of the window polled through Xlib every millisecond);
   the median of several launches;
 - resident memory (VmRSS, and the peak VmHWM) at the 1600 x 900 start size, while the
   story waits for Space;
-- CPU while waiting for Space: user + system time over a span, as a share of one core.
+- CPU while waiting for Space: run time of all the process's threads over a span, as a
+  share of one core, and the X server's run time over the same span.
 
-Usage: measure_player.py [--player build/bexu ...] [--story examples/demo] [--runs 11]
-       [--idle-seconds 10]
-Needs Xvfb and libX11 (Debian: xvfb, libx11-6). Prints one line per figure. Given
-several players (e.g. --player build/bexu --player build/bexu-static), it launches
-them in turn on the same display, run after run, and gives each one's figures and
-its launch time against the first's.
+Usage: measure_player.py [--player build/bexu ...] [--floor build/tools/measure/floor_window]
+       [--story examples/demo] [--runs 11] [--idle-rounds 3] [--settle 6] [--idle-seconds 10]
+Needs Xvfb and libX11 (Debian: xvfb, libx11-6). Given several players (e.g. --player
+build/bexu --player build/bexu-static), it launches them all in turn with the floor, run
+after run, and gives each one's figures beside the floor's.
 """
 
 import argparse
 import ctypes
 import ctypes.util
 import os
+import re
 import signal
 import statistics
 import subprocess
@@ -116,31 +123,42 @@ def end(process):
     process.wait()
 
 
-def first_scene_pixel(story):
-    """A pixel of the first scene that no text covers and that is not black."""
+def first_scene(story):
+    """The first scene's path, and a pixel of it that no text covers and that is not black."""
     with open(os.path.join(story, "script.bexu"), "rb") as f:
         script = f.read().decode("latin-1")
     start = script.index("[cg~") + 4
-    scene = ex.load_bmp(os.path.join(story, script[start:script.index("]", start)]))
+    path = os.path.join(story, script[start:script.index("]", start)])
+    scene = ex.load_bmp(path)
     for y in range(899, 400, -7):
         for x in range(1599, 0, -13):
             if scene.pixel(x, y) != (0, 0, 0):
                 r, g, b = scene.pixel(x, y)
-                return x, y, (r << 16) | (g << 8) | b
+                return path, (x, y, (r << 16) | (g << 8) | b)
     raise RuntimeError("the first scene is black")
 
 
-def launch(player, story, env, xlib, title, probe, timeout=10.0):
-    """Starts the player; returns (process, seconds to the window, seconds to the scene)."""
+class Program:
+    """One of the programs measured: how to start it and the title of its window."""
+
+    def __init__(self, name, command, cwd, title):
+        self.name, self.command, self.cwd, self.title = name, command, cwd, title
+        self.windows, self.pictures, self.cpu, self.server, self.memory = [], [], [], [], []
+        self.groups = {}
+
+
+def launch(program, env, xlib, probe, timeout=10.0):
+    """Starts the program; returns (process, seconds to the window, seconds to the scene)."""
     x, y, colour = probe
     started = time.monotonic()
-    process = subprocess.Popen([player], cwd=story, env=env, stdout=subprocess.DEVNULL,
-                               stderr=subprocess.DEVNULL, start_new_session=True)
+    process = subprocess.Popen(program.command, cwd=program.cwd, env=env,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                               start_new_session=True)
     window = None
     window_at = None
     while time.monotonic() - started < timeout:
         if window is None:
-            window = xlib.find(title)
+            window = xlib.find(program.title)
             if window is not None:
                 window_at = time.monotonic() - started
         if window is not None and xlib.pixel(window, x, y) == colour:
@@ -149,13 +167,21 @@ def launch(player, story, env, xlib, title, probe, timeout=10.0):
             break
         time.sleep(0.001)
     end(process)
-    raise RuntimeError("no first picture within %.0f s" % timeout)
+    raise RuntimeError("%s: no first picture within %.0f s" % (program.name, timeout))
 
 
 def cpu_seconds(pid):
-    with open("/proc/%d/stat" % pid) as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / CLOCK_TICKS  # utime, stime
+    """Run time of all the process's threads, to the nanosecond where the kernel keeps it."""
+    total = 0
+    try:
+        for task in os.listdir("/proc/%d/task" % pid):
+            with open("/proc/%d/task/%s/schedstat" % (pid, task)) as f:
+                total += int(f.read().split()[0])
+        return total / 1e9
+    except (OSError, ValueError):
+        with open("/proc/%d/stat" % pid) as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / CLOCK_TICKS  # utime, stime
 
 
 def memory_kib(pid):
@@ -168,11 +194,114 @@ def memory_kib(pid):
     return values
 
 
+# Resident memory by what it holds, from the names of the process's mappings.
+MEMORY_GROUPS = [
+    ("the program itself", r"/(bexu[-\w]*|floor_window)$"),
+    ("SDL2", r"libSDL2"),
+    ("X client libraries", r"/lib(X|xcb|xkb)"),
+    ("C and C++ runtime", r"/(libc|libm|libstdc\+\+|libgcc_s|ld-linux[^/]*)\.so"),
+    ("sound libraries", r"/lib(asound|pulse|sndfile|FLAC|vorbis|opus|ogg|mpg123|mp3lame|samplerate)"),
+    ("other libraries", r"\.so"),
+    ("X image shared with the server (SYSV shm)", r"^/SYSV"),
+    ("heap (malloc arena)", r"^\[heap\]$"),
+    ("anonymous maps (blocks of 128 KiB and more)", r"^$"),
+    ("stack and the rest", r"."),
+]
+
+
+def memory_map(pid):
+    """{group: resident KiB} from /proc/PID/smaps."""
+    groups = {}
+    name = ""
+    with open("/proc/%d/smaps" % pid) as f:
+        for line in f:
+            fields = line.split()
+            if "-" in fields[0] and len(fields) >= 5 and ":" in fields[3]:
+                name = " ".join(fields[5:]) if len(fields) > 5 else ""
+            elif fields[0] == "Rss:":
+                for group, pattern in MEMORY_GROUPS:
+                    if re.search(pattern, name):
+                        groups[group] = groups.get(group, 0) + int(fields[1])
+                        break
+    return groups
+
+
+def measure_idle(program, env, xlib, probe, server, settle, seconds):
+    """CPU of the program and of the X server while the first picture waits, from `settle`
+    seconds after the picture on; memory after."""
+    process, _, _ = launch(program, env, xlib, probe)
+    try:
+        time.sleep(settle)
+        before, server_before, at = (cpu_seconds(process.pid), cpu_seconds(server.pid),
+                                     time.monotonic())
+        time.sleep(seconds)
+        used = cpu_seconds(process.pid) - before
+        server_used = cpu_seconds(server.pid) - server_before
+        span = time.monotonic() - at
+        program.cpu.append(used / span)
+        program.server.append(server_used / span)
+        program.memory.append(memory_kib(process.pid))
+        program.groups = memory_map(process.pid)
+    finally:
+        end(process)
+
+
+def print_figures(player, floor, loop):
+    """One player's figures beside the floor's, each with its ratio to the floor."""
+    print("%-44s %14s %14s %8s" % ("figure", player.name, "floor", "ratio"))
+
+    def row(label, value, floor_value, unit, scale=1.0, digits=1):
+        print("%-44s %11.*f %-2s %11.*f %-2s %8s" % (label, digits, value * scale, unit, digits,
+                                                   floor_value * scale, unit,
+                                                   ratio(value, floor_value)))
+
+    for label, key in (("launch to window (median)", "windows"),
+                       ("launch to first picture (median)", "pictures")):
+        row(label, statistics.median(getattr(player, key)),
+            statistics.median(getattr(floor, key)), "ms", 1000)
+    for label, key in (("  min", min), ("  max", max)):
+        row(label, key(player.pictures), key(floor.pictures), "ms", 1000)
+
+    def memory(program, key):
+        return statistics.median(m.get(key, 0) for m in program.memory) / 1024
+
+    for label, key in (("resident memory at 1600x900 (VmRSS)", "VmRSS"),
+                       ("  peak (VmHWM)", "VmHWM"), ("  anonymous", "RssAnon"),
+                       ("  files", "RssFile"), ("  shared (the X image)", "RssShmem")):
+        row(label, memory(player, key), memory(floor, key), "MB")
+    row("CPU while waiting for Space (median)", statistics.median(player.cpu),
+        statistics.median(floor.cpu), "%", 100, 3)
+    row("  the X server meanwhile", statistics.median(player.server),
+        statistics.median(floor.server), "%", 100, 3)
+    # The format's loop takes the events and sleeps 16 ms, waiting or not: its cost alone.
+    row("  against the floor polling every 16 ms", statistics.median(player.cpu),
+        statistics.median(loop.cpu), "%", 100, 3)
+    row("    the X server meanwhile", statistics.median(player.server),
+        statistics.median(loop.server), "%", 100, 3)
+    for program in (player, floor, loop):
+        print("CPU of each span, %s: %s (%% of one core)"
+              % (program.name, ", ".join("%.3f" % (100 * c) for c in program.cpu)))
+    print("resident memory by what it holds, at the end of the last idle span:")
+    for group, _ in MEMORY_GROUPS:
+        row("  " + group, player.groups.get(group, 0) / 1024, floor.groups.get(group, 0) / 1024,
+            "MB", 1, 2)
+
+
+def ratio(value, floor):
+    return "%.2f x" % (value / floor) if floor > 0 else "-"
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--player", action="append")
+    parser.add_argument("--floor", default=os.path.join(ROOT, "build", "tools", "measure",
+                                                        "floor_window"))
     parser.add_argument("--story", default=os.path.join(ROOT, "examples", "demo"))
-    parser.add_argument("--runs", type=int, default=11)
+    parser.add_argument("--runs", type=int, default=11, help="launches of each program")
+    parser.add_argument("--idle-rounds", type=int, default=3, help="idle spans of each program")
+    parser.add_argument("--settle", type=float, default=6.0,
+                        help="seconds from the first picture to the idle span; the demo's first "
+                             "sound, 4 s of sea, has played out by 6 s and its device is closed")
     parser.add_argument("--idle-seconds", type=float, default=10.0)
     args = parser.parse_args()
     players = [os.path.abspath(p) for p in args.player or [os.path.join(ROOT, "build", "bexu")]]
@@ -181,65 +310,42 @@ def main():
     if os.path.exists(os.path.join(story, "init.bexc")):
         with open(os.path.join(story, "init.bexc"), "rb") as f:
             title = f.read().split(b"\0")[0].decode("latin-1") or title
-    probe = first_scene_pixel(story)
+    scene, probe = first_scene(story)
+    floor_title = "bexu floor"
+    floor = Program("floor", [os.path.abspath(args.floor), scene, floor_title], story,
+                    floor_title)
+    loop = Program("floor loop", [os.path.abspath(args.floor), scene, floor_title + " loop",
+                                  "--poll"], story, floor_title + " loop")
+    measured = [Program(os.path.basename(player), [player], story, title) for player in players]
+    programs = [floor] + measured + [loop]
 
     server, display = start_xvfb()
     try:
         env = dict(os.environ, DISPLAY=display, SDL_VIDEODRIVER="x11", SDL_AUDIODRIVER="dummy")
         xlib = Xlib(display)
-        windows = {player: [] for player in players}
-        pictures = {player: [] for player in players}
-        for _ in range(args.runs):
-            for player in players:
-                process, window_at, picture_at = launch(player, story, env, xlib, title, probe)
-                windows[player].append(window_at)
-                pictures[player].append(picture_at)
+        # Interleaved, the order turned each round, so neither profits from a warmer machine.
+        launched = [floor] + measured
+        for run in range(args.runs):
+            for program in (launched if run % 2 == 0 else launched[::-1]):
+                process, window_at, picture_at = launch(program, env, xlib, probe)
+                program.windows.append(window_at)
+                program.pictures.append(picture_at)
                 end(process)
                 time.sleep(0.2)
-        first = statistics.median(pictures[players[0]])
-        for player in players:
-            name = os.path.basename(player)
-            print("%s: launch to window: median %.0f ms (min %.0f, max %.0f, %d runs)"
-                  % (name, 1000 * statistics.median(windows[player]),
-                     1000 * min(windows[player]), 1000 * max(windows[player]),
-                     len(windows[player])))
-            print("%s: launch to first picture: median %.0f ms (min %.0f, max %.0f, %d runs)%s"
-                  % (name, 1000 * statistics.median(pictures[player]),
-                     1000 * min(pictures[player]), 1000 * max(pictures[player]),
-                     len(pictures[player]),
-                     "" if player == players[0] else ", %.2f times %s's"
-                     % (statistics.median(pictures[player]) / first,
-                        os.path.basename(players[0]))))
-        for player in players:
-            idle_figures(os.path.basename(player), player, story, env, xlib, title, probe,
-                         server, args.idle_seconds)
+        for run in range(args.idle_rounds):
+            for program in (programs if run % 2 == 0 else programs[::-1]):
+                measure_idle(program, env, xlib, probe, server, args.settle, args.idle_seconds)
     finally:
         end(server)
+
+    print("%d launches and %d idle spans of %.0f s each (from %.0f s after the first picture), "
+          "interleaved, on one Xvfb"
+          % (args.runs, args.idle_rounds, args.idle_seconds, args.settle))
+    for player in measured:
+        print()
+        print_figures(player, floor, loop)
     return 0
 
-
-def idle_figures(name, player, story, env, xlib, title, probe, server, idle_seconds):
-    process, _, _ = launch(player, story, env, xlib, title, probe)
-    try:
-        time.sleep(1.0)  # the first key wait has begun: the marker blinks
-        before, at = cpu_seconds(process.pid), time.monotonic()
-        server_before = cpu_seconds(server.pid)
-        time.sleep(idle_seconds)
-        used = cpu_seconds(process.pid) - before
-        server_used = cpu_seconds(server.pid) - server_before
-        span = time.monotonic() - at
-        memory = memory_kib(process.pid)
-        print("%s: CPU while waiting for Space at 1600x900: %.1f %% of one core (%.2f s in "
-              "%.1f s); the X server meanwhile: %.1f %%"
-              % (name, 100 * used / span, used, span, 100 * server_used / span))
-        print("%s: resident memory at 1600x900: %.1f MB (peak %.1f MB; anonymous %.1f, "
-              "files %.1f, shared %.1f)" % (name, memory["VmRSS"] / 1024,
-                                           memory["VmHWM"] / 1024,
-                                           memory.get("RssAnon", 0) / 1024,
-                                           memory.get("RssFile", 0) / 1024,
-                                           memory.get("RssShmem", 0) / 1024))
-    finally:
-        end(process)
 
 if __name__ == "__main__":
     sys.exit(main())

@@ -35,6 +35,10 @@ void headlessSetClientSize(int32_t width, int32_t height);
 // Stops the run with exit code 3 once the clock passes start + limit (0: no limit).
 void headlessSetTimeLimit(uint32_t milliseconds);
 
+// Whether the window lends its pixels to be drawn into (platformWindowPixels); on by
+// default. Off, the player keeps bitmaps of its own, as where the desktop keeps the window's.
+void headlessSetLending(bool lending);
+
 // What the window shows: the pixels last presented, client-sized (none before the first).
 const PlatformBitmap* headlessScreen();
 uint32_t headlessPresentCount();

@@ -88,6 +88,19 @@ HeadlessState& headless() {
     return state;
 }
 
+void headlessFreePixels(PlatformBitmap** pixels) {
+    PlatformBitmap* bitmap = *pixels;
+    if (bitmap == nullptr) {
+        return;
+    }
+    if (bitmap->selectedIn != nullptr) {
+        platformSelectBitmap(bitmap->selectedIn, &bitmap->selectedIn->empty);
+    }
+    bitmap->lent = false;
+    platformDeleteBitmap(bitmap);
+    *pixels = nullptr;
+}
+
 void headlessReset(uint32_t startTick) {
     HeadlessState& state = headless();
     if (state.log != nullptr) {
@@ -108,6 +121,9 @@ void headlessReset(uint32_t startTick) {
         platformDeleteBitmap(state.screen);
         state.screen = nullptr;
     }
+    headlessFreePixels(&state.pixels[0]);
+    headlessFreePixels(&state.pixels[1]);
+    state.lending = true;
     state.presentCount = 0;
     state.sounds.clear();
     state.exitHandler = nullptr;

@@ -34,6 +34,11 @@ struct HeadlessState {
     std::vector<HeadlessEvent> schedule; // kept in tick order
     std::deque<PlatformMessage> queue;
     PlatformWindow* window;
+    // The window's pixels as the player draws them (lent, client-sized, two in turn so a
+    // new one never has the old one's address) and as presented, what the window shows.
+    bool lending;
+    PlatformBitmap* pixels[2];
+    int pixelsIndex;
     PlatformBitmap* screen;
     uint32_t presentCount;
     std::vector<std::string> sounds;
@@ -50,3 +55,5 @@ HeadlessState& headless();
 void headlessConfigure();
 void headlessLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void headlessDumpScreen();
+// Frees the lent pixels, taking them out of any surface first.
+void headlessFreePixels(PlatformBitmap** pixels);

@@ -133,6 +133,34 @@ PlatformSurface* platformWindowScreen(PlatformWindow* window) {
     return softCreateScreen(window);
 }
 
+void headlessSetLending(bool lending) {
+    headless().lending = lending;
+}
+
+PlatformBitmap* platformWindowPixels(PlatformWindow* window) {
+    HeadlessState& state = headless();
+    if (!state.lending || window->destroyed || window->clientWidth <= 0 ||
+        window->clientHeight <= 0) {
+        return nullptr;
+    }
+    PlatformBitmap* current = state.pixels[state.pixelsIndex];
+    if (current != nullptr && current->width == window->clientWidth &&
+        current->height == window->clientHeight) {
+        return current;
+    }
+    // The one before the current is no longer in use: its place takes the new one.
+    int next = state.pixelsIndex ^ 1;
+    headlessFreePixels(&state.pixels[next]);
+    PlatformBitmap* made = softCreateBitmap(window->clientWidth, window->clientHeight);
+    if (made == nullptr) {
+        return nullptr;
+    }
+    made->lent = true;
+    state.pixels[next] = made;
+    state.pixelsIndex = next;
+    return made;
+}
+
 void softPresent(PlatformWindow* window, int32_t x, int32_t y, int32_t width, int32_t height,
                  const PlatformBitmap* source, int32_t sourceX, int32_t sourceY) {
     HeadlessState& state = headless();

@@ -1,7 +1,9 @@
-// Wave files through one SDL audio device, opened at the first sound. A new
-// sound replaces the queued rest of the old one; the device plays on its own
-// thread, so playing never blocks the frame loop.
+// Wave files through one SDL audio device, opened at a sound. A new sound replaces
+// the queued rest of the old one; the device plays on its own thread, so playing never
+// blocks the frame loop. Played out, the device is closed: its thread would otherwise
+// wake every 23 ms for ever to play silence.
 #include "platform/platform.h"
+#include "platform/sdl/sound_device.h"
 #include "platform/sdl/wave_chunks.h"
 
 #include <SDL.h>
@@ -11,9 +13,15 @@
 #include <unistd.h>
 
 namespace {
+// Nothing queued for this long: the last samples have left the device's own buffers.
+constexpr uint32_t kPlayedOutDelay = 1000;
+
 SDL_AudioDeviceID device = 0;
 SDL_AudioSpec deviceSpec;
+bool audioStarted = false;
 bool audioUnavailable = false; // tried once and failed: no more tries
+bool queueEmpty = false;
+uint32_t queueEmptySince = 0;
 
 // The sound library under SDL (ALSA) prints its own complaints on a machine without
 // a sound card; the player writes only its fatal messages there, so standard error is
@@ -45,7 +53,10 @@ bool openDevice() {
         return false;
     }
     int savedError = silenceStandardError();
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {
+    if (!audioStarted) {
+        audioStarted = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
+    }
+    if (audioStarted) {
         SDL_AudioSpec wanted;
         SDL_zero(wanted);
         wanted.freq = 44100;
@@ -53,12 +64,10 @@ bool openDevice() {
         wanted.channels = 2;
         wanted.samples = 1024;
         device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &deviceSpec, SDL_AUDIO_ALLOW_ANY_CHANGE);
-        if (device == 0) {
-            SDL_QuitSubSystem(SDL_INIT_AUDIO);
-        }
     }
     restoreStandardError(savedError);
     audioUnavailable = device == 0;
+    queueEmpty = false;
     return device != 0;
 }
 // What the sound library said when it refused a file, as one of the load reasons.
@@ -128,4 +137,22 @@ void platformPlaySound(const char* path) {
         SDL_free(conversion.buf);
     }
     SDL_PauseAudioDevice(device, 0);
+}
+
+void closePlayedOutSoundDevice() {
+    if (device == 0) {
+        return;
+    }
+    if (SDL_GetQueuedAudioSize(device) != 0) {
+        queueEmpty = false;
+        return;
+    }
+    uint32_t now = platformTickCount();
+    if (!queueEmpty) {
+        queueEmpty = true;
+        queueEmptySince = now;
+    } else if (now - queueEmptySince >= kPlayedOutDelay) {
+        SDL_CloseAudioDevice(device);
+        device = 0;
+    }
 }

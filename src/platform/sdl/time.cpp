@@ -1,6 +1,7 @@
 // Time on Linux: a millisecond tick since boot, like the desktop's tick count,
 // so the stutter seed differs from run to run and early ticks are already large.
 #include "platform/platform.h"
+#include "platform/sdl/sound_device.h"
 
 #include <SDL.h>
 
@@ -16,6 +17,8 @@ uint32_t platformTickCount() {
                                  static_cast<uint64_t>(now.tv_nsec) / 1000000u);
 }
 
+// The loop sleeps once per frame: the time to let a played-out sound device go.
 void platformSleep(uint32_t milliseconds) {
+    closePlayedOutSoundDevice();
     SDL_Delay(milliseconds);
 }

@@ -15,15 +15,11 @@ struct PlatformWindow {
     uint32_t id;
     WindowProcedure procedure;
     bool needsPaint;
-    // The X window lost what it showed (exposed, resized, shown): present every row again.
-    bool showAll;
-    // What was presented last: the same pixels of the same bitmap need no second showing.
-    const SDL_Surface* shownSurface;
-    const PlatformBitmap* shownBitmap;
-    uint64_t shownRevision;
-    SDL_Rect shownRect;
-    int64_t shownShiftX;
-    int64_t shownShiftY;
+    // SDL's window surface lent as a bitmap (platformWindowPixels). Two records in turn:
+    // a new surface gets the other one, so the caller tells it from the old by its address.
+    PlatformBitmap lent[2];
+    int lentIndex;
+    const SDL_Surface* lentSurface; // the surface lent[lentIndex] shows, none when not lent
 };
 
 namespace {
@@ -135,14 +131,12 @@ bool translateEvent(const SDL_Event& event, PlatformMessage* message) {
             return true;
         }
         switch (event.window.event) {
+        // The X window lost what it showed: its procedure hears of it as a paint.
         case SDL_WINDOWEVENT_EXPOSED:
-            window->needsPaint = true;
-            window->showAll = true;
-            break;
         case SDL_WINDOWEVENT_SHOWN:
         case SDL_WINDOWEVENT_SIZE_CHANGED:
         case SDL_WINDOWEVENT_RESTORED:
-            window->showAll = true;
+            window->needsPaint = true;
             break;
         default:
             break;
@@ -224,7 +218,6 @@ PlatformWindow* platformCreateWindow(const char* className, const char* title, i
     window->id = SDL_GetWindowID(handle);
     window->procedure = found->procedure;
     window->needsPaint = true;
-    window->showAll = true;
     return window;
 }
 
@@ -232,7 +225,6 @@ void platformShowWindow(PlatformWindow* window) {
     if (window != nullptr && window->handle != nullptr) {
         SDL_ShowWindow(window->handle);
         window->needsPaint = true;
-        window->showAll = true;
     }
 }
 
@@ -339,6 +331,40 @@ PlatformSurface* platformWindowScreen(PlatformWindow* window) {
     return softCreateScreen(window);
 }
 
+namespace {
+// Our pixels are 0x00RRGGBB, rows without gaps: a surface laid out so can be drawn into.
+bool layoutOfBitmaps(const SDL_Surface* surface) {
+    return (surface->format->format == SDL_PIXELFORMAT_RGB888 ||
+            surface->format->format == SDL_PIXELFORMAT_ARGB8888) &&
+           surface->pitch == surface->w * 4 && !SDL_MUSTLOCK(surface) && surface->pixels != nullptr;
+}
+} // namespace
+
+PlatformBitmap* platformWindowPixels(PlatformWindow* window) {
+    if (window == nullptr || window->handle == nullptr) {
+        return nullptr;
+    }
+    // After a resize this frees the old surface and makes one of the new size.
+    SDL_Surface* surface = SDL_GetWindowSurface(window->handle);
+    if (surface == nullptr || !layoutOfBitmaps(surface)) {
+        window->lentSurface = nullptr;
+        return nullptr;
+    }
+    // A new surface may come at the old one's address: ours carry the window as a mark.
+    if (surface != window->lentSurface || surface->userdata != window) {
+        surface->userdata = window;
+        window->lentSurface = surface;
+        window->lentIndex ^= 1;
+        PlatformBitmap& bitmap = window->lent[window->lentIndex];
+        bitmap = PlatformBitmap{};
+        bitmap.width = surface->w;
+        bitmap.height = surface->h;
+        bitmap.pixels = static_cast<uint32_t*>(surface->pixels);
+        bitmap.lent = true;
+    }
+    return &window->lent[window->lentIndex];
+}
+
 void softPresent(PlatformWindow* window, int32_t x, int32_t y, int32_t width, int32_t height,
                  const PlatformBitmap* source, int32_t sourceX, int32_t sourceY) {
     if (window == nullptr || window->handle == nullptr || source == nullptr ||
@@ -351,72 +377,35 @@ void softPresent(PlatformWindow* window, int32_t x, int32_t y, int32_t width, in
         return;
     }
     // Clip to the source bitmap and to the window surface, in 64 bits so no sum overflows.
-    int64_t left = x;
-    int64_t top = y;
-    int64_t right = int64_t{x} + width;
-    int64_t bottom = int64_t{y} + height;
     int64_t shiftX = int64_t{sourceX} - x; // source = target + shift
     int64_t shiftY = int64_t{sourceY} - y;
-    left = SDL_max(left, SDL_max(int64_t{0}, -shiftX));
-    top = SDL_max(top, SDL_max(int64_t{0}, -shiftY));
-    right = SDL_min(right, SDL_min(int64_t{surface->w}, int64_t{source->width} - shiftX));
-    bottom = SDL_min(bottom, SDL_min(int64_t{surface->h}, int64_t{source->height} - shiftY));
+    int64_t left = SDL_max(int64_t{x}, SDL_max(int64_t{0}, -shiftX));
+    int64_t top = SDL_max(int64_t{y}, SDL_max(int64_t{0}, -shiftY));
+    int64_t right =
+        SDL_min(int64_t{x} + width, SDL_min(int64_t{surface->w}, int64_t{source->width} - shiftX));
+    int64_t bottom = SDL_min(int64_t{y} + height,
+                             SDL_min(int64_t{surface->h}, int64_t{source->height} - shiftY));
     if (left >= right || top >= bottom) {
         return;
     }
-    SDL_Rect whole = {static_cast<int>(left), static_cast<int>(top), static_cast<int>(right - left),
-                      static_cast<int>(bottom - top)};
-    // The loop presents the canvas every frame, mostly unchanged since the last time.
-    if (!window->showAll && surface == window->shownSurface && source == window->shownBitmap &&
-        source->revision == window->shownRevision && SDL_RectEquals(&whole, &window->shownRect) &&
-        shiftX == window->shownShiftX && shiftY == window->shownShiftY) {
-        return;
-    }
-    window->shownSurface = surface;
-    window->shownBitmap = source;
-    window->shownRevision = source->revision;
-    window->shownRect = whole;
-    window->shownShiftX = shiftX;
-    window->shownShiftY = shiftY;
-    if (SDL_MUSTLOCK(surface) && SDL_LockSurface(surface) != 0) {
-        return;
-    }
-    const int rows = static_cast<int>(bottom - top);
-    const int columns = static_cast<int>(right - left);
-    const uint32_t* from =
-        source->pixels + (top + shiftY) * int64_t{source->width} + (left + shiftX);
-    auto* to = static_cast<uint8_t*>(surface->pixels) + top * surface->pitch +
-               left * surface->format->BytesPerPixel;
-    int firstChanged = 0;
-    int lastChanged = rows - 1;
-    if (surface->format->format == SDL_PIXELFORMAT_RGB888 ||
-        surface->format->format == SDL_PIXELFORMAT_ARGB8888) {
-        // Our pixels are 0x00RRGGBB already: row copies. The loop presents the whole
-        // canvas every frame, mostly unchanged: only rows that differ go to the X server.
-        const size_t rowBytes = static_cast<size_t>(columns) * 4;
-        firstChanged = rows;
-        lastChanged = -1;
-        for (int row = 0; row < rows; ++row) {
-            if (window->showAll || memcmp(to, from, rowBytes) != 0) {
-                memcpy(to, from, rowBytes);
-                firstChanged = SDL_min(firstChanged, row);
-                lastChanged = row;
-            }
-            from += source->width;
-            to += surface->pitch;
+    SDL_Rect rect = {static_cast<int>(left), static_cast<int>(top), static_cast<int>(right - left),
+                     static_cast<int>(bottom - top)};
+    // Drawn into the surface's own pixels, in place: only the showing is left to do.
+    bool inPlace = surface == window->lentSurface && source == &window->lent[window->lentIndex] &&
+                   shiftX == 0 && shiftY == 0;
+    if (!inPlace) {
+        if (SDL_MUSTLOCK(surface) && SDL_LockSurface(surface) != 0) {
+            return;
         }
-    } else {
-        SDL_ConvertPixels(columns, rows, SDL_PIXELFORMAT_RGB888, from, source->width * 4,
+        const uint32_t* from =
+            source->pixels + (top + shiftY) * int64_t{source->width} + (left + shiftX);
+        auto* to = static_cast<uint8_t*>(surface->pixels) + top * surface->pitch +
+                   left * surface->format->BytesPerPixel;
+        SDL_ConvertPixels(rect.w, rect.h, SDL_PIXELFORMAT_RGB888, from, source->width * 4,
                           surface->format->format, to, surface->pitch);
+        if (SDL_MUSTLOCK(surface)) {
+            SDL_UnlockSurface(surface);
+        }
     }
-    if (SDL_MUSTLOCK(surface)) {
-        SDL_UnlockSurface(surface);
-    }
-    window->showAll = false;
-    if (lastChanged < firstChanged) {
-        return;
-    }
-    SDL_Rect rect = {static_cast<int>(left), static_cast<int>(top) + firstChanged, columns,
-                     lastChanged - firstChanged + 1};
     SDL_UpdateWindowSurfaceRects(window->handle, &rect, 1);
 }

@@ -1,6 +1,7 @@
 // Helpers shared by the soft layer's files; not for backends.
 #pragma once
 
+#include "platform/soft/soft_stretch.h"
 #include "platform/soft/soft_surface.h"
 
 #include <cstdint>
@@ -23,11 +24,12 @@ bool softBitmapSizeAllowed(int64_t width, int64_t height);
 void softBitmapChanged(PlatformBitmap* bitmap);
 
 // Scaled copy by nearest pixel: each target pixel takes the source pixel its
-// position maps to. Only target pixels inside the target bitmap whose source
-// pixel exists are drawn, and with `keyed` none of colour keyPixel.
-void softCopyNearest(PlatformBitmap* to, const PlatformBitmap* from, int64_t x, int64_t y,
-                     int64_t width, int64_t height, int64_t sourceX, int64_t sourceY,
-                     int64_t sourceWidth, int64_t sourceHeight, bool keyed, uint32_t keyPixel);
+// position maps to. Only target pixels inside the target bitmap and `bounds` whose
+// source pixel exists are drawn, and with `keyed` none of colour keyPixel.
+void softCopyNearest(PlatformBitmap* to, const PlatformBitmap* from, const SoftBounds& bounds,
+                     int64_t x, int64_t y, int64_t width, int64_t height, int64_t sourceX,
+                     int64_t sourceY, int64_t sourceWidth, int64_t sourceHeight, bool keyed,
+                     uint32_t keyPixel);
 
 // How far a screen context reaches; the backend clips to the real window.
 constexpr int64_t kSoftScreenLimit = kSoftMaxSide;

@@ -162,17 +162,23 @@ void platformCopyKeyed(PlatformSurface* target, int32_t x, int32_t y, int32_t wi
         return;
     }
     softBitmapChanged(to);
-    softCopyNearest(to, from, x, y, width, height, sourceX, sourceY, sourceWidth, sourceHeight,
-                    true, keyPixel);
+    SoftBounds whole = {0, 0, to->width, to->height};
+    softCopyNearest(to, from, whole, x, y, width, height, sourceX, sourceY, sourceWidth,
+                    sourceHeight, true, keyPixel);
 }
 
-void softCopyNearest(PlatformBitmap* to, const PlatformBitmap* from, int64_t x, int64_t y,
-                     int64_t width, int64_t height, int64_t sourceX, int64_t sourceY,
-                     int64_t sourceWidth, int64_t sourceHeight, bool keyed, uint32_t keyPixel) {
-    int64_t top = y < 0 ? 0 : y;
-    int64_t bottom = y + height < to->height ? y + height : to->height;
-    int64_t left = x < 0 ? 0 : x;
-    int64_t right = x + width < to->width ? x + width : to->width;
+void softCopyNearest(PlatformBitmap* to, const PlatformBitmap* from, const SoftBounds& bounds,
+                     int64_t x, int64_t y, int64_t width, int64_t height, int64_t sourceX,
+                     int64_t sourceY, int64_t sourceWidth, int64_t sourceHeight, bool keyed,
+                     uint32_t keyPixel) {
+    int64_t top = y < bounds.top ? bounds.top : y;
+    int64_t bottom = y + height < bounds.bottom ? y + height : bounds.bottom;
+    int64_t left = x < bounds.left ? bounds.left : x;
+    int64_t right = x + width < bounds.right ? x + width : bounds.right;
+    top = top < 0 ? 0 : top;
+    bottom = bottom < to->height ? bottom : to->height;
+    left = left < 0 ? 0 : left;
+    right = right < to->width ? right : to->width;
     for (int64_t ty = top; ty < bottom; ++ty) {
         int64_t fy = sourceY + (ty - y) * sourceHeight / height;
         if (fy < 0 || fy >= from->height) {

@@ -56,20 +56,45 @@ void balanceWeights(uint32_t* weights, int32_t count) {
     weights[largest] += 65536u - sum; // unsigned wrap-around gives the exact correction
 }
 
+int64_t greatestCommonDivisor(int64_t a, int64_t b) {
+    while (b != 0) {
+        int64_t rest = a % b;
+        a = b;
+        b = rest;
+    }
+    return a;
+}
+
+// The most source pixels an output of the whole span reads. Shrinking, output i covers
+// [i * sourceLength, (i + 1) * sourceLength) in units of 1 / length; its start lies
+// r = i * sourceLength mod length into a pixel, and r runs through every multiple of
+// gcd(sourceLength, length) below length, so the widest cover starts at length - gcd.
+int32_t spanTapsOf(int64_t length, int64_t sourceLength, int64_t low, int64_t high) {
+    if (sourceLength == length) {
+        return 1;
+    }
+    int64_t most = 2;
+    if (sourceLength > length) {
+        int64_t start = length - greatestCommonDivisor(sourceLength, length);
+        most = (start + sourceLength + length - 1) / length;
+    }
+    return static_cast<int32_t>(minOf(most, high - low));
+}
+
 // Axis set-up. Output i of [0, length) lies at targetStart + i and reads the
 // source span from sourceStart + i * sourceLength / length on. Only outputs inside
-// [0, targetSize) whose centre maps into existing source pixels [low, high) are made.
-// Source positions are kept relative to sourceStart, which keeps every product
-// below 2^63 for any 32-bit arguments.
-bool planAxis(SoftAxisPlan* plan, int64_t targetStart, int64_t length, int64_t targetSize,
-              int64_t sourceStart, int64_t sourceLength, int64_t sourceSize) {
+// [targetLow, targetHigh) whose centre maps into existing source pixels [low, high)
+// are made. Source positions are kept relative to sourceStart, which keeps every
+// product below 2^63 for any 32-bit arguments.
+bool planAxis(SoftAxisPlan* plan, int64_t targetStart, int64_t length, int64_t targetLow,
+              int64_t targetHigh, int64_t sourceStart, int64_t sourceLength, int64_t sourceSize) {
     int64_t low = maxOf(sourceStart, 0);
     int64_t high = minOf(sourceStart + sourceLength, sourceSize);
     if (low >= high) {
         return false;
     }
-    int64_t first = maxOf(0, -targetStart);
-    int64_t last = minOf(length, targetSize - targetStart);
+    int64_t first = maxOf(0, targetLow - targetStart);
+    int64_t last = minOf(length, targetHigh - targetStart);
     // The centre of output i, in units of 1 / (2 * length), is (2i + 1) * sourceLength.
     int64_t needLow = 2 * (low - sourceStart) * length;
     first = maxOf(first, floorDiv(needLow + sourceLength - 1, 2 * sourceLength));
@@ -89,6 +114,7 @@ bool planAxis(SoftAxisPlan* plan, int64_t targetStart, int64_t length, int64_t t
     // A span covers at most sourceLength / length + 2 pixels, and only existing ones.
     plan->maxTaps = static_cast<int32_t>(
         sourceLength > length ? minOf(sourceLength / length + 2, high - low) : 2);
+    plan->spanTaps = spanTapsOf(length, sourceLength, low, high);
     return true;
 }
 
@@ -158,14 +184,16 @@ void copyUnscaled(PlatformBitmap* to, int64_t originX, int64_t originY, const Pl
 
 SoftStretchPath softStretchPath = SoftStretchPath::Fastest;
 
-bool softPlanStretch(SoftStretchPlan* plan, int64_t targetWidth, int64_t targetHeight, int32_t x,
-                     int32_t y, int32_t width, int32_t height, const PlatformBitmap* from,
-                     int32_t sourceX, int32_t sourceY, int32_t sourceWidth, int32_t sourceHeight) {
+bool softPlanStretch(SoftStretchPlan* plan, const SoftBounds& bounds, int32_t x, int32_t y,
+                     int32_t width, int32_t height, const PlatformBitmap* from, int32_t sourceX,
+                     int32_t sourceY, int32_t sourceWidth, int32_t sourceHeight) {
     if (width <= 0 || height <= 0 || sourceWidth <= 0 || sourceHeight <= 0) {
         return false;
     }
-    return planAxis(&plan->across, x, width, targetWidth, sourceX, sourceWidth, from->width) &&
-           planAxis(&plan->down, y, height, targetHeight, sourceY, sourceHeight, from->height);
+    return planAxis(&plan->across, x, width, bounds.left, bounds.right, sourceX, sourceWidth,
+                    from->width) &&
+           planAxis(&plan->down, y, height, bounds.top, bounds.bottom, sourceY, sourceHeight,
+                    from->height);
 }
 
 bool softStretchPlanned(PlatformBitmap* to, int64_t originX, int64_t originY,
@@ -215,8 +243,11 @@ bool softStretchPlanned(PlatformBitmap* to, int64_t originX, int64_t originY,
     }
     work.vectorWeights = parts[5];
     work.vectorStart = reinterpret_cast<int32_t*>(parts[6]);
-    work.acrossMost = fillAxisTaps(&across, work.acrossStart, work.acrossCount, work.acrossWeights);
-    work.downMost = fillAxisTaps(&down, work.downStart, work.downCount, work.downWeights);
+    int32_t acrossMost =
+        fillAxisTaps(&across, work.acrossStart, work.acrossCount, work.acrossWeights);
+    int32_t downMost = fillAxisTaps(&down, work.downStart, work.downCount, work.downWeights);
+    work.acrossMost = acrossMost > across.spanTaps ? acrossMost : across.spanTaps;
+    work.downMost = downMost > down.spanTaps ? downMost : down.spanTaps;
     if (!softStretchVector(to, originX, originY, from, plan, work)) {
         softStretchPortable(to, originX, originY, from, plan, work);
     }
@@ -299,10 +330,30 @@ void platformSetSmoothStretch(PlatformSurface* target) {
 void platformStretchCopy(PlatformSurface* target, int32_t x, int32_t y, int32_t width,
                          int32_t height, PlatformSurface* source, int32_t sourceX, int32_t sourceY,
                          int32_t sourceWidth, int32_t sourceHeight) {
+    platformStretchCopyPart(target, x, y, width, height, source, sourceX, sourceY, sourceWidth,
+                            sourceHeight, nullptr);
+}
+
+void platformStretchCopyPart(PlatformSurface* target, int32_t x, int32_t y, int32_t width,
+                             int32_t height, PlatformSurface* source, int32_t sourceX,
+                             int32_t sourceY, int32_t sourceWidth, int32_t sourceHeight,
+                             const PlatformRect* part) {
     if (target == nullptr || source == nullptr) {
         return;
     }
     const PlatformBitmap* from = source->selected;
+    SoftBounds bounds = {0, 0, target->selected->width, target->selected->height};
+    if (target->window != nullptr) {
+        int32_t clientWidth = 0, clientHeight = 0;
+        platformClientSize(target->window, &clientWidth, &clientHeight);
+        bounds = {0, 0, clientWidth, clientHeight};
+    }
+    if (part != nullptr) {
+        bounds.left = maxOf(bounds.left, part->x);
+        bounds.top = maxOf(bounds.top, part->y);
+        bounds.right = minOf(bounds.right, int64_t{part->x} + part->width);
+        bounds.bottom = minOf(bounds.bottom, int64_t{part->y} + part->height);
+    }
     SoftStretchPlan plan;
     if (target->window == nullptr) {
         PlatformBitmap* to = target->selected;
@@ -310,13 +361,13 @@ void platformStretchCopy(PlatformSurface* target, int32_t x, int32_t y, int32_t 
             // The desktop's default mode drops or repeats whole pixels.
             if (width > 0 && height > 0 && sourceWidth > 0 && sourceHeight > 0) {
                 softBitmapChanged(to);
-                softCopyNearest(to, from, x, y, width, height, sourceX, sourceY, sourceWidth,
-                                sourceHeight, false, 0);
+                softCopyNearest(to, from, bounds, x, y, width, height, sourceX, sourceY,
+                                sourceWidth, sourceHeight, false, 0);
             }
             return;
         }
-        if (softPlanStretch(&plan, to->width, to->height, x, y, width, height, from, sourceX,
-                            sourceY, sourceWidth, sourceHeight)) {
+        if (softPlanStretch(&plan, bounds, x, y, width, height, from, sourceX, sourceY, sourceWidth,
+                            sourceHeight)) {
             softBitmapChanged(to);
             softStretchPlanned(to, 0, 0, from, plan);
         }
@@ -324,10 +375,8 @@ void platformStretchCopy(PlatformSurface* target, int32_t x, int32_t y, int32_t 
     }
     // The screen is the backend's: scale into a bitmap of the visible part and show
     // that, always smoothly (the player sets that mode on its back buffer only).
-    int32_t clientWidth = 0, clientHeight = 0;
-    platformClientSize(target->window, &clientWidth, &clientHeight);
-    if (!softPlanStretch(&plan, clientWidth, clientHeight, x, y, width, height, from, sourceX,
-                         sourceY, sourceWidth, sourceHeight)) {
+    if (!softPlanStretch(&plan, bounds, x, y, width, height, from, sourceX, sourceY, sourceWidth,
+                         sourceHeight)) {
         return;
     }
     PlatformBitmap* shown = softCreateBitmap(plan.across.count, plan.down.count);

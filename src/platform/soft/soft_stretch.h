@@ -14,6 +14,14 @@ struct SoftAxisPlan {
     int64_t low, high;   // the existing source pixels the span may read
     int64_t length, sourceLength, sourceStart;
     int32_t maxTaps; // most source pixels one output reads
+    // Most source pixels any output of the whole span reads, made or not: the inner loops
+    // are chosen by it, so a part of a stretch comes out as the same part of the whole.
+    int32_t spanTaps;
+};
+
+// The target area a stretch may draw into: [left, right) x [top, bottom).
+struct SoftBounds {
+    int64_t left, top, right, bottom;
 };
 
 struct SoftStretchPlan {
@@ -39,9 +47,9 @@ struct SoftStretchWork {
 enum class SoftStretchPath { Fastest, Sse2, Portable };
 extern SoftStretchPath softStretchPath;
 
-bool softPlanStretch(SoftStretchPlan* plan, int64_t targetWidth, int64_t targetHeight, int32_t x,
-                     int32_t y, int32_t width, int32_t height, const PlatformBitmap* from,
-                     int32_t sourceX, int32_t sourceY, int32_t sourceWidth, int32_t sourceHeight);
+bool softPlanStretch(SoftStretchPlan* plan, const SoftBounds& bounds, int32_t x, int32_t y,
+                     int32_t width, int32_t height, const PlatformBitmap* from, int32_t sourceX,
+                     int32_t sourceY, int32_t sourceWidth, int32_t sourceHeight);
 // Writes the planned outputs; the target pixel (originX, originY) is `to`'s first pixel.
 bool softStretchPlanned(PlatformBitmap* to, int64_t originX, int64_t originY,
                         const PlatformBitmap* from, const SoftStretchPlan& plan);

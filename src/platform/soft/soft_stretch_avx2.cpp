@@ -113,12 +113,19 @@ const SoftVectorKernels kAvx2Kernels = {4,
                                          mixDown<6>, mixDown<7>, mixDown<8>}};
 } // namespace
 
+// Asked once, by the one thread that draws. A plain variable rather than a guarded local
+// static: the guard is all the player would take from the C++ runtime library, which
+// then need not be loaded at all (some 0.8 MB resident and its start-up).
+namespace {
+int avx2Present = -1; // not asked yet
+} // namespace
+
 const SoftVectorKernels* softAvx2Kernels() {
-    static const bool present = [] {
+    if (avx2Present < 0) {
         __builtin_cpu_init(); // may run before the runtime's own start-up did it
-        return __builtin_cpu_supports("avx2") != 0;
-    }();
-    return present ? &kAvx2Kernels : nullptr;
+        avx2Present = __builtin_cpu_supports("avx2") != 0 ? 1 : 0;
+    }
+    return avx2Present != 0 ? &kAvx2Kernels : nullptr;
 }
 
 #else

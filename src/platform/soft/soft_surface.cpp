@@ -59,6 +59,7 @@ void softInitSurface(PlatformSurface* surface, PlatformWindow* window) {
     surface->empty.ownedBySurface = true;
     surface->empty.selectedIn = surface;
     surface->empty.revision = ++lastRevision;
+    surface->empty.lent = false;
     surface->selected = &surface->empty;
     surface->window = window;
     surface->smoothStretch = false;
@@ -86,6 +87,7 @@ PlatformBitmap* softCreateBitmap(int32_t width, int32_t height) {
     bitmap->ownedBySurface = false;
     bitmap->selectedIn = nullptr;
     bitmap->revision = ++lastRevision;
+    bitmap->lent = false;
     return bitmap;
 }
 
@@ -143,7 +145,8 @@ PlatformBitmap* platformSelectBitmap(PlatformSurface* surface, PlatformBitmap* b
 
 void platformDeleteBitmap(PlatformBitmap* bitmap) {
     // Refused while selected, as on the desktop: the surface still draws with it.
-    if (bitmap == nullptr || bitmap->ownedBySurface || bitmap->selectedIn != nullptr) {
+    if (bitmap == nullptr || bitmap->ownedBySurface || bitmap->lent ||
+        bitmap->selectedIn != nullptr) {
         return;
     }
     softBitmapChanged(bitmap);
@@ -172,7 +175,8 @@ void platformFillRect(PlatformSurface* surface, int32_t x, int32_t y, int32_t wi
         // The screen takes whole bitmaps: fill one of the visible part and show that.
         int32_t clientWidth = 0, clientHeight = 0;
         platformClientSize(surface->window, &clientWidth, &clientHeight);
-        PlatformBitmap client = {clientWidth, clientHeight, nullptr, nullptr, false, nullptr, 0};
+        PlatformBitmap client = {clientWidth, clientHeight, nullptr, nullptr,
+                                 false,       nullptr,      0,       false};
         if (!softClipCopy(x, y, width, height, clientWidth, clientHeight, &client, x, y, &rect) ||
             (shown = softCreateBitmap(rect.width, rect.height)) == nullptr) {
             return;

@@ -21,6 +21,8 @@ struct PlatformBitmap {
     // New with every write to the pixels and never repeated, even by a later bitmap:
     // a backend need not show again what it showed at the same revision.
     uint64_t revision;
+    // The window's own pixels, lent by the backend (platformWindowPixels): never deleted.
+    bool lent;
 };
 
 struct PlatformSurface {

@@ -50,3 +50,21 @@ void platformStretchCopy(PlatformSurface* target, int32_t x, int32_t y, int32_t 
     StretchBlt(contextHandle(target), x, y, width, height, contextHandle(source), sourceX, sourceY,
                sourceWidth, sourceHeight, SRCCOPY);
 }
+
+// The device interface clips the stretch to the part and works each target pixel out from
+// the whole stretch's geometry.
+void platformStretchCopyPart(PlatformSurface* target, int32_t x, int32_t y, int32_t width,
+                             int32_t height, PlatformSurface* source, int32_t sourceX,
+                             int32_t sourceY, int32_t sourceWidth, int32_t sourceHeight,
+                             const PlatformRect* part) {
+    HDC context = contextHandle(target);
+    if (part != nullptr) {
+        IntersectClipRect(context, part->x, part->y, edgeAt(part->x, part->width),
+                          edgeAt(part->y, part->height));
+    }
+    StretchBlt(context, x, y, width, height, contextHandle(source), sourceX, sourceY, sourceWidth,
+               sourceHeight, SRCCOPY);
+    if (part != nullptr) {
+        SelectClipRgn(context, nullptr);
+    }
+}

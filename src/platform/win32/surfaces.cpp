@@ -12,6 +12,11 @@ void platformReleaseWindowScreen(PlatformWindow* window, PlatformSurface* screen
     ReleaseDC(windowHandle(window), contextHandle(screen));
 }
 
+// The desktop keeps the window's pixels to itself: the player draws into its own bitmaps.
+PlatformBitmap* platformWindowPixels(PlatformWindow*) {
+    return nullptr;
+}
+
 PlatformSurface* platformCreateSurface(PlatformSurface* compatibleWith) {
     return platformSurfaceOf(CreateCompatibleDC(contextHandle(compatibleWith)));
 }
