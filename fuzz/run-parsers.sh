@@ -11,7 +11,7 @@ out="${BEXU_FUZZ_BUILD:-$root/build-fuzz}"
 seconds="${1:-60}"
 shift || true
 harnesses=("$@")
-[ ${#harnesses[@]} -eq 0 ] && harnesses=(block_reader extract_items stutter step_script wave file_uses wave_decoder)
+[ ${#harnesses[@]} -eq 0 ] && harnesses=(block_reader extract_items stutter step_script wave file_uses wave_decoder author_traps)
 
 mkdir -p "$out"
 cmake -S "$root/fuzz/parsers" -B "$out" -G Ninja -DCMAKE_CXX_COMPILER=clang++ \
