@@ -3,3 +3,8 @@
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(PIXMAN REQUIRED IMPORTED_TARGET pixman-1)
 target_link_libraries(bench_stretch PRIVATE PkgConfig::PIXMAN)
+
+# The checker runs side by side with the player's own reading of the same script.
+if(headless IN_LIST BEXU_BACKENDS)
+  target_link_libraries(bench_check_story PRIVATE bexu_check_core)
+endif()

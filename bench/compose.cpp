@@ -95,7 +95,7 @@ void BM_MemcpyOfAFrame(benchmark::State& state) {
 
 #define WINDOW_SIZES Args({1600, 900})->Args({1920, 1080})->Args({3840, 2160})->Args({1280, 720})
 BENCHMARK(BM_ComposeFrame)->WINDOW_SIZES->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ComposeMarkerChange)->WINDOW_SIZES->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ComposeMarkerChange)->WINDOW_SIZES->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ComposeChangedFrame)->WINDOW_SIZES->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MemcpyOfAFrame)->WINDOW_SIZES->Unit(benchmark::kMillisecond);
 

@@ -3,8 +3,8 @@
 # Usage: scripts/install-deps.sh play|test|dist
 set -euo pipefail
 
-build_packages=(build-essential cmake ninja-build pkg-config libsdl2-dev zlib1g-dev)
-play_packages=(xfonts-base)
+build_packages=(build-essential cmake ninja-build pkg-config libsdl2-dev zlib1g-dev libfreetype-dev)
+play_packages=(xfonts-base fonts-dejavu-core)
 dist_packages=(g++-mingw-w64-i686 binutils-mingw-w64-i686)
 test_packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev libpixman-1-dev libpng-dev
@@ -12,6 +12,7 @@ test_packages=(
   debootstrap xvfb xauth xfonts-base xdotool imagemagick x11-utils libx11-dev desktop-file-utils
   fonts-dejavu-core espeak-ng sox python3 python3-pil
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine64 zip unzip
+  emscripten chromium python3-websocket
   g++-aarch64-linux-gnu qemu-user-static
   libgtest-dev:arm64 libbenchmark-dev:arm64 libpixman-1-dev:arm64 libpng-dev:arm64
 )

@@ -139,6 +139,15 @@ template <bool kPlace> uint32_t scanChunk(BlockScan* scan, const char* chunk, ui
     return count;
 }
 
+// Empties the window; its bytes are left as they are, to be read over.
+void holdNothing(ScriptWindow* window) {
+    window->file = nullptr;
+    window->fileSize = 0;
+    window->start = 0;
+    window->length = 0;
+    window->nextRead = 0;
+}
+
 // Makes the window hold the byte at `offset`. False at the end of the file or when
 // reading fails, which ends the reading alike.
 bool holdOffset(ScriptWindow* window, PlatformFile* file, uint32_t offset) {
@@ -165,7 +174,7 @@ char* scanFile(BlockScan* scan, ScriptWindow* window, PlatformFile* file, int32_
                BlockPlace* place) {
     // The size is asked once for each file the window serves.
     if (window->file != file) {
-        *window = ScriptWindow{};
+        holdNothing(window);
         if (!platformFileSize(file, &window->fileSize)) {
             return nullptr;
         }
@@ -211,7 +220,8 @@ char* readBlockThrough(ScriptWindow* window, int32_t wanted, PlatformFile* file,
 }
 
 char* readBlock(int32_t wanted, PlatformFile* file, int32_t* resumeOffset, BlockPlace* place) {
-    ScriptWindow window = {};
+    ScriptWindow window;
+    holdNothing(&window);
     return readBlockThrough(&window, wanted, file, resumeOffset, place);
 }
 

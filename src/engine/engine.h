@@ -29,8 +29,8 @@ struct CanvasKey {
     unsigned char indicatorGlyph;
 };
 
-// The one record is made of sub-records by owner and lifetime. Each owner has start,
-// reset and release functions for its own; nobody else frees their fields.
+// The one record is made of sub-records by owner and lifetime. Each owner has the start,
+// reset and release functions its record needs; nobody else frees their fields.
 
 // The script's bytes around the reading place, so that reading block after block costs
 // a file read per window, not one per block. It serves one file; zeroed, it holds nothing.

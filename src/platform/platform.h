@@ -1,7 +1,7 @@
 // The one interface between the player and the operating system.
 // Engine, render and app code reach files, time, the window, drawing, sound,
 // memory and the fatal report only through these functions. Each backend
-// (win32, sdl, headless) implements every one of them.
+// (win32, sdl, headless, web) implements every one of them.
 #pragma once
 
 #include <cstddef>
@@ -168,6 +168,13 @@ inline const char* loadFailureText(LoadFailure failure) {
     }
     return "unreadable";
 }
+
+// ---- text for assistive technology ---------------------------------------
+
+// The dialogue as text, called whenever it changes: `length` bytes, grown by new
+// lines or emptied by a page turn. A backend that can hand text to a screen
+// reader does; the others ignore it.
+void platformDialogueText(const char* text, uint32_t length);
 
 // ---- sound ---------------------------------------------------------------
 

@@ -74,7 +74,7 @@ bool arrangeTargets(int32_t width, int32_t height, PlatformBitmap* pixels) {
     // Surfaces made anew hold nothing from before, lent pixels of an old size included.
     platformDeleteSurface(presentation.frameSurface);
     platformDeleteSurface(presentation.windowSurface);
-    presentation.frameSurface = platformCreateSurface(presentation.screen);
+    presentation.frameSurface = makeSurface();
     presentation.windowSurface = nullptr;
     bool oneToOne = showsOneToOne(width, height);
     if (oneToOne && pixels != nullptr) {
@@ -85,22 +85,24 @@ bool arrangeTargets(int32_t width, int32_t height, PlatformBitmap* pixels) {
     }
     bool newCanvas = presentation.frameBitmap == nullptr;
     if (newCanvas) {
-        // Without memory for it nothing is drawn: the surface's own bitmap clips every copy.
-        presentation.frameBitmap =
-            platformCreateBitmap(presentation.screen, kCanvasWidth, kCanvasHeight);
+        presentation.frameBitmap = makeBitmap(kCanvasWidth, kCanvasHeight);
     }
     platformSelectBitmap(presentation.frameSurface, presentation.frameBitmap);
     if (oneToOne) {
         releaseBitmap(&presentation.windowBitmap);
         return newCanvas;
     }
-    presentation.windowSurface = platformCreateSurface(presentation.screen);
+    presentation.windowSurface = makeSurface();
     if (pixels != nullptr) {
         platformSelectBitmap(presentation.windowSurface, pixels);
         releaseBitmap(&presentation.windowBitmap);
     } else {
-        PlatformBitmap* bitmap = platformCreateBitmap(presentation.screen, width, height);
         // Without memory for the new size the old back buffer stays; copies clip to it.
+        // Without any back buffer there is nothing to show, as when the surfaces are made.
+        bool firstBackBuffer = presentation.windowBitmap == nullptr && width > 0 && height > 0;
+        PlatformBitmap* bitmap = firstBackBuffer
+                                     ? makeBitmap(width, height)
+                                     : platformCreateBitmap(presentation.screen, width, height);
         if (bitmap != nullptr) {
             releaseBitmap(&presentation.windowBitmap);
             presentation.windowBitmap = bitmap;
@@ -250,6 +252,10 @@ void composeFrame() {
     CanvasKey key = currentCanvas();
     CanvasKey built = presentation.builtCanvas;
     presentation.builtCanvas = key;
+    if (!built.valid || built.dialogueGeneration != key.dialogueGeneration) {
+        platformDialogueText(engineState.effects.dialogue.text,
+                             engineState.effects.dialogue.length);
+    }
     if (!built.valid || built.sceneGeneration != key.sceneGeneration ||
         built.dialogueGeneration != key.dialogueGeneration) {
         buildCanvas(key);

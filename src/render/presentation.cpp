@@ -3,8 +3,8 @@
 #include "render/render.h"
 
 namespace {
-
 const char kNoSurfaces[] = "Not enough memory for the window's surfaces.";
+} // namespace
 
 PlatformSurface* makeSurface() {
     PlatformSurface* surface = platformCreateSurface(engineState.presentation.screen);
@@ -21,6 +21,8 @@ PlatformBitmap* makeBitmap(int32_t width, int32_t height) {
     }
     return bitmap;
 }
+
+namespace {
 
 PlatformBitmap* loadSheet(PlatformSurface* surface, const char* path, const char* failure) {
     PlatformBitmap* bitmap = platformLoadBitmap(path);

@@ -54,6 +54,9 @@ bool glyphCellAt(int32_t x, int32_t y, int32_t* cellX, int32_t* cellY);
 // The advance indicator: moves its frame counter on when due and returns the glyph to
 // draw after the text, once per frame while a key wait lasts.
 unsigned char advanceIndicator();
+// A drawing target, or the end of the play with the surfaces' message when memory is short.
+PlatformSurface* makeSurface();
+PlatformBitmap* makeBitmap(int32_t width, int32_t height);
 // Brings the window up to date: builds what changed of the canvas and shows it, scaled.
 void composeFrame();
 

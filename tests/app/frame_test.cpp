@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -185,6 +186,15 @@ TEST(FrameScene, SmallerScenesShowBlackWhereTheyEndAndLargerOnesTheirCorner) {
     EXPECT_TRUE(blankAt(result.snapshots[1], 50, 33, 250, 167, 0x00FF00));
     EXPECT_TRUE(blankAt(result.snapshots[1], 300, 0, 1300, 900));
     EXPECT_TRUE(blankAt(result.snapshots[1], 0, 200, 1600, 700));
+}
+
+// The dialogue goes to the backend as text once per change: grown by each line,
+// emptied by a page turn, and not again while only the marker blinks.
+TEST(FrameText, DialogueIsHandedOverAsTextOncePerChange) {
+    StoryResult result = playScript("{0[say~Hi][wait~500][say~a\nb][turn~page][say~c]}");
+    EXPECT_EQ(result.exitCode, 0);
+    const std::vector<uint32_t> expected = {0, 3, 7, 0, 2};
+    EXPECT_EQ(headlessDialogueLengths(), expected);
 }
 
 namespace {

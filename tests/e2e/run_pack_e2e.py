@@ -15,6 +15,7 @@ made by hiding a library in a private mount namespace (root only; skipped else).
 
 import argparse
 import os
+import re
 import subprocess
 import sys
 
@@ -26,6 +27,8 @@ import harness  # noqa: E402
 import run_e2e  # noqa: E402
 from harness import Failure  # noqa: E402
 
+# The oldest glibc the README promises readers.
+GLIBC_FLOOR = (2, 34)
 GLIBC_LIBRARIES = ("libc.so.6", "libm.so.6", "ld-linux-x86-64.so.2")
 LIBRARY_FOLDERS = ("/usr/lib/x86_64-linux-gnu", "/lib/x86_64-linux-gnu", "/usr/lib64", "/usr/lib")
 
@@ -144,6 +147,13 @@ class PackSuite:
         needed = [l.split("[")[1].rstrip("]") for l in out.splitlines() if "(NEEDED)" in l]
         if not needed or any(library not in GLIBC_LIBRARIES for library in needed):
             raise Failure("the packed player needs %s, not only glibc" % needed)
+        symbols = harness.run(["objdump", "-T", os.path.join(self.folder, "bexu")]).decode()
+        newest = max(tuple(int(n) for n in v.split("."))
+                     for v in re.findall(r"GLIBC_([0-9]+(?:\.[0-9]+)+)", symbols))
+        if newest > GLIBC_FLOOR:
+            raise Failure("the packed player needs glibc %s, newer than the %s the README "
+                          "promises" % (".".join(map(str, newest)),
+                                        ".".join(map(str, GLIBC_FLOOR))))
 
     def case_without_alsa(self):
         command = hidden("libasound.so.2", [self.launcher])
@@ -181,7 +191,7 @@ def main():
     parser.add_argument("--out", default=None)
     parser.add_argument("--time-limit", type=int, default=120)
     args = parser.parse_args()
-    tool = harness.missing_tool(harness.TOOLS + ("readelf", "desktop-file-validate"))
+    tool = harness.missing_tool(harness.TOOLS + ("readelf", "objdump", "desktop-file-validate"))
     if tool is not None:
         print("FAIL: %s is missing (scripts/install-deps.sh test installs it)" % tool)
         return 1

@@ -11,6 +11,7 @@
 #include <random>
 #include <regex>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace {
@@ -26,7 +27,7 @@ struct Finding {
 // Reads the compiler-style lines: `folder/file:line:column: severity: message [code]`.
 std::vector<Finding> findings(const std::string& output, const std::string& folder) {
     static const std::regex lineForm(
-        R"(^([^:\n]*)(?::(\d+):(\d+))?: (error|warning): .* \[([a-z-]+)\]$)");
+        R"(^([^:\n]*)(?::(\d+):(\d+))?: (error|warning|note): .* \[([a-z0-9-]+)\]$)");
     std::vector<Finding> found;
     size_t start = 0;
     while (start < output.size()) {
@@ -64,14 +65,57 @@ std::string riffWave() {
 }
 
 // Extra files a trap folder gets beside the test font and tile.
-enum class Extra { None, Scene, BadScene, Sound, BadSound, NoFont, SmallFont, NoTile, SmallTile };
+enum class Extra {
+    None,
+    Scene,
+    BadScene,
+    Sound,
+    BadSound,
+    NoFont,
+    SmallFont,
+    NoTile,
+    SmallTile,
+    WideScene,
+    SmallScene,
+    SceneInFolder,
+    TitleBreak,
+    TitleControl,
+    TitleUtf8,
+    TitleClean
+};
+
+std::vector<uint8_t> canvasScene(int32_t width, int32_t height) {
+    return encodeBmp24(solidImage(width, height, 0x336699));
+}
 
 void addExtra(const std::string& folder, Extra extra) {
     switch (extra) {
     case Extra::None:
         break;
     case Extra::Scene:
-        writeFile(folder + "/scene.bmp", encodeBmp24(solidImage(64, 36, 0x336699)));
+        writeFile(folder + "/scene.bmp", canvasScene(1600, 900));
+        break;
+    case Extra::WideScene:
+        writeFile(folder + "/scene.bmp", canvasScene(1920, 1080));
+        break;
+    case Extra::SmallScene:
+        writeFile(folder + "/scene.bmp", canvasScene(1280, 720));
+        break;
+    case Extra::SceneInFolder:
+        mkdir((folder + "/art").c_str(), 0755);
+        writeFile(folder + "/art/scene.bmp", canvasScene(1600, 900));
+        break;
+    case Extra::TitleBreak:
+        writeFile(folder + "/init.bexc", std::string("The Harbour\r\n"));
+        break;
+    case Extra::TitleControl:
+        writeFile(folder + "/init.bexc", std::string("The\tHarbour"));
+        break;
+    case Extra::TitleUtf8:
+        writeFile(folder + "/init.bexc", std::string("Caf\xC3\xA9 Harbour"));
+        break;
+    case Extra::TitleClean:
+        writeFile(folder + "/init.bexc", std::string("The Harbour: a story"));
         break;
     case Extra::BadScene:
         writeFile(folder + "/scene.bmp", std::string("BM this is no bitmap"));
@@ -106,6 +150,7 @@ struct Trap {
     int line;
     int column;
     const char* severity;
+    const char* options = ""; // for bexu-check
 };
 
 // Lines made for the page tests: a full page is 27 rows of 64 glyphs.
@@ -206,6 +251,54 @@ const std::vector<Trap>& traps() {
          1, 4, "warning"},
         {"stutter intensity 1", "{0[stutter1~a/b]}", Extra::None, "no-stammer", "script.bexu", 1, 4,
          "warning"},
+        // Brackets inside commands.
+        {"brackets inside a line", "{0[say~Brackets [like this] inside]}", Extra::None,
+         "bracket-in-command", "script.bexu", 1, 17, "warning"},
+        {"command left open", "{0\n  [say~Unclosed command\n  [say~Next line.]\n}", Extra::None,
+         "unclosed-command", "script.bexu", 2, 3, "error"},
+        // Names a letter or two away from a keyword.
+        {"say misspelt", "{0[sya~hi]}", Extra::None, "misspelt-keyword", "script.bexu", 1, 4,
+         "warning"},
+        {"wait misspelt", "{0[say~a]\n[wiat~500]}", Extra::None, "misspelt-keyword", "script.bexu",
+         2, 2, "warning"},
+        {"stutter misspelt", "{0[stuter3~a/b]}", Extra::None, "misspelt-keyword", "script.bexu", 1,
+         4, "warning"},
+        // Scenes of the wrong size, names that work on one system or one machine.
+        {"scene too large", "{0[cg~scene.bmp]}", Extra::WideScene, "scene-size", "script.bexu", 1,
+         7, "warning"},
+        {"scene too small", "{0[cg~scene.bmp]}", Extra::SmallScene, "scene-size", "script.bexu", 1,
+         7, "warning"},
+        {"scene in another case", "{0[cg~Scene.bmp]}", Extra::Scene, "path-case", "script.bexu", 1,
+         7, "error"},
+        {"folder in another case", "{0[cg~Art/scene.bmp]}", Extra::SceneInFolder, "path-case",
+         "script.bexu", 1, 7, "error"},
+        {"sound in another case", "{0[play~SOUND.wav][say~a]}", Extra::Sound, "path-case",
+         "script.bexu", 1, 9, "warning"},
+        {"backslash between folders", "{0[cg~art\\scene.bmp]}", Extra::SceneInFolder,
+         "path-backslash", "script.bexu", 1, 7, "error"},
+        {"absolute path", "{0[cg~@DIR@/scene.bmp]}", Extra::Scene, "path-outside", "script.bexu", 1,
+         7, "warning"},
+        {"scene that is a folder", "{0[cg~art]}", Extra::SceneInFolder, "scene-missing",
+         "script.bexu", 1, 7, "error"},
+        {"path out and back in", "{0[play~../@NAME@/sound.wav]}", Extra::Sound, "path-outside",
+         "script.bexu", 1, 9, "warning"},
+        // The title file.
+        {"title with a final line break", "{0[say~a]}", Extra::TitleBreak, "title-line-break",
+         "init.bexc", 1, 12, "warning"},
+        {"title with a tab", "{0[say~a]}", Extra::TitleControl, "title-control-byte", "init.bexc",
+         1, 4, "warning"},
+        {"title in UTF-8", "{0[say~a]}", Extra::TitleUtf8, "title-non-ascii", "init.bexc", 1, 4,
+         "warning"},
+        // Text in UTF-8.
+        {"curly quotes and dashes", "{0\n[say~It\xE2\x80\x99s fine \xE2\x80\x94 really]}",
+         Extra::None, "utf8-text", "script.bexu", 2, 8, "warning"},
+        {"accented letter in UTF-8", "{0[stutter3~Caf\xC3\xA9/s]}", Extra::None, "utf8-text",
+         "script.bexu", 1, 16, "warning"},
+        // Notes, when asked for.
+        {"line broken mid-word", "{0[say~" + std::string(60, 'a') + " bbbbbbbbbb]}", Extra::None,
+         "long-line", "script.bexu", 1, 8 + 64, "note", " --notes"},
+        {"second line broken", "{0[say~a\n" + std::string(70, 'c') + "]}", Extra::None, "long-line",
+         "script.bexu", 2, 65, "note", " --notes"},
         // Clean scripts: no finding at all.
         {"clean lines", "Notes before the first block.\n{0\n  [say~Hello.]\r\n  [say~a\r\nb]\n}\n",
          Extra::None, nullptr, "", 0, 0, ""},
@@ -218,6 +311,16 @@ const std::vector<Trap>& traps() {
         {"a full page fits", "{0" + sayLines(27) + "}", Extra::None, nullptr, "", 0, 0, ""},
         {"leading zeros", "{0[say~a]}{01[say~b]}{0000002[say~c]}", Extra::None, nullptr, "", 0, 0,
          ""},
+        {"scene in a folder", "{0[cg~art/scene.bmp][say~Hello (and welcome).]}",
+         Extra::SceneInFolder, nullptr, "", 0, 0, ""},
+        {"clean title", "{0[say~a]}", Extra::TitleClean, nullptr, "", 0, 0, ""},
+        {"plain ASCII punctuation", "{0[say~It's fine -- really... \"Yes.\"]}", Extra::None,
+         nullptr, "", 0, 0, ""},
+        {"long line without notes", "{0[say~" + std::string(60, 'a') + " bbbbbbbbbb]}", Extra::None,
+         nullptr, "", 0, 0, ""},
+        {"a full row with notes", "{0[say~" + std::string(64, 'a') + "]}", Extra::None, nullptr, "",
+         0, 0, "", " --notes"},
+
     };
     return table;
 }
@@ -228,7 +331,17 @@ TEST_P(TrapTest, GivesExactlyItsFinding) {
     const Trap& trap = GetParam();
     std::string folder = makeStoryFolder(trap.script);
     addExtra(folder, trap.extra);
-    ToolRun run = check(folder);
+    std::string script = trap.script;
+    for (const auto& mark :
+         {std::make_pair(std::string("@DIR@"), folder),
+          std::make_pair(std::string("@NAME@"), folder.substr(folder.rfind('/') + 1))}) {
+        for (size_t at = script.find(mark.first); at != std::string::npos;
+             at = script.find(mark.first)) {
+            script.replace(at, mark.first.size(), mark.second);
+        }
+    }
+    writeFile(folder + "/script.bexu", script);
+    ToolRun run = check(folder, trap.options);
     std::vector<Finding> found = findings(run.output, folder);
     SCOPED_TRACE(run.output);
     if (trap.code == nullptr) {
@@ -309,6 +422,27 @@ TEST(CheckTool, JsonHoldsTheSameFindings) {
                     std::to_string(f.column) + ":" + f.code + "\n";
     }
     EXPECT_EQ(read.output, expected + "1 3 1\n");
+    removeFolder(folder);
+}
+
+// The search budget guards against unclosed blocks, which make every search read the
+// rest of the file again; closed blocks cost only themselves, however many there are.
+TEST(CheckTool, LongScriptsOfClosedBlocksAreCheckedToTheEnd) {
+    std::string script;
+    for (int block = 0; block < 1250; ++block) {
+        script += "{" + std::to_string(block) + "\n";
+        for (int line = 0; line < 20; ++line) {
+            script += "  [say~" + std::string(60, 'a' + line % 26) + "]\n";
+        }
+        script += "  [turn~page]\n}\n";
+    }
+    ASSERT_GT(script.size(), 1700000u);
+    std::string folder = makeStoryFolder(script);
+    ToolRun run = check(folder);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_NE(run.output.find(": 1250 blocks, 26250 commands, 1250 pages: clean"),
+              std::string::npos)
+        << run.output.substr(0, 2000);
     removeFolder(folder);
 }
 

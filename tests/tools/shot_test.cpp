@@ -23,6 +23,13 @@ std::string storyFolder() {
     return folder;
 }
 
+// The story folder and the picture folders beside it.
+void removeStory(const std::string& folder) {
+    for (const char* beside : {"", "-shots", "-first", "-second", "-other"}) {
+        removeFolder(folder + beside);
+    }
+}
+
 ToolRun shoot(const std::string& folder, const std::string& options) {
     return runCommand(builtProgram("bexu-shot") + " " + shellQuoted(folder) + " " + options +
                       " 2>&1");
@@ -46,15 +53,15 @@ TEST_P(ShotFrames, EveryPngIsAFrameThePlayerShows) {
                                 " BEXU_HEADLESS_KEYS=2500,5000,7500,10000 " +
                                 builtProgram("bexu-headless") + " 2>&1");
     ASSERT_EQ(played.exitCode, 0) << played.output;
-    ToolRun shot = shoot(folder, "--out " + shellQuoted(folder + "/shots") + " --size " + sizeText);
+    ToolRun shot = shoot(folder, "--out " + shellQuoted(folder + "-shots") + " --size " + sizeText);
     ASSERT_EQ(shot.exitCode, 0) << shot.output;
 
     std::vector<std::string> dumps = filesEndingWith(folder + "/dumps", ".ppm");
-    std::vector<std::string> pngs = filesEndingWith(folder + "/shots", ".png");
+    std::vector<std::string> pngs = filesEndingWith(folder + "-shots", ".png");
     ASSERT_EQ(pngs.size(), size_t(kStoryWaits));
     size_t next = 0;
     for (const std::string& name : pngs) {
-        TestImage png = readPngImage(folder + "/shots/" + name);
+        TestImage png = readPngImage(folder + "-shots/" + name);
         ASSERT_EQ(png.width, size.width) << name;
         ASSERT_EQ(png.height, size.height) << name;
         bool found = false;
@@ -74,15 +81,15 @@ TEST_P(ShotFrames, EveryPngIsAFrameThePlayerShows) {
     StoryResult inProcess = playStory(folder, options);
     ASSERT_EQ(inProcess.snapshots.size(), pngs.size());
     for (size_t i = 0; i < pngs.size(); ++i) {
-        EXPECT_TRUE(readPngImage(folder + "/shots/" + pngs[i]).pixels ==
+        EXPECT_TRUE(readPngImage(folder + "-shots/" + pngs[i]).pixels ==
                     inProcess.snapshots[i].pixels)
             << pngs[i];
     }
-    std::string index = readFile(folder + "/shots/index.html");
+    std::string index = readFile(folder + "-shots/index.html");
     for (const std::string& name : pngs) {
         EXPECT_NE(index.find("src=\"" + name + "\""), std::string::npos) << name;
     }
-    removeFolder(folder);
+    removeStory(folder);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, ShotFrames,
@@ -97,20 +104,20 @@ TEST(ShotTool, TheSeedMakesRunsReproducible) {
     const char* runs[] = {"first", "second", "other"};
     for (const char* run : runs) {
         std::string seed = std::string(run) == "other" ? "12345" : "100000";
-        ToolRun shot = shoot(folder, "--out " + shellQuoted(folder + "/" + run) +
+        ToolRun shot = shoot(folder, "--out " + shellQuoted(folder + "-" + run) +
                                          " --size 400x225 " + "--seed " + seed);
         ASSERT_EQ(shot.exitCode, 0) << shot.output;
     }
     for (int i = 1; i <= kStoryWaits; ++i) {
         char name[32];
         snprintf(name, sizeof name, "/shot-%04d.png", i);
-        std::string first = readFile(folder + "/first" + name);
+        std::string first = readFile(folder + "-first" + name);
         ASSERT_FALSE(first.empty()) << name;
-        EXPECT_EQ(first, readFile(folder + "/second" + name)) << name;
+        EXPECT_EQ(first, readFile(folder + "-second" + name)) << name;
         // Only the stammered line depends on the seed.
-        EXPECT_EQ(first == readFile(folder + "/other" + name), i != 2) << name;
+        EXPECT_EQ(first == readFile(folder + "-other" + name), i != 2) << name;
     }
-    removeFolder(folder);
+    removeStory(folder);
 }
 
 struct Stop {
@@ -126,20 +133,26 @@ class ShotStops : public ::testing::TestWithParam<Stop> {};
 TEST_P(ShotStops, EndsWithWhatItHas) {
     const Stop& stop = GetParam();
     std::string folder = makeStoryFolder(stop.script);
-    ToolRun shot = shoot(folder, "--out " + shellQuoted(folder + "/shots") + " --size 320x180");
+    ToolRun shot = shoot(folder, "--out " + shellQuoted(folder + "-shots") + " --size 320x180");
     EXPECT_EQ(shot.exitCode, stop.exitCode) << shot.output;
     EXPECT_NE(shot.output.find(stop.message), std::string::npos) << shot.output;
-    EXPECT_EQ(filesEndingWith(folder + "/shots", ".png").size(), size_t(stop.shots));
-    EXPECT_NE(readFile(folder + "/shots/index.html").find("</html>"), std::string::npos);
-    removeFolder(folder);
+    EXPECT_EQ(filesEndingWith(folder + "-shots", ".png").size(), size_t(stop.shots));
+    EXPECT_NE(readFile(folder + "-shots/index.html").find("</html>"), std::string::npos);
+    removeStory(folder);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Stops, ShotStops,
     ::testing::Values(Stop{"Finished", "{0[say~a][wait~86400000][say~b]}", 0, 2, "2 key waits"},
                       Stop{"SceneMissing", "{0[say~a][cg~none.bmp][say~b]}", 1, 1,
-                           "Failed to load scene. (missing)"},
-                      Stop{"EmptyArgument", "{0[say~a][say][say~b]}", 1, 1, "stops for good"},
+                           "script.bexu:1:11: [cg~none.bmp] stopped the play: the scene file "
+                           "'none.bmp' cannot be opened, and the player says: Error: Failed to "
+                           "load scene. (missing)"},
+                      Stop{"SceneUnloadable", "{0\n[cg~script.bexu][say~b]}", 1, 0,
+                           "script.bexu:2:2: [cg~script.bexu] stopped the play: the scene file "
+                           "'script.bexu' does not load as a bitmap"},
+                      Stop{"EmptyArgument", "{0[say~a][say][say~b]}", 1, 1,
+                           "script.bexu:1:11: [say] has no argument: the play stops for good"},
                       Stop{"NoBlocks", "no blocks", 0, 0, "0 key waits"}),
     [](const ::testing::TestParamInfo<Stop>& info) { return std::string(info.param.name); });
 
@@ -149,13 +162,139 @@ TEST(ShotTool, RejectsBadArguments) {
                              "--seed -1",    "--bogus",     "extra-folder"};
     for (const char* option : options) {
         EXPECT_EQ(
-            shoot(folder, std::string("--out ") + shellQuoted(folder + "/shots") + " " + option)
+            shoot(folder, std::string("--out ") + shellQuoted(folder + "-shots") + " " + option)
                 .exitCode,
             2)
             << option;
     }
-    EXPECT_EQ(shoot(folder + "/missing", "--out " + shellQuoted(folder + "/shots")).exitCode, 2);
-    removeFolder(folder);
+    EXPECT_EQ(shoot(folder + "/missing", "--out " + shellQuoted(folder + "-shots")).exitCode, 2);
+    removeStory(folder);
+}
+
+// ---- the contact sheet ------------------------------------------------------------
+
+// Every '<' opens a tag the sheet uses, every '&' an entity, and every byte is ASCII.
+void expectWellFormedHtml(const std::string& html) {
+    const char* const tags[] = {"!DOCTYPE", "html", "head",   "meta", "title", "style",      "body",
+                                "h1",       "p",    "figure", "a",    "img",   "figcaption", "b",
+                                "code",     "pre",  "ul",     "li",   "strong"};
+    for (size_t i = 0; i < html.size(); ++i) {
+        auto byte = static_cast<unsigned char>(html[i]);
+        ASSERT_TRUE(byte == '\n' || (byte >= 32 && byte < 127))
+            << "byte " << int(byte) << " at " << i;
+        if (byte == '<') {
+            size_t name = html[i + 1] == '/' ? i + 2 : i + 1;
+            size_t end = html.find_first_of(" >", name);
+            std::string tag = html.substr(name, end - name);
+            bool known = false;
+            for (const char* t : tags) {
+                known = known || tag == t;
+            }
+            ASSERT_TRUE(known) << "unexpected tag '" << tag << "' at " << i;
+            // Attribute values hold no '<' or '>'.
+            size_t close = html.find('>', i);
+            ASSERT_EQ(html.find('<', i + 1) > close, true) << "unclosed tag at " << i;
+        } else if (byte == '&') {
+            size_t semicolon = html.find(';', i);
+            std::string entity = html.substr(i, semicolon - i + 1);
+            ASSERT_TRUE(entity == "&amp;" || entity == "&lt;" || entity == "&gt;" ||
+                        entity == "&quot;")
+                << entity;
+        }
+    }
+}
+
+TEST(ShotSheet, EscapesWhatThePlayerShowsAndCaptionsWithPositions) {
+    std::string folder = makeStoryFolder("{0\n"
+                                         "  [cg~scene.bmp]\n"
+                                         "  [say~Fish & <chips> \"now\"]\n"
+                                         "  [play~sound.wav]\n"
+                                         "  [wait~300]\n"
+                                         "  [say~Caf\xC3\xA9 na\xEFve\tend]\n"
+                                         "  [turn~page][say~Next page.]\n"
+                                         "}\n");
+    writeFile(folder + "/scene.bmp", encodeBmp24(solidImage(64, 36, 0x2060A0)));
+    writeFile(folder + "/sound.wav", std::string("RIFF"));
+    writeFile(folder + "/init.bexc", std::string("Fish <&> Chips\n"));
+    ToolRun shot = shoot(folder, "--out " + shellQuoted(folder + "-shots") + " --size 320x180");
+    ASSERT_EQ(shot.exitCode, 0) << shot.output;
+    std::string html = readFile(folder + "-shots/index.html");
+    expectWellFormedHtml(html);
+    // The title is the window's, line break and all.
+    EXPECT_NE(html.find("<title>Fish &lt;&amp;&gt; Chips\\x0A - bexu-shot</title>"),
+              std::string::npos);
+    // Dialogue as drawn: escaped, the bytes the font cannot draw left out and counted.
+    EXPECT_NE(html.find("<pre>Fish &amp; &lt;chips&gt; &quot;now&quot;\n</pre>"),
+              std::string::npos);
+    EXPECT_NE(html.find("<pre>Fish &amp; &lt;chips&gt; &quot;now&quot;\nCaf naveend\n</pre>"),
+              std::string::npos);
+    EXPECT_NE(html.find("4 bytes of this dialogue the font cannot draw"), std::string::npos);
+    // Commands as written, with the bytes shown as \xNN.
+    EXPECT_NE(html.find("<code>[say~Caf\\xC3\\xA9 na\\xEFve\\x09end]</code>"), std::string::npos);
+    // Positions as bexu-check gives them, and what happened between the pictures.
+    size_t first = html.find("<b>shot-0001.png</b> script.bexu:3:4 ");
+    size_t scene = html.find("<li>script.bexu:2:4 scene <code>scene.bmp</code></li>");
+    size_t sound = html.find("<li>script.bexu:4:4 sound <code>sound.wav</code></li>");
+    size_t wait = html.find("<li>script.bexu:5:4 wait 300 ms</li>");
+    size_t second = html.find("<b>shot-0002.png</b> script.bexu:6:4 ");
+    for (size_t found : {first, scene, sound, wait, second}) {
+        ASSERT_NE(found, std::string::npos);
+    }
+    EXPECT_LT(scene, first);
+    EXPECT_LT(first, sound);
+    EXPECT_LT(sound, wait);
+    EXPECT_LT(wait, second);
+    size_t turned = html.find("<li>script.bexu:7:4 page turned</li>");
+    size_t third = html.find("<b>shot-0003.png</b> script.bexu:7:15 ");
+    ASSERT_NE(turned, std::string::npos);
+    ASSERT_NE(third, std::string::npos);
+    EXPECT_LT(second, turned);
+    EXPECT_LT(turned, third);
+    ToolRun check = runCommand(builtProgram("bexu-check") + " " + shellQuoted(folder));
+    EXPECT_NE(check.output.find("script.bexu:6:11: "), std::string::npos)
+        << "the checker names the same lines and columns:\n"
+        << check.output;
+    removeStory(folder);
+}
+
+std::vector<std::string> entries(const std::string& folder) {
+    std::vector<std::string> names = filesEndingWith(folder, "");
+    return names;
+}
+
+TEST(ShotTool, DefaultOutputLiesOutsideTheStoryFolder) {
+    std::string folder = makeStoryFolder("{0[say~a]}");
+    std::vector<std::string> before = entries(folder);
+    std::string name = folder.substr(folder.rfind('/') + 1);
+    std::string parent = folder.substr(0, folder.rfind('/'));
+
+    // Run from inside the story: beside it.
+    ToolRun inside = runCommand("cd " + shellQuoted(folder) + " && " + builtProgram("bexu-shot") +
+                                " --size 320x180 2>&1");
+    EXPECT_EQ(inside.exitCode, 0) << inside.output;
+    EXPECT_NE(readFile(parent + "/" + name + "-shots/index.html").find("</html>"),
+              std::string::npos);
+    removeFolder(parent + "/" + name + "-shots");
+
+    // Run from elsewhere: in the current folder.
+    std::string elsewhere = makeTempFolder();
+    ToolRun outside =
+        runCommand("cd " + shellQuoted(elsewhere) + " && " + builtProgram("bexu-shot") + " " +
+                   shellQuoted(folder) + " --size 320x180 2>&1");
+    EXPECT_EQ(outside.exitCode, 0) << outside.output;
+    EXPECT_EQ(filesEndingWith(elsewhere + "/" + name + "-shots", ".png").size(), 1u);
+    removeFolder(elsewhere);
+
+    // Never into the story folder, however the path is written.
+    for (const std::string& out :
+         {folder + "/shots", folder + "/sub/../shots", folder + "/.", folder + "/../" + name}) {
+        ToolRun refused = shoot(folder, "--out " + shellQuoted(out));
+        EXPECT_EQ(refused.exitCode, 2) << out;
+        EXPECT_NE(refused.output.find("outside the story folder"), std::string::npos)
+            << refused.output;
+    }
+    EXPECT_EQ(entries(folder), before) << "nothing was written into the story folder";
+    removeStory(folder);
 }
 
 TEST(ShotTool, DemoStoryGivesOnePictureForEachKeyWait) {

@@ -31,11 +31,13 @@ EXACT_CALLS = {
     "winmm.dll": {"PlaySoundA"},
 }
 
-# The kernel calls the player needs; the C runtime's start-up adds others.
+# The kernel calls the player needs; the C runtime's start-up adds others. Text is
+# measured, copied and compared byte for byte by the engine itself: lstrcmpA follows the
+# locale and may call different bytes equal.
 KERNEL_CALLS = {
     "CreateFileA", "GetFileSize", "SetFilePointer", "ReadFile", "CloseHandle", "GetTickCount",
     "Sleep", "GetModuleHandleA", "SetConsoleTitleA", "ExitProcess", "GetProcessHeap",
-    "HeapAlloc", "HeapReAlloc", "HeapFree", "lstrlenA", "lstrcpyA", "lstrcmpA"}
+    "HeapAlloc", "HeapReAlloc", "HeapFree"}
 
 
 def imports(objdump, exe):

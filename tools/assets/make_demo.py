@@ -1,9 +1,11 @@
 #!/usr/bin/python3
-"""Makes every asset of the demo story in examples/demo: the font sheet, the tile
-pattern, three 1600 x 900 scenes (flat-shaded shapes, stored as RLE8 BMP) and the
-sounds (sox tones and espeak-ng speech, small WAV files).
+"""Makes every asset of the demo story in examples/demo: the font sheet (by
+bexu-font, built beside the player), the tile pattern, three 1600 x 900 scenes
+(flat-shaded shapes, stored as RLE8 BMP) and the sounds (sox tones and espeak-ng
+speech, small WAV files).
 
 Usage: make_demo.py [OUT_DIR]   (Debian: python3-pil, fonts-dejavu-core, sox, espeak-ng)
+The font tool is taken from $BEXU_FONT, else build/bexu-font of this checkout.
 """
 
 import math
@@ -16,9 +18,10 @@ import tempfile
 from PIL import Image, ImageDraw
 
 from bmpwrite import write_bmp24, write_bmp_rle8
-from make_font import DEFAULT_FONT, make_sheet
 
 W, H = 1600, 900
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+FONT = "/usr/share/fonts/truetype/dejavu/DejaVuSansMono-Bold.ttf"
 
 
 def lerp(a, b, t):
@@ -186,11 +189,19 @@ def make_sounds(out):
         sox(spoken, "-r", "16000", "-e", "ima-adpcm", os.path.join(out, "ahoy.wav"))
 
 
+def make_font(path):
+    """Light glyphs with a dark outline, a little wider than the monospaced font, and an
+    amber waiting marker."""
+    tool = os.environ.get("BEXU_FONT", os.path.join(ROOT, "build", "bexu-font"))
+    subprocess.run([tool, FONT, "-o", path, "--stretch", "1.25", "--color", "FAF6E8",
+                    "--outline", "2", "--outline-color", "181222", "--marker-color", "FFC840"],
+                   check=True, stdout=subprocess.DEVNULL)
+
+
 def main():
-    out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(
-        os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples", "demo")
+    out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "examples", "demo")
     os.makedirs(out, exist_ok=True)
-    write_bmp24(os.path.join(out, "font.bmp"), make_sheet(DEFAULT_FONT))
+    make_font(os.path.join(out, "font.bmp"))
     write_bmp24(os.path.join(out, "transparency.bmp"), tile())
     save_scene(night_scene(), os.path.join(out, "night.bmp"))
     save_scene(harbour_scene(), os.path.join(out, "harbour.bmp"))

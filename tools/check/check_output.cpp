@@ -6,7 +6,14 @@
 namespace {
 
 const char* severityName(Severity severity) {
-    return severity == Severity::Error ? "error" : "warning";
+    switch (severity) {
+    case Severity::Error:
+        return "error";
+    case Severity::Warning:
+        return "warning";
+    default:
+        return "note";
+    }
 }
 
 std::string plural(uint32_t count, const char* word) {
@@ -58,8 +65,12 @@ std::string formatText(const CheckReport& report, const std::string& prefix) {
     }
     uint32_t errors = countSeverity(report, Severity::Error);
     uint32_t warnings = countSeverity(report, Severity::Warning);
+    uint32_t notes = countSeverity(report, Severity::Note);
     out += errors + warnings == 0 ? std::string("clean")
                                   : plural(errors, "error") + ", " + plural(warnings, "warning");
+    if (notes > 0) {
+        out += ", " + plural(notes, "note");
+    }
     return out + "\n";
 }
 
@@ -71,6 +82,7 @@ std::string formatJson(const CheckReport& report, const std::string& prefix) {
         ",\n  \"pages\": " + std::to_string(report.pages) +
         ",\n  \"errors\": " + std::to_string(countSeverity(report, Severity::Error)) +
         ",\n  \"warnings\": " + std::to_string(countSeverity(report, Severity::Warning)) +
+        ",\n  \"notes\": " + std::to_string(countSeverity(report, Severity::Note)) +
         ",\n  \"diagnostics\": [";
     const char* separator = "\n";
     for (const Diagnostic& d : report.diagnostics) {

@@ -1,4 +1,4 @@
-// bexu-check [DIR] [--json]: reports the traps of the story in DIR (default: here).
+// bexu-check [DIR] [--json] [--notes]: reports the traps of the story in DIR (default: here).
 // Exit code 0 without errors, 1 with errors, 2 when the script cannot be read.
 #include "check/story_check.h"
 
@@ -8,19 +8,23 @@
 
 namespace {
 
-const char kUsage[] = "usage: bexu-check [DIR] [--json]\n"
+const char kUsage[] = "usage: bexu-check [DIR] [--json] [--notes]\n"
                       "Checks the story in DIR (default: the current folder) the way the player\n"
-                      "reads it. Exit code 0 without errors, 1 with errors, 2 when the script\n"
-                      "cannot be read.\n";
+                      "reads it. --notes adds notes on style (lines the player breaks mid-word).\n"
+                      "Exit code 0 without errors, 1 with errors, 2 when the script cannot be\n"
+                      "read.\n";
 
 } // namespace
 
 int main(int argc, char** argv) {
     std::string folder;
     bool json = false;
+    bool notes = false;
     for (int i = 1; i < argc; ++i) {
         if (strcmp(argv[i], "--json") == 0) {
             json = true;
+        } else if (strcmp(argv[i], "--notes") == 0) {
+            notes = true;
         } else if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0) {
             fputs(kUsage, stdout);
             return 0;
@@ -35,7 +39,7 @@ int main(int argc, char** argv) {
     if (!folder.empty() && folder != ".") {
         prefix = folder.back() == '/' ? folder : folder + "/";
     }
-    CheckReport report = checkStory(folder.empty() ? "." : folder);
+    CheckReport report = checkStory(folder.empty() ? "." : folder, notes);
     std::string out = json ? formatJson(report, prefix) : formatText(report, prefix);
     fputs(out.c_str(), stdout);
     if (!report.readable) {

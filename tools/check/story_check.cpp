@@ -3,6 +3,9 @@
 // finding can name its line and column.
 #include "check/story_check.h"
 
+#include "check/author_traps.h"
+#include "check/check_text.h"
+
 #include "engine/engine.h"
 #include "platform/sdl/wave_chunks.h"
 #include "render/render.h"
@@ -20,11 +23,11 @@ const char kScriptName[] = "script.bexu";
 constexpr uint32_t kNowhere = UINT32_MAX;
 // The checker holds the whole script in memory; the player's offsets are 31 bits anyway.
 constexpr uint32_t kLargestScript = 0x7FFFFFFFu;
+// A title file larger than this is no title an author meant; it is not looked into.
+constexpr uint32_t kLargestTitle = 1u << 20;
 
 // Bytes the block searches may read in all before the check gives up.
 constexpr uint64_t kScanBudget = uint64_t{256} << 20;
-
-const char* const kKeywords[] = {"say", "cg", "wait", "play", "stutter", "turn"};
 
 // ---- where things stand in the file ------------------------------------------
 
@@ -54,54 +57,6 @@ std::string where(const Script& script, uint32_t offset) {
     uint32_t column = 0;
     positionOf(script, offset, &line, &column);
     return std::to_string(line) + ":" + std::to_string(column);
-}
-
-// A text from the script as it may be shown in a message: short, one line, printable.
-std::string shown(const std::string& text, size_t longest = 40) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (i == longest) {
-            out += "...";
-            break;
-        }
-        auto c = static_cast<unsigned char>(text[i]);
-        if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\t') {
-            out += "\\t";
-        } else if (c == '\r') {
-            out += "\\r";
-        } else if (c == '\\') {
-            out += "\\\\";
-        } else if (c < 32 || c > 126) {
-            char hex[8];
-            snprintf(hex, sizeof hex, "\\x%02X", c);
-            out += hex;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return "'" + out + "'";
-}
-
-std::string byteName(unsigned char c) {
-    switch (c) {
-    case '\t':
-        return "tab";
-    case '\r':
-        return "carriage return";
-    case 0x7F:
-        return "byte 127";
-    default:
-        break;
-    }
-    char name[32];
-    if (c < 32 || c > 126) {
-        snprintf(name, sizeof name, "byte 0x%02X", c);
-    } else {
-        snprintf(name, sizeof name, "'%c'", c);
-    }
-    return name;
 }
 
 // ---- blocks and commands, found by the engine's reader and cutter -------------
@@ -139,13 +94,20 @@ struct Pen {
     uint32_t firstLine; // offset of the page's first line, or kNowhere
 };
 
+struct SceneLoad {
+    LoadFailure failure;
+    int32_t width, height;
+};
+
 struct Checker {
     CheckReport* report;
     Script script;
     Pen pen;
-    bool stopped; // a command with an empty argument has ended the play
-    std::map<std::string, LoadFailure> bitmapLoads; // path -> why it does not load, or None
-    ScriptWindow window;                            // the reader's, over the script
+    bool stopped;                            // a command with an empty argument has ended the play
+    std::map<std::string, SceneLoad> scenes; // by path, loaded once
+    ScriptWindow window;                     // the reader's, over the script
+    bool notes;                              // style findings asked for
+    bool lineExplained; // the command's text is told by a bracket finding already
 };
 
 void addAt(Checker* checker, Severity severity, uint32_t offset, const char* code,
@@ -153,6 +115,10 @@ void addAt(Checker* checker, Severity severity, uint32_t offset, const char* cod
     Diagnostic diagnostic = {severity, kScriptName, 0, 0, code, message};
     positionOf(checker->script, offset, &diagnostic.line, &diagnostic.column);
     checker->report->diagnostics.push_back(diagnostic);
+}
+
+void addTrap(Checker* checker, const TrapFinding& trap, uint32_t base) {
+    addAt(checker, trap.severity, base + trap.offset, trap.code.c_str(), trap.message);
 }
 
 void addForFile(CheckReport* report, Severity severity, const char* file, const char* code,
@@ -204,26 +170,45 @@ std::string blankHint(const std::string& name) {
 }
 
 void checkScene(Checker* checker, const std::string& path, uint32_t at) {
-    auto known = checker->bitmapLoads.find(path);
-    if (known == checker->bitmapLoads.end()) {
-        int32_t width = 0;
-        int32_t height = 0;
-        known = checker->bitmapLoads.emplace(path, loadBitmap(path.c_str(), &width, &height)).first;
+    auto known = checker->scenes.find(path);
+    if (known == checker->scenes.end()) {
+        SceneLoad scene = {LoadFailure::None, 0, 0};
+        scene.failure = loadBitmap(path.c_str(), &scene.width, &scene.height);
+        known = checker->scenes.emplace(path, scene).first;
+    }
+    const SceneLoad& scene = known->second;
+    TrapFinding trap;
+    if (pathTrap(path, scene.failure != LoadFailure::Missing, true, &trap)) {
+        addTrap(checker, trap, at);
+        // A name that works on Windows only: that is why it is missing here.
+        if (trap.code != "path-outside") {
+            return;
+        }
     }
     const char stop[] = ": the player stops with \"Failed to load scene.\"";
-    if (known->second == LoadFailure::Missing) {
+    std::string message;
+    if (scene.failure == LoadFailure::Missing) {
         addAt(checker, Severity::Error, at, "scene-missing",
               "scene " + shown(path) + " cannot be opened" + stop + blankHint(path));
-    } else if (known->second != LoadFailure::None) {
+    } else if (scene.failure != LoadFailure::None) {
         addAt(checker, Severity::Error, at, "scene-unloadable",
               "scene " + shown(path) + " does not load as a bitmap (" +
-                  loadFailureText(known->second) + ")" + stop);
+                  loadFailureText(scene.failure) + ")" + stop);
+    } else if (sceneSizeTrap(path, scene.width, scene.height, &message)) {
+        addAt(checker, Severity::Warning, at, "scene-size", message);
     }
 }
 
 // The sound loading of the desktop player's sound library, without playing.
 void checkSound(Checker* checker, const std::string& path, uint32_t at) {
     LoadFailure failure = waveFileFailure(path.c_str());
+    TrapFinding trap;
+    if (pathTrap(path, failure != LoadFailure::Missing, false, &trap)) {
+        addTrap(checker, trap, at);
+        if (trap.code != "path-outside") {
+            return;
+        }
+    }
     if (failure == LoadFailure::Missing) {
         addAt(checker, Severity::Warning, at, "sound-missing",
               "sound " + shown(path) + " cannot be opened: the player plays nothing, or the " +
@@ -260,12 +245,21 @@ void checkWait(Checker* checker, const std::string& argument, uint32_t at) {
 // Bytes of a dialogue line that the font cannot draw; a carriage return before a
 // line break belongs to the break.
 void checkDrawable(Checker* checker, const std::string& line, uint32_t at) {
+    if (checker->lineExplained) {
+        return;
+    }
+    TrapFinding trap;
+    bool utf8 = utf8Trap(line, &trap);
+    if (utf8) {
+        addTrap(checker, trap, at);
+    }
     uint32_t count = 0;
     size_t first = 0;
     for (size_t i = 0; i < line.size(); ++i) {
         auto c = static_cast<unsigned char>(line[i]);
         bool lineBreak = c == '\n' || (c == '\r' && i + 1 < line.size() && line[i + 1] == '\n');
-        if (!lineBreak && (c < 32 || c > 122)) {
+        bool toldAsUtf8 = utf8 && c >= 0x80;
+        if (!lineBreak && !toldAsUtf8 && (c < 32 || c > 122)) {
             if (count++ == 0) {
                 first = i;
             }
@@ -303,6 +297,15 @@ int64_t penOver(Pen* pen, const std::string& line) {
     return lost;
 }
 
+void noteLongLines(Checker* checker, const std::string& line, uint32_t at) {
+    if (!checker->notes || checker->lineExplained) {
+        return;
+    }
+    for (const TrapFinding& note : longLineNotes(line)) {
+        addTrap(checker, note, at);
+    }
+}
+
 // `shownLine` is the text as it appears; `exact` when it maps byte for byte onto the
 // argument at `at`.
 void addDialogueLine(Checker* checker, const std::string& shownLine, bool exact, uint32_t at,
@@ -325,7 +328,7 @@ void addDialogueLine(Checker* checker, const std::string& shownLine, bool exact,
 }
 
 const char* keywordOf(const char* name) {
-    for (const char* keyword : kKeywords) {
+    for (const char* keyword : kCommandKeywords) {
         if (containsText(name, keyword)) {
             return keyword;
         }
@@ -366,6 +369,7 @@ void checkStutter(Checker* checker, const std::string& command, const std::strin
     }
     checkDrawable(checker, argument, argumentAt);
     if (intensity == 0) {
+        noteLongLines(checker, argument, argumentAt);
         addDialogueLine(checker, argument, true, argumentAt, nameAt);
         return;
     }
@@ -393,6 +397,15 @@ void checkCommand(Checker* checker, const std::string& command, uint32_t at) {
         return;
     }
     const char* keyword = keywordOf(name.c_str());
+    std::string meant = keyword == nullptr ? likelyKeyword(name) : "";
+    if (keyword == nullptr && keywordOf(lowered(name).c_str()) == nullptr && !meant.empty()) {
+        addAt(checker, Severity::Warning, at, "misspelt-keyword",
+              "name " + shown(name) +
+                  " holds no command keyword, so the command does nothing; "
+                  "did you mean '" +
+                  meant + "'?");
+        return;
+    }
     if (keyword == nullptr) {
         std::string hint = keywordOf(lowered(name).c_str()) != nullptr
                                ? " (keywords are lower case)"
@@ -407,6 +420,7 @@ void checkCommand(Checker* checker, const std::string& command, uint32_t at) {
     }
     if (strcmp(keyword, "say") == 0) {
         checkDrawable(checker, argument, argumentAt);
+        noteLongLines(checker, argument, argumentAt);
         addDialogueLine(checker, argument, true, argumentAt, at);
     } else if (strcmp(keyword, "cg") == 0) {
         checkScene(checker, argument, argumentAt);
@@ -459,9 +473,20 @@ void checkItems(Checker* checker, const BlockPlace& span, const char* content) {
         return;
     }
     std::vector<ItemSpan> spans;
+    PlaceOf placeOf = [checker](uint32_t offset) { return where(checker->script, offset); };
     for (size_t i = 0; list[i] != nullptr; ++i) {
         uint32_t start = span.contentStart + places.starts[i];
-        spans.push_back(ItemSpan{start, start + static_cast<uint32_t>(strlen(list[i]))});
+        uint32_t end = start + static_cast<uint32_t>(strlen(list[i]));
+        spans.push_back(ItemSpan{start, end});
+        TrapFinding trap;
+        checker->lineExplained = false;
+        if (bracketTrap(checker->script.bytes, start, end, textEnd, placeOf, &trap)) {
+            addTrap(checker, trap, 0);
+            checker->lineExplained = trap.code == "unclosed-command";
+        }
+        CommandPlace place = {span.number, static_cast<uint32_t>(i), 0, 0};
+        positionOf(checker->script, start, &place.line, &place.column);
+        checker->report->places.push_back(place);
         checkCommand(checker, list[i], start);
     }
     freeCommandList(list);
@@ -486,8 +511,6 @@ void playBlocks(Checker* checker, PlatformFile* file, std::vector<BlockPlace>* p
     uint64_t scanned = 0;
     for (;;) {
         int32_t before = resume;
-        // Unclosed blocks make every later search start over from the same place.
-        scanned += bytes.size() - static_cast<uint32_t>(before);
         if (scanned > kScanBudget) {
             addAt(checker, Severity::Warning, static_cast<uint32_t>(before), "checker-limit",
                   "bexu-check stops at block " + std::to_string(number) +
@@ -504,6 +527,10 @@ void playBlocks(Checker* checker, PlatformFile* file, std::vector<BlockPlace>* p
             *searchFrom = static_cast<uint32_t>(before);
             return;
         }
+        // A closed block is read up to its end; an unclosed one makes the search for every
+        // later block start over from the same place and read the rest of the file again.
+        scanned +=
+            (span.closed ? span.contentEnd + 1 : bytes.size()) - static_cast<uint32_t>(before);
         ++checker->report->blocks;
         played->push_back(span);
         if (!span.closed) {
@@ -617,10 +644,33 @@ bool readWhole(PlatformFile* file, std::string* bytes) {
     return true;
 }
 
-void checkFolder(CheckReport* report) {
+// The title file as a whole: the window title is its every byte.
+void checkTitle(CheckReport* report) {
+    PlatformFile* file = platformOpenFile("init.bexc");
+    if (file == nullptr) {
+        return;
+    }
+    std::string title;
+    uint32_t size = 0;
+    bool read = platformFileSize(file, &size) && size <= kLargestTitle && readWhole(file, &title);
+    platformCloseFile(file);
+    if (!read) {
+        return;
+    }
+    Script text = {title, {}};
+    indexLines(&text);
+    for (const TrapFinding& trap : titleTraps(title)) {
+        Diagnostic diagnostic = {trap.severity, "init.bexc", 0, 0, trap.code, trap.message};
+        positionOf(text, trap.offset, &diagnostic.line, &diagnostic.column);
+        report->diagnostics.push_back(diagnostic);
+    }
+}
+
+void checkFolder(CheckReport* report, bool notes) {
     PlatformFile* file = platformOpenFile(kScriptName);
     Checker checker = {};
     checker.report = report;
+    checker.notes = notes;
     if (file == nullptr || !readWhole(file, &checker.script.bytes)) {
         addForFile(report, Severity::Error, kScriptName, "script-unreadable",
                    file == nullptr ? "cannot be opened: the player stops with \"script.bexu could "
@@ -635,6 +685,7 @@ void checkFolder(CheckReport* report) {
     checkSheet(report, "font.bmp", 400, 198, "the font", "font-missing", "font-small");
     checkSheet(report, "transparency.bmp", 32, 32, "the tile pattern", "tile-missing",
                "tile-small");
+    checkTitle(report);
     // The stutter draws from the play state's generator; leave it as it was.
     uint32_t seed = engineState.effects.randomSeed;
     std::vector<BlockPlace> played;
@@ -655,7 +706,7 @@ void checkFolder(CheckReport* report) {
 
 } // namespace
 
-CheckReport checkStory(const std::string& folder) {
+CheckReport checkStory(const std::string& folder, bool notes) {
     CheckReport report = {};
     char previous[4096];
     if (getcwd(previous, sizeof previous) == nullptr) {
@@ -667,7 +718,7 @@ CheckReport checkStory(const std::string& folder) {
         addForFile(&report, Severity::Error, "", "folder-unreadable", "cannot be entered");
         return report;
     }
-    checkFolder(&report);
+    checkFolder(&report, notes);
     if (chdir(previous) != 0) {
         perror("bexu-check: cannot return to the current folder");
     }
@@ -678,4 +729,18 @@ uint32_t countSeverity(const CheckReport& report, Severity severity) {
     return static_cast<uint32_t>(
         std::count_if(report.diagnostics.begin(), report.diagnostics.end(),
                       [severity](const Diagnostic& d) { return d.severity == severity; }));
+}
+
+const CommandPlace* findPlace(const std::vector<CommandPlace>& places, int32_t block,
+                              uint32_t index) {
+    // Blocks play in rising numbers, commands in order: the places are sorted.
+    auto before = [](const CommandPlace& place, std::pair<int32_t, uint32_t> wanted) {
+        return std::make_pair(place.block, place.index) < wanted;
+    };
+    auto found =
+        std::lower_bound(places.begin(), places.end(), std::make_pair(block, index), before);
+    if (found == places.end() || found->block != block || found->index != index) {
+        return nullptr;
+    }
+    return &*found;
 }

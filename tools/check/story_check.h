@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-enum class Severity { Warning, Error };
+// Notes are shown only when asked for (--notes).
+enum class Severity { Warning, Error, Note };
 
 struct Diagnostic {
     Severity severity;
@@ -17,6 +18,14 @@ struct Diagnostic {
     std::string message;
 };
 
+// Where a command the player reaches stands: the byte after its `[`, as findings name it.
+struct CommandPlace {
+    int32_t block;
+    uint32_t index; // in the block
+    uint32_t line;
+    uint32_t column;
+};
+
 struct CheckReport {
     // False when the script cannot be read at all; the diagnostics say why.
     bool readable;
@@ -24,11 +33,17 @@ struct CheckReport {
     uint32_t commands; // commands in them
     uint32_t pages;    // pages of dialogue, counted at page turns
     std::vector<Diagnostic> diagnostics;
+    std::vector<CommandPlace> places; // in play order
 };
+
+// The place of command `index` of block `block`; none when the check did not reach it.
+const CommandPlace* findPlace(const std::vector<CommandPlace>& places, int32_t block,
+                              uint32_t index);
 
 // Checks the story in `folder`. Works in that folder for the time of the check, as
 // the player does, and returns to the current one afterwards.
-CheckReport checkStory(const std::string& folder);
+// With `notes`, style findings too (lines the player breaks mid-word).
+CheckReport checkStory(const std::string& folder, bool notes = false);
 
 uint32_t countSeverity(const CheckReport& report, Severity severity);
 

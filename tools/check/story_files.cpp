@@ -9,8 +9,8 @@
 
 namespace {
 
-// Bytes the block searches may read in all: unclosed blocks make every later
-// search read the rest of the file again.
+// Bytes the block searches may read beyond one pass over the file: unclosed blocks
+// make every later search read the rest of the file again.
 constexpr uint64_t kScanBudget = uint64_t{256} << 20;
 constexpr uint32_t kChunk = 64 * 1024;
 
@@ -123,7 +123,7 @@ FileUses listFileUses(const std::string& folder) {
     for (int32_t number = 0; number <= 9999999; ++number) {
         int32_t before = resume;
         scanned += size - static_cast<uint32_t>(before);
-        if (scanned > kScanBudget) {
+        if (scanned > kScanBudget + size) {
             break;
         }
         BlockPlace place = {};

@@ -36,7 +36,7 @@ std::string linuxReadMe(const std::string& title, const std::string& fileTitle) 
            ".desktop from a file manager) to read the story.\n"
            "Space reads on. Closing the window quits.\n\n"
            "The player reads the story from the files beside it: keep this folder together.\n"
-           "It brings everything along but the C library (glibc 2.35 or later). It shows\n"
+           "It brings everything along but the C library (glibc 2.34 or later). It shows\n"
            "its window through the desktop's X11 libraries (Wayland desktops run it through\n"
            "XWayland) and plays sound through ALSA's library, when the machine has it.\n";
 }

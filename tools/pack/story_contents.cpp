@@ -133,8 +133,8 @@ const char* titleByteTrouble(unsigned char c) {
         return "a control byte, which the title bar does not show";
     }
     if (c >= 128) {
-        return "a byte above 127: Windows shows it in its own code page and Linux reads it as "
-               "UTF-8, so readers see different titles";
+        return "a byte above 127: the players read the title as Windows-1252 text, which a "
+               "Windows set to another code page shows otherwise (and UTF-8 text shows garbled)";
     }
     if (c == '/' || c == '\\') {
         return "a folder separator, which the archives, their folder and the Windows player "

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -16,7 +18,9 @@ const char kUsage[] =
     "Plays the story in DIR (default: the current folder) on the headless backend,\n"
     "pressing Space at every key wait and skipping timed waits, and writes one PNG\n"
     "per key wait (the window at WxH, default 1600x900) and index.html into the\n"
-    "--out folder (default: shots). The stutter seed defaults to 100000.\n";
+    "--out folder, which must lie outside the story folder (default: ./STORY-shots,\n"
+    "or beside the story folder when the current folder is inside it). The stutter\n"
+    "seed defaults to 100000.\n";
 
 bool parseSize(const char* text, int32_t* width, int32_t* height) {
     char* end = nullptr;
@@ -56,6 +60,52 @@ bool makeFolders(const std::string& path) {
            S_ISDIR(info.st_mode);
 }
 
+// `path` made absolute from `here`, its . and .. parts resolved by the text alone.
+std::string absolutePath(const std::string& path, const std::string& here) {
+    std::string whole = path[0] == '/' ? path : here + "/" + path;
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start <= whole.size()) {
+        size_t slash = whole.find('/', start);
+        std::string part = whole.substr(start, slash == std::string::npos ? slash : slash - start);
+        if (part == "..") {
+            if (!parts.empty()) {
+                parts.pop_back();
+            }
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        if (slash == std::string::npos) {
+            break;
+        }
+        start = slash + 1;
+    }
+    std::string out;
+    for (const std::string& part : parts) {
+        out += "/" + part;
+    }
+    return out.empty() ? "/" : out;
+}
+
+bool isInside(const std::string& path, const std::string& folder) {
+    return path == folder || folder == "/" ||
+           (path.compare(0, folder.size(), folder) == 0 && path[folder.size()] == '/');
+}
+
+// ./STORY-shots, or beside the story when the current folder lies inside it.
+std::string defaultOut(const std::string& story, const std::string& here) {
+    size_t slash = story.rfind('/');
+    std::string name = story.substr(slash + 1);
+    if (name.empty()) {
+        name = "story";
+    }
+    std::string out = here + "/" + name + "-shots";
+    if (isInside(out, story)) {
+        out = story.substr(0, slash) + "/" + name + "-shots";
+    }
+    return out;
+}
+
 int usageError(const char* message, const char* argument) {
     fprintf(stderr, "bexu-shot: %s '%s'\n%s", message, argument, kUsage);
     return 2;
@@ -90,7 +140,7 @@ int finishRun(const ShotOptions& options, const ShotRun& run) {
 
 int main(int argc, char** argv) {
     ShotOptions options;
-    std::string out = "shots";
+    std::string out;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         bool hasValue = i + 1 < argc;
@@ -116,9 +166,25 @@ int main(int argc, char** argv) {
     if (options.folder.empty()) {
         options.folder = ".";
     }
+    char here[PATH_MAX];
+    char story[PATH_MAX];
+    if (getcwd(here, sizeof here) == nullptr ||
+        realpath(options.folder.c_str(), story) == nullptr) {
+        fprintf(stderr, "bexu-shot: cannot enter the story folder '%s'\n", options.folder.c_str());
+        return 2;
+    }
+    if (out.empty()) {
+        out = defaultOut(story, here);
+    }
     char resolved[PATH_MAX];
-    if (out.empty() || !makeFolders(out) || realpath(out.c_str(), resolved) == nullptr) {
-        fprintf(stderr, "bexu-shot: cannot make the folder '%s'\n", out.c_str());
+    // The story folder is what gets shared: pictures inside it would be shipped with it.
+    bool inside = isInside(absolutePath(out, here), story);
+    if (inside || !makeFolders(out) || realpath(out.c_str(), resolved) == nullptr ||
+        isInside(resolved, story)) {
+        fprintf(stderr, "bexu-shot: %s '%s'\n",
+                inside ? "the pictures must go outside the story folder, not into"
+                       : "cannot make a folder outside the story folder at",
+                out.c_str());
         return 2;
     }
     options.outFolder = resolved;

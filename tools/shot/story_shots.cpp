@@ -31,6 +31,10 @@ struct Recorder {
     int32_t lastBlock;
     int32_t lastPointer;
     uint32_t idle;
+    std::vector<ShotEvent> events; // since the last picture
+    uint32_t sceneGeneration;
+    uint32_t dialogueGeneration;
+    uint32_t soundCount;
 };
 Recorder recorder;
 
@@ -38,6 +42,9 @@ Recorder recorder;
 [[noreturn]] void stopPlay(ShotEnd end, const std::string& message) {
     recorder.run->end = end;
     recorder.run->message = message;
+    recorder.run->after = recorder.events;
+    const char* title = headlessWindowTitle();
+    recorder.run->title = title != nullptr ? title : "";
     int exitCode = recorder.finish(*recorder.options, *recorder.run);
     fflush(stdout);
     exit(exitCode);
@@ -53,6 +60,7 @@ void capture() {
                                        screen->height, screen->pixels)) {
         stopPlay(ShotEnd::WriteFailed, "cannot write " + recorder.options->outFolder + "/" + name);
     }
+    shot.before.swap(recorder.events);
     recorder.run->shots.push_back(shot);
     headlessSchedule(HeadlessEvent{platformTickCount(), HeadlessEventKind::Key,
                                    static_cast<uint32_t>(kVirtualKeySpace), 0, 0});
@@ -89,12 +97,49 @@ void watchStuck() {
                 engineState.script.scriptState == ScriptState::Running;
     recorder.idle = idle ? recorder.idle + 1 : 0;
     if (recorder.idle >= kStuckIterations) {
-        const char* command = engineState.script.commands[engineState.script.commandPointer];
-        stopPlay(ShotEnd::Stuck,
-                 "the play stops for good at block " + std::to_string(currentBlockNumber()) +
-                     ", command " + std::to_string(engineState.script.commandPointer) + " '" +
-                     (command != nullptr ? command : "") + "', which has no argument");
+        int32_t block = currentBlockNumber();
+        int32_t pointer = engineState.script.commandPointer;
+        stopPlay(ShotEnd::Stuck, placeName(*recorder.run, block, pointer) + ": [" +
+                                     engineState.script.commands[pointer] +
+                                     "] has no argument: the play stops for good");
     }
+}
+
+std::string argumentOf(const char* command) {
+    const char* tilde = strchr(command, '~');
+    return tilde != nullptr ? tilde + 1 : "";
+}
+
+// The main loop runs at most one command an iteration: when the pointer moved on by
+// one, what changed since the last iteration is that command's doing.
+void noteEffects() {
+    int32_t block = currentBlockNumber();
+    int32_t pointer = engineState.script.commandPointer;
+    bool stepped = engineState.script.commands != nullptr && block == recorder.lastBlock &&
+                   pointer == recorder.lastPointer + 1;
+    uint32_t sounds = headlessSoundCount();
+    if (stepped) {
+        std::string argument = argumentOf(engineState.script.commands[pointer - 1]);
+        if (engineState.effects.sceneGeneration != recorder.sceneGeneration) {
+            recorder.events.push_back({ShotEventKind::Scene, block, pointer - 1, argument});
+        }
+        if (sounds != recorder.soundCount) {
+            recorder.events.push_back({ShotEventKind::Sound, block, pointer - 1, argument});
+        }
+        bool turned = engineState.effects.dialogueGeneration != recorder.dialogueGeneration &&
+                      engineState.effects.dialogue.length == 0;
+        if (turned) {
+            recorder.events.push_back({ShotEventKind::PageTurn, block, pointer - 1, argument});
+        }
+        if (engineState.effects.timedWait) {
+            recorder.events.push_back(
+                {ShotEventKind::Wait, block, pointer - 1,
+                 std::to_string(static_cast<uint32_t>(parseLeadingNumber(argument.c_str())))});
+        }
+    }
+    recorder.sceneGeneration = engineState.effects.sceneGeneration;
+    recorder.dialogueGeneration = engineState.effects.dialogueGeneration;
+    recorder.soundCount = sounds;
 }
 
 void onFrame() {
@@ -105,10 +150,32 @@ void onFrame() {
     if (keyWaitBegan(&recorder.waits)) {
         noteWait();
     }
+    noteEffects();
     if (engineState.effects.timedWait) {
         skipTimedWait();
     }
     watchStuck();
+}
+
+// The command a fatal report came from, and the file it names when it loads one.
+std::string stoppedBy(const char* text) {
+    if (engineState.script.commands == nullptr ||
+        engineState.script.commands[engineState.script.commandPointer] == nullptr) {
+        return "the player stopped at start";
+    }
+    int32_t block = currentBlockNumber();
+    int32_t pointer = engineState.script.commandPointer;
+    const char* command = engineState.script.commands[pointer];
+    std::string where = placeName(*recorder.run, block, pointer) + ": [" + command + "]";
+    if (strcmp(text, "Failed to load scene.") != 0) {
+        return where + " stopped the play";
+    }
+    std::string file = argumentOf(command);
+    PlatformFile* opened = platformOpenFile(file.c_str());
+    platformCloseFile(opened);
+    return where + " stopped the play: the scene file '" + file + "' " +
+           (opened == nullptr ? "cannot be opened" : "does not load as a bitmap") +
+           ", and the player says";
 }
 
 void onExit(int32_t exitCode, const char* caption, const char* text) {
@@ -120,36 +187,15 @@ void onExit(int32_t exitCode, const char* caption, const char* text) {
     if (strncmp(text, "Failed to load", 14) == 0) {
         why = std::string(" (") + loadFailureText(platformLoadFailure()) + ")";
     }
-    stopPlay(ShotEnd::Fatal, std::string("the player stopped: ") + caption + ": " + text + why);
-}
-
-std::string htmlText(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
+    stopPlay(ShotEnd::Fatal, stoppedBy(text) + ": " + caption + ": " + text + why);
 }
 
 } // namespace
 
 int playAndShoot(const ShotOptions& options, ShotFinish finish) {
     ShotRun run;
+    // Positions as bexu-check gives them; it returns to the current folder when done.
+    run.places = checkStory(options.folder).places;
     char previous[4096];
     if (getcwd(previous, sizeof previous) == nullptr || chdir(options.folder.c_str()) != 0) {
         run.message = "cannot enter " + options.folder;
@@ -167,8 +213,15 @@ int playAndShoot(const ShotOptions& options, ShotFinish finish) {
     recorder.waits.block = -1;
     recorder.lastBlock = -1;
     startUp();
+    recorder.lastBlock = currentBlockNumber();
+    recorder.lastPointer = engineState.script.commandPointer;
+    recorder.sceneGeneration = engineState.effects.sceneGeneration;
+    recorder.dialogueGeneration = engineState.effects.dialogueGeneration;
     runMainLoop();
     run.end = ShotEnd::Finished;
+    run.after = recorder.events;
+    const char* title = headlessWindowTitle();
+    run.title = title != nullptr ? title : "";
     headlessSetFrameHook(nullptr);
     headlessSetExitHandler(nullptr);
     releaseRun();
@@ -178,32 +231,10 @@ int playAndShoot(const ShotOptions& options, ShotFinish finish) {
     return finish(options, run);
 }
 
-bool writeIndex(const ShotOptions& options, const ShotRun& run) {
-    std::string html =
-        "<!DOCTYPE html>\n<html><head><meta charset=\"iso-8859-1\">\n<title>" +
-        htmlText(options.folder) +
-        " - bexu-shot</title>\n<style>\nbody{font-family:sans-serif;background:#222;color:#ddd}\n"
-        "figure{display:inline-block;margin:8px;width:400px;vertical-align:top}\n"
-        "img{width:400px;border:1px solid #555}\nfigcaption{font-size:12px;word-wrap:break-word}\n"
-        "</style></head><body>\n<h1>" +
-        htmlText(options.folder) + "</h1>\n<p>" + std::to_string(run.shots.size()) +
-        " key waits at " + std::to_string(options.width) + " x " + std::to_string(options.height) +
-        ", stutter seed " + std::to_string(options.seed) + ".</p>\n";
-    for (const Shot& shot : run.shots) {
-        html += "<figure><a href=\"" + shot.file + "\"><img src=\"" + shot.file + "\" alt=\"" +
-                htmlText(shot.dialogue) + "\"></a><figcaption>" + shot.file + ": block " +
-                std::to_string(shot.block) + ", command " + std::to_string(shot.command) +
-                " <code>[" + htmlText(shot.text) + "]</code></figcaption></figure>\n";
+std::string placeName(const ShotRun& run, int32_t block, int32_t command) {
+    const CommandPlace* place = findPlace(run.places, block, static_cast<uint32_t>(command));
+    if (place == nullptr) {
+        return "block " + std::to_string(block) + ", command " + std::to_string(command);
     }
-    if (run.end != ShotEnd::Finished) {
-        html += "<p><strong>" + htmlText(run.message) + "</strong></p>\n";
-    }
-    html += "</body></html>\n";
-    std::string path = options.outFolder + "/index.html";
-    FILE* file = fopen(path.c_str(), "wb");
-    if (file == nullptr) {
-        return false;
-    }
-    bool written = fwrite(html.data(), 1, html.size(), file) == html.size();
-    return fclose(file) == 0 && written;
+    return "script.bexu:" + std::to_string(place->line) + ":" + std::to_string(place->column);
 }

@@ -2,6 +2,8 @@
 // skipping timed waits, and keeps the window's picture of each key wait.
 #pragma once
 
+#include "check/story_check.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -15,12 +17,23 @@ struct ShotOptions {
     uint32_t seed = 100000;
 };
 
+// What happened between two pictures: a scene shown, a sound started, a timed wait,
+// the page turned.
+enum class ShotEventKind { Scene, Sound, Wait, PageTurn };
+struct ShotEvent {
+    ShotEventKind kind;
+    int32_t block;
+    int32_t command;
+    std::string argument;
+};
+
 struct Shot {
-    std::string file;     // PNG name inside outFolder
-    int32_t block;        // block of the command that waits
-    int32_t command;      // its index in the block
-    std::string text;     // the command
-    std::string dialogue; // the dialogue on screen
+    std::string file;              // PNG name inside outFolder
+    int32_t block;                 // block of the command that waits
+    int32_t command;               // its index in the block
+    std::string text;              // the command
+    std::string dialogue;          // the dialogue on screen
+    std::vector<ShotEvent> before; // since the previous picture
 };
 
 enum class ShotEnd { Finished, Fatal, Stuck, WriteFailed, CannotStart };
@@ -29,7 +42,13 @@ struct ShotRun {
     ShotEnd end = ShotEnd::CannotStart;
     std::string message; // why the play stopped, when it did not finish
     std::vector<Shot> shots;
+    std::vector<ShotEvent> after;     // after the last picture
+    std::string title;                // the window's, as the player set it
+    std::vector<CommandPlace> places; // where each command stands, as bexu-check names it
 };
+
+// "script.bexu:LINE:COLUMN" of a command, or its block and index when not known.
+std::string placeName(const ShotRun& run, int32_t block, int32_t command);
 
 // What to do once the play is over, however it ended: write the index, tell the
 // user, and give the exit code.
@@ -39,5 +58,5 @@ using ShotFinish = int (*)(const ShotOptions& options, const ShotRun& run);
 // inside (a fatal error, a write that fails, a play that stops for good) the process
 // ends there with that code, as the player's own would.
 int playAndShoot(const ShotOptions& options, ShotFinish finish);
-// The contact sheet: every shot with its command, in order.
+// The contact sheet: every shot with its command and what happened before it, in order.
 bool writeIndex(const ShotOptions& options, const ShotRun& run);

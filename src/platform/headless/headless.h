@@ -8,13 +8,15 @@
 //   BEXU_HEADLESS_KEYS         ticks at which Space is pressed, comma-separated
 //   BEXU_HEADLESS_EVENTS       tick:space | tick:close | tick:size=WxH, comma-separated
 //   BEXU_HEADLESS_LIMIT        virtual milliseconds after which the run stops, exit code 3
-//   BEXU_HEADLESS_LOG          file that receives one line per event (play, title, fatal, frame)
+//   BEXU_HEADLESS_LOG          file that receives one line per event (play, title, dialogue,
+//                              fatal, frame)
 //   BEXU_HEADLESS_DUMP         folder that receives each distinct presented frame as PPM
 #pragma once
 
 #include "platform/platform.h"
 
 #include <cstdint>
+#include <vector>
 
 enum class HeadlessEventKind { Key, Close, Resize };
 
@@ -47,6 +49,9 @@ bool headlessWindowShown();
 // Sounds started, oldest first; the count and the path of entry i.
 uint32_t headlessSoundCount();
 const char* headlessSound(uint32_t index);
+
+// Lengths of the dialogue handed over as text, one per change, oldest first.
+const std::vector<uint32_t>& headlessDialogueLengths();
 
 // Called at the start of every sleep, that is once per main-loop iteration, so a
 // test can watch the play state and schedule input. Null removes it.

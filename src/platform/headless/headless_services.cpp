@@ -88,6 +88,19 @@ HeadlessState& headless() {
     return state;
 }
 
+void headlessFreePixels(PlatformBitmap** pixels) {
+    PlatformBitmap* bitmap = *pixels;
+    if (bitmap == nullptr) {
+        return;
+    }
+    if (bitmap->selectedIn != nullptr) {
+        platformSelectBitmap(bitmap->selectedIn, &bitmap->selectedIn->empty);
+    }
+    bitmap->lent = false;
+    platformDeleteBitmap(bitmap);
+    *pixels = nullptr;
+}
+
 void headlessReset(uint32_t startTick) {
     HeadlessState& state = headless();
     if (state.log != nullptr) {
@@ -113,6 +126,7 @@ void headlessReset(uint32_t startTick) {
     state.lending = true;
     state.presentCount = 0;
     state.sounds.clear();
+    state.dialogueLengths.clear();
     state.exitHandler = nullptr;
     state.frameHook = nullptr;
     state.log = nullptr;

@@ -42,6 +42,7 @@ struct HeadlessState {
     PlatformBitmap* screen;
     uint32_t presentCount;
     std::vector<std::string> sounds;
+    std::vector<uint32_t> dialogueLengths;
     HeadlessExitHandler exitHandler;
     HeadlessFrameHook frameHook;
     FILE* log;

@@ -137,19 +137,6 @@ void headlessSetLending(bool lending) {
     headless().lending = lending;
 }
 
-void headlessFreePixels(PlatformBitmap** pixels) {
-    PlatformBitmap* bitmap = *pixels;
-    if (bitmap == nullptr) {
-        return;
-    }
-    if (bitmap->selectedIn != nullptr) {
-        platformSelectBitmap(bitmap->selectedIn, &bitmap->selectedIn->empty);
-    }
-    bitmap->lent = false;
-    platformDeleteBitmap(bitmap);
-    *pixels = nullptr;
-}
-
 PlatformBitmap* platformWindowPixels(PlatformWindow* window) {
     HeadlessState& state = headless();
     if (!state.lending || window->destroyed || window->clientWidth <= 0 ||
@@ -262,4 +249,13 @@ void headlessDumpScreen() {
     }
     fclose(file);
     headlessLog("frame %s", name + 1);
+}
+
+void platformDialogueText(const char*, uint32_t length) {
+    headless().dialogueLengths.push_back(length);
+    headlessLog("dialogue %u", length);
+}
+
+const std::vector<uint32_t>& headlessDialogueLengths() {
+    return headless().dialogueLengths;
 }

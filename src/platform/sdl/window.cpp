@@ -409,3 +409,6 @@ void softPresent(PlatformWindow* window, int32_t x, int32_t y, int32_t width, in
     }
     SDL_UpdateWindowSurfaceRects(window->handle, &rect, 1);
 }
+
+// The desktop window has no text beside its pixels for a screen reader.
+void platformDialogueText(const char*, uint32_t) {}

@@ -8,5 +8,7 @@ void platformPlaySound(const char* path) {
         return;
     }
     // SND_FILENAME | SND_ASYNC: returns at once, and a new call cuts the sound before.
-    PlaySoundA(path, nullptr, SND_FILENAME | SND_ASYNC);
+    // The system names no reason when it refuses a file.
+    bool started = PlaySoundA(path, nullptr, SND_FILENAME | SND_ASYNC) != FALSE;
+    platformNoteLoadFailure(started ? LoadFailure::None : LoadFailure::Unreadable);
 }

@@ -133,3 +133,6 @@ void platformValidateWindow(PlatformWindow* window) {
 void platformPostQuitMessage(int32_t exitCode) {
     PostQuitMessage(exitCode);
 }
+
+// The desktop window has no text beside its pixels for a screen reader.
+void platformDialogueText(const char*, uint32_t) {}

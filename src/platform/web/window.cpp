@@ -1,0 +1,244 @@
+// The window in a web page: one canvas, its class, and the message queue fed by
+// the page's key and click handlers. Handlers run while the loop sleeps.
+#include "platform/platform.h"
+#include "platform/soft/soft_surface.h"
+#include "platform/web/web.h"
+
+#include <emscripten.h>
+#include <emscripten/html5.h>
+
+#include <cstring>
+
+struct PlatformWindow {
+    WindowProcedure procedure;
+    bool destroyed;
+};
+
+namespace {
+
+constexpr int kMaxClasses = 8;
+constexpr int kQueueSize = 64;
+constexpr size_t kMaxClassName = 64;
+constexpr intptr_t kRepeatBit = intptr_t{1} << 30;
+
+struct WindowClass {
+    char name[kMaxClassName];
+    WindowProcedure procedure;
+};
+
+WindowClass classes[kMaxClasses];
+int classCount = 0;
+PlatformWindow theWindow;
+bool windowMade = false;
+
+PlatformMessage queue[kQueueSize];
+int queueHead = 0;
+int queueCount = 0;
+bool quitPosted = false;
+int32_t quitCode = 0;
+
+// Width, height and clearings of the canvas, kept up to date by the page.
+int32_t canvasSize[3] = {0, 0, 0};
+bool canvasWatched = false;
+
+void postMessage(PlatformWindow* window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+    if (queueCount == kQueueSize) {
+        return; // a full queue drops, as a desktop queue does at its limit
+    }
+    queue[(queueHead + queueCount) % kQueueSize] = {window, message, wParam, lParam};
+    ++queueCount;
+}
+
+void postSpace(bool repeat) {
+    webAudioAllowed();
+    if (windowMade && !theWindow.destroyed) {
+        postMessage(&theWindow, kMessageKeyDown, kVirtualKeySpace, 1 | (repeat ? kRepeatBit : 0));
+    }
+}
+
+// Space, key repeats included; handled keys do not reach the page, so Space never scrolls.
+// Other keys keep their browser meaning and do nothing here.
+EM_BOOL onKeyDown(int, const EmscriptenKeyboardEvent* event, void*) {
+    if (strcmp(event->code, "Space") != 0 && strcmp(event->key, " ") != 0) {
+        return EM_FALSE;
+    }
+    postSpace(event->repeat != 0);
+    return EM_TRUE;
+}
+
+// A touch screen has no Space key: a tap or click on the canvas stands for one.
+EM_BOOL onClick(int, const EmscriptenMouseEvent* event, void*) {
+    if (event->button != 0) {
+        return EM_FALSE;
+    }
+    postSpace(false);
+    return EM_TRUE;
+}
+
+// clang-format off
+EM_JS(void, showCanvas, (), {
+    Module.canvas.style.visibility = "visible";
+    Module.canvas.focus();
+});
+
+EM_JS(void, setPageTitle, (const char* title), {
+    var end = title;
+    while (HEAPU8[end] != 0) ++end;
+    document.title = new TextDecoder("windows-1252").decode(HEAPU8.subarray(title, end));
+});
+
+// Backing store = CSS size x devicePixelRatio, so a high-DPI screen gets the canvas at
+// its real resolution. The page tells of size changes (the canvas's own, or a new
+// pixel ratio after zooming or moving to another screen): the loop then reads the
+// size from memory, with no call out per frame. Resizing the backing store clears
+// it, which the count of clearings tells the presenter.
+EM_JS(void, watchCanvasSize, (int32_t* size), {
+    var canvas = Module.canvas;
+    function fit() {
+        var box = canvas.getBoundingClientRect();
+        var ratio = window.devicePixelRatio || 1;
+        var width = Math.max(0, Math.round(box.width * ratio));
+        var height = Math.max(0, Math.round(box.height * ratio));
+        if (canvas.width != width || canvas.height != height) {
+            canvas.width = width;
+            canvas.height = height;
+            HEAP32[(size >> 2) + 2] += 1;
+        }
+        HEAP32[size >> 2] = width;
+        HEAP32[(size >> 2) + 1] = height;
+    }
+    function watchRatio() {
+        var query = window.matchMedia("(resolution: " + (window.devicePixelRatio || 1) + "dppx)");
+        query.addEventListener("change", function() { fit(); watchRatio(); }, {once: true});
+    }
+    new ResizeObserver(fit).observe(canvas);
+    window.addEventListener("resize", fit);
+    watchRatio();
+    fit();
+});
+// clang-format on
+
+} // namespace
+
+void webCanvasSize(int32_t* width, int32_t* height, uint32_t* clearings) {
+    if (!canvasWatched) {
+        canvasWatched = true;
+        watchCanvasSize(canvasSize);
+    }
+    *width = canvasSize[0];
+    *height = canvasSize[1];
+    *clearings = static_cast<uint32_t>(canvasSize[2]);
+}
+
+bool platformRegisterWindowClass(const char* className, WindowProcedure procedure) {
+    if (className == nullptr || procedure == nullptr || classCount == kMaxClasses ||
+        strlen(className) >= kMaxClassName) {
+        return false;
+    }
+    for (int i = 0; i < classCount; ++i) {
+        if (strcmp(classes[i].name, className) == 0) {
+            return false;
+        }
+    }
+    strcpy(classes[classCount].name, className);
+    classes[classCount].procedure = procedure;
+    ++classCount;
+    return true;
+}
+
+// The page has one canvas, so one window.
+PlatformWindow* platformCreateWindow(const char* className, const char* title, int32_t clientWidth,
+                                     int32_t clientHeight) {
+    const WindowClass* found = nullptr;
+    for (int i = 0; i < classCount; ++i) {
+        if (className != nullptr && strcmp(classes[i].name, className) == 0) {
+            found = &classes[i];
+        }
+    }
+    if (found == nullptr || windowMade || clientWidth <= 0 || clientHeight <= 0) {
+        return nullptr;
+    }
+    windowMade = true;
+    theWindow = {found->procedure, false};
+    platformSetWindowTitle(&theWindow, title);
+    emscripten_set_keydown_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, nullptr, EM_FALSE, onKeyDown);
+    emscripten_set_click_callback("#canvas", nullptr, EM_FALSE, onClick);
+    return &theWindow;
+}
+
+void platformShowWindow(PlatformWindow* window) {
+    if (window != nullptr && !window->destroyed) {
+        showCanvas();
+    }
+}
+
+void platformSetWindowTitle(PlatformWindow* window, const char* title) {
+    if (window != nullptr && !window->destroyed && title != nullptr) {
+        setPageTitle(title);
+    }
+}
+
+// A page has no console title.
+void platformSetConsoleTitle(const char*) {}
+
+void platformClientSize(PlatformWindow* window, int32_t* width, int32_t* height) {
+    *width = 0;
+    *height = 0;
+    uint32_t clearings = 0;
+    if (window != nullptr && !window->destroyed) {
+        webCanvasSize(width, height, &clearings);
+    }
+}
+
+bool platformPeekMessage(PlatformMessage* message) {
+    if (queueCount > 0) {
+        *message = queue[queueHead];
+        queueHead = (queueHead + 1) % kQueueSize;
+        --queueCount;
+        return true;
+    }
+    if (quitPosted) {
+        quitPosted = false;
+        *message = {nullptr, kMessageQuit, static_cast<uintptr_t>(quitCode), 0};
+        return true;
+    }
+    return false;
+}
+
+void platformDispatchMessage(const PlatformMessage* message) {
+    PlatformWindow* window = message->window;
+    if (window == nullptr || window->destroyed) {
+        return;
+    }
+    window->procedure(window, message->message, message->wParam, message->lParam);
+}
+
+intptr_t platformDefaultWindowProcedure(PlatformWindow* window, uint32_t message, uintptr_t,
+                                        intptr_t) {
+    if (window != nullptr && message == kMessageClose && !window->destroyed) {
+        window->destroyed = true;
+        window->procedure(window, kMessageDestroy, 0, 0);
+    }
+    return 0;
+}
+
+// The canvas keeps what was drawn on it: there is nothing to repaint.
+void platformValidateWindow(PlatformWindow*) {}
+
+void platformPostQuitMessage(int32_t exitCode) {
+    quitPosted = true;
+    quitCode = exitCode;
+}
+
+// The canvas takes RGBA, not the soft layer's XRGB: the player draws into bitmaps of
+// its own, which the present converts.
+PlatformBitmap* platformWindowPixels(PlatformWindow*) {
+    return nullptr;
+}
+
+PlatformSurface* platformWindowScreen(PlatformWindow* window) {
+    if (window == nullptr || window->destroyed) {
+        return nullptr;
+    }
+    return softCreateScreen(window);
+}

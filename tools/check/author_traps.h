@@ -1,0 +1,56 @@
+// Traps in how a story is written that the player passes over without a word: brackets
+// inside commands, misspelt names, paths that only work on one system or one machine,
+// scenes of the wrong size, title files and text in encodings the font cannot draw.
+// Each function looks at one thing and says what the reader will see.
+#pragma once
+
+#include "check/story_check.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+// The command keywords, in the order the player looks for them in a name.
+extern const char* const kCommandKeywords[6];
+
+struct TrapFinding {
+    Severity severity;
+    std::string code;
+    uint32_t offset; // where it stands, relative to what the function was given
+    std::string message;
+};
+
+// "line:column" of an offset of the script.
+using PlaceOf = std::function<std::string(uint32_t offset)>;
+
+// A command cut from `bytes` between `start` (after its `[`) and `end` (its `]`) that
+// holds a `[`: either a command left open before the next one (an error at the opening
+// `[`) or brackets in the text, whose end is lost (a warning at the inner `[`).
+// `textEnd` ends the block's text. Offsets are of `bytes`.
+bool bracketTrap(const std::string& bytes, uint32_t start, uint32_t end, uint32_t textEnd,
+                 const PlaceOf& placeOf, TrapFinding* out);
+
+// The keyword a name without one was probably meant to be (`sya` -> `say`,
+// `stuter3` -> `stutter3`), or empty.
+std::string likelyKeyword(const std::string& name);
+
+// A scene of another size than the canvas: what is cropped or left black.
+bool sceneSizeTrap(const std::string& path, int32_t width, int32_t height, std::string* message);
+
+// A file name that works on Windows only (a `\`, or another case than the file's) or
+// on this machine only (absolute, or leaving the story folder). `opens`: whether the
+// name opens as written. Offset 0 is the name's first byte. Looks in the current folder.
+bool pathTrap(const std::string& path, bool opens, bool scene, TrapFinding* out);
+
+// A line holding UTF-8 text, named character by character with ASCII to write instead.
+// Offset 0 is the line's first byte.
+bool utf8Trap(const std::string& line, TrapFinding* out);
+
+// Lines of a dialogue line longer than a row of the canvas: where the player breaks
+// them. Offsets from the line's first byte.
+std::vector<TrapFinding> longLineNotes(const std::string& line);
+
+// The title file's bytes: a final line break, control bytes, bytes beyond ASCII.
+// Offsets into the title.
+std::vector<TrapFinding> titleTraps(const std::string& title);

@@ -1,0 +1,13 @@
+// The default frames of the waiting marker, drawn as shapes: a page that turns
+// (bytes 123, 124, 125, then 124 again) and an arrow that bobs at a line's end (126, 127).
+#pragma once
+
+#include "font/glyph_raster.h"
+
+constexpr unsigned char kFirstMarkerByte = 123;
+constexpr unsigned char kLastMarkerByte = 127;
+
+// Renders the frame of `byte` with the cell's top-left corner at scratch
+// (kScratchOriginX, kScratchOriginY - 33).
+bool renderMarkerFrame(FT_Library library, unsigned char byte, int32_t outlineRadius,
+                       ShapeCoverage* out);

@@ -1,0 +1,153 @@
+#include "new/story_files.h"
+
+#include "font/bmp_writer.h"
+
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+constexpr int32_t kSceneWidth = 1600;
+constexpr int32_t kSceneHeight = 900;
+constexpr int32_t kBands = 18;
+constexpr int32_t kHorizon = 560;
+
+void putLittle(std::vector<uint8_t>* out, uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) {
+        out->push_back(static_cast<uint8_t>(value >> (8 * i)));
+    }
+}
+
+bool writeBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::string temporary = path + ".part";
+    FILE* file = fopen(temporary.c_str(), "wb");
+    if (file == nullptr) {
+        return false;
+    }
+    bool written = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    written = fclose(file) == 0 && written;
+    if (!written || rename(temporary.c_str(), path.c_str()) != 0) {
+        remove(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+uint32_t mix(uint32_t from, uint32_t to, double t) {
+    uint32_t out = 0;
+    for (int shift = 0; shift <= 16; shift += 8) {
+        double a = (from >> shift) & 0xFF;
+        double b = (to >> shift) & 0xFF;
+        out |= static_cast<uint32_t>(std::lround(a + (b - a) * t)) << shift;
+    }
+    return out;
+}
+
+// Palette index of each row: sky bands above the horizon, sea bands below.
+std::vector<uint8_t> sceneRows(std::vector<uint32_t>* palette) {
+    const uint32_t skyTop = 0x1B2A4A, skyLow = 0xE8A36B, seaTop = 0x2E4E6E, seaLow = 0x0E1A2A;
+    for (int32_t i = 0; i < kBands; ++i) {
+        palette->push_back(mix(skyTop, skyLow, i / double(kBands - 1)));
+    }
+    for (int32_t i = 0; i < kBands; ++i) {
+        palette->push_back(mix(seaTop, seaLow, i / double(kBands - 1)));
+    }
+    std::vector<uint8_t> rows;
+    for (int32_t y = 0; y < kSceneHeight; ++y) {
+        bool sky = y < kHorizon;
+        int32_t top = sky ? 0 : kHorizon;
+        int32_t height = sky ? kHorizon : kSceneHeight - kHorizon;
+        rows.push_back(static_cast<uint8_t>((sky ? 0 : kBands) + (y - top) * kBands / height));
+    }
+    return rows;
+}
+
+} // namespace
+
+bool writeTile(const std::string& path) {
+    std::vector<uint32_t> pixels(32 * 32);
+    for (int32_t y = 0; y < 32; ++y) {
+        for (int32_t x = 0; x < 32; ++x) {
+            pixels[y * 32 + x] = ((x / 16) ^ (y / 16)) ? 0x202028 : 0x2A2A34;
+        }
+    }
+    return writeBmp24(path, 32, 32, pixels.data());
+}
+
+bool writeScene(const std::string& path) {
+    std::vector<uint32_t> palette;
+    std::vector<uint8_t> rows = sceneRows(&palette);
+    std::vector<uint8_t> data;
+    // Bottom-up rows, each a few runs of one colour, then end of line; end of bitmap.
+    for (int32_t y = kSceneHeight - 1; y >= 0; --y) {
+        for (int32_t left = kSceneWidth; left > 0; left -= 255) {
+            data.push_back(static_cast<uint8_t>(left < 255 ? left : 255));
+            data.push_back(rows[y]);
+        }
+        data.push_back(0);
+        data.push_back(0);
+    }
+    data.push_back(0);
+    data.push_back(1);
+    uint32_t paletteBytes = static_cast<uint32_t>(palette.size()) * 4;
+    std::vector<uint8_t> file = {'B', 'M'};
+    putLittle(&file, 54 + paletteBytes + static_cast<uint32_t>(data.size()), 4);
+    putLittle(&file, 0, 4);
+    putLittle(&file, 54 + paletteBytes, 4);
+    putLittle(&file, 40, 4);
+    putLittle(&file, kSceneWidth, 4);
+    putLittle(&file, kSceneHeight, 4);
+    putLittle(&file, 1, 2);
+    putLittle(&file, 8, 2);
+    putLittle(&file, 1, 4); // RLE8
+    putLittle(&file, static_cast<uint32_t>(data.size()), 4);
+    putLittle(&file, 2835, 4);
+    putLittle(&file, 2835, 4);
+    putLittle(&file, static_cast<uint32_t>(palette.size()), 4);
+    putLittle(&file, 0, 4);
+    for (uint32_t color : palette) {
+        putLittle(&file, color, 4); // blue, green, red, 0
+    }
+    file.insert(file.end(), data.begin(), data.end());
+    return writeBytes(path, file);
+}
+
+bool writeChime(const std::string& path) {
+    const uint32_t rate = 22050;
+    const double notes[] = {659.25, 987.77};
+    std::vector<int16_t> samples;
+    for (double frequency : notes) {
+        for (uint32_t i = 0; i < rate * 2 / 5; ++i) {
+            double t = i / double(rate);
+            double envelope = std::exp(-t * 7.0) * std::fmin(1.0, t * 200.0);
+            samples.push_back(
+                static_cast<int16_t>(9000.0 * envelope * std::sin(2.0 * M_PI * frequency * t)));
+        }
+    }
+    uint32_t dataBytes = static_cast<uint32_t>(samples.size() * 2);
+    std::vector<uint8_t> file = {'R', 'I', 'F', 'F'};
+    putLittle(&file, 36 + dataBytes, 4);
+    for (char c : std::string("WAVEfmt ")) {
+        file.push_back(static_cast<uint8_t>(c));
+    }
+    putLittle(&file, 16, 4);
+    putLittle(&file, 1, 2); // PCM
+    putLittle(&file, 1, 2); // mono
+    putLittle(&file, rate, 4);
+    putLittle(&file, rate * 2, 4);
+    putLittle(&file, 2, 2);
+    putLittle(&file, 16, 2);
+    for (char c : std::string("data")) {
+        file.push_back(static_cast<uint8_t>(c));
+    }
+    putLittle(&file, dataBytes, 4);
+    for (int16_t sample : samples) {
+        putLittle(&file, static_cast<uint16_t>(sample), 2);
+    }
+    return writeBytes(path, file);
+}
+
+bool writeText(const std::string& path, const std::string& text) {
+    return writeBytes(path, std::vector<uint8_t>(text.begin(), text.end()));
+}
