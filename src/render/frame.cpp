@@ -71,10 +71,13 @@ void releaseBitmap(PlatformBitmap** bitmap) {
 // new bitmap that holds nothing yet.
 bool arrangeTargets(int32_t width, int32_t height, PlatformBitmap* pixels) {
     Presentation& presentation = engineState.presentation;
+    // Without memory for a window that shows something the play ends with the surfaces'
+    // message, as when start-up makes them; a minimised or closed window shows nothing.
+    bool shown = width > 0 && height > 0;
     // Surfaces made anew hold nothing from before, lent pixels of an old size included.
     platformDeleteSurface(presentation.frameSurface);
     platformDeleteSurface(presentation.windowSurface);
-    presentation.frameSurface = makeSurface();
+    presentation.frameSurface = shown ? makeSurface() : platformCreateSurface(presentation.screen);
     presentation.windowSurface = nullptr;
     bool oneToOne = showsOneToOne(width, height);
     if (oneToOne && pixels != nullptr) {
@@ -85,22 +88,22 @@ bool arrangeTargets(int32_t width, int32_t height, PlatformBitmap* pixels) {
     }
     bool newCanvas = presentation.frameBitmap == nullptr;
     if (newCanvas) {
-        presentation.frameBitmap = makeBitmap(kCanvasWidth, kCanvasHeight);
+        presentation.frameBitmap =
+            shown ? makeBitmap(kCanvasWidth, kCanvasHeight)
+                  : platformCreateBitmap(presentation.screen, kCanvasWidth, kCanvasHeight);
     }
     platformSelectBitmap(presentation.frameSurface, presentation.frameBitmap);
     if (oneToOne) {
         releaseBitmap(&presentation.windowBitmap);
         return newCanvas;
     }
-    presentation.windowSurface = makeSurface();
+    presentation.windowSurface = shown ? makeSurface() : platformCreateSurface(presentation.screen);
     if (pixels != nullptr) {
         platformSelectBitmap(presentation.windowSurface, pixels);
         releaseBitmap(&presentation.windowBitmap);
     } else {
         // Without memory for the new size the old back buffer stays; copies clip to it.
-        // Without any back buffer there is nothing to show, as when the surfaces are made.
-        bool firstBackBuffer = presentation.windowBitmap == nullptr && width > 0 && height > 0;
-        PlatformBitmap* bitmap = firstBackBuffer
+        PlatformBitmap* bitmap = shown && presentation.windowBitmap == nullptr
                                      ? makeBitmap(width, height)
                                      : platformCreateBitmap(presentation.screen, width, height);
         if (bitmap != nullptr) {
