@@ -3,7 +3,7 @@
 // without a key (row memmoves), a per-pixel keyed loop and a memcpy of the
 // canvas. Compare medians:
 //   bench_keyed_copy --benchmark_repetitions=7 --benchmark_report_aggregates_only=true
-#include "soft_canvas.h"
+#include "measure/soft_canvas.h"
 
 #include "platform/soft/soft_surface.h"
 

@@ -3,7 +3,7 @@
 // pass that writes every pixel). Compare medians:
 //   bench_stretch --benchmark_repetitions=7 --benchmark_report_aggregates_only=true
 #include "platform/soft/soft_stretch.h"
-#include "soft_canvas.h"
+#include "measure/soft_canvas.h"
 
 #include "platform/soft/soft_surface.h"
 

@@ -3,7 +3,7 @@
 // runs natively (headless backend) and in the browser (web backend), so the figures
 // of the two compare directly. Prints one line per path.
 #include "platform/soft/soft_stretch.h"
-#include "soft_canvas.h"
+#include "measure/soft_canvas.h"
 
 #include <algorithm>
 #include <chrono>
