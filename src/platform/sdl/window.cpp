@@ -4,6 +4,7 @@
 #include "platform/platform.h"
 #include "platform/sdl/windows_text.h"
 #include "platform/soft/soft_surface.h"
+#include "platform/window_classes.h"
 
 #include <SDL.h>
 
@@ -24,17 +25,8 @@ struct PlatformWindow {
 
 namespace {
 
-constexpr int kMaxClasses = 8;
 constexpr int kMaxWindows = 4;
-constexpr size_t kMaxClassName = 64;
 
-struct WindowClass {
-    char name[kMaxClassName];
-    WindowProcedure procedure;
-};
-
-WindowClass classes[kMaxClasses];
-int classCount = 0;
 // Windows are never freed: messages and the app may still name a destroyed one.
 PlatformWindow windows[kMaxWindows];
 int windowCount = 0;
@@ -179,32 +171,11 @@ bool startVideo(const char* className) {
 
 } // namespace
 
-bool platformRegisterWindowClass(const char* className, WindowProcedure procedure) {
-    if (className == nullptr || procedure == nullptr || classCount == kMaxClasses ||
-        strlen(className) >= kMaxClassName) {
-        return false;
-    }
-    for (int i = 0; i < classCount; ++i) {
-        if (strcmp(classes[i].name, className) == 0) {
-            return false; // already registered, as the desktop refuses it
-        }
-    }
-    strcpy(classes[classCount].name, className);
-    classes[classCount].procedure = procedure;
-    ++classCount;
-    return true;
-}
-
 PlatformWindow* platformCreateWindow(const char* className, const char* title, int32_t clientWidth,
                                      int32_t clientHeight) {
-    const WindowClass* found = nullptr;
-    for (int i = 0; i < classCount; ++i) {
-        if (className != nullptr && strcmp(classes[i].name, className) == 0) {
-            found = &classes[i];
-        }
-    }
-    if (found == nullptr || windowCount == kMaxWindows || clientWidth <= 0 || clientHeight <= 0 ||
-        !startVideo(className)) {
+    WindowProcedure procedure = registeredWindowProcedure(className);
+    if (procedure == nullptr || windowCount == kMaxWindows || clientWidth <= 0 ||
+        clientHeight <= 0 || !startVideo(className)) {
         return nullptr;
     }
     SDL_Window* handle = SDL_CreateWindow(title != nullptr ? title : "", SDL_WINDOWPOS_UNDEFINED,
@@ -216,7 +187,7 @@ PlatformWindow* platformCreateWindow(const char* className, const char* title, i
     PlatformWindow* window = &windows[windowCount++];
     window->handle = handle;
     window->id = SDL_GetWindowID(handle);
-    window->procedure = found->procedure;
+    window->procedure = procedure;
     window->needsPaint = true;
     return window;
 }

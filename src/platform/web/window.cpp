@@ -3,6 +3,7 @@
 #include "platform/platform.h"
 #include "platform/soft/soft_surface.h"
 #include "platform/web/web.h"
+#include "platform/window_classes.h"
 
 #include <emscripten.h>
 #include <emscripten/html5.h>
@@ -16,18 +17,9 @@ struct PlatformWindow {
 
 namespace {
 
-constexpr int kMaxClasses = 8;
 constexpr int kQueueSize = 64;
-constexpr size_t kMaxClassName = 64;
 constexpr intptr_t kRepeatBit = intptr_t{1} << 30;
 
-struct WindowClass {
-    char name[kMaxClassName];
-    WindowProcedure procedure;
-};
-
-WindowClass classes[kMaxClasses];
-int classCount = 0;
 PlatformWindow theWindow;
 bool windowMade = false;
 
@@ -130,36 +122,15 @@ void webCanvasSize(int32_t* width, int32_t* height, uint32_t* clearings) {
     *clearings = static_cast<uint32_t>(canvasSize[2]);
 }
 
-bool platformRegisterWindowClass(const char* className, WindowProcedure procedure) {
-    if (className == nullptr || procedure == nullptr || classCount == kMaxClasses ||
-        strlen(className) >= kMaxClassName) {
-        return false;
-    }
-    for (int i = 0; i < classCount; ++i) {
-        if (strcmp(classes[i].name, className) == 0) {
-            return false;
-        }
-    }
-    strcpy(classes[classCount].name, className);
-    classes[classCount].procedure = procedure;
-    ++classCount;
-    return true;
-}
-
 // The page has one canvas, so one window.
 PlatformWindow* platformCreateWindow(const char* className, const char* title, int32_t clientWidth,
                                      int32_t clientHeight) {
-    const WindowClass* found = nullptr;
-    for (int i = 0; i < classCount; ++i) {
-        if (className != nullptr && strcmp(classes[i].name, className) == 0) {
-            found = &classes[i];
-        }
-    }
-    if (found == nullptr || windowMade || clientWidth <= 0 || clientHeight <= 0) {
+    WindowProcedure procedure = registeredWindowProcedure(className);
+    if (procedure == nullptr || windowMade || clientWidth <= 0 || clientHeight <= 0) {
         return nullptr;
     }
     windowMade = true;
-    theWindow = {found->procedure, false};
+    theWindow = {procedure, false};
     platformSetWindowTitle(&theWindow, title);
     emscripten_set_keydown_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, nullptr, EM_FALSE, onKeyDown);
     emscripten_set_click_callback("#canvas", nullptr, EM_FALSE, onClick);
