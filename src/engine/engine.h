@@ -183,6 +183,18 @@ int32_t currentBlockNumber();
 
 // ---- interpreter and dialogue ------------------------------------------------
 
+// What a command does, by the keyword its name holds.
+enum class CommandKind : int32_t { None = 0, Say, Cg, Wait, Play, Stutter, Turn };
+// The order the keywords are tried in: a name acts as the first one it holds, so *essay*
+// acts as `say`, *display* as `play` and *saycg* as `say`.
+constexpr CommandKind kCommandKindOrder[] = {CommandKind::Say,     CommandKind::Cg,
+                                             CommandKind::Wait,    CommandKind::Play,
+                                             CommandKind::Stutter, CommandKind::Turn};
+// Found anywhere inside the name, case-sensitive; None when it holds no keyword.
+CommandKind commandKindOf(const char* name);
+// "say", "cg", ...; none for None.
+const char* commandKeyword(CommandKind kind);
+
 void stepScript();
 // Takes the scene image out of its surface and destroys it; the surface keeps its first bitmap.
 void releaseSceneImage();

@@ -47,23 +47,32 @@ void sayStuttered(const char* command, const char* argument) {
 }
 
 void execute(const char* command, const char* name, const char* argument) {
-    if (containsText(name, "say")) {
+    switch (commandKindOf(name)) {
+    case CommandKind::Say:
         appendLineOrDie(argument);
         engineState.effects.awaitingKey = true;
-    } else if (containsText(name, "cg")) {
+        break;
+    case CommandKind::Cg:
         showScene(argument);
-    } else if (containsText(name, "wait")) {
+        break;
+    case CommandKind::Wait:
         startWait(argument);
-    } else if (containsText(name, "play")) {
+        break;
+    case CommandKind::Play:
         platformPlaySound(argument);
-    } else if (containsText(name, "stutter")) {
+        break;
+    case CommandKind::Stutter:
         sayStuttered(command, argument);
-    } else if (containsText(name, "turn")) {
+        break;
+    case CommandKind::Turn:
         // Byte for byte: the desktop's own comparison follows the locale and calls
         // some different texts equal.
         if (strcmp(argument, "page") == 0) {
             clearDialogue();
         }
+        break;
+    case CommandKind::None:
+        break;
     }
 }
 

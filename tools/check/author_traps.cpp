@@ -198,8 +198,6 @@ std::string lineWord(const std::string& line, size_t at) {
 
 } // namespace
 
-const char* const kCommandKeywords[6] = {"say", "cg", "wait", "play", "stutter", "turn"};
-
 bool bracketTrap(const std::string& bytes, uint32_t start, uint32_t end, uint32_t textEnd,
                  const PlaceOf& placeOf, TrapFinding* out) {
     const void* inner = memchr(bytes.data() + start, '[', end - start);
@@ -246,7 +244,8 @@ std::string likelyKeyword(const std::string& name) {
     if (base.size() > strlen("stutter") + 2) {
         return best;
     }
-    for (const char* keyword : kCommandKeywords) {
+    for (CommandKind kind : kCommandKindOrder) {
+        const char* keyword = commandKeyword(kind);
         size_t distance = editDistance(base, keyword);
         size_t allowed = strlen(keyword) <= 3 ? 1 : 2;
         if (!base.empty() && distance <= allowed && distance < bestDistance) {

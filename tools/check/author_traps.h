@@ -11,9 +11,6 @@
 #include <string>
 #include <vector>
 
-// The command keywords, in the order the player looks for them in a name.
-extern const char* const kCommandKeywords[6];
-
 struct TrapFinding {
     Severity severity;
     std::string code;

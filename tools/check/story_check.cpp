@@ -327,21 +327,13 @@ void addDialogueLine(Checker* checker, const std::string& shownLine, bool exact,
             where(checker->script, pen.firstLine) + " is full; turn the page before this line");
 }
 
-const char* keywordOf(const char* name) {
-    for (const char* keyword : kCommandKeywords) {
-        if (containsText(name, keyword)) {
-            return keyword;
-        }
-    }
-    return nullptr;
-}
-
-bool plainName(const std::string& name, const char* keyword) {
+bool plainName(const std::string& name, CommandKind kind) {
+    const char* keyword = commandKeyword(kind);
     if (name == keyword) {
         return true;
     }
     // stutter3: the digits are the intensity.
-    if (strcmp(keyword, "stutter") != 0 || name.compare(0, 7, "stutter") != 0) {
+    if (kind != CommandKind::Stutter || name.compare(0, 7, keyword) != 0) {
         return false;
     }
     return std::all_of(name.begin() + 7, name.end(), isDecimalDigit);
@@ -396,45 +388,57 @@ void checkCommand(Checker* checker, const std::string& command, uint32_t at) {
         checker->stopped = true;
         return;
     }
-    const char* keyword = keywordOf(name.c_str());
-    std::string meant = keyword == nullptr ? likelyKeyword(name) : "";
-    if (keyword == nullptr && keywordOf(lowered(name).c_str()) == nullptr && !meant.empty()) {
-        addAt(checker, Severity::Warning, at, "misspelt-keyword",
-              "name " + shown(name) +
-                  " holds no command keyword, so the command does nothing; "
-                  "did you mean '" +
-                  meant + "'?");
-        return;
-    }
-    if (keyword == nullptr) {
-        std::string hint = keywordOf(lowered(name).c_str()) != nullptr
-                               ? " (keywords are lower case)"
-                               : " (say, cg, wait, play, stutter, turn)";
+    CommandKind kind = commandKindOf(name.c_str());
+    if (kind == CommandKind::None) {
+        bool lowerCaseHolds = commandKindOf(lowered(name).c_str()) != CommandKind::None;
+        std::string meant = likelyKeyword(name);
+        if (!lowerCaseHolds && !meant.empty()) {
+            addAt(checker, Severity::Warning, at, "misspelt-keyword",
+                  "name " + shown(name) +
+                      " holds no command keyword, so the command does nothing; "
+                      "did you mean '" +
+                      meant + "'?");
+            return;
+        }
+        std::string hint =
+            lowerCaseHolds ? " (keywords are lower case)" : " (say, cg, wait, play, stutter, turn)";
         addAt(checker, Severity::Warning, at, "no-keyword",
               "name " + shown(name) + " holds no command keyword" + hint + ", so it does nothing");
         return;
     }
-    if (!plainName(name, keyword)) {
+    if (!plainName(name, kind)) {
         addAt(checker, Severity::Warning, at, "keyword-inside-name",
-              "name " + shown(name) + " acts as '" + keyword + "', which is found inside it");
+              "name " + shown(name) + " acts as '" + commandKeyword(kind) +
+                  "', which is found inside it");
     }
-    if (strcmp(keyword, "say") == 0) {
+    switch (kind) {
+    case CommandKind::Say:
         checkDrawable(checker, argument, argumentAt);
         noteLongLines(checker, argument, argumentAt);
         addDialogueLine(checker, argument, true, argumentAt, at);
-    } else if (strcmp(keyword, "cg") == 0) {
+        break;
+    case CommandKind::Cg:
         checkScene(checker, argument, argumentAt);
-    } else if (strcmp(keyword, "wait") == 0) {
+        break;
+    case CommandKind::Wait:
         checkWait(checker, argument, argumentAt);
-    } else if (strcmp(keyword, "play") == 0) {
+        break;
+    case CommandKind::Play:
         checkSound(checker, argument, argumentAt);
-    } else if (strcmp(keyword, "stutter") == 0) {
+        break;
+    case CommandKind::Stutter:
         checkStutter(checker, command, argument, at, argumentAt);
-    } else if (argument == "page") {
-        turnPage(checker);
-    } else {
-        addAt(checker, Severity::Warning, argumentAt, "turn-argument",
-              "turn with " + shown(argument) + " does nothing; only 'page' turns the page");
+        break;
+    case CommandKind::Turn:
+        if (argument == "page") {
+            turnPage(checker);
+        } else {
+            addAt(checker, Severity::Warning, argumentAt, "turn-argument",
+                  "turn with " + shown(argument) + " does nothing; only 'page' turns the page");
+        }
+        break;
+    case CommandKind::None:
+        break;
     }
 }
 

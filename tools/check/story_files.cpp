@@ -14,18 +14,6 @@ namespace {
 constexpr uint64_t kScanBudget = uint64_t{256} << 20;
 constexpr uint32_t kChunk = 64 * 1024;
 
-// The keywords in the order the interpreter tries them: a name acts as the first it holds.
-const char* const kKeywordOrder[] = {"say", "cg", "wait", "play", "stutter", "turn"};
-
-const char* keywordOf(const char* name) {
-    for (const char* keyword : kKeywordOrder) {
-        if (containsText(name, keyword)) {
-            return keyword;
-        }
-    }
-    return nullptr;
-}
-
 struct Found {
     std::string name;
     bool scene;
@@ -49,13 +37,13 @@ bool collectBlock(const char* content, const BlockPlace& place, std::vector<Foun
             break;
         }
         std::string name(item, static_cast<size_t>(tilde - item));
-        const char* keyword = keywordOf(name.c_str());
-        if (keyword == nullptr || (strcmp(keyword, "cg") != 0 && strcmp(keyword, "play") != 0)) {
+        CommandKind kind = commandKindOf(name.c_str());
+        if (kind != CommandKind::Cg && kind != CommandKind::Play) {
             continue;
         }
         uint32_t offset =
             place.contentStart + places.starts[i] + static_cast<uint32_t>(tilde - item) + 1;
-        found->push_back(Found{tilde + 1, strcmp(keyword, "cg") == 0, offset});
+        found->push_back(Found{tilde + 1, kind == CommandKind::Cg, offset});
     }
     freeCommandList(list);
     platformFree(places.starts);

@@ -1,0 +1,31 @@
+// Which command a name stands for: the first keyword, in the fixed order, found inside it.
+#include "engine/engine.h"
+
+const char* commandKeyword(CommandKind kind) {
+    switch (kind) {
+    case CommandKind::Say:
+        return "say";
+    case CommandKind::Cg:
+        return "cg";
+    case CommandKind::Wait:
+        return "wait";
+    case CommandKind::Play:
+        return "play";
+    case CommandKind::Stutter:
+        return "stutter";
+    case CommandKind::Turn:
+        return "turn";
+    case CommandKind::None:
+        break;
+    }
+    return nullptr;
+}
+
+CommandKind commandKindOf(const char* name) {
+    for (CommandKind kind : kCommandKindOrder) {
+        if (containsText(name, commandKeyword(kind))) {
+            return kind;
+        }
+    }
+    return CommandKind::None;
+}
