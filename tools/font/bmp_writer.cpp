@@ -3,13 +3,15 @@
 #include <cstdio>
 #include <vector>
 
-namespace {
+namespace {} // namespace
 
 void putLittle(std::vector<uint8_t>* out, uint32_t value, int bytes) {
     for (int i = 0; i < bytes; ++i) {
         out->push_back(static_cast<uint8_t>(value >> (8 * i)));
     }
 }
+
+namespace {
 
 std::vector<uint8_t> encode(int32_t width, int32_t height, const uint32_t* pixels) {
     uint32_t rowBytes = (uint32_t(width) * 3 + 3) & ~3u;
@@ -47,7 +49,10 @@ std::vector<uint8_t> encode(int32_t width, int32_t height, const uint32_t* pixel
 } // namespace
 
 bool writeBmp24(const std::string& path, int32_t width, int32_t height, const uint32_t* pixels) {
-    std::vector<uint8_t> bytes = encode(width, height, pixels);
+    return writeFileAtomically(path, encode(width, height, pixels));
+}
+
+bool writeFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes) {
     std::string temporary = path + ".part";
     FILE* file = fopen(temporary.c_str(), "wb");
     if (file == nullptr) {

@@ -13,27 +13,6 @@ constexpr int32_t kSceneHeight = 900;
 constexpr int32_t kBands = 18;
 constexpr int32_t kHorizon = 560;
 
-void putLittle(std::vector<uint8_t>* out, uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) {
-        out->push_back(static_cast<uint8_t>(value >> (8 * i)));
-    }
-}
-
-bool writeBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::string temporary = path + ".part";
-    FILE* file = fopen(temporary.c_str(), "wb");
-    if (file == nullptr) {
-        return false;
-    }
-    bool written = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    written = fclose(file) == 0 && written;
-    if (!written || rename(temporary.c_str(), path.c_str()) != 0) {
-        remove(temporary.c_str());
-        return false;
-    }
-    return true;
-}
-
 uint32_t mix(uint32_t from, uint32_t to, double t) {
     uint32_t out = 0;
     for (int shift = 0; shift <= 16; shift += 8) {
@@ -110,7 +89,7 @@ bool writeScene(const std::string& path) {
         putLittle(&file, color, 4); // blue, green, red, 0
     }
     file.insert(file.end(), data.begin(), data.end());
-    return writeBytes(path, file);
+    return writeFileAtomically(path, file);
 }
 
 bool writeChime(const std::string& path) {
@@ -145,9 +124,9 @@ bool writeChime(const std::string& path) {
     for (int16_t sample : samples) {
         putLittle(&file, static_cast<uint16_t>(sample), 2);
     }
-    return writeBytes(path, file);
+    return writeFileAtomically(path, file);
 }
 
 bool writeText(const std::string& path, const std::string& text) {
-    return writeBytes(path, std::vector<uint8_t>(text.begin(), text.end()));
+    return writeFileAtomically(path, std::vector<uint8_t>(text.begin(), text.end()));
 }
