@@ -43,64 +43,6 @@ size_t editDistance(const std::string& from, const std::string& to) {
     return d[from.size()][to.size()];
 }
 
-// The path as the file system has it, each part matched without regard to case;
-// false when some part is not there in any case.
-bool findIgnoringCase(const std::string& path, std::string* found) {
-    std::string at = path[0] == '/' ? "/" : "";
-    size_t start = 0;
-    while (start <= path.size()) {
-        size_t slash = path.find('/', start);
-        std::string part =
-            path.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
-        start = slash == std::string::npos ? path.size() + 1 : slash + 1;
-        if (part.empty()) {
-            continue;
-        }
-        struct stat info;
-        std::string exact = at + part;
-        if (part == "." || part == ".." || stat(exact.c_str(), &info) == 0) {
-            at = exact + (start <= path.size() ? "/" : "");
-            continue;
-        }
-        DIR* dir = opendir(at.empty() ? "." : at.c_str());
-        std::string match;
-        while (dir != nullptr && match.empty()) {
-            dirent* entry = readdir(dir);
-            if (entry == nullptr) {
-                break;
-            }
-            if (strcasecmp(entry->d_name, part.c_str()) == 0) {
-                match = entry->d_name;
-            }
-        }
-        if (dir != nullptr) {
-            closedir(dir);
-        }
-        if (match.empty()) {
-            return false;
-        }
-        at += match + (start <= path.size() ? "/" : "");
-    }
-    *found = at;
-    return !at.empty();
-}
-
-bool leavesFolder(const std::string& path) {
-    bool absolute = path[0] == '/' || (path.size() > 1 && path[1] == ':' &&
-                                       isalpha(static_cast<unsigned char>(path[0])));
-    int depth = 0;
-    size_t start = 0;
-    while (!absolute && start < path.size()) {
-        size_t slash = path.find('/', start);
-        std::string part =
-            path.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
-        depth += part == ".." ? -1 : (part.empty() || part == "." ? 0 : 1);
-        absolute = depth < 0;
-        start = slash == std::string::npos ? path.size() : slash + 1;
-    }
-    return absolute;
-}
-
 // The characters a UTF-8 finding names.
 constexpr size_t kNamedCharacters = 4;
 
@@ -290,6 +232,77 @@ bool sceneSizeTrap(const std::string& path, int32_t width, int32_t height, std::
     return true;
 }
 
+bool findIgnoringCase(const std::string& path, std::string* found) {
+    std::string at = path[0] == '/' ? "/" : "";
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t slash = path.find('/', start);
+        std::string part =
+            path.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+        start = slash == std::string::npos ? path.size() + 1 : slash + 1;
+        if (part.empty()) {
+            continue;
+        }
+        struct stat info;
+        std::string exact = at + part;
+        if (part == "." || part == ".." || stat(exact.c_str(), &info) == 0) {
+            at = exact + (start <= path.size() ? "/" : "");
+            continue;
+        }
+        DIR* dir = opendir(at.empty() ? "." : at.c_str());
+        std::string match;
+        while (dir != nullptr && match.empty()) {
+            dirent* entry = readdir(dir);
+            if (entry == nullptr) {
+                break;
+            }
+            if (strcasecmp(entry->d_name, part.c_str()) == 0) {
+                match = entry->d_name;
+            }
+        }
+        if (dir != nullptr) {
+            closedir(dir);
+        }
+        if (match.empty()) {
+            return false;
+        }
+        at += match + (start <= path.size() ? "/" : "");
+    }
+    *found = at;
+    return !at.empty();
+}
+
+bool absoluteName(const std::string& path) {
+    return !path.empty() && (path[0] == '/' || (path.size() > 1 && path[1] == ':' &&
+                                                isalpha(static_cast<unsigned char>(path[0]))));
+}
+
+bool climbsOutOfFolder(const std::string& path) {
+    int depth = 0;
+    size_t start = 0;
+    while (start < path.size()) {
+        size_t slash = path.find('/', start);
+        std::string part =
+            path.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+        depth += part == ".." ? -1 : (part.empty() || part == "." ? 0 : 1);
+        if (depth < 0) {
+            return true;
+        }
+        start = slash == std::string::npos ? path.size() : slash + 1;
+    }
+    return false;
+}
+
+TitleByte titleByteKind(unsigned char c) {
+    if (c == '\n' || c == '\r') {
+        return TitleByte::LineBreak;
+    }
+    if (c < 32 || c == 127) {
+        return TitleByte::Control;
+    }
+    return c >= 128 ? TitleByte::BeyondAscii : TitleByte::Shown;
+}
+
 bool pathTrap(const std::string& path, bool opens, bool scene, TrapFinding* out) {
     if (path.empty()) {
         return false;
@@ -313,7 +326,7 @@ bool pathTrap(const std::string& path, bool opens, bool scene, TrapFinding* out)
         }
         return true;
     }
-    if (leavesFolder(slashed)) {
+    if (absoluteName(slashed) || climbsOutOfFolder(slashed)) {
         *out = {Severity::Warning, "path-outside", 0,
                 shown(path) + " lies outside the story folder: it works on this machine only and "
                               "breaks once the story is shared; copy the file into the story "
@@ -398,7 +411,8 @@ std::vector<TrapFinding> titleTraps(const std::string& title) {
     }
     for (size_t i = 0; i < end; ++i) {
         auto c = static_cast<unsigned char>(title[i]);
-        if (c < 32 || c == 127) {
+        TitleByte kind = titleByteKind(c);
+        if (kind == TitleByte::LineBreak || kind == TitleByte::Control) {
             found.push_back({Severity::Warning, "title-control-byte", static_cast<uint32_t>(i),
                              "the title holds " + byteName(c) +
                                  ", which a window title shows as a box or not at all; keep the "
@@ -416,8 +430,9 @@ std::vector<TrapFinding> titleTraps(const std::string& title) {
                              "system's code page, where each such character shows as two or three "
                              "others; keep the title ASCII"});
     } else {
-        auto beyond = std::find_if(body.begin(), body.end(),
-                                   [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+        auto beyond = std::find_if(body.begin(), body.end(), [](char c) {
+            return titleByteKind(static_cast<unsigned char>(c)) == TitleByte::BeyondAscii;
+        });
         if (beyond != body.end()) {
             found.push_back({Severity::Warning, "title-non-ascii",
                              static_cast<uint32_t>(beyond - body.begin()),

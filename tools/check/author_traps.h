@@ -35,6 +35,16 @@ std::string likelyKeyword(const std::string& name);
 // A scene of another size than the canvas: what is cropped or left black.
 bool sceneSizeTrap(const std::string& path, int32_t width, int32_t height, std::string* message);
 
+// The path as the file system has it, each part matched without regard to case; false
+// when some part is not there in any case. '.' and '..' are kept as written.
+bool findIgnoringCase(const std::string& path, std::string* found);
+
+// A name from '/' or a drive letter, which no other machine has.
+bool absoluteName(const std::string& path);
+
+// A relative name whose '..' climb above the folder it is read from.
+bool climbsOutOfFolder(const std::string& path);
+
 // A file name that works on Windows only (a `\`, or another case than the file's) or
 // on this machine only (absolute, or leaving the story folder). `opens`: whether the
 // name opens as written. Offset 0 is the name's first byte. Looks in the current folder.
@@ -47,6 +57,10 @@ bool utf8Trap(const std::string& line, TrapFinding* out);
 // Lines of a dialogue line longer than a row of the canvas: where the player breaks
 // them. Offsets from the line's first byte.
 std::vector<TrapFinding> longLineNotes(const std::string& line);
+
+// How a window title shows one byte of the title file.
+enum class TitleByte { Shown, LineBreak, Control, BeyondAscii };
+TitleByte titleByteKind(unsigned char c);
 
 // The title file's bytes: a final line break, control bytes, bytes beyond ASCII.
 // Offsets into the title.

@@ -1,12 +1,13 @@
 #include "pack/story_contents.h"
 
+#include "check/author_traps.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <map>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,31 +27,23 @@ std::string lowered(const std::string& text) {
     return out;
 }
 
-// Folder listings by relative path, each mapping lower-cased names to the names on disk.
-struct Listings {
-    std::string root;
-    std::map<std::string, std::map<std::string, std::vector<std::string>>> byFolder;
-};
-
-const std::map<std::string, std::vector<std::string>>& listing(Listings* listings,
-                                                               const std::string& relative) {
-    auto known = listings->byFolder.find(relative);
-    if (known != listings->byFolder.end()) {
-        return known->second;
-    }
-    auto& names = listings->byFolder[relative];
-    if (DIR* dir = opendir((listings->root + "/" + relative).c_str())) {
-        while (dirent* entry = readdir(dir)) {
-            names[lowered(entry->d_name)].push_back(entry->d_name);
+// The non-empty parts of a '/'-separated name, '.' and '..' as written.
+std::vector<std::string> nameParts(const std::string& name) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start <= name.size()) {
+        size_t slash = std::min(name.find('/', start), name.size());
+        if (slash > start) {
+            parts.push_back(name.substr(start, slash - start));
         }
-        closedir(dir);
+        start = slash + 1;
     }
-    return names;
+    return parts;
 }
 
-std::string joined(const std::vector<std::string>& parts, size_t count) {
+std::string joined(const std::vector<std::string>& parts) {
     std::string out;
-    for (size_t i = 0; i < count; ++i) {
+    for (size_t i = 0; i < parts.size(); ++i) {
         out += (i == 0 ? "" : "/") + parts[i];
     }
     return out;
@@ -58,12 +51,11 @@ std::string joined(const std::vector<std::string>& parts, size_t count) {
 
 enum class Resolved { Fine, Missing, Refused };
 
-// Follows `name` as a reader's player would from the unpacked folder. Fine gives the
-// relative path and the folders passed through; Refused gives the reason.
-Resolved resolveName(Listings* listings, const std::string& name, std::string* path,
+// Follows `name` as a reader's player would from the unpacked story `folder`. Fine
+// gives the relative path and the folders passed through; Refused gives the reason.
+Resolved resolveName(const std::string& folder, const std::string& name, std::string* path,
                      std::vector<std::string>* folders, std::string* why) {
-    if (name[0] == '/' ||
-        (name.size() > 1 && isalpha(static_cast<unsigned char>(name[0])) && name[1] == ':')) {
+    if (absoluteName(name)) {
         *why = "is an absolute path, which the unpacked story cannot reach: name the file from "
                "the story folder";
         return Resolved::Refused;
@@ -72,45 +64,38 @@ Resolved resolveName(Listings* listings, const std::string& name, std::string* p
         *why = "holds '\\', which only Windows reads as a folder separator: write '/'";
         return Resolved::Refused;
     }
+    if (climbsOutOfFolder(name)) {
+        *why = "leaves the story folder through '..': the unpacked story does not hold the file";
+        return Resolved::Refused;
+    }
+    std::string onDisk;
+    if (!findIgnoringCase(folder + "/" + name, &onDisk)) {
+        return Resolved::Missing;
+    }
+    std::vector<std::string> written = nameParts(name);
+    std::vector<std::string> found = nameParts(onDisk);
+    found.erase(found.begin(), found.end() - static_cast<std::ptrdiff_t>(written.size()));
     std::vector<std::string> parts;
     std::vector<std::string> passed;
-    size_t start = 0;
-    while (start <= name.size()) {
-        size_t slash = std::min(name.find('/', start), name.size());
-        std::string part = name.substr(start, slash - start);
-        bool last = slash == name.size();
-        start = slash + 1;
-        if (part.empty() || part == ".") {
-            continue;
-        }
-        if (part == "..") {
-            if (parts.empty()) {
-                *why = "leaves the story folder through '..': the unpacked story does not hold "
-                       "the file";
-                return Resolved::Refused;
-            }
-            parts.pop_back();
-            continue;
-        }
-        const auto& names = listing(listings, joined(parts, parts.size()));
-        auto same = names.find(lowered(part));
-        if (same == names.end()) {
-            return Resolved::Missing;
-        }
-        if (std::find(same->second.begin(), same->second.end(), part) == same->second.end()) {
-            *why = "differs in case from '" + same->second.front() +
-                   "' on disk: Windows finds it, Linux does not";
+    for (size_t i = 0; i < written.size(); ++i) {
+        if (written[i] != found[i]) {
+            *why =
+                "differs in case from '" + found[i] + "' on disk: Windows finds it, Linux does not";
             return Resolved::Refused;
         }
-        parts.push_back(part);
-        if (!last) {
-            passed.push_back(joined(parts, parts.size()) + "/");
+        if (written[i] == "..") {
+            parts.pop_back();
+        } else if (written[i] != ".") {
+            parts.push_back(written[i]);
+            if (i + 1 < written.size()) {
+                passed.push_back(joined(parts) + "/");
+            }
         }
     }
     if (parts.empty()) {
         return Resolved::Missing;
     }
-    *path = joined(parts, parts.size());
+    *path = joined(parts);
     *folders = passed;
     return Resolved::Fine;
 }
@@ -126,15 +111,16 @@ bool plainFileSize(const std::string& path, uint64_t* size) {
 
 // Why a title byte would not show as written, or none.
 const char* titleByteTrouble(unsigned char c) {
-    if (c == '\n' || c == '\r') {
+    switch (titleByteKind(c)) {
+    case TitleByte::LineBreak:
         return "a line break, which the title bar does not show";
-    }
-    if (c < 32 || c == 127) {
+    case TitleByte::Control:
         return "a control byte, which the title bar does not show";
-    }
-    if (c >= 128) {
+    case TitleByte::BeyondAscii:
         return "a byte above 127: the players read the title as Windows-1252 text, which a "
                "Windows set to another code page shows otherwise (and UTF-8 text shows garbled)";
+    case TitleByte::Shown:
+        break;
     }
     if (c == '/' || c == '\\') {
         return "a folder separator, which the archives, their folder and the Windows player "
@@ -202,13 +188,12 @@ void addFile(const std::string& folder, const std::string& path, std::set<std::s
 
 void addUses(const std::string& folder, const FileUses& uses, std::set<std::string>* added,
              StoryContents* contents, std::vector<Diagnostic>* problems) {
-    Listings listings = {folder, {}};
     std::set<std::string> folders;
     for (const FileUse& use : uses.uses) {
         std::string path;
         std::vector<std::string> passed;
         std::string why;
-        Resolved resolved = resolveName(&listings, use.name, &path, &passed, &why);
+        Resolved resolved = resolveName(folder, use.name, &path, &passed, &why);
         if (resolved == Resolved::Refused) {
             std::string what = use.scene ? "scene '" : "sound '";
             problems->push_back(Diagnostic{Severity::Error, "script.bexu", use.line, use.column,
