@@ -4,7 +4,7 @@
 #include "platform/platform.h"
 #include "platform/sdl/windows_text.h"
 #include "platform/soft/soft_surface.h"
-#include "platform/window_classes.h"
+#include "platform/window_classes/window_classes.h"
 
 #include <SDL.h>
 

@@ -17,4 +17,4 @@ target_link_options(bexu_platform_web INTERFACE
 # The page that loads the story's data and the player.
 configure_file(${CMAKE_CURRENT_LIST_DIR}/index.html ${CMAKE_BINARY_DIR}/index.html COPYONLY)
 # Window classes by name, shared with the other backends that keep their own windows.
-target_sources(bexu_platform_web PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/platform/window_classes.cpp)
+target_sources(bexu_platform_web PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/platform/window_classes/window_classes.cpp)

@@ -3,7 +3,7 @@
 #include "platform/platform.h"
 #include "platform/soft/soft_surface.h"
 #include "platform/web/web.h"
-#include "platform/window_classes.h"
+#include "platform/window_classes/window_classes.h"
 
 #include <emscripten.h>
 #include <emscripten/html5.h>

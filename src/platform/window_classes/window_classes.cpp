@@ -1,4 +1,4 @@
-#include "platform/window_classes.h"
+#include "platform/window_classes/window_classes.h"
 
 #include <cstring>
 
