@@ -146,11 +146,11 @@ TEST(WaveFailure, NamesWhatTheLoaderRefuses) {
     for (Case& c : cases) {
         clampWaveChunks(c.bytes.data(), c.bytes.size());
         EXPECT_EQ(waveFailure(c.bytes.data(), c.bytes.size()), c.expected) << c.name;
-        SDL_AudioSpec spec;
+        SDL_AudioSpec format;
         Uint8* samples = nullptr;
         Uint32 length = 0;
         SDL_RWops* stream = SDL_RWFromMem(c.bytes.data(), int(c.bytes.size()));
-        bool loaded = SDL_LoadWAV_RW(stream, 1, &spec, &samples, &length) != nullptr;
+        bool loaded = SDL_LoadWAV_RW(stream, 1, &format, &samples, &length) != nullptr;
         SDL_FreeWAV(samples);
         EXPECT_EQ(loaded, c.expected == LoadFailure::None) << c.name << ": " << SDL_GetError();
     }
