@@ -2,8 +2,8 @@
 // pixman's bilinear scaling and a memcpy of the target frame (the floor for any
 // pass that writes every pixel). Compare medians:
 //   bench_stretch --benchmark_repetitions=7 --benchmark_report_aggregates_only=true
-#include "platform/soft/soft_stretch.h"
 #include "measure/soft_canvas.h"
+#include "platform/soft/soft_stretch.h"
 
 #include "platform/soft/soft_surface.h"
 

@@ -2,8 +2,8 @@
 // work of a changed frame, with each inner-loop path the build has. The same source
 // runs natively (headless backend) and in the browser (web backend), so the figures
 // of the two compare directly. Prints one line per path.
-#include "platform/soft/soft_stretch.h"
 #include "measure/soft_canvas.h"
+#include "platform/soft/soft_stretch.h"
 
 #include <algorithm>
 #include <chrono>
