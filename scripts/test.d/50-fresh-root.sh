@@ -12,7 +12,9 @@ cmake --build --preset default --target bexu-pack bexu-static
 packed="$(mktemp -d)"
 trap 'rm -rf "$packed"' EXIT
 build/bexu-pack examples/demo --out "$packed" >/dev/null
-title="The-Keeper-of-Gull-Rock"
+# The packer names the archive, its folder and the launcher after the story's title.
+archive="$(echo "$packed"/*-linux-x86_64.tar.gz)"
+title="$(basename "$archive" -linux-x86_64.tar.gz)"
 mkdir -p build/fresh-root
 timeout -k 30 1800 python3 tests/fresh/fresh_root.py --checkout "$BEXU_ROOT" --out build/fresh-root \
-  --archive "$packed/$title-linux-x86_64.tar.gz" --launcher "$title/$title" --test-setup
+  --archive "$archive" --launcher "$title/$title" --test-setup
