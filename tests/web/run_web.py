@@ -369,8 +369,10 @@ class Suite:
         low = self.hear("440 Hz", lambda h: h[0] == "running" and abs(h[1] - 440) < 30)
         self.page.key_space()
         # The 440 Hz tone stopped: what is left there is the ADPCM noise of the new one.
+        # Measured against the 3000 Hz level, since the analyser's smoothing may have
+        # caught the 440 Hz tone still rising; both playing at once differ by ~13 dB.
         high = self.hear("3000 Hz alone",
-                         lambda h: abs(h[1] - 3000) < 30 and h[2] < low[2] - 20)
+                         lambda h: abs(h[1] - 3000) < 30 and h[2] < h[3] - 25)
         self.notes.append("sound: 440 Hz at %.0f dB, then 3000 Hz at %.0f dB with 440 Hz at "
                           "%.0f dB" % (low[2], high[3], high[2]))
 
