@@ -47,4 +47,5 @@ void clearDialogue() {
     memset(engineState.effects.dialogue.text, 0, engineState.effects.dialogue.capacity);
     engineState.effects.dialogue.length = 0;
     ++engineState.effects.dialogueGeneration;
+    ++engineState.effects.dialoguePage;
 }

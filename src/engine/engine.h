@@ -27,6 +27,9 @@ struct CanvasKey {
     uint32_t dialogueGeneration;
     bool indicatorShown;
     unsigned char indicatorGlyph;
+    // The dialogue's page and length: on the same page, a longer dialogue only grew.
+    uint32_t dialoguePage;
+    uint32_t dialogueLength;
 };
 
 // The one record is made of sub-records by owner and lifetime. Each owner has the start,
@@ -67,6 +70,7 @@ struct CommandEffects {
     // Bumped whenever the scene or the dialogue changes.
     uint32_t sceneGeneration;
     uint32_t dialogueGeneration;
+    uint32_t dialoguePage; // moves on with every page turn
     // stutter random generator
     uint32_t randomSeed;
 };

@@ -140,8 +140,13 @@ bool followClientSize(int32_t width, int32_t height) {
 // What the canvas shows now: the scene, the dialogue and the marker glyph are all that
 // is drawn on it. Moves the marker on when its time has come.
 CanvasKey currentCanvas() {
-    CanvasKey key = {true, engineState.effects.sceneGeneration,
-                     engineState.effects.dialogueGeneration, engineState.effects.awaitingKey, 0};
+    CanvasKey key = {true,
+                     engineState.effects.sceneGeneration,
+                     engineState.effects.dialogueGeneration,
+                     engineState.effects.awaitingKey,
+                     0,
+                     engineState.effects.dialoguePage,
+                     engineState.effects.dialogue.length};
     if (key.indicatorShown) {
         key.indicatorGlyph = advanceIndicator();
     }
@@ -205,6 +210,50 @@ bool redrawMarkerCell(const CanvasKey& key, PlatformRect* cell) {
     return true;
 }
 
+// Widens the rows [*top, *bottom) to the marker's cell at the cursor, where that shows.
+void widenToMarkerCell(int32_t cursorX, int32_t cursorY, int32_t* top, int32_t* bottom) {
+    int32_t x = 0;
+    int32_t y = 0;
+    if (!glyphCellAt(cursorX, cursorY, &x, &y) || y >= kCanvasHeight) {
+        return;
+    }
+    int32_t end = kCanvasHeight - y < kGlyphHeight ? kCanvasHeight : y + kGlyphHeight;
+    *top = y < *top ? y : *top;
+    *bottom = end > *bottom ? end : *bottom;
+}
+
+// Redraws the rows that lines added since the canvas was built changed: their glyphs and
+// the marker's old and new cells. Added glyphs follow the cursor in reading order, so no
+// row outside them changes. False when the dialogue did more than grow on the same page
+// or the scene changed: then the canvas is built anew.
+bool redrawAddedLines(const CanvasKey& built, const CanvasKey& key, PlatformRect* area) {
+    if (!built.valid || built.sceneGeneration != key.sceneGeneration ||
+        built.dialoguePage != key.dialoguePage || key.dialogueLength < built.dialogueLength) {
+        return false;
+    }
+    const char* text = engineState.effects.dialogue.text;
+    GlyphRows rows = glyphRowsFrom(text, built.dialogueLength);
+    if (built.indicatorShown) {
+        widenToMarkerCell(engineState.pen.textCursorX, engineState.pen.textCursorY, &rows.top,
+                          &rows.bottom);
+    }
+    if (key.indicatorShown) {
+        widenToMarkerCell(rows.cursorX, rows.cursorY, &rows.top, &rows.bottom);
+    }
+    *area = {0, rows.top, kCanvasWidth, rows.bottom > rows.top ? rows.bottom - rows.top : 0};
+    if (area->height > 0) {
+        copyScene(*area);
+    }
+    // Also where nothing shows, the cursor must move on, as a full build moves it.
+    Presentation& presentation = engineState.presentation;
+    drawTextRows(presentation.frameSurface, presentation.fontSurface, text, rows.top,
+                 rows.bottom);
+    if (area->height > 0) {
+        drawMarker(key);
+    }
+    return true;
+}
+
 // Shows `area` of the canvas. Scaled, only the window pixels that read it are stretched
 // again, and they come out as the whole stretch makes them.
 void showCanvasPart(const PlatformRect& area, int32_t width, int32_t height) {
@@ -261,6 +310,13 @@ void composeFrame() {
     }
     if (!built.valid || built.sceneGeneration != key.sceneGeneration ||
         built.dialogueGeneration != key.dialogueGeneration) {
+        PlatformRect added;
+        if (!showAll && redrawAddedLines(built, key, &added)) {
+            if (added.height > 0) {
+                showCanvasPart(added, width, height);
+            }
+            return;
+        }
         buildCanvas(key);
         if (showAll) {
             showWindow(width, height, true);

@@ -47,6 +47,19 @@ inline PenMove movePen(PenPlace* pen, int64_t startX, unsigned char c, PenPlace*
 
 void drawText(PlatformSurface* target, PlatformSurface* font, int32_t startX, int32_t startY,
               const char* text);
+// drawText from the top-left corner, copying only the glyphs whose row starts in
+// [top, bottom); the cursor moves as drawText moves it.
+void drawTextRows(PlatformSurface* target, PlatformSurface* font, const char* text, int32_t top,
+                  int32_t bottom);
+// The canvas rows [top, bottom) that the glyphs of text[from...] cover (top >= bottom when
+// none shows), and where drawText of the whole text leaves the cursor.
+struct GlyphRows {
+    int32_t top;
+    int32_t bottom;
+    int32_t cursorX;
+    int32_t cursorY;
+};
+GlyphRows glyphRowsFrom(const char* text, uint32_t from);
 void drawGlyph(PlatformSurface* target, PlatformSurface* font, int32_t x, int32_t y,
                unsigned char c);
 // Where drawGlyph puts the cell of a glyph asked at (x, y); false when it draws none.

@@ -262,10 +262,14 @@ FrameHashes windowAfterFrames(const std::string& folder, StoryOptions options,
 
 // Whatever came before (marker changes, resizes, new lines, page turns, scenes), the window
 // shows what a full rebuild shows, at 1:1 and scaled: the marker mid-row, wrapped to the next
-// row, cut by the canvas's bottom and below it, over a scene and over black.
+// row, cut by the canvas's bottom and below it, over a scene and over black; lines added
+// after a timed wait, with no glyph the font draws (the marker stays where the last page
+// left it), over several rows, and below the canvas.
 TEST(FrameUpdates, WindowEqualsAFullRebuild) {
     std::string full(64, 'w');
-    std::string story = "{0[cg~noise.bmp][say~Hi][say~" + full + "][say~Return][turn~page][say~" +
+    std::string story = "{0[cg~noise.bmp][say~Hi][say~" + full + "][say~Return][wait~100][say~" +
+                        std::string(40, 'q') +
+                        "][turn~page][say~||][say~Top][wait~100][say~z\n\ny][turn~page][say~" +
                         std::string(26, '\n') + full + "][turn~page][say~" + std::string(27, '\n') +
                         "z][cg~small.bmp][say~b]}";
     using Resizes = std::vector<std::pair<uint32_t, std::pair<int32_t, int32_t>>>;
@@ -298,4 +302,31 @@ TEST(FrameUpdates, WindowEqualsAFullRebuild) {
         }
     }
     removeFolder(folder);
+}
+
+// A page turned and filled again between two frames, longer than before, only looks as if
+// the dialogue grew: nothing of the old page may stay.
+TEST(FrameUpdates, APageRefilledBetweenFramesShowsNothingOfTheOld) {
+    bool refilled = false;
+    TestImage after;
+    StoryOptions options;
+    options.keyDelay = 100;
+    int32_t waitFrames = 0;
+    options.eachFrame = [&]() {
+        if (!engineState.effects.timedWait) {
+            return;
+        }
+        // Once a frame has shown the wait's canvas, without the marker.
+        if (++waitFrames == 3) {
+            clearDialogue();
+            refilled = appendDialogueLine(std::string(20, 'c').c_str());
+        } else if (refilled && after.pixels.empty()) {
+            after = headlessScreenImage();
+        }
+    };
+    playScript("{0[say~a\n\n\nbbbb][wait~300]}", options);
+    ASSERT_TRUE(refilled);
+    ASSERT_FALSE(after.pixels.empty());
+    EXPECT_TRUE(glyphAt(after, 'c', 0, 0));
+    EXPECT_TRUE(blankAt(after, 0, 99, 1600, 33));
 }
