@@ -1,5 +1,6 @@
-// One frame at several window sizes, unchanged, with a marker change and rebuilt in full, with a
-// full page of dialogue and the marker, against a memcpy of a frame of the window's size.
+// One frame at several window sizes, unchanged, with a marker change, with a line added and
+// rebuilt in full, with a full page of dialogue and the marker, against a memcpy of a frame of
+// the window's size.
 #include "app/app.h"
 #include "engine/engine.h"
 #include "platform/headless/headless.h"
@@ -74,12 +75,30 @@ void BM_ComposeMarkerChange(benchmark::State& state) {
                                                     benchmark::Counter::kAvgIterations);
 }
 
-// Every frame built in full, as when a line is added, and as every marker change was.
+// Every frame built in full, as when a scene comes, and as every new line and marker change
+// was.
 void BM_ComposeChangedFrame(benchmark::State& state) {
     startFullPage(int32_t(state.range(0)), int32_t(state.range(1)));
     composeFrame();
     for (auto _ : state) {
-        ++engineState.effects.dialogueGeneration;
+        ++engineState.effects.sceneGeneration;
+        composeFrame();
+    }
+}
+
+// A line added below 13 rows of dialogue, its marker after it: only the rows that changed
+// are drawn, stretched and shown.
+void BM_ComposeAddedLine(benchmark::State& state) {
+    startFullPage(int32_t(state.range(0)), int32_t(state.range(1)));
+    const std::string rows(13 * 64 - 1, 'W');
+    const std::string line(40, 'a');
+    for (auto _ : state) {
+        state.PauseTiming();
+        clearDialogue();
+        appendDialogueLine(rows.c_str());
+        composeFrame();
+        state.ResumeTiming();
+        appendDialogueLine(line.c_str());
         composeFrame();
     }
 }
@@ -97,6 +116,7 @@ void BM_MemcpyOfAFrame(benchmark::State& state) {
 BENCHMARK(BM_ComposeFrame)->WINDOW_SIZES->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ComposeMarkerChange)->WINDOW_SIZES->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ComposeChangedFrame)->WINDOW_SIZES->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ComposeAddedLine)->WINDOW_SIZES->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MemcpyOfAFrame)->WINDOW_SIZES->Unit(benchmark::kMillisecond);
 
 } // namespace
