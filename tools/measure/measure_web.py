@@ -42,19 +42,21 @@ INSTRUMENT = """
 (() => {
   const timeout = window.setTimeout.bind(window);
   window.__frames = [];
-  let woke = null, puts = 0, rows = 0;
+  let woke = null, puts = 0, rows = 0, putMs = 0;
   window.setTimeout = function(callback, ms, ...rest) {
     if (ms !== 16) return timeout(callback, ms, ...rest);
-    if (woke !== null) window.__frames.push([performance.now() - woke, puts, rows]);
+    if (woke !== null) window.__frames.push([performance.now() - woke, puts, rows, putMs]);
     woke = null;
     return timeout(function() {
-      woke = performance.now(); puts = 0; rows = 0;
+      woke = performance.now(); puts = 0; rows = 0; putMs = 0;
       return callback.apply(this, arguments);
     }, ms, ...rest);
   };
   const put = CanvasRenderingContext2D.prototype.putImageData;
   CanvasRenderingContext2D.prototype.putImageData = function(image, x, y, dx, dy, dw, dh) {
+    const begun = performance.now();
     const result = put.apply(this, arguments);
+    putMs += performance.now() - begun;
     puts += 1;
     rows += dh === undefined ? image.height : dh;
     const now = performance.now();
@@ -186,12 +188,15 @@ def main():
         played = page.evaluate("window.__frames")
         changed_play = [f[0] for f in played if f[1] > 0 and f[2] > 48]
         scenes = [f[0] for f in played if f[2] >= 1000]
-        whole = []
+        scene_puts = [f[3] for f in played if f[2] >= 1000]
+        whole, whole_puts = [], []
         for index in range(12):
             page.evaluate("window.__frames = []")
             page.size(1920, 1080 - 2 * (index % 2 + 1))
             page.wait_for("window.__frames.some(f => f[2] >= 1000)", 5, "a whole frame")
-            whole += [f[0] for f in page.evaluate("window.__frames") if f[2] >= 1000]
+            whole_frames = [f for f in page.evaluate("window.__frames") if f[2] >= 1000]
+            whole += [f[0] for f in whole_frames]
+            whole_puts += [f[3] for f in whole_frames]
         print("web frame at 1920x1080, unchanged: " + median_ms(unchanged))
         print("web frame at 1920x1080, marker changed (its cell redrawn, stretched and put): " +
               median_ms(changed))
@@ -199,9 +204,9 @@ def main():
               "page turns, scenes): " + median_ms(changed_play))
         if scenes:
             print("web frame at 1920x1080 showing a new scene (every row put): " +
-                  median_ms(scenes))
+                  median_ms(scenes) + "; of which putImageData: " + median_ms(scene_puts))
         print("web frame at 1920x1080 after a resize (tiled, stretched, every row put): " +
-              median_ms(whole))
+              median_ms(whole) + "; of which putImageData: " + median_ms(whole_puts))
 
         page.navigate(server.url("stretch.html"))
         page.wait_for("document.readyState == 'complete'", 10, "the stretch page")
