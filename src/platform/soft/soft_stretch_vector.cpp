@@ -13,9 +13,6 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
-#if defined(__wasm_simd128__)
-#include <wasm_simd128.h>
-#endif
 
 namespace {
 // Where the weights of output n for taps 2 * half and 2 * half + 1 go, in
@@ -117,69 +114,6 @@ void scaleAcross8(const uint32_t* source, int32_t count, const SoftStretchWork& 
     }
 }
 
-#if defined(__wasm_simd128__)
-// Wasm has no high-half multiply: _mm_mulhi_epu16 becomes two 32-bit products and a
-// shuffle. Across, the multiplicand is a pixel byte c times 256, so the high half
-// floor(c * w / 256) is exactly c * (w >> 8) + ((c * (w & 255)) >> 8), every part within
-// 16 bits: the same sums as the SSE2 loops, bit for bit.
-inline v128_t weighBytes(v128_t bytes, const v128_t* weights) {
-    v128_t whole = wasm_i16x8_mul(bytes, weights[0]);
-    v128_t part = wasm_i16x8_mul(bytes, weights[1]);
-    return wasm_i16x8_add(whole, wasm_u16x8_shr(part, 8));
-}
-
-// Two source pixels, their channels widened to 16 bits, times their weights.
-inline v128_t weighTwo(const uint32_t* source, const v128_t* weights) {
-    return weighBytes(wasm_u16x8_load8x8(source), weights);
-}
-
-// The sum of the two halves of left, then those of right.
-inline v128_t addHalves(v128_t left, v128_t right) {
-    return wasm_i16x8_add(wasm_i64x2_shuffle(left, right, 0, 2),
-                          wasm_i64x2_shuffle(left, right, 1, 3));
-}
-
-void scaleAcross2Wasm(const uint32_t* source, int32_t count, const SoftStretchWork& work,
-                      uint8_t* row) {
-    const auto* weights = reinterpret_cast<const v128_t*>(work.laneWeights);
-    const int32_t* start = work.vectorStart;
-    auto* out = reinterpret_cast<v128_t*>(row);
-    for (int32_t n = 0; n < count; n += 2, start += 2, weights += 4, ++out) {
-        wasm_v128_store(out, addHalves(weighTwo(source + start[0], weights),
-                                       weighTwo(source + start[1], weights + 2)));
-    }
-}
-
-inline v128_t weighFourWasm(const uint32_t* source, const v128_t* weights) {
-    return wasm_i16x8_add(weighTwo(source, weights), weighTwo(source + 2, weights + 2));
-}
-
-void scaleAcross4Wasm(const uint32_t* source, int32_t count, const SoftStretchWork& work,
-                      uint8_t* row) {
-    const auto* weights = reinterpret_cast<const v128_t*>(work.laneWeights);
-    const int32_t* start = work.vectorStart;
-    auto* out = reinterpret_cast<v128_t*>(row);
-    for (int32_t n = 0; n < count; n += 2, start += 2, weights += 8, ++out) {
-        wasm_v128_store(out, addHalves(weighFourWasm(source + start[0], weights),
-                                       weighFourWasm(source + start[1], weights + 4)));
-    }
-}
-
-void scaleAcross8Wasm(const uint32_t* source, int32_t count, const SoftStretchWork& work,
-                      uint8_t* row) {
-    const auto* weights = reinterpret_cast<const v128_t*>(work.laneWeights);
-    const int32_t* start = work.vectorStart;
-    auto* out = reinterpret_cast<v128_t*>(row);
-    for (int32_t n = 0; n < count; n += 2, start += 2, weights += 16, ++out) {
-        v128_t left = wasm_i16x8_add(weighFourWasm(source + start[0], weights),
-                                     weighFourWasm(source + start[0] + 4, weights + 4));
-        v128_t right = wasm_i16x8_add(weighFourWasm(source + start[1], weights + 8),
-                                      weighFourWasm(source + start[1] + 4, weights + 12));
-        wasm_v128_store(out, addHalves(left, right));
-    }
-}
-#endif
-
 // Mixes `taps` scaled rows down into 8-bit pixels, four per step.
 template <int taps>
 void mixDown(const uint8_t* const* rowBytes, const uint32_t* weights, int32_t count,
@@ -216,12 +150,6 @@ const SoftVectorKernels kSse2Kernels = {2,
                                         {scaleAcross2, scaleAcross4, scaleAcross8},
                                         {mixDown<1>, mixDown<2>, mixDown<3>, mixDown<4>, mixDown<5>,
                                          mixDown<6>, mixDown<7>, mixDown<8>}};
-#if defined(__wasm_simd128__)
-const SoftVectorKernels kWasmKernels = {2,
-                                        {scaleAcross2Wasm, scaleAcross4Wasm, scaleAcross8Wasm},
-                                        {mixDown<1>, mixDown<2>, mixDown<3>, mixDown<4>, mixDown<5>,
-                                         mixDown<6>, mixDown<7>, mixDown<8>}};
-#endif
 } // namespace
 
 bool softStretchVector(PlatformBitmap* to, int64_t originX, int64_t originY,
@@ -239,16 +167,11 @@ bool softStretchVector(PlatformBitmap* to, int64_t originX, int64_t originY,
     if (softStretchPath == SoftStretchPath::Fastest && softAvx2Kernels() != nullptr) {
         kernels = softAvx2Kernels();
     }
-#if defined(__wasm_simd128__)
-    if (softStretchPath == SoftStretchPath::Fastest) {
-        kernels = &kWasmKernels;
+    if (softStretchPath == SoftStretchPath::Fastest && softWasmKernels() != nullptr) {
+        kernels = softWasmKernels();
     }
-#endif
     bool wide = kernels->group == 4;
-    bool split = false;
-#if defined(__wasm_simd128__)
-    split = kernels == &kWasmKernels;
-#endif
+    bool split = kernels == softWasmKernels();
     int32_t padded = (across.count + kernels->group - 1) / kernels->group * kernels->group;
     prepareAcross(across, work, from->width, acrossTaps, padded, wide, split);
     // Scaled rows live in eight slots by row number: an output reads at most 8

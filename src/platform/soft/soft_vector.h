@@ -40,3 +40,6 @@ struct SoftVectorKernels {
 
 // None where the processor or the compiler lacks AVX2.
 const SoftVectorKernels* softAvx2Kernels();
+// The loops for wasm SIMD (the web player), with weights split as prepared for them;
+// none elsewhere.
+const SoftVectorKernels* softWasmKernels();
