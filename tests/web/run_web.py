@@ -376,6 +376,32 @@ class Suite:
         self.notes.append("sound: 440 Hz at %.0f dB, then 3000 Hz at %.0f dB with 440 Hz at "
                           "%.0f dB" % (low[2], high[3], high[2]))
 
+    # ---- the stretch's paths -------------------------------------------------------
+
+    def case_stretch_paths(self):
+        """The smoothing stretch's wasm loops give the pixels of its SSE2 and portable
+        ones, over enlargements and reductions of many sizes (bexu-stretch-paths)."""
+        folder = os.path.join(self.sites, "stretch")
+        os.makedirs(folder, exist_ok=True)
+        for name in ("bexu-stretch-paths.js", "bexu-stretch-paths.wasm"):
+            shutil.copy(os.path.join(self.args.build, name), folder)
+        with open(os.path.join(folder, "index.html"), "w") as f:
+            f.write("<!doctype html><script src='bexu-stretch-paths.js'></script>\n")
+        self.page.navigate(self.server.url("stretch/index.html"))
+        end = time.monotonic() + 60
+        while time.monotonic() < end:
+            said = [e["params"]["args"][0].get("value", "") for e in self.page.events
+                    if e["method"] == "Runtime.consoleAPICalled"]
+            said = [line for line in said if str(line).startswith("stretch paths:")]
+            if said:
+                if "equal" not in said[0]:
+                    raise Failure(said[0])
+                self.notes.append(said[0])
+                return
+            self.page.evaluate("1")  # takes in the events that came meanwhile
+            time.sleep(0.2)
+        raise Failure("bexu-stretch-paths said nothing in 60 s")
+
     # ---- running -----------------------------------------------------------------
 
     def run(self, names):
@@ -397,7 +423,8 @@ class Suite:
 
 
 CASES = ["play_1600x900", "play_1200x900", "play_1920x1080", "resize", "missing_script",
-         "bad_scene", "archive", "page_failures", "page_texts", "hostile", "memory_cap", "sound"]
+         "bad_scene", "archive", "page_failures", "page_texts", "hostile", "memory_cap", "sound",
+         "stretch_paths"]
 
 
 def main():

@@ -4,6 +4,7 @@
 #include "platform/soft/soft_stretch.h"
 #include "platform/soft/soft_internal.h"
 #include "platform/soft/soft_surface.h"
+#include "platform/soft/soft_vector.h"
 
 #include <cstring>
 
@@ -208,7 +209,7 @@ bool softStretchPlanned(PlatformBitmap* to, int64_t originX, int64_t originY,
     size_t downTaps = static_cast<size_t>(down.count) * down.maxTaps;
     // Rows hold up to four 32-bit lanes per pixel and 4 pixels of padding.
     size_t rowBytes = alignUp((static_cast<size_t>(across.count) + 4u) * 16u);
-    size_t vectorWeights = static_cast<size_t>(across.count + 4) * 64u;
+    size_t vectorWeights = static_cast<size_t>(across.count + 4) * kSoftVectorWeightBytes;
     size_t portableWeights = softPortableWeightBytes(plan);
     size_t sizes[] = {
         static_cast<size_t>(across.count) * 8u, // acrossStart, acrossCount

@@ -30,9 +30,10 @@ size_t weightUnit(int32_t n, int32_t half, int32_t taps, bool wide) {
 // Per output (up to `padded`, the extra ones copies of the last): where `taps`
 // consecutive source pixels start, and their weights, each repeated for 4
 // channels. Whole loads must stay inside the row, so starts near its right end
-// move left and the weights with them.
+// move left and the weights with them. `split` (the wasm loops) follows each unit
+// of 8 weights with their low bytes and leaves the high bytes in it.
 void prepareAcross(const SoftAxisPlan& across, const SoftStretchWork& work, int64_t rowWidth,
-                   int32_t taps, int32_t padded, bool wide) {
+                   int32_t taps, int32_t padded, bool wide, bool split) {
     auto* units = reinterpret_cast<uint16_t*>(work.laneWeights);
     for (int32_t n = 0; n < padded; ++n) {
         int32_t m = n < across.count ? n : across.count - 1;
@@ -45,9 +46,15 @@ void prepareAcross(const SoftAxisPlan& across, const SoftStretchWork& work, int6
         }
         work.vectorStart[n] = static_cast<int32_t>(start - shift);
         for (int32_t half = 0; half < taps / 2; ++half) {
-            uint16_t* unit = units + weightUnit(n, half, taps, wide) * 8;
+            uint16_t* unit = units + weightUnit(n, half, taps, wide) * (split ? 16 : 8);
             for (int32_t k = 0; k < 8; ++k) {
-                unit[k] = softVectorWeight(weights[half * 2 + k / 4]);
+                uint16_t weight = softVectorWeight(weights[half * 2 + k / 4]);
+                if (split) {
+                    unit[k] = weight >> 8;
+                    unit[8 + k] = weight & 255;
+                } else {
+                    unit[k] = weight;
+                }
             }
         }
     }
@@ -160,9 +167,13 @@ bool softStretchVector(PlatformBitmap* to, int64_t originX, int64_t originY,
     if (softStretchPath == SoftStretchPath::Fastest && softAvx2Kernels() != nullptr) {
         kernels = softAvx2Kernels();
     }
+    if (softStretchPath == SoftStretchPath::Fastest && softWasmKernels() != nullptr) {
+        kernels = softWasmKernels();
+    }
     bool wide = kernels->group == 4;
+    bool split = kernels == softWasmKernels();
     int32_t padded = (across.count + kernels->group - 1) / kernels->group * kernels->group;
-    prepareAcross(across, work, from->width, acrossTaps, padded, wide);
+    prepareAcross(across, work, from->width, acrossTaps, padded, wide, split);
     // Scaled rows live in eight slots by row number: an output reads at most 8
     // consecutive rows, which then never share a slot.
     int64_t slotRow[kSoftVectorTaps] = {-1, -1, -1, -1, -1, -1, -1, -1};

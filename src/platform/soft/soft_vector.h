@@ -3,10 +3,19 @@
 
 #include "platform/soft/soft_stretch.h"
 
+#include <cstddef>
 #include <cstdint>
 
 // The most source pixels an output may read on each axis on a vector path.
 constexpr int32_t kSoftVectorTaps = 8;
+
+// The most bytes of laneWeights an output takes on a vector path: 8 weights of 16 bits
+// for each pair of taps; the wasm loops keep a weight's high and low bytes apart, in two.
+#if defined(__wasm_simd128__)
+constexpr size_t kSoftVectorWeightBytes = 2 * kSoftVectorTaps / 2 * 16;
+#else
+constexpr size_t kSoftVectorWeightBytes = kSoftVectorTaps / 2 * 16;
+#endif
 
 // 128 for rounding, plus about the mean loss of the truncated products (up to 16).
 constexpr int16_t kSoftVectorRounding = 132;
@@ -31,3 +40,6 @@ struct SoftVectorKernels {
 
 // None where the processor or the compiler lacks AVX2.
 const SoftVectorKernels* softAvx2Kernels();
+// The loops for wasm SIMD (the web player), with weights split as prepared for them;
+// none elsewhere.
+const SoftVectorKernels* softWasmKernels();
