@@ -7,7 +7,9 @@ players in the same run:
   update, and to the first one showing the story's first scene (median of runs);
 - frame times at 1920 x 1080: the work of one loop iteration, from the wake-up of
   its sleep to the next sleep: unchanged frames, frames where the marker changed,
-  and whole frames after a resize (back buffer tiled, canvas stretched, all rows put);
+  frames while playing the story on, new scenes in a story of scenes and lines only
+  (no sound decoded in the same iteration), and whole frames after a resize (back
+  buffer tiled, canvas stretched, all rows put);
 - CPU while the demo waits for Space at 1600 x 900, as a share of one core: all of
   Chromium's processes and its renderer alone, against the SDL player (and its X
   server) on a virtual display, measured the same way;
@@ -21,6 +23,7 @@ bexu-stretch-timing), Chromium, Xvfb and python3-websocket (run with /usr/bin/py
 import argparse
 import gzip
 import os
+import re
 import shutil
 import statistics
 import subprocess
@@ -136,6 +139,17 @@ def main():
     with open(os.path.join(site, "timer.html"), "w") as f:
         f.write("<!doctype html><script>function tick() { setTimeout(tick, 16); } tick();"
                 "</script>\n")
+    # New scenes with no sound to decode in their frames: each scene of the story in turn,
+    # a line after each, so a scene's frame holds the canvas's rebuild and a line's step.
+    scenes_story = os.path.join(work, "scenes-story")
+    shutil.copytree(story, scenes_story)
+    names = re.findall(rb"\[cg~([^\]]+)\]", open(os.path.join(story, "script.bexu"), "rb").read())
+    with open(os.path.join(scenes_story, "script.bexu"), "wb") as f:
+        f.write(b"{0" + b"".join(b"[cg~%s][say~Scene %d.]" % (names[i % len(names)], i)
+                                 for i in range(13)) + b"}")
+    subprocess.run(["bash", os.path.join(ROOT, "scripts", "web.sh"), scenes_story,
+                    os.path.join(site, "scenes")], check=True, stdout=subprocess.DEVNULL,
+                   env=dict(os.environ, BEXU_WEB_BUILD=build))
     probe = desktop.first_scene(story)[1]
     server = browser.Server(site)
     chromium = browser.Browser(work)
@@ -197,6 +211,16 @@ def main():
             whole_frames = [f for f in page.evaluate("window.__frames") if f[2] >= 1000]
             whole += [f[0] for f in whole_frames]
             whole_puts += [f[3] for f in whole_frames]
+        # New scenes alone, at 1920 x 1080.
+        page.navigate(server.url("scenes/index.html"))
+        page.wait_for("document.querySelectorAll('#bexu-lines p').length == 1", 10,
+                      "the scenes' first line")
+        time.sleep(0.5)
+        page.evaluate("window.__frames = []")
+        for _ in range(12):
+            page.key_space()
+            time.sleep(0.3)
+        scene_only = [f for f in page.evaluate("window.__frames") if f[2] >= 1000]
         print("web frame at 1920x1080, unchanged: " + median_ms(unchanged))
         print("web frame at 1920x1080, marker changed (its cell redrawn, stretched and put): " +
               median_ms(changed))
@@ -205,6 +229,9 @@ def main():
         if scenes:
             print("web frame at 1920x1080 showing a new scene (every row put): " +
                   median_ms(scenes) + "; of which putImageData: " + median_ms(scene_puts))
+        print("web frame at 1920x1080 showing a new scene, no sound in its step: " +
+              median_ms([f[0] for f in scene_only]) + "; of which putImageData: " +
+              median_ms([f[3] for f in scene_only]))
         print("web frame at 1920x1080 after a resize (tiled, stretched, every row put): " +
               median_ms(whole) + "; of which putImageData: " + median_ms(whole_puts))
 
