@@ -246,8 +246,7 @@ bool redrawAddedLines(const CanvasKey& built, const CanvasKey& key, PlatformRect
     }
     // Also where nothing shows, the cursor must move on, as a full build moves it.
     Presentation& presentation = engineState.presentation;
-    drawTextRows(presentation.frameSurface, presentation.fontSurface, text, rows.top,
-                 rows.bottom);
+    drawTextRows(presentation.frameSurface, presentation.fontSurface, text, rows.top, rows.bottom);
     if (area->height > 0) {
         drawMarker(key);
     }
