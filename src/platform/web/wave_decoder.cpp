@@ -140,6 +140,25 @@ bool allocateFrames(DecodedWave* out, const Format& format, uint64_t frames) {
     return true;
 }
 
+// ADPCM data, block by block: a whole block holds perBlock frames, a cut last one what
+// `framesIn` finds in its bytes; `decodeBlock(block, frames, samples)` decodes one.
+template <typename FramesIn, typename DecodeBlock>
+bool decodeBlocks(const Chunks& chunks, const Format& format, uint32_t perBlock, FramesIn framesIn,
+                  DecodeBlock decodeBlock, DecodedWave* out) {
+    uint64_t frames = framesIn(chunks.dataSize);
+    if (!allocateFrames(out, format, frames)) {
+        return false;
+    }
+    uint64_t done = 0;
+    for (uint64_t offset = 0; done < frames; offset += format.blockAlign) {
+        uint64_t left = chunks.dataSize - offset;
+        auto inBlock = static_cast<uint32_t>(left >= format.blockAlign ? perBlock : framesIn(left));
+        decodeBlock(chunks.data + offset, inBlock, out->samples + done * format.channels);
+        done += inBlock;
+    }
+    return true;
+}
+
 // Round half away from zero, clipped to the 32-bit range; NaN is silence.
 int32_t sampleOfFloat(double value) {
     double scaled = value * 2147483648.0;
@@ -298,20 +317,13 @@ bool decodeIma(const Chunks& chunks, const Format& format, DecodedWave* out) {
     if (format.extraSize >= 2 && read16(format.extra) != 0 && read16(format.extra) < perBlock) {
         perBlock = read16(format.extra);
     }
-    uint64_t frames = imaFrames(chunks.dataSize, channels, format.blockAlign, perBlock);
-    if (!allocateFrames(out, format, frames)) {
-        return false;
-    }
-    uint64_t done = 0;
-    for (uint64_t offset = 0; done < frames; offset += format.blockAlign) {
-        uint64_t left = chunks.dataSize - offset;
-        uint32_t inBlock = static_cast<uint32_t>(
-            left >= format.blockAlign ? perBlock
-                                      : imaFrames(left, channels, format.blockAlign, perBlock));
-        decodeImaBlock(chunks.data + offset, channels, inBlock, out->samples + done * channels);
-        done += inBlock;
-    }
-    return true;
+    auto framesIn = [&](uint64_t bytes) {
+        return imaFrames(bytes, channels, format.blockAlign, perBlock);
+    };
+    auto decodeBlock = [&](const uint8_t* block, uint32_t frames, int32_t* samples) {
+        decodeImaBlock(block, channels, frames, samples);
+    };
+    return decodeBlocks(chunks, format, perBlock, framesIn, decodeBlock, out);
 }
 
 // ---- MS ADPCM --------------------------------------------------------------
@@ -407,21 +419,13 @@ bool decodeMs(const Chunks& chunks, const Format& format, DecodedWave* out) {
             }
         }
     }
-    uint64_t frames = msFrames(chunks.dataSize, channels, format.blockAlign, perBlock);
-    if (!allocateFrames(out, format, frames)) {
-        return false;
-    }
-    uint64_t done = 0;
-    for (uint64_t offset = 0; done < frames; offset += format.blockAlign) {
-        uint64_t left = chunks.dataSize - offset;
-        uint32_t inBlock = static_cast<uint32_t>(
-            left >= format.blockAlign ? perBlock
-                                      : msFrames(left, channels, format.blockAlign, perBlock));
-        decodeMsBlock(chunks.data + offset, channels, inBlock, coefficients, coefficientCount,
-                      out->samples + done * channels);
-        done += inBlock;
-    }
-    return true;
+    auto framesIn = [&](uint64_t bytes) {
+        return msFrames(bytes, channels, format.blockAlign, perBlock);
+    };
+    auto decodeBlock = [&](const uint8_t* block, uint32_t frames, int32_t* samples) {
+        decodeMsBlock(block, channels, frames, coefficients, coefficientCount, samples);
+    };
+    return decodeBlocks(chunks, format, perBlock, framesIn, decodeBlock, out);
 }
 
 } // namespace
