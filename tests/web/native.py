@@ -107,34 +107,6 @@ def demo_lines(script_path):
     return pages
 
 
-def write_bmp(path, width, height, pixel):
-    """A 24-bit bottom-up BMP; pixel(x, y) gives 0xRRGGBB."""
-    stride = (width * 3 + 3) & ~3
-    rows = []
-    for y in reversed(range(height)):
-        row = bytearray()
-        for x in range(width):
-            c = pixel(x, y)
-            row += bytes((c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF))
-        rows.append(bytes(row) + bytes(stride - len(row)))
-    data = b"".join(rows)
-    with open(path, "wb") as f:
-        f.write(struct.pack("<2sIHHI", b"BM", 54 + len(data), 0, 0, 54))
-        f.write(struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(data), 2835, 2835,
-                            0, 0))
-        f.write(data)
-
-
-def rle_bmp(width, height):
-    """A few bytes of run-length coded BMP that ask for a width x height bitmap."""
-    palette = bytes(4 * 256)
-    data = b"\x00\x01"  # end of bitmap
-    offset = 14 + 40 + len(palette)
-    return (struct.pack("<2sIHHI", b"BM", offset + len(data), 0, 0, offset) +
-            struct.pack("<IiiHHIIiiII", 40, width, height, 1, 8, 1, len(data), 2835, 2835,
-                        256, 0) + palette + data)
-
-
 def wave_claiming(data_length, samples=b"\x40" * 100):
     """An 8 kHz 8-bit mono wave whose data chunk claims `data_length` bytes."""
     fmt = struct.pack("<HHIIHH", 1, 1, 8000, 8000, 1, 8)

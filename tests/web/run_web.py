@@ -20,9 +20,12 @@ import time
 import traceback
 import zipfile
 
-import browser
-import native
-from browser import Failure
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine"))
+
+import browser  # noqa: E402
+import native  # noqa: E402
+import story as story_files  # noqa: E402  (BMP writing of the Wine tests)
+from browser import Failure  # noqa: E402
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 START_TICK = 100000
@@ -291,7 +294,7 @@ class Suite:
         self.wait_exit(0)
         folder = native.story(os.path.join(self.work, "huge-bmp"),
                               "{0[cg~huge.bmp][say~never]}", self.args.demo,
-                              {"huge.bmp": native.rle_bmp(3000000, 2000000)})
+                              {"huge.bmp": story_files.huge_rle_bmp(3000000, 2000000)})
         self.open(self.site("huge-bmp", folder))
         self.expect_box("Error", "Failed to load scene.")
 
@@ -300,8 +303,8 @@ class Suite:
         which the native player loads, is refused without a crash."""
         folder = native.story(os.path.join(self.work, "big-scenes"),
                               "{0[cg~big.bmp][say~big loaded][cg~bigger.bmp][say~never]}",
-                              self.args.demo, {"big.bmp": native.rle_bmp(4000, 3000),
-                                               "bigger.bmp": native.rle_bmp(10000, 6500)})
+                              self.args.demo, {"big.bmp": story_files.huge_rle_bmp(4000, 3000),
+                                               "bigger.bmp": story_files.huge_rle_bmp(10000, 6500)})
         native_run = subprocess.run([self.args.headless], cwd=folder, timeout=60,
                                     env=dict(os.environ, BEXU_HEADLESS_KEYS="1000",
                                              BEXU_HEADLESS_LIMIT="3000"),
