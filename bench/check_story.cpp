@@ -2,6 +2,7 @@
 // of the same file: what checking costs over playing through the script once.
 #include "check/story_check.h"
 #include "engine/engine.h"
+#include "every_block.h"
 
 #include <benchmark/benchmark.h>
 
@@ -56,13 +57,7 @@ BENCHMARK(BM_CheckStory)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 void BM_PlayerReadsEveryBlock(benchmark::State& state) {
     PlatformFile* file = platformOpenFile((storyFolder() + "/script.bexu").c_str());
     for (auto _ : state) {
-        resetEngineState();
-        engineState.script.scriptFile = file;
-        int32_t blocks = 0;
-        while (loadNextBlock()) {
-            ++blocks;
-        }
-        if (blocks != kBlocks) {
+        if (readEveryBlock(file) != kBlocks) {
             state.SkipWithError("not every block was found");
         }
     }
