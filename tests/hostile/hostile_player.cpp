@@ -102,11 +102,7 @@ PlayerOutcome runPlayer(const std::string& folder, const PlayerRun& run) {
     }
     std::string player = run.player.empty() ? headlessPlayerPath() : run.player;
     if (run.unprivileged && getuid() == 0) {
-        // The build folder may be closed to other users: the player runs from the story folder.
-        std::string copy = folder + "/player";
-        writeFile(copy, readFile(player));
-        chmod(copy.c_str(), 0755);
-        player = copy;
+        player = copyForAnyUser(player, folder);
     }
     // The SDL player needs no display and no sound card, and parses the waves all the same.
     setenv("SDL_VIDEODRIVER", "dummy", 1);

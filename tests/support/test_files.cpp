@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <sys/stat.h>
 
 namespace {
 void put16(std::vector<uint8_t>& out, uint32_t value) {
@@ -99,6 +100,14 @@ std::string makeTempFolder() {
         abort();
     }
     return name.data();
+}
+
+std::string copyForAnyUser(const std::string& program, const std::string& folder) {
+    size_t slash = program.rfind('/');
+    std::string copy = folder + "/" + program.substr(slash == std::string::npos ? 0 : slash + 1);
+    writeFile(copy, readFile(program));
+    chmod(copy.c_str(), 0755);
+    return copy;
 }
 
 void removeFolder(const std::string& path) {

@@ -30,6 +30,9 @@ void removeFolder(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);
 void writeFile(const std::string& path, const std::vector<uint8_t>& bytes);
 std::string readFile(const std::string& path);
+// A copy of `program` in `folder` that any user may run: the build folder may be closed to
+// other users, and some tests run programs as an unprivileged user.
+std::string copyForAnyUser(const std::string& program, const std::string& folder);
 
 // A story folder with the given script and the test font and tile.
 std::string makeStoryFolder(const std::string& script);
