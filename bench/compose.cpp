@@ -67,7 +67,7 @@ void BM_ComposeMarkerChange(benchmark::State& state) {
     uint64_t allocations = platformAllocationCount();
     uint32_t presents = headlessPresentCount();
     for (auto _ : state) {
-        headlessSetTick(platformTickCount() + kIndicatorInterval + 1);
+        headlessSetTick(platformTickCount() + kMarkerInterval + 1);
         composeFrame();
     }
     state.counters["allocations"] = double(platformAllocationCount() - allocations);

@@ -5,8 +5,6 @@
 
 namespace {
 
-constexpr uint32_t kFramePause = 16;
-
 // Returns false when the quit message came; its code goes to *exitCode.
 bool drainMessages(int32_t* exitCode) {
     PlatformMessage message;

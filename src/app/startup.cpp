@@ -5,12 +5,9 @@
 
 namespace {
 
-const char kClassName[] = "BexuGame";
-const char kDefaultTitle[] = "Bexu Game";
-
 // The optional title file: its whole content, untrimmed, becomes the title.
 void applyTitleFile() {
-    PlatformFile* file = platformOpenFile("init.bexc");
+    PlatformFile* file = platformOpenFile(kTitleFileName);
     if (file == nullptr) {
         return;
     }
@@ -33,16 +30,16 @@ void startUp() {
     if (!startCommandEffects(platformTickCount())) {
         platformExitProcess(1);
     }
-    if (!platformRegisterWindowClass(kClassName, windowProcedure)) {
+    if (!platformRegisterWindowClass(kWindowClassName, windowProcedure)) {
         platformExitProcess(1);
     }
     engineState.presentation.window =
-        platformCreateWindow(kClassName, kDefaultTitle, kCanvasWidth, kCanvasHeight);
+        platformCreateWindow(kWindowClassName, kDefaultTitle, kCanvasWidth, kCanvasHeight);
     if (engineState.presentation.window == nullptr) {
         platformExitProcess(1);
     }
-    if (!startScriptPosition("script.bexu")) {
-        platformFatal("Filenotfound", "script.bexu could not be located.", 1);
+    if (!startScriptPosition(kScriptFileName)) {
+        platformFatal(kScriptMissingCaption, kScriptMissingMessage, 1);
     }
     applyTitleFile();
     platformShowWindow(engineState.presentation.window);

@@ -1,6 +1,7 @@
 // The play state of the whole run and the script engine's operations over it.
 #pragma once
 
+#include "format/story_format.h"
 #include "platform/platform.h"
 
 #include <cstdint>
@@ -17,8 +18,6 @@ struct DialogueBuffer {
 };
 
 constexpr uint32_t kDialogueStartCapacity = 512;
-constexpr int32_t kCanvasWidth = 1600;
-constexpr int32_t kCanvasHeight = 900;
 
 // What a built canvas shows, so that an unchanged frame need not be built again.
 struct CanvasKey {

@@ -5,11 +5,9 @@
 
 namespace {
 
-const char kDialogueError[] = "Could not process dialogue: bad heap alloc";
-
 void appendLineOrDie(const char* line) {
     if (!appendDialogueLine(line)) {
-        platformFatal("Error", kDialogueError, 1);
+        platformFatal(kErrorCaption, kDialogueFailedMessage, 1);
     }
 }
 
@@ -17,7 +15,7 @@ void showScene(const char* path) {
     releaseSceneImage();
     PlatformBitmap* image = platformLoadBitmap(path);
     if (image == nullptr) {
-        platformFatal("Error", "Failed to load scene.", 1);
+        platformFatal(kErrorCaption, kSceneFailedMessage, 1);
     }
     engineState.effects.sceneImage = image;
     platformSelectBitmap(engineState.presentation.sceneSurface, image);
@@ -38,7 +36,7 @@ void sayStuttered(const char* command, const char* argument) {
         // A line that cannot be made for want of memory is a dialogue that cannot grow.
         char* line = stutterText(argument, intensity);
         if (line == nullptr) {
-            platformFatal("Error", kDialogueError, 1);
+            platformFatal(kErrorCaption, kDialogueFailedMessage, 1);
         }
         appendLineOrDie(line);
         platformFree(line);

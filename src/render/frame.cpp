@@ -7,7 +7,6 @@
 
 namespace {
 
-constexpr int32_t kTileSize = 32;
 constexpr PlatformRect kWholeCanvas = {0, 0, kCanvasWidth, kCanvasHeight};
 
 bool showsOneToOne(int32_t width, int32_t height) {

@@ -20,7 +20,7 @@ unsigned char advanceIndicator() {
     const unsigned char* frames = pageTurn ? kPageTurnFrames : kLineEndFrames;
     int32_t length = pageTurn ? 4 : 2;
     uint32_t now = platformTickCount();
-    if (now - engineState.pen.indicatorSwitchTick > kIndicatorInterval) {
+    if (now - engineState.pen.indicatorSwitchTick > kMarkerInterval) {
         engineState.pen.indicatorFrame = (engineState.pen.indicatorFrame + 1) % length;
         engineState.pen.indicatorSwitchTick = now;
     }

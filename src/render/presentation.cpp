@@ -9,7 +9,7 @@ const char kNoSurfaces[] = "Not enough memory for the window's surfaces.";
 PlatformSurface* makeSurface() {
     PlatformSurface* surface = platformCreateSurface(engineState.presentation.screen);
     if (surface == nullptr) {
-        platformFatal("Error", kNoSurfaces, 1);
+        platformFatal(kErrorCaption, kNoSurfaces, 1);
     }
     return surface;
 }
@@ -17,7 +17,7 @@ PlatformSurface* makeSurface() {
 PlatformBitmap* makeBitmap(int32_t width, int32_t height) {
     PlatformBitmap* bitmap = platformCreateBitmap(engineState.presentation.screen, width, height);
     if (bitmap == nullptr) {
-        platformFatal("Error", kNoSurfaces, 1);
+        platformFatal(kErrorCaption, kNoSurfaces, 1);
     }
     return bitmap;
 }
@@ -39,7 +39,7 @@ void startPresentation() {
     Presentation& presentation = engineState.presentation;
     presentation.screen = platformWindowScreen(presentation.window);
     if (presentation.screen == nullptr) {
-        platformFatal("Error", kNoSurfaces, 1);
+        platformFatal(kErrorCaption, kNoSurfaces, 1);
     }
     presentation.sceneSurface = makeSurface();
     presentation.fontSurface = makeSurface();
@@ -53,9 +53,9 @@ void startPresentation() {
     engineState.effects.sceneImage = black;
 
     presentation.fontBitmap =
-        loadSheet(presentation.fontSurface, "font.bmp", "Failed to load font.bmp");
+        loadSheet(presentation.fontSurface, kFontFileName, kFontFailedMessage);
     presentation.tileBitmap =
-        loadSheet(presentation.tileSurface, "transparency.bmp", "Failed to load transparency.bmp");
+        loadSheet(presentation.tileSurface, kTileFileName, kTileFailedMessage);
     // The canvas and the back buffer follow the client size: the first frame makes them.
 }
 

@@ -6,13 +6,6 @@
 
 #include <cstdint>
 
-constexpr int32_t kGlyphWidth = 25;
-constexpr int32_t kGlyphHeight = 33;
-constexpr uint32_t kIndicatorInterval = 300;
-// The last places a whole glyph fits on the canvas.
-constexpr int32_t kLastGlyphX = kCanvasWidth - kGlyphWidth;   // 1575
-constexpr int32_t kLastGlyphY = kCanvasHeight - kGlyphHeight; // 867
-
 // The pen of the dialogue text. It moves in 64-bit steps: line breaks are not
 // limited, so y may run far.
 struct PenPlace {
@@ -30,7 +23,7 @@ inline PenMove movePen(PenPlace* pen, int64_t startX, unsigned char c, PenPlace*
         pen->y += kGlyphHeight;
         return PenMove::Skip;
     }
-    if (c < 32 || c > 122) {
+    if (!isTextGlyph(c)) {
         return PenMove::Skip;
     }
     if (pen->x > kLastGlyphX) {

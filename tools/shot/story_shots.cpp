@@ -16,7 +16,6 @@
 
 namespace {
 
-constexpr uint32_t kFramePause = 16;
 // Iterations without a command and without a wait: the play has stopped for good
 // (a command with an empty argument).
 constexpr uint32_t kStuckIterations = 4;
