@@ -82,8 +82,10 @@ void platformPlaySound(const char* path) {
     if (!loadWave(path, &wave)) {
         return;
     }
-    if (wave.frames > 0 && openDevice() &&
-        convertForDevice(wave, deviceSpec, queuePiece, nullptr)) {
+    if (wave.frames > 0 && openDevice()) {
+        // What was converted plays, should the conversion fail part way; an empty queue
+        // closes the device as a played-out one.
+        convertForDevice(wave, deviceSpec, queuePiece, nullptr);
         SDL_PauseAudioDevice(device, 0);
     }
     freeDecodedWave(&wave);

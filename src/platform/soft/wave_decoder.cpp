@@ -100,7 +100,6 @@ bool readFormatChunk(Layout* layout) {
     format->rate = read32(at + 4);
     format->blockAlign = read16(at + 12);
     format->bits = read16(at + 14);
-    format->extensible = format->encoding == kWaveExtensible;
     layout->extra = nullptr;
     layout->extraSize = 0;
     if (layout->chunks.formatSize >= 18) {
@@ -110,7 +109,7 @@ bool readFormatChunk(Layout* layout) {
         layout->extraSize = declared < present ? declared : present;
     }
     // The extensible form names its real encoding in the first two bytes of its GUID.
-    if (format->extensible) {
+    if (format->encoding == kWaveExtensible) {
         if (layout->extraSize < 22) {
             return refuse("extensible format without its sub-format", LoadFailure::Truncated);
         }

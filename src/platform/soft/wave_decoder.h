@@ -38,7 +38,6 @@ enum : uint16_t {
 // What a wave file holds, as its format chunk says.
 struct WaveFormat {
     uint16_t encoding; // a format tag; for the extensible form, that of its sub-format
-    bool extensible;
     uint32_t channels;
     uint32_t rate; // frames per second
     uint32_t bits; // per sample, as the file says
