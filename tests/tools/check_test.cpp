@@ -5,8 +5,8 @@
 #include "tool_run.h"
 
 #include "engine/engine.h"
-#include "platform/soft/wave_decoder.h"
 #include "platform/win32/bitmap_file.h"
+#include "support/player_load.h"
 
 #include <gtest/gtest.h>
 
@@ -448,18 +448,6 @@ std::string checkerAnswer(const CheckReport& report, uint32_t line) {
     return loadFailureText(LoadFailure::None);
 }
 
-// What the players' decoders say of a file, as the Linux and web players load it.
-std::string decoderAnswer(const std::string& path, bool sound) {
-    if (sound) {
-        DecodedWave wave;
-        loadWave(path.c_str(), &wave);
-        freeDecodedWave(&wave);
-    } else {
-        platformDeleteBitmap(platformLoadBitmap(path.c_str()));
-    }
-    return loadFailureText(platformLoadFailure());
-}
-
 // Every sound and bitmap of the test corpora gets one answer, with one reason, from the
 // players' decoders, from the Windows build's look at a bitmap before its loader, and
 // from the checker. run_web.py asks the decoders compiled to wasm about the same files.
@@ -478,17 +466,16 @@ TEST(CheckTool, EveryCorpusFileHasOneAnswerOnEveryPath) {
     names.insert(names.end(), bitmaps.begin(), bitmaps.end());
     std::string script = "{0\n";
     for (const std::string& name : names) {
-        bool sound = name.compare(name.size() - 4, 4, ".wav") == 0;
-        script += (sound ? "[play~corpus/" : "[cg~corpus/") + name + "]\n";
+        script += (namesSound(name) ? "[play~corpus/" : "[cg~corpus/") + name + "]\n";
     }
     writeFile(folder + "/script.bexu", script + "}\n");
     CheckReport report = checkStory(folder);
     std::map<std::string, int> answers;
     for (size_t i = 0; i < names.size(); ++i) {
         const std::string& name = names[i];
-        bool sound = name.compare(name.size() - 4, 4, ".wav") == 0;
+        bool sound = namesSound(name);
         std::string path = folder + "/corpus/" + name;
-        std::string answer = decoderAnswer(path, sound);
+        std::string answer = loadFailureText(playerLoadFailure(path));
         EXPECT_EQ(checkerAnswer(report, static_cast<uint32_t>(i + 2)), answer) << name;
         if (!sound) {
             EXPECT_EQ(loadFailureText(bmpFileFailure(path.c_str())), answer) << name;

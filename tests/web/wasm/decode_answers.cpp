@@ -3,8 +3,7 @@
 // "decode answer: NAME: REASON" for each file in name order, as the web player loads a
 // scene or a sound, then "decode answers: N files". run_web.py compares the answers with
 // the native checker's.
-#include "platform/platform.h"
-#include "platform/soft/wave_decoder.h"
+#include "support/player_load.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -34,24 +33,12 @@ std::vector<std::string> corpusNames() {
     return names;
 }
 
-LoadFailure answer(const std::string& path, bool sound) {
-    if (sound) {
-        DecodedWave wave;
-        loadWave(path.c_str(), &wave);
-        freeDecodedWave(&wave);
-    } else {
-        platformDeleteBitmap(platformLoadBitmap(path.c_str()));
-    }
-    return platformLoadFailure();
-}
-
 } // namespace
 
 int main() {
     std::vector<std::string> names = corpusNames();
     for (const std::string& name : names) {
-        bool sound = name.rfind(".wav") == name.size() - 4;
-        LoadFailure failure = answer(std::string(kCorpus) + "/" + name, sound);
+        LoadFailure failure = playerLoadFailure(std::string(kCorpus) + "/" + name);
         printf("decode answer: %s: %s\n", name.c_str(), loadFailureText(failure));
     }
     printf("decode answers: %zu files\n", names.size());
