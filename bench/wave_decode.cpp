@@ -41,32 +41,32 @@ std::vector<std::vector<uint8_t>> demoSounds(benchmark::State& state) {
     return sounds;
 }
 
-SDL_AudioSpec deviceSpec() {
-    SDL_AudioSpec spec;
-    SDL_zero(spec);
-    spec.freq = 44100;
-    spec.format = AUDIO_S16SYS;
-    spec.channels = 2;
-    return spec;
+SDL_AudioSpec deviceFormat() {
+    SDL_AudioSpec device;
+    SDL_zero(device);
+    device.freq = 44100;
+    device.format = AUDIO_S16SYS;
+    device.channels = 2;
+    return device;
 }
 
 // SDL's loader; with `toDevice`, then its conversion as the player made it.
 void loadWithSdl(benchmark::State& state, bool toDevice) {
     std::vector<std::vector<uint8_t>> sounds = demoSounds(state);
-    SDL_AudioSpec device = deviceSpec();
+    SDL_AudioSpec device = deviceFormat();
     for (auto _ : state) {
         for (const std::vector<uint8_t>& bytes : sounds) {
-            SDL_AudioSpec spec;
+            SDL_AudioSpec file;
             Uint8* samples = nullptr;
             Uint32 length = 0;
             SDL_RWops* stream = SDL_RWFromConstMem(bytes.data(), static_cast<int>(bytes.size()));
-            if (SDL_LoadWAV_RW(stream, 1, &spec, &samples, &length) == nullptr) {
+            if (SDL_LoadWAV_RW(stream, 1, &file, &samples, &length) == nullptr) {
                 state.SkipWithError(SDL_GetError());
                 return;
             }
             if (toDevice) {
                 SDL_AudioCVT conversion;
-                SDL_BuildAudioCVT(&conversion, spec.format, spec.channels, spec.freq, device.format,
+                SDL_BuildAudioCVT(&conversion, file.format, file.channels, file.freq, device.format,
                                   device.channels, device.freq);
                 conversion.len = static_cast<int>(length);
                 conversion.buf = static_cast<Uint8*>(
@@ -89,7 +89,7 @@ void takePiece(const uint8_t* bytes, uint32_t, void*) {
 // The shared decoder; with `toDevice`, then the SDL backend's conversion of its samples.
 void decodeShared(benchmark::State& state, bool toDevice) {
     std::vector<std::vector<uint8_t>> sounds = demoSounds(state);
-    SDL_AudioSpec device = deviceSpec();
+    SDL_AudioSpec device = deviceFormat();
     for (auto _ : state) {
         for (const std::vector<uint8_t>& bytes : sounds) {
             DecodedWave wave;

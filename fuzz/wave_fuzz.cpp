@@ -14,12 +14,12 @@
 namespace {
 
 SDL_AudioSpec device(int rate, SDL_AudioFormat format, Uint8 channels) {
-    SDL_AudioSpec spec;
-    SDL_zero(spec);
-    spec.freq = rate;
-    spec.format = format;
-    spec.channels = channels;
-    return spec;
+    SDL_AudioSpec wanted;
+    SDL_zero(wanted);
+    wanted.freq = rate;
+    wanted.format = format;
+    wanted.channels = channels;
+    return wanted;
 }
 
 // Touches each converted byte as the device would.
@@ -41,9 +41,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const SDL_AudioSpec devices[] = {device(44100, AUDIO_S16SYS, 2),
                                      device(48000, AUDIO_F32SYS, 6)};
-    for (const SDL_AudioSpec& spec : devices) {
+    for (const SDL_AudioSpec& format : devices) {
         uint32_t added = 0;
-        if (!convertForDevice(wave, spec, touch, &added)) {
+        if (!convertForDevice(wave, format, touch, &added)) {
             fprintf(stderr,
                     "decoded %u frames of %u channels at %u Hz that SDL cannot convert: %s\n",
                     wave.frames, wave.channels, wave.rate, SDL_GetError());
