@@ -10,7 +10,12 @@ if(headless IN_LIST BEXU_BACKENDS)
 endif()
 
 # Wave decoding runs side by side with SDL's loader, the Linux player's way before.
-pkg_check_modules(SDL2 REQUIRED IMPORTED_TARGET sdl2)
-target_sources(bench_wave_decode PRIVATE ${PROJECT_SOURCE_DIR}/src/platform/sdl/sound_samples.cpp)
-target_link_libraries(bench_wave_decode PRIVATE PkgConfig::SDL2)
-target_compile_definitions(bench_wave_decode PRIVATE BEXU_DEMO_DIR="${PROJECT_SOURCE_DIR}/examples/demo")
+# A build without the SDL backend (the ARM cross build) has no SDL to compare with.
+if(sdl IN_LIST BEXU_BACKENDS)
+  pkg_check_modules(SDL2 REQUIRED IMPORTED_TARGET sdl2)
+  target_sources(bench_wave_decode PRIVATE ${PROJECT_SOURCE_DIR}/src/platform/sdl/sound_samples.cpp)
+  target_link_libraries(bench_wave_decode PRIVATE PkgConfig::SDL2)
+  target_compile_definitions(bench_wave_decode PRIVATE BEXU_DEMO_DIR="${PROJECT_SOURCE_DIR}/examples/demo")
+else()
+  set_target_properties(bench_wave_decode PROPERTIES EXCLUDE_FROM_ALL ON)
+endif()
