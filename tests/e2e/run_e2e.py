@@ -2,7 +2,8 @@
 """End-to-end tests of the Linux player (the SDL2 build) on a virtual X display.
 
 Usage: run_e2e.py --player build/bexu --close-helper build/tests/e2e_close_window
-                  --demo examples/demo [--case play|resize|scenes|close|hold|fatal] [--out DIR]
+                  --demo examples/demo [--case play|resize|scenes|close|hold|fatal|seams]
+                  [--out DIR]
 
 Every expected pixel is worked out from the story's own files (font sheet, tile
 pattern, scenes, script), never from stored screenshots. Keys go in with
@@ -32,6 +33,7 @@ START_TIMEOUT = 20
 STATE_TIMEOUT = 5.0
 EXIT_TIMEOUT = 10
 MARKER_INTERVAL = 0.3
+SETTLE = 0.5  # seconds for a key or a resize to show, at 16 ms per iteration
 
 
 # ---- the story, read the simple way the demo is written -------------------------
@@ -520,6 +522,15 @@ class Suite:
         finally:
             player.stop()
 
+    def case_seams(self):
+        """In windows scaled down and up, with bars beside and above and below, a line added
+        or a marker change shows what a full repaint of the same state shows."""
+        failures = story.seams_on_desktop(
+            self.session, self.start, self.work, SETTLE,
+            lambda name, width, height, rgb: self.save(harness.Image(width, height, rgb), name))
+        if failures:
+            raise Failure("; ".join(failures))
+
     def story_copy(self, name, omit=(), script=None, extra=None, title=True):
         self.copies += 1
         return harness.copy_story(self.args.demo,
@@ -598,7 +609,8 @@ class Suite:
     # ---- running ------------------------------------------------------------------------
 
     def run(self, cases):
-        self.session.open_display(1920, 1080)
+        # Room for the windows of the partial-redraw case side by side.
+        self.session.open_display(*(story.SEAM_DISPLAY if "seams" in cases else (1920, 1080)))
         try:
             for name in cases:
                 self.session.case(name, getattr(self, "case_" + name))
@@ -607,7 +619,7 @@ class Suite:
         return self.session.finish()
 
 
-CASES = ["play", "resize", "scenes", "close", "hold", "fatal"]
+CASES = ["play", "resize", "scenes", "close", "hold", "fatal", "seams"]
 
 
 def main():

@@ -10,7 +10,7 @@ add_executable(e2e_close_window ${CMAKE_CURRENT_LIST_DIR}/helper/close_window.cp
 target_link_libraries(e2e_close_window PRIVATE X11::X11)
 
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
-foreach(e2e_case play resize scenes close hold fatal)
+foreach(e2e_case play resize scenes close hold fatal seams)
   add_test(NAME e2e_${e2e_case}
     COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/run_e2e.py
       --player $<TARGET_FILE:bexu> --close-helper $<TARGET_FILE:e2e_close_window>
