@@ -209,9 +209,11 @@ class Suite:
                                "the first line")
             time.sleep(SEAM_SETTLE)
 
-            def advance():
+            def advance(lines):
+                # The page's live region takes the dialogue in the frame that draws it.
                 self.page.key_space()
-                time.sleep(SEAM_SETTLE)
+                self.page.wait_for("document.querySelectorAll('#bexu-lines p').length == %d"
+                                   % len(lines), 5, "%d lines" % len(lines))
 
             def shots(lines):
                 slot = next(slots)

@@ -154,21 +154,18 @@ SEAM_SCENES = ("detail.bmp", "other.bmp")
 SEAM_STUTTER = ("St/ammers h/ere at r/andom", 3)  # source, intensity
 # Per key wait: the lines of the page. A stammered line is (source, intensity); it is
 # kept short enough never to wrap, so only the marker's column depends on the stammer.
+SEAM_FIRST = "A first line over a detailed scene"
 SEAM_STATES = [
-    ["A first line over a detailed scene"],
-    ["A first line over a detailed scene", "A second line, added below the first"],
-    ["A first line over a detailed scene", "A second line, added below the first", WRAPPED],
-    ["A first line over a detailed scene", "A second line, added below the first", WRAPPED,
-     SEAM_STUTTER],
-    ["A first line over a detailed scene", "A second line, added below the first", WRAPPED,
-     SEAM_STUTTER, "A new scene came in the middle of the page"],
-    ["A first line over a detailed scene", "A second line, added below the first", WRAPPED,
-     SEAM_STUTTER, "A new scene came in the middle of the page", "Next the page turns"],
+    [SEAM_FIRST],
+    [SEAM_FIRST, WRAPPED],
+    [SEAM_FIRST, WRAPPED, SEAM_STUTTER],
+    [SEAM_FIRST, WRAPPED, SEAM_STUTTER, "A new scene came in the middle of the page"],
+    [SEAM_FIRST, WRAPPED, SEAM_STUTTER, "A new scene came in the middle of the page",
+     "Next the page turns"],
     ["A new page begins"],
 ]
 SEAM_SCRIPT = (
-    "{0[cg~detail.bmp][say~A first line over a detailed scene]"
-    "[say~A second line, added below the first]"
+    "{0[cg~detail.bmp][say~" + SEAM_FIRST + "]"
     "[say~" + WRAPPED + "]"
     "[stutter3~" + SEAM_STUTTER[0] + "]"
     "[cg~other.bmp][say~A new scene came in the middle of the page]"
@@ -322,8 +319,8 @@ class Picture:
 
 def play_seam_states(sizes, advance, shots, repaint, save, pixels=lambda picture: picture.rgb,
                      slow_pixels=False):
-    """Plays SEAM_STATES in windows of `sizes` at once: advance() moves each on from its key
-    wait; shots(lines) gives each one's picture while the page shows `lines`: a Picture,
+    """Plays SEAM_STATES in windows of `sizes` at once: advance(lines) moves each on from its
+    key wait to the one that shows `lines`; shots(lines) gives each one's picture while the page shows `lines`: a Picture,
     or what compares equal as one and pixels(picture) turns into RGB bytes (given
     `slow_pixels`, only a window's first difference is read); repaint() forces a full
     repaint of each; save(name, width, height, rgb) keeps a screenshot. Returns a text per
@@ -332,7 +329,7 @@ def play_seam_states(sizes, advance, shots, repaint, save, pixels=lambda picture
     failed = set()
     for index, lines in enumerate(SEAM_STATES):
         if index > 0:
-            advance()
+            advance(lines)
         partial = shots(lines)
         repaint()
         full = shots(lines)
@@ -381,7 +378,7 @@ def seams_on_desktop(session, start, directory, settle, save):
             for window, (width, height) in zip(windows, SEAM_SIZES):
                 action(window, width, height)
 
-        def advance():
+        def advance(lines=None):
             each(lambda window, width, height: display.click_key(window, "space"))
             time.sleep(settle)
 
