@@ -102,7 +102,7 @@ void timeFrames() {
     timeIt(
         "frame: one glyph drawn onto the canvas", [] {},
         [] {
-            drawGlyph(engineState.presentation.frameSurface, engineState.presentation.fontSurface,
+            drawGlyph(renderState.presentation.frameSurface, renderState.presentation.fontSurface,
                       0, 0, 'W');
         });
     // The marker's frame moves on when its interval has passed since the last change.
@@ -151,7 +151,7 @@ std::string exactness(const std::vector<uint32_t>& got, const std::vector<uint32
 
 // The ways to show the band anew, on the player's canvas and back buffer.
 void timeWays() {
-    Presentation& presentation = engineState.presentation;
+    Presentation& presentation = renderState.presentation;
     HDC canvas = contextHandle(presentation.frameSurface);
     HDC back = contextHandle(presentation.windowSurface);
     HDC screen = contextHandle(presentation.screen);
@@ -223,7 +223,7 @@ void timeWays() {
 
 int main() {
     startUp();
-    if (!sizeClientArea(windowHandle(engineState.presentation.window))) {
+    if (!sizeClientArea(windowHandle(renderState.presentation.window))) {
         printf("the client area did not become %d x %d\n", kWidth, kHeight);
         return 1;
     }
