@@ -320,11 +320,12 @@ class Picture:
 def play_seam_states(sizes, advance, shots, repaint, save, pixels=lambda picture: picture.rgb,
                      slow_pixels=False):
     """Plays SEAM_STATES in windows of `sizes` at once: advance(lines) moves each on from its
-    key wait to the one that shows `lines`; shots(lines) gives each one's picture while the page shows `lines`: a Picture,
-    or what compares equal as one and pixels(picture) turns into RGB bytes (given
-    `slow_pixels`, only a window's first difference is read); repaint() forces a full
-    repaint of each; save(name, width, height, rgb) keeps a screenshot. Returns a text per
-    window and key wait whose partial redraws differ from the full repaint."""
+    key wait to the one that shows `lines`; shots(lines) gives each one's picture while the
+    page shows `lines`: a Picture, or what compares equal as one and pixels(picture) turns
+    into RGB bytes (given `slow_pixels`, only a window's first difference is read);
+    repaint() forces a full repaint of each; save(name, width, height, rgb) keeps a
+    screenshot. Returns a text per window and key wait whose partial redraws differ from
+    the full repaint."""
     failures = []
     failed = set()
     for index, lines in enumerate(SEAM_STATES):
