@@ -98,11 +98,13 @@ class Suite:
 
     # ---- looking at a state ------------------------------------------------
 
+    # The frames of a state are read through Xlib (grab): a screenshot through ImageMagick
+    # takes up to a second on a busy machine, long enough to miss a marker frame.
     def sample(self, window, duration=SAMPLING):
         shots = []
         end = time.monotonic() + duration
         while time.monotonic() < end:
-            shots.append(self.display.screenshot(window))
+            shots.append(self.display.grab(window))
             time.sleep(0.1)
         return shots
 
@@ -119,7 +121,7 @@ class Suite:
         end = None
         index = 0
         while end is None or time.monotonic() < end:
-            shot = self.display.screenshot(window)
+            shot = self.display.grab(window)
             index += 1
             if shot in references:
                 matched.add(references.index(shot))
