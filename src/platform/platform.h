@@ -113,8 +113,10 @@ void platformStretchCopy(PlatformSurface* target, int32_t x, int32_t y, int32_t 
 struct PlatformRect {
     int32_t x, y, width, height;
 };
-// The same stretch drawn only inside `part` of the target: there every pixel comes out as
-// the whole stretch makes it, and nothing outside is touched.
+// The same stretch, for `part` of the target: there every pixel comes out as the whole
+// stretch makes it. A backend may draw outside the part too, as the whole stretch makes it
+// there (the desktop's own smoothing cannot draw a part exactly), so the target must hold
+// the whole stretch outside the part already.
 void platformStretchCopyPart(PlatformSurface* target, int32_t x, int32_t y, int32_t width,
                              int32_t height, PlatformSurface* source, int32_t sourceX,
                              int32_t sourceY, int32_t sourceWidth, int32_t sourceHeight,

@@ -115,6 +115,41 @@ bool arrangeTargets(int32_t width, int32_t height, PlatformBitmap* pixels) {
     return newCanvas;
 }
 
+// The marker frames' strip: a slot per marker glyph and one for no marker.
+constexpr int32_t kMarkerSlots = kLastGlyphByte - kFirstMarkerByte + 2;
+
+// A slot holds the window part of any cell: a part spans less than the cell and a canvas
+// pixel on each side, scaled, and four outputs more (windowPartOf).
+PlatformRect markerSlotSize(const PlatformRect& fit) {
+    return {0, 0, (kGlyphWidth + 2) * fit.width / kCanvasWidth + 5,
+            (kGlyphHeight + 2) * fit.height / kCanvasHeight + 5};
+}
+
+// Makes the strip for a scaled client size, holding nothing yet; none at 1:1, for a window
+// that shows nothing, or without memory for it (the marker is then stretched each time).
+void arrangeMarkerFrames(int32_t width, int32_t height) {
+    Presentation& presentation = renderState.presentation;
+    platformDeleteSurface(presentation.markerFrames);
+    presentation.markerFrames = nullptr;
+    releaseBitmap(&presentation.markerFramesBitmap);
+    presentation.markerFramesKept = 0;
+    PlatformRect fit = fitCanvas(width, height);
+    if (presentation.windowSurface == nullptr || fit.width <= 0 || fit.height <= 0) {
+        return;
+    }
+    PlatformRect slot = markerSlotSize(fit);
+    presentation.markerFramesBitmap =
+        platformCreateBitmap(presentation.screen, slot.width * kMarkerSlots, slot.height);
+    presentation.markerFrames = presentation.markerFramesBitmap != nullptr
+                                    ? platformCreateSurface(presentation.screen)
+                                    : nullptr;
+    if (presentation.markerFrames == nullptr) {
+        releaseBitmap(&presentation.markerFramesBitmap);
+        return;
+    }
+    platformSelectBitmap(presentation.markerFrames, presentation.markerFramesBitmap);
+}
+
 // Follows the client size and the window's pixels; true when the targets were made anew.
 bool followClientSize(int32_t width, int32_t height) {
     Presentation& presentation = renderState.presentation;
@@ -133,6 +168,7 @@ bool followClientSize(int32_t width, int32_t height) {
     if (arrangeTargets(width, height, fits ? pixels : nullptr)) {
         presentation.builtCanvas.valid = false;
     }
+    arrangeMarkerFrames(width, height);
     return true;
 }
 
@@ -194,10 +230,8 @@ void buildCanvas(const CanvasKey& key) {
     drawMarker(key);
 }
 
-// Redraws the marker's cell alone: the scene under it and the new glyph, if any. No text
-// stands there: glyphs sit on the glyph grid in reading order and the marker follows the
-// last one drawn. False when the cell lies off the canvas, so nothing visible changed.
-bool redrawMarkerCell(const CanvasKey& key, PlatformRect* cell) {
+// The marker's cell at the pen, cut by the canvas's bottom; false when it lies off the canvas.
+bool markerCell(PlatformRect* cell) {
     int32_t x = 0;
     int32_t y = 0;
     if (!glyphCellAt(renderState.pen.textCursorX, renderState.pen.textCursorY, &x, &y) ||
@@ -206,6 +240,16 @@ bool redrawMarkerCell(const CanvasKey& key, PlatformRect* cell) {
     }
     *cell = {x, y, kGlyphWidth,
              kCanvasHeight - y < kGlyphHeight ? kCanvasHeight - y : kGlyphHeight};
+    return true;
+}
+
+// Redraws the marker's cell alone: the scene under it and the new glyph, if any. No text
+// stands there: glyphs sit on the glyph grid in reading order and the marker follows the
+// last one drawn. False when the cell lies off the canvas, so nothing visible changed.
+bool redrawMarkerCell(const CanvasKey& key, PlatformRect* cell) {
+    if (!markerCell(cell)) {
+        return false;
+    }
     copyScene(*cell);
     drawMarker(key);
     return true;
@@ -291,6 +335,73 @@ void showWindow(int32_t width, int32_t height, bool stretch) {
     platformCopy(presentation.screen, 0, 0, width, height, presentation.windowSurface, 0, 0);
 }
 
+int32_t markerSlot(const CanvasKey& key) {
+    return key.indicatorShown ? key.indicatorGlyph - kFirstMarkerByte : kMarkerSlots - 1;
+}
+
+// The window part of the marker's cell, where its frames can be kept; false at 1:1 and
+// where there is no strip.
+bool markerPart(const PlatformRect& cell, int32_t width, int32_t height, PlatformRect* part) {
+    if (renderState.presentation.markerFrames == nullptr) {
+        return false;
+    }
+    *part = windowPartOf(cell, fitCanvas(width, height));
+    return true;
+}
+
+// Whether the kept marker frames were shown over the canvas of `key`, the marker aside.
+bool keptOverCanvas(const CanvasKey& key) {
+    const CanvasKey& kept = renderState.presentation.markerFramesCanvas;
+    return kept.sceneGeneration == key.sceneGeneration &&
+           kept.dialogueGeneration == key.dialogueGeneration;
+}
+
+// Keeps the marker's cell as the back buffer shows it now into the strip's slot for `key`;
+// the kept frames of another canvas are forgotten first.
+void keepMarkerFrame(const CanvasKey& key, const PlatformRect& part, int32_t width,
+                     int32_t height) {
+    Presentation& presentation = renderState.presentation;
+    if (!keptOverCanvas(key)) {
+        presentation.markerFramesKept = 0;
+    }
+    presentation.markerFramesCanvas = key;
+    int32_t slot = markerSlot(key);
+    platformCopy(presentation.markerFrames, slot * markerSlotSize(fitCanvas(width, height)).width,
+                 0, part.width, part.height, presentation.windowSurface, part.x, part.y);
+    presentation.markerFramesKept |= 1u << slot;
+}
+
+// After a present that showed the whole canvas as built for `key`: keeps its marker frame.
+void keepShownMarkerFrame(const CanvasKey& key, int32_t width, int32_t height) {
+    PlatformRect cell;
+    PlatformRect part;
+    if (key.indicatorShown && markerCell(&cell) && markerPart(cell, width, height, &part)) {
+        keepMarkerFrame(key, part, width, height);
+    }
+}
+
+// Shows the marker's redrawn cell. Scaled, a frame of the marker already shown over this
+// canvas is copied back as it was kept, exact as a stretch; any other is stretched and kept.
+void showMarkerCell(const CanvasKey& key, const PlatformRect& cell, int32_t width, int32_t height) {
+    Presentation& presentation = renderState.presentation;
+    PlatformRect part;
+    if (!markerPart(cell, width, height, &part)) {
+        showCanvasPart(cell, width, height);
+        return;
+    }
+    int32_t slot = markerSlot(key);
+    if ((presentation.markerFramesKept & (1u << slot)) == 0 || !keptOverCanvas(key)) {
+        showCanvasPart(cell, width, height);
+        keepMarkerFrame(key, part, width, height);
+        return;
+    }
+    platformCopy(presentation.windowSurface, part.x, part.y, part.width, part.height,
+                 presentation.markerFrames, slot * markerSlotSize(fitCanvas(width, height)).width,
+                 0);
+    platformCopy(presentation.screen, part.x, part.y, part.width, part.height,
+                 presentation.windowSurface, part.x, part.y);
+}
+
 } // namespace
 
 void composeFrame() {
@@ -314,6 +425,7 @@ void composeFrame() {
         if (!showAll && redrawAddedLines(built, key, &added)) {
             if (added.height > 0) {
                 showCanvasPart(added, width, height);
+                keepShownMarkerFrame(key, width, height);
             }
             return;
         }
@@ -323,6 +435,7 @@ void composeFrame() {
         } else {
             showCanvasPart(kWholeCanvas, width, height);
         }
+        keepShownMarkerFrame(key, width, height);
         return;
     }
     PlatformRect cell;
@@ -330,7 +443,7 @@ void composeFrame() {
         built.indicatorShown != key.indicatorShown || built.indicatorGlyph != key.indicatorGlyph;
     // A new back buffer gets the whole canvas stretched below; any other holds the old cell.
     if (markerChanged && redrawMarkerCell(key, &cell) && !rearranged) {
-        showCanvasPart(cell, width, height);
+        showMarkerCell(key, cell, width, height);
     }
     if (showAll) {
         showWindow(width, height, rearranged);

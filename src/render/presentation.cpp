@@ -73,15 +73,16 @@ void rebuildNextFrame() {
 void releasePresentation() {
     Presentation& presentation = renderState.presentation;
     // A selected bitmap cannot be deleted: the surfaces go first.
-    PlatformSurface* surfaces[] = {presentation.sceneSurface, presentation.fontSurface,
-                                   presentation.tileSurface, presentation.frameSurface,
-                                   presentation.windowSurface};
+    PlatformSurface* surfaces[] = {presentation.sceneSurface,  presentation.fontSurface,
+                                   presentation.tileSurface,   presentation.frameSurface,
+                                   presentation.windowSurface, presentation.markerFrames};
     for (PlatformSurface* surface : surfaces) {
         platformDeleteSurface(surface);
     }
     // The window's lent pixels are its own.
     PlatformBitmap* bitmaps[] = {presentation.fontBitmap, presentation.tileBitmap,
-                                 presentation.frameBitmap, presentation.windowBitmap};
+                                 presentation.frameBitmap, presentation.windowBitmap,
+                                 presentation.markerFramesBitmap};
     for (PlatformBitmap* bitmap : bitmaps) {
         platformDeleteBitmap(bitmap);
     }

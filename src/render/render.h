@@ -50,6 +50,13 @@ struct Presentation {
     CanvasKey builtCanvas;
     // The window lost what it showed (a paint came): the next frame shows it all again.
     bool windowNeedsPaint;
+    // Scaled, the window pixels of the marker's cell as each of its frames showed them over
+    // the canvas `markerFramesCanvas`, in slots side by side (a bit of markerFramesKept per
+    // slot): a marker change copies them back instead of stretching again.
+    PlatformSurface* markerFrames;
+    PlatformBitmap* markerFramesBitmap;
+    CanvasKey markerFramesCanvas;
+    uint32_t markerFramesKept;
 };
 
 // Render's part of the run's state.

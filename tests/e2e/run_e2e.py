@@ -3,7 +3,8 @@
 
 Usage: run_e2e.py --player build/bexu --close-helper build/tests/e2e_close_window
                   --demo examples/demo [--static-player build/bexu-static]
-                  [--case play|resize|scenes|close|hold|fatal|titles|sound_reopen] [--out DIR]
+                  [--case play|resize|scenes|close|hold|fatal|titles|sound_reopen|seams]
+                  [--out DIR]
 
 Every expected pixel is worked out from the story's own files (font sheet, tile
 pattern, scenes, script), never from stored screenshots. Keys go in with
@@ -34,6 +35,7 @@ START_TIMEOUT = 20
 STATE_TIMEOUT = 5.0
 EXIT_TIMEOUT = 10
 MARKER_INTERVAL = 0.3
+SETTLE = 0.5  # seconds for a key or a resize to show, at 16 ms per iteration
 
 
 # ---- the story, read the simple way the demo is written -------------------------
@@ -522,6 +524,15 @@ class Suite:
         finally:
             player.stop()
 
+    def case_seams(self):
+        """In windows scaled down and up, with bars beside and above and below, a line added
+        or a marker change shows what a full repaint of the same state shows."""
+        failures = story.seams_on_desktop(
+            self.session, self.start, self.work, SETTLE,
+            lambda name, width, height, rgb: self.save(harness.Image(width, height, rgb), name))
+        if failures:
+            raise Failure("; ".join(failures))
+
     # The bytes of 0x80-0xFF that the Windows code page defines.
     CODE_PAGE_HIGH = bytes(b for b in range(0x80, 0x100) if b not in (0x81, 0x8D, 0x8F, 0x90, 0x9D))
 
@@ -702,7 +713,8 @@ class Suite:
     # ---- running ------------------------------------------------------------------------
 
     def run(self, cases):
-        self.session.open_display(1920, 1080)
+        # Room for the windows of the partial-redraw case side by side.
+        self.session.open_display(*(story.SEAM_DISPLAY if "seams" in cases else (1920, 1080)))
         try:
             for name in cases:
                 self.session.case(name, getattr(self, "case_" + name))
@@ -711,7 +723,7 @@ class Suite:
         return self.session.finish()
 
 
-CASES = ["play", "resize", "scenes", "close", "hold", "fatal", "titles", "sound_reopen"]
+CASES = ["play", "resize", "scenes", "close", "hold", "fatal", "titles", "sound_reopen", "seams"]
 
 
 def main():

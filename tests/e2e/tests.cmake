@@ -15,7 +15,7 @@ set(e2e_static_player)
 if(TARGET bexu-static)
   set(e2e_static_player --static-player $<TARGET_FILE:bexu-static>)
 endif()
-foreach(e2e_case play resize scenes close hold fatal titles sound_reopen)
+foreach(e2e_case play resize scenes close hold fatal titles sound_reopen seams)
   add_test(NAME e2e_${e2e_case}
     COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/run_e2e.py
       --player $<TARGET_FILE:bexu> --close-helper $<TARGET_FILE:e2e_close_window>

@@ -203,18 +203,41 @@ class Page:
             ".join('')]; })()", wait=True)
         return tuple(value)
 
-    def canvas_pixels(self):
-        """(width, height, RGB bytes) of the canvas."""
+    def keep_canvas(self, slot, cleared=()):
+        """Keeps a copy of the canvas's pixels in the page as `slot` (canvas_pixels reads it
+        back); returns (width, height, SHA-256 of its RGBA bytes with the rectangles
+        `cleared`, (x0, y0, x1, y1) each, zeroed)."""
         value = self.evaluate(
-            "(() => { const c = document.getElementById('canvas');"
-            " const d = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;"
-            " const rgb = new Uint8Array(c.width * c.height * 3);"
-            " for (let i = 0, j = 0; i < d.length; i += 4, j += 3) {"
-            " rgb[j] = d[i]; rgb[j + 1] = d[i + 1]; rgb[j + 2] = d[i + 2]; }"
-            " let s = ''; for (let i = 0; i < rgb.length; i += 32768)"
-            " s += String.fromCharCode.apply(null, rgb.subarray(i, i + 32768));"
-            " return [c.width, c.height, btoa(s)]; })()")
-        return value[0], value[1], base64.b64decode(value[2])
+            "(async () => { const c = document.getElementById('canvas');"
+            " const d = c.getContext('2d').getImageData(0, 0, c.width, c.height);"
+            " (window.bexuKept = window.bexuKept || {})[%s] = d;"
+            " const m = new Uint8Array(d.data);"
+            " for (const [x0, y0, x1, y1] of %s)"
+            "  for (let y = Math.max(y0, 0); y < Math.min(y1, c.height); ++y)"
+            "   m.fill(0, (y * c.width + Math.max(x0, 0)) * 4,"
+            " (y * c.width + Math.min(x1, c.width)) * 4);"
+            " const h = new Uint8Array(await crypto.subtle.digest('SHA-256', m));"
+            " return [c.width, c.height, Array.from(h, b => b.toString(16).padStart(2, '0'))"
+            ".join('')]; })()" % (json.dumps(slot), json.dumps([list(r) for r in cleared])),
+            wait=True)
+        return tuple(value)
+
+    def canvas_pixels(self, slot=None):
+        """(width, height, RGB bytes) of the canvas, or of the copy kept as `slot`."""
+        source = ("window.bexuKept[%s]" % json.dumps(slot) if slot is not None else
+                  "(c => c.getContext('2d').getImageData(0, 0, c.width, c.height))"
+                  "(document.getElementById('canvas'))")
+        value = self.evaluate(
+            "(async () => { const d = %s;"
+            " const url = await new Promise(done => { const r = new FileReader();"
+            " r.onload = () => done(r.result); r.readAsDataURL(new Blob([d.data])); });"
+            " return [d.width, d.height, url.slice(url.indexOf(',') + 1)]; })()" % source,
+            wait=True)
+        rgba = base64.b64decode(value[2])
+        rgb = bytearray(len(rgba) // 4 * 3)
+        for channel in range(3):
+            rgb[channel::3] = rgba[channel::4]
+        return value[0], value[1], bytes(rgb)
 
     def console_errors(self):
         return [e for e in self.events if e["method"] == "Runtime.exceptionThrown"]

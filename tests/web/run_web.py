@@ -11,6 +11,7 @@ and the frames must follow each other as they do there (the marker's sequence).
 """
 
 import argparse
+import itertools
 import json
 import os
 import shutil
@@ -35,6 +36,21 @@ DEMO_TITLE = "The Keeper of Gull Rock"
 STATE_TIMEOUT = 8.0  # seconds for a key wait to show: the longest timed wait is 2.6 s
 SAMPLES = 6  # canvas captures per key wait, about 60 ms apart
 MEMORY_CAP = 256 << 20
+SEAM_SETTLE = 0.2  # seconds for a key or a resize to show
+
+
+class KeptCanvas:
+    """A canvas kept in the page: equal to another whose pixels agree with it outside the
+    rectangles cleared when both were kept."""
+
+    def __init__(self, page, slot, digest):
+        self.page, self.slot, self.digest = page, slot, digest
+
+    def __eq__(self, other):
+        return self.digest == other.digest
+
+    def pixels(self):
+        return self.page.canvas_pixels(self.slot)[2]
 
 
 class Suite:
@@ -181,6 +197,52 @@ class Suite:
         wait = native.key_waits(self.args.headless, self.args.demo, (1600, 900), 1, START_TICK)[0]
         self.page.size(800, 450, 2)
         self.match_wait(wait, "resize-800x450-ratio-2")
+
+    def case_seams(self):
+        """In canvases scaled down and up, with bars beside and above and below, a line added
+        or a marker change shows what a full repaint of the same state shows (after a
+        resize away and back)."""
+        url = self.site("seams", story_files.make_seam_story(os.path.join(self.work, "seams")))
+        failures = []
+        slots = itertools.cycle(["partial", "full"])  # kept in the page until compared
+        for width, height in story_files.SEAM_SIZES:
+            self.open(url, width, height)
+            self.page.wait_for("document.querySelectorAll('#bexu-lines p').length == 1", 5,
+                               "the first line")
+            time.sleep(SEAM_SETTLE)
+
+            def advance(lines):
+                # The page's live region takes the dialogue in the frame that draws it.
+                self.page.key_space()
+                self.page.wait_for("document.querySelectorAll('#bexu-lines p').length == %d"
+                                   % len(lines), 5, "%d lines" % len(lines))
+
+            def shots(lines):
+                slot = next(slots)
+                cleared = story_files.cell_footprints(story_files.marker_cells(lines), width,
+                                                      height)
+                kept = self.page.keep_canvas(slot, cleared)
+                if kept[:2] != (width, height):
+                    raise Failure("a canvas of %dx%d in a page of %dx%d" % (kept[0], kept[1],
+                                                                            width, height))
+                return [KeptCanvas(self.page, slot, kept[2])]
+
+            def repaint():
+                self.page.size(width - 37, height - 23)
+                time.sleep(SEAM_SETTLE)
+                self.page.size(width, height)
+                time.sleep(SEAM_SETTLE)
+
+            def save(name, shown_width, shown_height, rgb):
+                with open(os.path.join(self.args.out, name + ".ppm"), "wb") as f:
+                    f.write(b"P6\n%d %d\n255\n" % (shown_width, shown_height) + rgb)
+
+            failures += story_files.play_seam_states([(width, height)], advance, shots, repaint,
+                                                     save, KeptCanvas.pixels, slow_pixels=True)
+            self.page.key_space()
+            self.wait_exit(0)
+        if failures:
+            raise Failure("; ".join(failures))
 
     def case_missing_script(self):
         url = self.site("missing-script", native.story(os.path.join(self.work, "missing"), None,
@@ -493,7 +555,7 @@ class Suite:
 
 CASES = ["play_1600x900", "play_1200x900", "play_1920x1080", "resize", "missing_script",
          "bad_scene", "archive", "page_failures", "page_texts", "hostile", "memory_cap", "sound",
-         "stretch_paths", "decode_table"]
+         "stretch_paths", "decode_table", "seams"]
 
 
 def main():

@@ -25,8 +25,8 @@ EXACT_CALLS = {
         "SetWindowTextA", "ShowWindow", "TranslateMessage", "UpdateWindow"},
     "gdi32.dll": {
         "BitBlt", "CreateCompatibleBitmap", "CreateCompatibleDC", "CreateSolidBrush",
-        "DeleteDC", "DeleteObject", "GetObjectA", "IntersectClipRect", "SelectClipRgn",
-        "SelectObject", "SetStretchBltMode", "StretchBlt"},
+        "DeleteDC", "DeleteObject", "GetObjectA", "SelectObject", "SetStretchBltMode",
+        "StretchBlt"},
     "msimg32.dll": {"TransparentBlt"},
     "winmm.dll": {"PlaySoundA"},
 }

@@ -2,7 +2,9 @@
 the expected pixels are known and no binary asset lives in the repository."""
 
 import os
+import shutil
 import struct
+import time
 
 CANVAS = (1600, 900)
 TITLE = "Bexu Wine Story"
@@ -136,3 +138,273 @@ def make(directory, script=SCRIPT, title=TITLE, omit=(), extra=None):
     if title is not None:
         with open(os.path.join(directory, "init.bexc"), "wb") as f:
             f.write(title.encode("latin-1"))
+
+
+# ---- partial redraws against full ones ---------------------------------------------
+#
+# A line added or a marker change redraws only some canvas rows, and a scaled window
+# stretches only the window pixels that read them. At every key wait of SEAM_SCRIPT the
+# window must equal what a full repaint of the same state shows (after a resize away and
+# back), everywhere outside the marker's cell: the marker may have blinked in between.
+
+# Client sizes, none a multiple of the canvas: scaled down with bars above and below and
+# with bars beside, scaled up with bars beside and with one-pixel bars above and below.
+SEAM_SIZES = ((1237, 811), (1100, 520), (1915, 1060), (1900, 1070))
+SEAM_SCENES = ("detail.bmp", "other.bmp")
+SEAM_STUTTER = ("St/ammers h/ere at r/andom", 3)  # source, intensity
+# Per key wait: the lines of the page. A stammered line is (source, intensity); it is
+# kept short enough never to wrap, so only the marker's column depends on the stammer.
+SEAM_FIRST = "A first line over a detailed scene"
+SEAM_STATES = [
+    [SEAM_FIRST],
+    [SEAM_FIRST, WRAPPED],
+    [SEAM_FIRST, WRAPPED, SEAM_STUTTER],
+    [SEAM_FIRST, WRAPPED, SEAM_STUTTER, "A new scene came in the middle of the page"],
+    [SEAM_FIRST, WRAPPED, SEAM_STUTTER, "A new scene came in the middle of the page",
+     "Next the page turns"],
+    ["A new page begins"],
+]
+SEAM_SCRIPT = (
+    "{0[cg~detail.bmp][say~" + SEAM_FIRST + "]"
+    "[say~" + WRAPPED + "]"
+    "[stutter3~" + SEAM_STUTTER[0] + "]"
+    "[cg~other.bmp][say~A new scene came in the middle of the page]"
+    "[say~Next the page turns][turn~page]"
+    "[say~A new page begins]}")
+
+
+def write_detailed_scene(path, variant):
+    """A 1600 x 900 scene with detail in every pixel: neighbours differ by up to the
+    whole range, so a pixel stretched from a wrong place stands out. Rows are made by
+    byte translation tables, so that the scene takes no time to write."""
+    width, height = CANVAS
+    blue = bytes((x * 37) & 0xFF for x in range(width))
+    green = bytes((x * x >> 3) & 0xFF for x in range(width))
+    stripes = [bytes(255 if (x // (3 + variant) + parity) % 2 else 0 for x in range(width))
+               for parity in (0, 1)]
+    rows = []
+    for y in range(height):
+        row = bytearray(width * 3)  # blue, green, red
+        row[0::3] = blue.translate(bytes(i ^ (y * (11 + variant) & 0xFF) for i in range(256)))
+        row[1::3] = green.translate(bytes((i + y * (5 + variant)) & 0xFF for i in range(256)))
+        row[2::3] = stripes[y // 2 % 2]
+        rows.append(bytes(row))
+    rows.reverse()  # bottom-up
+    data = b"".join(rows)
+    offset = 14 + 40
+    with open(path, "wb") as f:
+        f.write(struct.pack("<2sIHHI", b"BM", offset + len(data), 0, 0, offset) +
+                struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(data), 2835, 2835,
+                            0, 0) + data)
+
+
+def make_seam_story(folder):
+    """The story of the partial-redraw case: this module's font and tile, two detailed
+    scenes, SEAM_SCRIPT. Returns `folder`."""
+    make(folder, script=SEAM_SCRIPT, omit=("scene.bmp", "small.bmp", "big.bmp"))
+    for variant, name in enumerate(SEAM_SCENES):
+        write_detailed_scene(os.path.join(folder, name), variant)
+    return folder
+
+
+def make_seam_stories(directory):
+    """The story of make_seam_story once per SEAM_SIZES, each titled after its size
+    (seam_title), so that their windows can be told apart."""
+    master = make_seam_story(os.path.join(directory, "seams"))
+    folders = []
+    for width, height in SEAM_SIZES:
+        folder = "%s-%dx%d" % (master, width, height)
+        shutil.copytree(master, folder)
+        with open(os.path.join(folder, "init.bexc"), "wb") as f:
+            f.write(seam_title(width, height).encode("latin-1"))
+        folders.append(folder)
+    return folders
+
+
+def seam_title(width, height):
+    return "%s %dx%d" % (TITLE, width, height)
+
+
+def fit(width, height):
+    """(left, top, width, height) of the canvas in a client area, as the player fits it."""
+    scale = min(width / CANVAS[0], height / CANVAS[1])
+    drawn_width, drawn_height = int(scale * CANVAS[0]), int(scale * CANVAS[1])
+    return (width - drawn_width) // 2, (height - drawn_height) // 2, drawn_width, drawn_height
+
+
+def marker_cells(lines):
+    """The canvas cells (x, y) where the marker may stand after `lines`: after the last
+    glyph, at the start of the next row when that is past the right edge. A stammered
+    line may come out of any length its stammers allow."""
+    source, intensity = SEAM_STUTTER
+    shortest = len(source.replace("/", ""))
+    syllables = source.count("/") + source.count(" ") + 1
+    cells = set()
+    for stammered in range(shortest, shortest + 2 * (intensity - 1) * syllables + 1):
+        x = y = 0
+        cursor = (0, 0)
+        for line in lines:
+            for _ in range(len(line) if isinstance(line, str) else stammered):
+                if x > CANVAS[0] - 25:
+                    x, y = 0, y + 33
+                x += 25
+                cursor = (x, y)
+            x, y = 0, y + 33
+        x, y = cursor
+        cells.add((0, y + 33) if x > CANVAS[0] - 25 else (x, y))
+    return cells
+
+
+def cell_footprints(cells, width, height, margin=1):
+    """Window rectangles (x0, y0, x1, y1) of the pixels whose stretch may read the cells."""
+    left, top, drawn_width, drawn_height = fit(width, height)
+    sx, sy = drawn_width / CANVAS[0], drawn_height / CANVAS[1]
+    return [(left + int(x * sx) - margin, top + int(y * sy) - margin,
+             left + int((x + 25) * sx) + 1 + margin, top + int((y + 33) * sy) + 1 + margin)
+            for x, y in cells]
+
+
+def seams(width, height, partial, full, lines):
+    """None when the window after partial redraws (`partial`, RGB bytes) equals the one a
+    full repaint shows (`full`) outside the marker's cell; else what differs."""
+    if len(partial) != len(full) or len(full) != width * height * 3:
+        return "the screenshots are %d and %d bytes, not %d" % (len(partial), len(full),
+                                                                width * height * 3)
+    allowed = cell_footprints(marker_cells(lines), width, height)
+    row_size = width * 3
+    count = 0
+    worst = 0
+    rows = []
+    for y in range(height):
+        a = partial[y * row_size:(y + 1) * row_size]
+        b = full[y * row_size:(y + 1) * row_size]
+        if a == b:
+            continue
+        spans = [(x0, x1) for x0, y0, x1, y1 in allowed if y0 <= y < y1]
+        outside = [i for i in range(0, row_size, 3) if a[i:i + 3] != b[i:i + 3] and
+                   not any(x0 <= i // 3 < x1 for x0, x1 in spans)]
+        if outside:
+            count += len(outside)
+            worst = max(worst, max(abs(a[i] - b[i]) for j in outside for i in (j, j + 1, j + 2)))
+            rows.append(y)
+    if not rows:
+        return None
+    runs = []
+    for y in rows:
+        if runs and runs[-1][1] == y - 1:
+            runs[-1][1] = y
+        else:
+            runs.append([y, y])
+    shown = ", ".join("%d" % a if a == b else "%d-%d" % (a, b) for a, b in runs[:8])
+    return ("%d pixels in %d rows (%s%s) differ from a full repaint, by up to %d levels"
+            % (count, len(rows), shown, ", ..." if len(runs) > 8 else "", worst))
+
+
+class Picture:
+    """A window's RGB pixels while the page shows `lines`: equal to another picture whose
+    pixels agree with them outside the marker's cell."""
+
+    def __init__(self, width, height, rgb, lines):
+        self.rgb = rgb
+        outside = bytearray(rgb)
+        for x0, y0, x1, y1 in cell_footprints(marker_cells(lines), width, height):
+            x0, x1 = max(x0, 0), min(x1, width)
+            for y in range(max(y0, 0), min(y1, height)):
+                outside[(y * width + x0) * 3:(y * width + x1) * 3] = bytes(3 * (x1 - x0))
+        self.outside = (width, height, bytes(outside))
+
+    def __eq__(self, other):
+        return self.outside == other.outside
+
+
+def play_seam_states(sizes, advance, shots, repaint, save, pixels=lambda picture: picture.rgb,
+                     slow_pixels=False):
+    """Plays SEAM_STATES in windows of `sizes` at once: advance(lines) moves each on from its
+    key wait to the one that shows `lines`; shots(lines) gives each one's picture while the
+    page shows `lines`: a Picture, or what compares equal as one and pixels(picture) turns
+    into RGB bytes (given `slow_pixels`, only a window's first difference is read);
+    repaint() forces a full repaint of each; save(name, width, height, rgb) keeps a
+    screenshot. Returns a text per window and key wait whose partial redraws differ from
+    the full repaint."""
+    failures = []
+    failed = set()
+    for index, lines in enumerate(SEAM_STATES):
+        if index > 0:
+            advance(lines)
+        partial = shots(lines)
+        repaint()
+        full = shots(lines)
+        for (width, height), before, after in zip(sizes, partial, full):
+            if before == after:
+                continue
+            where = "%dx%d, key wait %d" % (width, height, index + 1)
+            if slow_pixels and (width, height) in failed:
+                failures.append(where + ": differs too")
+                continue
+            before, after = pixels(before), pixels(after)
+            found = seams(width, height, before, after, lines)
+            if found is not None:
+                name = "seams-%dx%d-wait-%d" % (width, height, index + 1)
+                save(name + "-partial", width, height, before)
+                save(name + "-full", width, height, after)
+                failures.append("%s: %s" % (where, found))
+                failed.add((width, height))
+    return failures
+
+
+# Where the windows of SEAM_SIZES stand side by side on a display of SEAM_DISPLAY.
+SEAM_PLACES = ((1920, 0), (1920, 830), (0, 0), (0, 1080))
+SEAM_DISPLAY = (3200, 2200)
+
+
+def seams_on_desktop(session, start, directory, settle, save):
+    """The partial-redraw case on an X display of SEAM_DISPLAY (a tests/desktop/harness.py
+    session): start(folder) runs a player on each story of make_seam_stories(directory),
+    all at once, each window placed and sized as SEAM_PLACES and SEAM_SIZES say. The last
+    Space ends each play with 0. Returns the texts of what differed."""
+    display = session.display
+    players = []
+    try:
+        windows = []
+        for folder in make_seam_stories(directory):
+            players.append(start(folder))
+        for player, (width, height), (x, y) in zip(players, SEAM_SIZES, SEAM_PLACES):
+            window = session.wait_main(player, seam_title(width, height), 60)
+            display.move(window, x, y)
+            display.resize(window, width, height)
+            windows.append(window)
+        time.sleep(settle)
+
+        def each(action):
+            for window, (width, height) in zip(windows, SEAM_SIZES):
+                action(window, width, height)
+
+        def advance(lines=None):
+            each(lambda window, width, height: display.click_key(window, "space"))
+            time.sleep(settle)
+
+        def shots(lines):
+            pictures = []
+            for window, (width, height) in zip(windows, SEAM_SIZES):
+                image = display.grab(window)
+                if (image.width, image.height) != (width, height):
+                    raise RuntimeError("a window of %dx%d, sized %dx%d"
+                                       % (image.width, image.height, width, height))
+                pictures.append(Picture(width, height, image.pixels, lines))
+            return pictures
+
+        def repaint():
+            each(lambda window, width, height: display.resize(window, width - 37, height - 23))
+            time.sleep(settle / 2)
+            each(display.resize)
+            time.sleep(settle)
+
+        failures = play_seam_states(SEAM_SIZES, advance, shots, repaint, save)
+        advance()
+        for player, size in zip(players, SEAM_SIZES):
+            if player.wait_exit() != 0:
+                failures.append("%dx%d: the play did not end with 0 after the last Space" % size)
+        return failures
+    finally:
+        for player in players:
+            player.stop()

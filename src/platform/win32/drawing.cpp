@@ -51,20 +51,13 @@ void platformStretchCopy(PlatformSurface* target, int32_t x, int32_t y, int32_t 
                sourceWidth, sourceHeight, SRCCOPY);
 }
 
-// The device interface clips the stretch to the part and works each target pixel out from
-// the whole stretch's geometry.
+// The device interface works a clipped stretch out anew from the clipped rectangles, so a
+// part of it does not match the whole. The whole stretch is drawn instead: outside the part
+// it gives what the target holds.
 void platformStretchCopyPart(PlatformSurface* target, int32_t x, int32_t y, int32_t width,
                              int32_t height, PlatformSurface* source, int32_t sourceX,
                              int32_t sourceY, int32_t sourceWidth, int32_t sourceHeight,
-                             const PlatformRect* part) {
-    HDC context = contextHandle(target);
-    if (part != nullptr) {
-        IntersectClipRect(context, part->x, part->y, edgeAt(part->x, part->width),
-                          edgeAt(part->y, part->height));
-    }
-    StretchBlt(context, x, y, width, height, contextHandle(source), sourceX, sourceY, sourceWidth,
-               sourceHeight, SRCCOPY);
-    if (part != nullptr) {
-        SelectClipRgn(context, nullptr);
-    }
+                             const PlatformRect*) {
+    platformStretchCopy(target, x, y, width, height, source, sourceX, sourceY, sourceWidth,
+                        sourceHeight);
 }
