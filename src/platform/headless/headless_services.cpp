@@ -101,7 +101,11 @@ void headlessFreePixels(PlatformBitmap** pixels) {
     *pixels = nullptr;
 }
 
-void headlessReset(uint32_t startTick) {
+namespace {
+
+// All but the windows and their classes, which a class registered before the first
+// configuration must survive.
+void resetRun(uint32_t startTick) {
     HeadlessState& state = headless();
     if (state.log != nullptr) {
         fclose(state.log);
@@ -112,11 +116,7 @@ void headlessReset(uint32_t startTick) {
     state.timeLimit = 0;
     state.startWidth = 1600;
     state.startHeight = 900;
-    state.classes.clear();
     state.schedule.clear();
-    state.queue.clear();
-    delete state.window;
-    state.window = nullptr;
     if (state.screen != nullptr) {
         platformDeleteBitmap(state.screen);
         state.screen = nullptr;
@@ -135,14 +135,23 @@ void headlessReset(uint32_t startTick) {
     state.dumpCount = 0;
 }
 
+} // namespace
+
+void headlessReset(uint32_t startTick) {
+    resetRun(startTick);
+    coreResetWindows();
+    headless().window = nullptr;
+    headless().natives.clear();
+}
+
 void headlessConfigure() {
     HeadlessState& state = headless();
     if (state.configured) {
         return;
     }
     const char* start = getenv("BEXU_HEADLESS_START_TICK");
-    headlessReset(start != nullptr ? static_cast<uint32_t>(strtoul(start, nullptr, 10))
-                                   : kDefaultStartTick);
+    resetRun(start != nullptr ? static_cast<uint32_t>(strtoul(start, nullptr, 10))
+                              : kDefaultStartTick);
     if (const char* size = getenv("BEXU_HEADLESS_SIZE")) {
         parseSize(size, &state.startWidth, &state.startHeight);
     }

@@ -16,5 +16,3 @@ target_link_options(bexu_platform_web INTERFACE
   "-sEXPORTED_RUNTIME_METHODS=['FS_createPath','FS_createDataFile','addRunDependency','removeRunDependency']")
 # The page that loads the story's data and the player.
 configure_file(${CMAKE_CURRENT_LIST_DIR}/index.html ${CMAKE_BINARY_DIR}/index.html COPYONLY)
-# Window classes by name, shared with the other backends that keep their own windows.
-target_sources(bexu_platform_web PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/platform/window_classes/window_classes.cpp)

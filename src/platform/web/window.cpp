@@ -1,51 +1,31 @@
-// The window in a web page: one canvas, its class, and the message queue fed by
-// the page's key and click handlers. Handlers run while the loop sleeps.
+// The window in a web page: one canvas, whose key and click handlers feed the window
+// core's queue. Handlers run while the loop sleeps.
 #include "platform/platform.h"
 #include "platform/soft/soft_surface.h"
 #include "platform/web/web.h"
-#include "platform/window_classes/window_classes.h"
+#include "platform/window_core/window_core.h"
 
 #include <emscripten.h>
 #include <emscripten/html5.h>
 
 #include <cstring>
 
-struct PlatformWindow {
-    WindowProcedure procedure;
-    bool destroyed;
-};
+// The canvas needs no record of its own.
+struct NativeWindow {};
 
 namespace {
 
-constexpr int kQueueSize = 64;
 constexpr intptr_t kRepeatBit = intptr_t{1} << 30;
 
-PlatformWindow theWindow;
-bool windowMade = false;
-
-PlatformMessage queue[kQueueSize];
-int queueHead = 0;
-int queueCount = 0;
-bool quitPosted = false;
-int32_t quitCode = 0;
+PlatformWindow* theWindow = nullptr;
 
 // Width, height and clearings of the canvas, kept up to date by the page.
 int32_t canvasSize[3] = {0, 0, 0};
 bool canvasWatched = false;
 
-void postMessage(PlatformWindow* window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
-    if (queueCount == kQueueSize) {
-        return; // a full queue drops, as a desktop queue does at its limit
-    }
-    queue[(queueHead + queueCount) % kQueueSize] = {window, message, wParam, lParam};
-    ++queueCount;
-}
-
 void postSpace(bool repeat) {
     webAudioAllowed();
-    if (windowMade && !theWindow.destroyed) {
-        postMessage(&theWindow, kMessageKeyDown, kVirtualKeySpace, 1 | (repeat ? kRepeatBit : 0));
-    }
+    corePostMessage(theWindow, kMessageKeyDown, kVirtualKeySpace, 1 | (repeat ? kRepeatBit : 0));
 }
 
 // Space, key repeats included; handled keys do not reach the page, so Space never scrolls.
@@ -125,26 +105,30 @@ void webCanvasSize(int32_t* width, int32_t* height, uint32_t* clearings) {
 // The page has one canvas, so one window.
 PlatformWindow* platformCreateWindow(const char* className, const char* title, int32_t clientWidth,
                                      int32_t clientHeight) {
-    WindowProcedure procedure = registeredWindowProcedure(className);
-    if (procedure == nullptr || windowMade || clientWidth <= 0 || clientHeight <= 0) {
+    static NativeWindow canvas;
+    if (theWindow != nullptr || clientWidth <= 0 || clientHeight <= 0) {
         return nullptr;
     }
-    windowMade = true;
-    theWindow = {procedure, false};
-    platformSetWindowTitle(&theWindow, title);
+    theWindow = coreCreateWindow(className, &canvas);
+    if (theWindow == nullptr) {
+        return nullptr;
+    }
+    platformSetWindowTitle(theWindow, title);
     emscripten_set_keydown_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, nullptr, EM_FALSE, onKeyDown);
     emscripten_set_click_callback("#canvas", nullptr, EM_FALSE, onClick);
-    return &theWindow;
+    return theWindow;
 }
 
 void platformShowWindow(PlatformWindow* window) {
-    if (window != nullptr && !window->destroyed) {
+    if (coreWindowLive(window)) {
         showCanvas();
+        coreInvalidateWindow(window);
+        coreUpdateWindow(window);
     }
 }
 
 void platformSetWindowTitle(PlatformWindow* window, const char* title) {
-    if (window != nullptr && !window->destroyed && title != nullptr) {
+    if (coreWindowLive(window) && title != nullptr) {
         setPageTitle(title);
     }
 }
@@ -156,50 +140,16 @@ void platformClientSize(PlatformWindow* window, int32_t* width, int32_t* height)
     *width = 0;
     *height = 0;
     uint32_t clearings = 0;
-    if (window != nullptr && !window->destroyed) {
+    if (coreWindowLive(window)) {
         webCanvasSize(width, height, &clearings);
     }
 }
 
-bool platformPeekMessage(PlatformMessage* message) {
-    if (queueCount > 0) {
-        *message = queue[queueHead];
-        queueHead = (queueHead + 1) % kQueueSize;
-        --queueCount;
-        return true;
-    }
-    if (quitPosted) {
-        quitPosted = false;
-        *message = {nullptr, kMessageQuit, static_cast<uintptr_t>(quitCode), 0};
-        return true;
-    }
-    return false;
-}
+// The page's handlers queue their messages as they come.
+void nativePumpEvents() {}
 
-void platformDispatchMessage(const PlatformMessage* message) {
-    PlatformWindow* window = message->window;
-    if (window == nullptr || window->destroyed) {
-        return;
-    }
-    window->procedure(window, message->message, message->wParam, message->lParam);
-}
-
-intptr_t platformDefaultWindowProcedure(PlatformWindow* window, uint32_t message, uintptr_t,
-                                        intptr_t) {
-    if (window != nullptr && message == kMessageClose && !window->destroyed) {
-        window->destroyed = true;
-        window->procedure(window, kMessageDestroy, 0, 0);
-    }
-    return 0;
-}
-
-// The canvas keeps what was drawn on it: there is nothing to repaint.
-void platformValidateWindow(PlatformWindow*) {}
-
-void platformPostQuitMessage(int32_t exitCode) {
-    quitPosted = true;
-    quitCode = exitCode;
-}
+// The canvas stays on the page, showing what it showed last.
+void nativeDestroyWindow(PlatformWindow*) {}
 
 // The canvas takes RGBA, not the soft layer's XRGB: the player draws into bitmaps of
 // its own, which the present converts.
@@ -208,7 +158,7 @@ PlatformBitmap* platformWindowPixels(PlatformWindow*) {
 }
 
 PlatformSurface* platformWindowScreen(PlatformWindow* window) {
-    if (window == nullptr || window->destroyed) {
+    if (!coreWindowLive(window)) {
         return nullptr;
     }
     return softCreateScreen(window);
