@@ -18,20 +18,46 @@ bool drainMessages(int32_t* exitCode) {
     return true;
 }
 
-void advanceScript() {
+// Returns whether a command ran.
+bool advanceScript() {
     if (engineState.effects.timedWait) {
         // Key presses during a timed wait are dropped.
         engineState.input.advanceRequested = false;
         if (static_cast<int32_t>(platformTickCount() - engineState.effects.waitDeadline) >= 0) {
             engineState.effects.timedWait = false;
             stepScript();
+            return true;
         }
     } else if (!engineState.effects.awaitingKey) {
         stepScript();
+        return true;
     } else if (engineState.input.advanceRequested) {
         engineState.effects.awaitingKey = false;
         engineState.input.advanceRequested = false;
         stepScript();
+        return true;
+    }
+    return false;
+}
+
+uint32_t millisecondsUntil(uint32_t tick) {
+    auto left = static_cast<int32_t>(tick - platformTickCount());
+    return left > 0 ? static_cast<uint32_t>(left) : 0;
+}
+
+// After a command ran, and at the end of the play, the loop pauses a frame's length. Once a
+// wait's frame shows and nothing ran since, nothing can change until a message comes, the
+// deadline of a timed wait passes, or the marker of a key wait with no Space pending moves
+// on: the loop sleeps until the first of these.
+void pause(bool framePause) {
+    const CommandEffects& effects = engineState.effects;
+    if (framePause) {
+        platformSleep(kFramePause);
+    } else if (effects.timedWait) {
+        platformWaitForMessage(millisecondsUntil(effects.waitDeadline));
+    } else {
+        // No command ran: a key wait holds, and no Space came.
+        platformWaitForMessage(millisecondsUntil(nextIndicatorChange()));
     }
 }
 
@@ -44,11 +70,11 @@ int32_t runMainLoop() {
     while (running) {
         running = drainMessages(&exitCode);
         composeFrame();
-        advanceScript();
+        bool commandRan = advanceScript();
         if (engineState.script.scriptState != ScriptState::Running && !loadNextBlock()) {
             running = false;
         }
-        platformSleep(kFramePause);
+        pause(commandRan || !running);
     }
     return exitCode;
 }

@@ -26,3 +26,8 @@ unsigned char advanceIndicator() {
     }
     return frames[engineState.pen.indicatorFrame % length];
 }
+
+uint32_t nextIndicatorChange() {
+    // It moves on once more than the interval has passed.
+    return engineState.pen.indicatorSwitchTick + kMarkerInterval + 1;
+}

@@ -226,17 +226,26 @@ void headlessSetFrameHook(HeadlessFrameHook hook) {
     headless().frameHook = hook;
 }
 
-void platformSleep(uint32_t milliseconds) {
+void headlessPauseBegins() {
     headlessConfigure();
     HeadlessState& state = headless();
     if (state.frameHook != nullptr) {
         state.frameHook();
     }
+}
+
+void headlessAdvanceClock(uint32_t milliseconds) {
+    HeadlessState& state = headless();
     state.tick += milliseconds;
     if (state.timeLimit != 0 && state.tick - state.startTick > state.timeLimit) {
         fprintf(stderr, "bexu-headless: time limit of %u ms reached\n", state.timeLimit);
         endProcess(kExitTimeLimit, "time limit", "time limit reached");
     }
+}
+
+void platformSleep(uint32_t milliseconds) {
+    headlessPauseBegins();
+    headlessAdvanceClock(milliseconds);
 }
 
 void platformPlaySound(const char* path) {

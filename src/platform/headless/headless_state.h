@@ -49,5 +49,9 @@ HeadlessState& headless();
 void headlessConfigure();
 void headlessLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void headlessDumpScreen();
+// The loop pauses: the frame hook runs.
+void headlessPauseBegins();
+// Moves the clock on; past the time limit the run ends.
+void headlessAdvanceClock(uint32_t milliseconds);
 // Frees the lent pixels, taking them out of any surface first.
 void headlessFreePixels(PlatformBitmap** pixels);

@@ -8,15 +8,18 @@
 namespace {
 
 // Moves the events that are due into the queue, as the desktop would deliver them.
-void deliverDueEvents() {
+// Returns whether any was due.
+bool deliverDueEvents() {
     HeadlessState& state = headless();
     uint32_t elapsed = state.tick - state.startTick;
+    bool delivered = false;
     while (!state.schedule.empty() && state.schedule.front().tick - state.startTick <= elapsed) {
         HeadlessEvent event = state.schedule.front();
         state.schedule.erase(state.schedule.begin());
         if (!coreWindowLive(state.window)) {
             continue;
         }
+        delivered = true;
         switch (event.kind) {
         case HeadlessEventKind::Key:
             corePostMessage(state.window, kMessageKeyDown, event.key, 0);
@@ -27,11 +30,16 @@ void deliverDueEvents() {
             headlessLog("close");
             break;
         case HeadlessEventKind::Resize:
+            // A desktop window repaints after a resize.
             headlessSetClientSize(event.width, event.height);
+            coreInvalidateWindow(state.window);
             headlessLog("size %dx%d", event.width, event.height);
+            break;
+        case HeadlessEventKind::Wake:
             break;
         }
     }
+    return delivered;
 }
 
 } // namespace
@@ -82,6 +90,21 @@ void platformClientSize(PlatformWindow* window, int32_t* width, int32_t* height)
 void nativePumpEvents() {
     headlessConfigure();
     deliverDueEvents();
+}
+
+// The clock jumps to the next scheduled event or the timeout, whichever comes first.
+bool nativeWaitForEvents(uint32_t timeoutMs) {
+    HeadlessState& state = headless();
+    uint32_t wake = state.tick + timeoutMs;
+    headlessPauseBegins();
+    // The frame hook may have moved the clock or scheduled events.
+    if (!state.schedule.empty() &&
+        state.schedule.front().tick - state.startTick < wake - state.startTick) {
+        wake = state.schedule.front().tick;
+    }
+    auto left = static_cast<int32_t>(wake - state.tick);
+    headlessAdvanceClock(left > 0 ? static_cast<uint32_t>(left) : 0);
+    return deliverDueEvents();
 }
 
 void nativeDestroyWindow(PlatformWindow*) {}

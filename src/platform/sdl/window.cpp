@@ -1,6 +1,7 @@
 // The window on SDL2: one resizable window, SDL's events translated into the window
 // core's messages, and presenting software pixels through the window surface.
 #include "platform/platform.h"
+#include "platform/sdl/sound_device.h"
 #include "platform/sdl/windows_text.h"
 #include "platform/soft/soft_surface.h"
 #include "platform/window_core/window_core.h"
@@ -23,6 +24,8 @@ namespace {
 
 constexpr int kMaxWindows = 4;
 constexpr char kWindowData[] = "bexu";
+// A long sleep wakes this often to let the sound device go once it has played out.
+constexpr uint32_t kLongestSlice = 1000;
 
 // Never freed, as the core's windows are not.
 NativeWindow natives[kMaxWindows];
@@ -96,34 +99,30 @@ uintptr_t virtualKeyOf(SDL_Keycode key) {
 }
 
 // One SDL event into the core: a key-down or a close request is queued, a lost picture
-// becomes a paint; the player has no use for other events.
-void takeEvent(const SDL_Event& event) {
-    switch (event.type) {
-    case SDL_KEYDOWN: {
+// becomes a paint. False for the events the player has no use for.
+bool takeEvent(const SDL_Event& event) {
+    if (event.type == SDL_KEYDOWN) {
         // Repeat count 1; bit 30 tells a key repeat, as the desktop's key-down does.
         intptr_t lParam = 1 | (event.key.repeat != 0 ? (intptr_t{1} << 30) : 0);
-        corePostMessage(windowOfId(event.key.windowID), kMessageKeyDown,
-                        virtualKeyOf(event.key.keysym.sym), lParam);
-        break;
+        return corePostMessage(windowOfId(event.key.windowID), kMessageKeyDown,
+                               virtualKeyOf(event.key.keysym.sym), lParam);
     }
-    case SDL_WINDOWEVENT:
-        switch (event.window.event) {
-        case SDL_WINDOWEVENT_CLOSE:
-            corePostMessage(windowOfId(event.window.windowID), kMessageClose, 0, 0);
-            break;
-        // The X window lost what it showed: its procedure hears of it as a paint.
-        case SDL_WINDOWEVENT_EXPOSED:
-        case SDL_WINDOWEVENT_SHOWN:
-        case SDL_WINDOWEVENT_SIZE_CHANGED:
-        case SDL_WINDOWEVENT_RESTORED:
-            coreInvalidateWindow(windowOfId(event.window.windowID));
-            break;
-        default:
-            break;
-        }
-        break;
+    if (event.type != SDL_WINDOWEVENT) {
+        return false;
+    }
+    PlatformWindow* window = windowOfId(event.window.windowID);
+    switch (event.window.event) {
+    case SDL_WINDOWEVENT_CLOSE:
+        return corePostMessage(window, kMessageClose, 0, 0);
+    // The X window lost what it showed: its procedure hears of it as a paint.
+    case SDL_WINDOWEVENT_EXPOSED:
+    case SDL_WINDOWEVENT_SHOWN:
+    case SDL_WINDOWEVENT_SIZE_CHANGED:
+    case SDL_WINDOWEVENT_RESTORED:
+        coreInvalidateWindow(window);
+        return coreWindowLive(window);
     default:
-        break;
+        return false;
     }
 }
 
@@ -230,6 +229,30 @@ void nativePumpEvents() {
     SDL_Event event;
     while (coreQueueRoom() > 0 && SDL_PollEvent(&event) != 0) {
         takeEvent(event);
+    }
+}
+
+// Events the player has no use for (the pointer moving) do not end the wait. The sound
+// device is let go as the loop's frame pause lets it go.
+bool nativeWaitForEvents(uint32_t timeoutMs) {
+    if (SDL_WasInit(SDL_INIT_VIDEO) == 0) {
+        closePlayedOutSoundDevice();
+        SDL_Delay(timeoutMs);
+        return false;
+    }
+    uint32_t start = SDL_GetTicks();
+    for (;;) {
+        closePlayedOutSoundDevice();
+        uint32_t waited = SDL_GetTicks() - start;
+        if (waited >= timeoutMs) {
+            return false;
+        }
+        uint32_t slice = timeoutMs - waited < kLongestSlice ? timeoutMs - waited : kLongestSlice;
+        SDL_Event event;
+        if (SDL_WaitEventTimeout(&event, static_cast<int>(slice)) != 0 && takeEvent(event)) {
+            nativePumpEvents();
+            return true;
+        }
     }
 }
 

@@ -23,9 +23,31 @@ PlatformWindow* theWindow = nullptr;
 int32_t canvasSize[3] = {0, 0, 0};
 bool canvasWatched = false;
 
+// clang-format off
+// The loop's sleep through a wait: a timeout that a key, a tap or a resize ends early,
+// resolving to 1 then.
+EM_ASYNC_JS(int, sleepUntilWoken, (uint32_t milliseconds), {
+    return await new Promise(function(resolve) {
+        var timer = setTimeout(function() { Module.bexuWake = null; resolve(0); }, milliseconds);
+        Module.bexuWake = function() {
+            clearTimeout(timer);
+            Module.bexuWake = null;
+            resolve(1);
+        };
+    });
+});
+
+EM_JS(void, wakeSleeper, (), {
+    if (Module.bexuWake) Module.bexuWake();
+});
+// clang-format on
+
 void postSpace(bool repeat) {
     webAudioAllowed();
-    corePostMessage(theWindow, kMessageKeyDown, kVirtualKeySpace, 1 | (repeat ? kRepeatBit : 0));
+    if (corePostMessage(theWindow, kMessageKeyDown, kVirtualKeySpace,
+                        1 | (repeat ? kRepeatBit : 0))) {
+        wakeSleeper();
+    }
 }
 
 // Space, key repeats included; handled keys do not reach the page, so Space never scrolls.
@@ -71,13 +93,17 @@ EM_JS(void, watchCanvasSize, (int32_t* size), {
         var ratio = window.devicePixelRatio || 1;
         var width = Math.max(0, Math.round(box.width * ratio));
         var height = Math.max(0, Math.round(box.height * ratio));
+        var changed = HEAP32[size >> 2] != width || HEAP32[(size >> 2) + 1] != height;
         if (canvas.width != width || canvas.height != height) {
             canvas.width = width;
             canvas.height = height;
             HEAP32[(size >> 2) + 2] += 1;
+            changed = true;
         }
         HEAP32[size >> 2] = width;
         HEAP32[(size >> 2) + 1] = height;
+        // The loop may sleep through a key wait: the next frame must show the new size.
+        if (changed && Module.bexuWake) Module.bexuWake();
     }
     function watchRatio() {
         var query = window.matchMedia("(resolution: " + (window.devicePixelRatio || 1) + "dppx)");
@@ -147,6 +173,11 @@ void platformClientSize(PlatformWindow* window, int32_t* width, int32_t* height)
 
 // The page's handlers queue their messages as they come.
 void nativePumpEvents() {}
+
+bool nativeWaitForEvents(uint32_t timeoutMs) {
+    // Even for no time: the page's handlers run only while the loop sleeps.
+    return sleepUntilWoken(timeoutMs) != 0;
+}
 
 // The canvas stays on the page, showing what it showed last.
 void nativeDestroyWindow(PlatformWindow*) {}

@@ -46,17 +46,31 @@ bool takeQueued(PlatformMessage* message) {
     return true;
 }
 
-// A paint is made, not queued: it comes when nothing else is pending, once per loss.
-bool takePaint(PlatformMessage* message) {
+PlatformWindow* windowToPaint() {
     for (int i = 0; i < core.windowCount; ++i) {
-        PlatformWindow* window = &core.windows[i];
-        if (!window->destroyed && window->needsPaint) {
-            window->needsPaint = false;
-            *message = {window, kMessagePaint, 0, 0};
-            return true;
+        if (!core.windows[i].destroyed && core.windows[i].needsPaint) {
+            return &core.windows[i];
         }
     }
-    return false;
+    return nullptr;
+}
+
+// A paint is made, not queued: it comes when nothing else is pending, once per loss.
+bool takePaint(PlatformMessage* message) {
+    PlatformWindow* window = windowToPaint();
+    if (window == nullptr) {
+        return false;
+    }
+    window->needsPaint = false;
+    *message = {window, kMessagePaint, 0, 0};
+    return true;
+}
+
+bool messagePending() {
+    if (core.queueCount == 0) {
+        nativePumpEvents();
+    }
+    return core.queueCount > 0 || core.quitPosted || windowToPaint() != nullptr;
 }
 
 // The desktop's order: the procedure hears of the destroy while the window still stands,
@@ -139,6 +153,13 @@ bool platformPeekMessage(PlatformMessage* message) {
         return true;
     }
     return takePaint(message);
+}
+
+// A backend that sleeps once per pause (the virtual clock's) is asked to also when a
+// message is pending already, for no time.
+bool platformWaitForMessage(uint32_t timeoutMs) {
+    bool pending = messagePending();
+    return nativeWaitForEvents(pending ? 0 : timeoutMs) || pending || messagePending();
 }
 
 void platformDispatchMessage(const PlatformMessage* message) {
