@@ -2,7 +2,8 @@
 """End-to-end tests of the Linux player (the SDL2 build) on a virtual X display.
 
 Usage: run_e2e.py --player build/bexu --close-helper build/tests/e2e_close_window
-                  --demo examples/demo [--case play|resize|scenes|close|hold|fatal] [--out DIR]
+                  --watch-helper build/tests/e2e_watch_window --demo examples/demo
+                  [--case play|resize|scenes|close|hold|fatal|idle] [--out DIR]
 
 Every expected pixel is worked out from the story's own files (font sheet, tile
 pattern, scenes, script), never from stored screenshots. Keys go in with
@@ -595,6 +596,43 @@ class Suite:
                 raise Failure("exit code %d and %r, wanted 1 and %r"
                               % (process.returncode, err.decode("latin-1"), wanted))
 
+    def case_idle(self):
+        """While the story waits for Space the player sleeps, and wakes in time: the marker
+        changes every 300 ms, a Space shows the next line and a resize is drawn within
+        30 ms, timed from the X server's reports of what the player drew."""
+        lines = ["Line %d of the idle story" % number for number in range(1, 8)]
+        scene_name = os.path.basename(self.states[0].scene)
+        folder = self.story_copy("idle", script="{0[cg~%s]%s}" % (
+            scene_name, "".join("[say~%s]" % line for line in lines)))
+        scene = self.scene(self.states[0].scene)
+        player = self.start(folder)
+        try:
+            window = self.wait_main(player, self.title)
+            self.wait_state(window, State(self.states[0].scene, lines[:1], ex.LINE_END, 0))
+            helper = self.args.watch_helper
+            canvases = [ex.canvas(scene, self.font, lines[:1], m) for m in ex.LINE_END]
+            x, y = ex.indicator_position(canvases[0][1])
+            cell = (x, y, ex.CELL_W, ex.CELL_H)
+            frames = {harness.area_crc(ex.CANVAS_W, c.pixels, cell) for c, _ in canvases}
+            intervals = harness.marker_pace(self.display, helper, window, cell, frames)
+            spaces = []
+            for count in range(2, 8):
+                band = (0, (count - 1) * ex.CELL_H, ex.CANVAS_W, ex.CELL_H)
+                wanted = {harness.area_crc(ex.CANVAS_W, ex.canvas(scene, self.font,
+                                                                  lines[:count], m)[0].pixels,
+                                           band) for m in ex.LINE_END}
+                spaces.append(harness.time_to_show(self.display, helper, window, band,
+                                                   ("space",), wanted))
+                time.sleep(0.15)
+            resizes = harness.resize_times(self.display, helper, window,
+                                           lambda y, width: ex.tile_row(self.tile, y, width))
+            self.session.note("idle: marker intervals %s ms; Space to the next line %s ms; "
+                              "resize to drawn %s ms" % (intervals, spaces, resizes))
+            harness.prompt(spaces, "the next line after a Space")
+            harness.prompt(resizes, "the window resized")
+        finally:
+            player.stop()
+
     # ---- running ------------------------------------------------------------------------
 
     def run(self, cases):
@@ -607,13 +645,14 @@ class Suite:
         return self.session.finish()
 
 
-CASES = ["play", "resize", "scenes", "close", "hold", "fatal"]
+CASES = ["play", "resize", "scenes", "close", "hold", "fatal", "idle"]
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--player", required=True)
     parser.add_argument("--close-helper", required=True)
+    parser.add_argument("--watch-helper", required=True)
     parser.add_argument("--demo", required=True)
     parser.add_argument("--case", choices=CASES, action="append")
     parser.add_argument("--out", default=None, help="screenshots and logs go here")
@@ -627,6 +666,7 @@ def main():
     harness.time_limit(args.time_limit)
     args.player = os.path.abspath(args.player)
     args.close_helper = os.path.abspath(args.close_helper)
+    args.watch_helper = os.path.abspath(args.watch_helper)
     args.demo = os.path.abspath(args.demo)
     with harness.work_folders("bexu-e2e-", args.out) as (work, out):
         try:
