@@ -116,6 +116,41 @@ def stutter_pattern(text, intensity):
     return re.compile(" ".join(words))
 
 
+# ---- while the story waits ----------------------------------------------------------
+
+IDLE_LINES = ["Line %d of the idle story" % number for number in range(1, 8)]
+
+
+def idle_script(scene):
+    return "{0[cg~%s]%s}" % (scene, "".join("[say~%s]" % line for line in IDLE_LINES))
+
+
+def idle_timings(display, helper, window, scene, font, tile):
+    """In the first key wait of idle_script, at 1:1: the marker changes every 300 ms, six
+    Spaces show their lines and six resizes are drawn within 30 ms (medians). Returns the
+    figures as a note."""
+    canvases = [ex.canvas(scene, font, IDLE_LINES[:1], m) for m in ex.LINE_END]
+    x, y = ex.indicator_position(canvases[0][1])
+    cell = (x, y, ex.CELL_W, ex.CELL_H)
+    frames = {harness.area_crc(ex.CANVAS_W, c.pixels, cell) for c, _ in canvases}
+    intervals = harness.marker_pace(display, helper, window, cell, frames)
+    spaces = []
+    for count in range(2, 8):
+        band = (0, (count - 1) * ex.CELL_H, ex.CANVAS_W, ex.CELL_H)
+        wanted = {harness.area_crc(ex.CANVAS_W, ex.canvas(scene, font, IDLE_LINES[:count],
+                                                          m)[0].pixels, band)
+                  for m in ex.LINE_END}
+        spaces.append(harness.time_to_show(display, helper, window, band, ("space",), wanted))
+        time.sleep(0.15)
+    resizes = harness.resize_times(display, helper, window,
+                                   lambda row, width: ex.tile_row(tile, row, width))
+    note = "idle: marker intervals %s ms; Space to the next line %s ms; resize to drawn %s ms" \
+        % (intervals, spaces, resizes)
+    harness.prompt(spaces, "the next line after a Space (%s)" % note)
+    harness.prompt(resizes, "the window resized (%s)" % note)
+    return note
+
+
 # ---- running the player ----------------------------------------------------------
 
 
@@ -600,36 +635,15 @@ class Suite:
         """While the story waits for Space the player sleeps, and wakes in time: the marker
         changes every 300 ms, a Space shows the next line and a resize is drawn within
         30 ms, timed from the X server's reports of what the player drew."""
-        lines = ["Line %d of the idle story" % number for number in range(1, 8)]
-        scene_name = os.path.basename(self.states[0].scene)
-        folder = self.story_copy("idle", script="{0[cg~%s]%s}" % (
-            scene_name, "".join("[say~%s]" % line for line in lines)))
-        scene = self.scene(self.states[0].scene)
+        folder = self.story_copy("idle", script=idle_script(
+            os.path.basename(self.states[0].scene)))
         player = self.start(folder)
         try:
             window = self.wait_main(player, self.title)
-            self.wait_state(window, State(self.states[0].scene, lines[:1], ex.LINE_END, 0))
-            helper = self.args.watch_helper
-            canvases = [ex.canvas(scene, self.font, lines[:1], m) for m in ex.LINE_END]
-            x, y = ex.indicator_position(canvases[0][1])
-            cell = (x, y, ex.CELL_W, ex.CELL_H)
-            frames = {harness.area_crc(ex.CANVAS_W, c.pixels, cell) for c, _ in canvases}
-            intervals = harness.marker_pace(self.display, helper, window, cell, frames)
-            spaces = []
-            for count in range(2, 8):
-                band = (0, (count - 1) * ex.CELL_H, ex.CANVAS_W, ex.CELL_H)
-                wanted = {harness.area_crc(ex.CANVAS_W, ex.canvas(scene, self.font,
-                                                                  lines[:count], m)[0].pixels,
-                                           band) for m in ex.LINE_END}
-                spaces.append(harness.time_to_show(self.display, helper, window, band,
-                                                   ("space",), wanted))
-                time.sleep(0.15)
-            resizes = harness.resize_times(self.display, helper, window,
-                                           lambda y, width: ex.tile_row(self.tile, y, width))
-            self.session.note("idle: marker intervals %s ms; Space to the next line %s ms; "
-                              "resize to drawn %s ms" % (intervals, spaces, resizes))
-            harness.prompt(spaces, "the next line after a Space")
-            harness.prompt(resizes, "the window resized")
+            self.wait_state(window, State(self.states[0].scene, IDLE_LINES[:1], ex.LINE_END, 0))
+            self.session.note(idle_timings(self.display, self.args.watch_helper, window,
+                                           self.scene(self.states[0].scene), self.font,
+                                           self.tile))
         finally:
             player.stop()
 
