@@ -1,4 +1,5 @@
 // Virtual clock, scheduled events, sound log, fatal report and process end.
+#include "format/story_format.h"
 #include "platform/headless/headless_state.h"
 
 #include <algorithm>
@@ -114,8 +115,8 @@ void resetRun(uint32_t startTick) {
     state.tick = startTick;
     state.startTick = startTick;
     state.timeLimit = 0;
-    state.startWidth = 1600;
-    state.startHeight = 900;
+    state.startWidth = kCanvasWidth;
+    state.startHeight = kCanvasHeight;
     state.schedule.clear();
     if (state.screen != nullptr) {
         platformDeleteBitmap(state.screen);
