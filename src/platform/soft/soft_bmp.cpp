@@ -164,7 +164,7 @@ LoadFailure readHeaders(const uint8_t* data, size_t size, BmpLayout* layout) {
     // Palette: as many entries as the depth can index, fewer when the header says so
     // or the bits start earlier; entries past the depth's reach are never used.
     for (uint32_t& entry : layout->palette) {
-        entry = 0;
+        entry = kSoftBlack;
     }
     if (bits <= 8) {
         uint32_t entries = 1u << bits;
@@ -181,7 +181,7 @@ LoadFailure readHeaders(const uint8_t* data, size_t size, BmpLayout* layout) {
         }
         for (uint32_t i = 0; i < entries; ++i) {
             const uint8_t* p = data + afterHeader + i * entrySize;
-            layout->palette[i] = (static_cast<uint32_t>(p[2]) << 16) | (p[1] << 8) | p[0];
+            layout->palette[i] = softPixelOfRgb(p[2], p[1], p[0]);
         }
     }
     if (bitsOffset < afterHeader) {
@@ -232,24 +232,25 @@ void decodeUncompressed(const uint8_t* data, const BmpLayout& layout, PlatformBi
         case 16:
             for (int32_t x = 0; x < width; ++x) {
                 uint32_t pixel = read16(in + 2 * x);
-                out[x] = (channelValue(layout.red, pixel) << 16) |
-                         (channelValue(layout.green, pixel) << 8) |
-                         channelValue(layout.blue, pixel);
+                out[x] = softPixelOfRgb(channelValue(layout.red, pixel),
+                                        channelValue(layout.green, pixel),
+                                        channelValue(layout.blue, pixel));
             }
             break;
         case 24:
             for (int32_t x = 0; x < width; ++x) {
                 const uint8_t* p = in + 3 * x;
-                out[x] = (static_cast<uint32_t>(p[2]) << 16) | (p[1] << 8) | p[0];
+                out[x] = softPixelOfRgb(p[2], p[1], p[0]);
             }
             break;
         default:
             for (int32_t x = 0; x < width; ++x) {
                 uint32_t pixel = read32(in + 4 * x);
-                out[x] = plain32 ? pixel & 0xFFFFFF
-                                 : (channelValue(layout.red, pixel) << 16) |
-                                       (channelValue(layout.green, pixel) << 8) |
-                                       channelValue(layout.blue, pixel);
+                out[x] = plain32 ? softPixelOfRgb((pixel >> 16) & 0xFF, (pixel >> 8) & 0xFF,
+                                                  pixel & 0xFF)
+                                 : softPixelOfRgb(channelValue(layout.red, pixel),
+                                                  channelValue(layout.green, pixel),
+                                                  channelValue(layout.blue, pixel));
             }
             break;
         }

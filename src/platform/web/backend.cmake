@@ -5,6 +5,8 @@
 # calls through pointers (the window procedure) need no unwinding: a smaller, faster wasm.
 # Copies of pixel rows as the memory.copy instruction, not calls out to JavaScript.
 target_compile_options(bexu_platform_web PRIVATE -msimd128 -msse2 -mbulk-memory)
+# Bitmaps hold the canvas's own RGBA bytes, so frames go to the canvas unconverted.
+target_compile_definitions(bexu_platform_web PUBLIC BEXU_SOFT_RGBA)
 # The most memory the page may take, in bytes: 256 MiB.
 set(BEXU_WEB_MEMORY_CAP 268435456 CACHE STRING "Wasm memory cap of the web player, bytes")
 # The story's files come with the page (emscripten's file packager, see scripts/web.sh);
