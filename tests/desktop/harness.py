@@ -41,7 +41,8 @@ What it holds:
                    wait_window(regex, timeout, process), top_level_windows(),
                    is_viewable(window), shown(title), wait_box(caption, timeout, process),
                    key(window, key), focus_key(window, key), resize(window, w, h),
-                   window_size(window), screenshot(window) -> Image, stop().
+                   window_size(window), screenshot(window) -> Image,
+                   watch(helper, window, area, milliseconds, action), stop().
   Player(display, command, folder, log_path, env)   one program run, output to a log:
                    wait_exit(timeout), expect_exit(code, after), output(), stop().
   Image            RGB pixels of a screenshot: pixel(x, y), difference(other),
@@ -53,7 +54,8 @@ What it holds:
                    main_shown, keys), close_display(), finish().
   work_folders(prefix, out)   a temporary work folder and the output folder.
   missing_tool(names)   the first of the programs the harness runs that is not installed.
-  area_crc(width, pixels, area), marker_pace(...), time_to_show(...)   timing what a
+  area_crc(width, pixels, area), marker_pace(...), marker_intervals(shows, frames),
+                   time_to_show(...), resize_times(...), prompt(samples, what)   timing what a
                    player draws, from the X server's reports (tests/e2e/helper/watch_window):
                    the marker's changes while a story waits, and how soon a key or a
                    resize shows.
@@ -440,18 +442,23 @@ def area_crc(width, pixels, area):
 
 def marker_pace(display, helper, window, area, frames, milliseconds=2400):
     """Watches the marker's cell `area` while a story waits for Space: every picture it
-    shows must be one of `frames` (crcs), and it must change every 300 ms: the median
-    interval within 40 ms of it, and all but two, since a busy machine may be late with
-    one report, which lengthens one interval and shortens the next. Returns the
-    intervals."""
-    shows = display.watch(helper, window, area, milliseconds)
+    shows must be one of `frames` (crcs), and it must change every 300 ms. Returns the
+    intervals (marker_intervals)."""
+    return marker_intervals(display.watch(helper, window, area, milliseconds), frames)
+
+
+def marker_intervals(shows, frames):
+    """The intervals between the pictures of the marker's cell in `shows` (Display.watch's),
+    each one of `frames`: the median within 40 ms of 300, and all but two, since a busy
+    machine may be late with one report, which lengthens one interval and shortens the
+    next."""
     strange = [at for at, crc in shows if crc not in frames]
     if strange:
         raise Failure("the marker's cell showed something else at %s ms" % strange)
     times = [at for at, _ in shows[1:]]
     intervals = [round(b - a) for a, b in zip(times, times[1:])]
     if len(intervals) < 5:
-        raise Failure("the marker changed at %s ms only, in %d ms" % (times, milliseconds))
+        raise Failure("the marker changed at %s ms only" % times)
     off = [i for i in intervals if abs(i - MARKER_INTERVAL_MS) > MARKER_TOLERANCE_MS]
     if abs(statistics.median(intervals) - MARKER_INTERVAL_MS) > MARKER_TOLERANCE_MS or \
             len(off) > 2:

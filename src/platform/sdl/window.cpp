@@ -1,7 +1,7 @@
-// The window on SDL2: one resizable window, SDL's events translated into the window
-// core's messages, and presenting software pixels through the window surface.
+// The window on SDL2: one resizable window, and presenting software pixels through the
+// window surface.
 #include "platform/platform.h"
-#include "platform/sdl/sound_device.h"
+#include "platform/sdl/sdl_events.h"
 #include "platform/sdl/windows_text.h"
 #include "platform/soft/soft_surface.h"
 #include "platform/window_core/window_core.h"
@@ -24,106 +24,13 @@ namespace {
 
 constexpr int kMaxWindows = 4;
 constexpr char kWindowData[] = "bexu";
-// A long sleep wakes this often to let the sound device go once it has played out.
-constexpr uint32_t kLongestSlice = 1000;
 
 // Never freed, as the core's windows are not.
 NativeWindow natives[kMaxWindows];
 int nativeCount = 0;
 
-PlatformWindow* windowOfId(uint32_t id) {
-    SDL_Window* handle = SDL_GetWindowFromID(id);
-    return handle != nullptr ? static_cast<PlatformWindow*>(SDL_GetWindowData(handle, kWindowData))
-                             : nullptr;
-}
-
 SDL_Window* handleOf(PlatformWindow* window) {
     return coreWindowLive(window) ? window->native->handle : nullptr;
-}
-
-// Virtual key codes of the desktop the message codes come from.
-uintptr_t virtualKeyOf(SDL_Keycode key) {
-    if (key >= SDLK_a && key <= SDLK_z) {
-        return static_cast<uintptr_t>('A' + (key - SDLK_a));
-    }
-    if (key >= SDLK_0 && key <= SDLK_9) {
-        return static_cast<uintptr_t>(key);
-    }
-    if (key >= SDLK_F1 && key <= SDLK_F12) {
-        return static_cast<uintptr_t>(0x70 + (key - SDLK_F1));
-    }
-    switch (key) {
-    case SDLK_SPACE:
-        return kVirtualKeySpace;
-    case SDLK_BACKSPACE:
-        return 0x08;
-    case SDLK_TAB:
-        return 0x09;
-    case SDLK_RETURN:
-    case SDLK_KP_ENTER:
-        return 0x0D;
-    case SDLK_ESCAPE:
-        return 0x1B;
-    case SDLK_PAGEUP:
-        return 0x21;
-    case SDLK_PAGEDOWN:
-        return 0x22;
-    case SDLK_END:
-        return 0x23;
-    case SDLK_HOME:
-        return 0x24;
-    case SDLK_LEFT:
-        return 0x25;
-    case SDLK_UP:
-        return 0x26;
-    case SDLK_RIGHT:
-        return 0x27;
-    case SDLK_DOWN:
-        return 0x28;
-    case SDLK_INSERT:
-        return 0x2D;
-    case SDLK_DELETE:
-        return 0x2E;
-    case SDLK_LSHIFT:
-    case SDLK_RSHIFT:
-        return 0x10;
-    case SDLK_LCTRL:
-    case SDLK_RCTRL:
-        return 0x11;
-    case SDLK_LALT:
-    case SDLK_RALT:
-        return 0x12;
-    default:
-        return 0xFF; // no virtual key
-    }
-}
-
-// One SDL event into the core: a key-down or a close request is queued, a lost picture
-// becomes a paint. False for the events the player has no use for.
-bool takeEvent(const SDL_Event& event) {
-    if (event.type == SDL_KEYDOWN) {
-        // Repeat count 1; bit 30 tells a key repeat, as the desktop's key-down does.
-        intptr_t lParam = 1 | (event.key.repeat != 0 ? (intptr_t{1} << 30) : 0);
-        return corePostMessage(windowOfId(event.key.windowID), kMessageKeyDown,
-                               virtualKeyOf(event.key.keysym.sym), lParam);
-    }
-    if (event.type != SDL_WINDOWEVENT) {
-        return false;
-    }
-    PlatformWindow* window = windowOfId(event.window.windowID);
-    switch (event.window.event) {
-    case SDL_WINDOWEVENT_CLOSE:
-        return corePostMessage(window, kMessageClose, 0, 0);
-    // The X window lost what it showed: its procedure hears of it as a paint.
-    case SDL_WINDOWEVENT_EXPOSED:
-    case SDL_WINDOWEVENT_SHOWN:
-    case SDL_WINDOWEVENT_SIZE_CHANGED:
-    case SDL_WINDOWEVENT_RESTORED:
-        coreInvalidateWindow(window);
-        return coreWindowLive(window);
-    default:
-        return false;
-    }
 }
 
 bool startVideo(const char* className) {
@@ -157,6 +64,12 @@ bool startVideo(const char* className) {
 
 } // namespace
 
+PlatformWindow* sdlWindowOfId(uint32_t id) {
+    SDL_Window* handle = SDL_GetWindowFromID(id);
+    return handle != nullptr ? static_cast<PlatformWindow*>(SDL_GetWindowData(handle, kWindowData))
+                             : nullptr;
+}
+
 PlatformWindow* platformCreateWindow(const char* className, const char* title, int32_t clientWidth,
                                      int32_t clientHeight) {
     if (nativeCount == kMaxWindows || clientWidth <= 0 || clientHeight <= 0 ||
@@ -178,6 +91,7 @@ PlatformWindow* platformCreateWindow(const char* className, const char* title, i
     ++nativeCount;
     native->handle = handle;
     SDL_SetWindowData(handle, kWindowData, window);
+    sdlNoteWindow(handle);
     return window;
 }
 
@@ -219,41 +133,6 @@ void platformClientSize(PlatformWindow* window, int32_t* width, int32_t* height)
     SDL_GetWindowSize(handle, &w, &h);
     *width = w > 0 ? w : 0;
     *height = h > 0 ? h : 0;
-}
-
-// Events stay in SDL's queue while the core's is full.
-void nativePumpEvents() {
-    if (SDL_WasInit(SDL_INIT_VIDEO) == 0) {
-        return;
-    }
-    SDL_Event event;
-    while (coreQueueRoom() > 0 && SDL_PollEvent(&event) != 0) {
-        takeEvent(event);
-    }
-}
-
-// Events the player has no use for (the pointer moving) do not end the wait. The sound
-// device is let go as the loop's frame pause lets it go.
-bool nativeWaitForEvents(uint32_t timeoutMs) {
-    if (SDL_WasInit(SDL_INIT_VIDEO) == 0) {
-        closePlayedOutSoundDevice();
-        SDL_Delay(timeoutMs);
-        return false;
-    }
-    uint32_t start = SDL_GetTicks();
-    for (;;) {
-        closePlayedOutSoundDevice();
-        uint32_t waited = SDL_GetTicks() - start;
-        if (waited >= timeoutMs) {
-            return false;
-        }
-        uint32_t slice = timeoutMs - waited < kLongestSlice ? timeoutMs - waited : kLongestSlice;
-        SDL_Event event;
-        if (SDL_WaitEventTimeout(&event, static_cast<int>(slice)) != 0 && takeEvent(event)) {
-            nativePumpEvents();
-            return true;
-        }
-    }
 }
 
 void nativeDestroyWindow(PlatformWindow* window) {

@@ -66,10 +66,7 @@ bool takePaint(PlatformMessage* message) {
     return true;
 }
 
-bool messagePending() {
-    if (core.queueCount == 0) {
-        nativePumpEvents();
-    }
+bool messageQueued() {
     return core.queueCount > 0 || core.quitPosted || windowToPaint() != nullptr;
 }
 
@@ -155,11 +152,12 @@ bool platformPeekMessage(PlatformMessage* message) {
     return takePaint(message);
 }
 
-// A backend that sleeps once per pause (the virtual clock's) is asked to also when a
-// message is pending already, for no time.
+// The native wait takes in what came before it too, so nothing is pumped here. A backend
+// that sleeps once per pause (the virtual clock's) is asked to also when a message is
+// queued already, for no time.
 bool platformWaitForMessage(uint32_t timeoutMs) {
-    bool pending = messagePending();
-    return nativeWaitForEvents(pending ? 0 : timeoutMs) || pending || messagePending();
+    bool queued = messageQueued();
+    return nativeWaitForEvents(queued ? 0 : timeoutMs) || queued;
 }
 
 void platformDispatchMessage(const PlatformMessage* message) {

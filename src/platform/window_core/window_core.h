@@ -44,7 +44,7 @@ void coreResetWindows();
 // Moves the native events that have come into the queue, without waiting.
 void nativePumpEvents();
 // Sleeps until a native event that the player hears of comes (then moved into the queue),
-// or `timeoutMs` pass; true when one came.
+// or `timeoutMs` pass; true when one came, also one that came before the call.
 bool nativeWaitForEvents(uint32_t timeoutMs);
 // Destroys the native window. The window procedure has heard of the destroy already.
 void nativeDestroyWindow(PlatformWindow* window);
