@@ -37,7 +37,7 @@ MEMORY_CAP = 256 << 20
 MARKER_INTERVAL_MS = 300
 MARKER_TOLERANCE_MS = 40
 PROMPT_MS = 30
-IDLE_LINES = ["Line %d of the idle story" % number for number in range(1, 9)]
+IDLE_LINES = ["Line %d" % number for number in range(1, 9)]
 
 # Times, in the page's own clock, of each key-down and window resize as the page first hears
 # of it (before the player's handlers), and of each put of pixels on the canvas: [time, first
