@@ -42,7 +42,8 @@ What it holds:
                    is_viewable(window), shown(title), wait_box(caption, timeout, process),
                    key(window, key), focus_key(window, key), resize(window, w, h),
                    window_size(window), screenshot(window) -> Image,
-                   watch(helper, window, area, milliseconds, action), stop().
+                   watch(helper, window, area, milliseconds, action),
+                   frames(helper, window, width, height, milliseconds), stop().
   Player(display, command, folder, log_path, env)   one program run, output to a log:
                    wait_exit(timeout), expect_exit(code, after), output(), stop().
   Image            RGB pixels of a screenshot: pixel(x, y), difference(other),
@@ -324,6 +325,24 @@ class Display:
             if kind == "shows":
                 shows.append((float(at), crc))
         return shows
+
+    def frames(self, helper, window, width, height, milliseconds):
+        """Every picture the window's width x height pixels show over `milliseconds`, in
+        order, as Images: the one at the start, then one after each drawing that changed
+        them. Unlike screenshots taken in turn, none is missed."""
+        out = run([helper, str(window), "0", "0", str(width), str(height), str(milliseconds),
+                   "frames"], env=self.env(), timeout=milliseconds / 1000 + 60)
+        pictures = []
+        at = 0
+        size = width * height * 3
+        while at < len(out):
+            end = out.index(b"\n", at)
+            crc = out[at:end].split()[2]
+            at = end + 1
+            if crc != b"none":
+                pictures.append(Image(width, height, out[at:at + size]))
+                at += size
+        return pictures
 
     def screenshot(self, window):
         """The window's pixels as an Image."""

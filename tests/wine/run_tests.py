@@ -104,14 +104,6 @@ class Suite:
 
     # ---- looking at a state ------------------------------------------------
 
-    def sample(self, window, duration=SAMPLING):
-        shots = []
-        end = time.monotonic() + duration
-        while time.monotonic() < end:
-            shots.append(self.display.screenshot(window))
-            time.sleep(0.1)
-        return shots
-
     def save(self, image, name):
         self.session.save(image, name)
 
@@ -161,8 +153,12 @@ class Suite:
             player.stop()
 
     def collect(self, window, state):
+        # Every picture the Linux player shows: screenshots taken in turn, 300 ms or more
+        # apart on a busy machine, may miss a frame of the marker, which lasts 300 ms.
+        width, height = story.CANVAS
         distinct = []
-        for shot in self.sample(window):
+        for shot in self.display.frames(self.args.watch_helper, window, width, height,
+                                        int(SAMPLING * 1000)):
             if shot not in distinct:
                 distinct.append(shot)
         for number, image in enumerate(distinct):
