@@ -7,3 +7,6 @@ else()
   pkg_check_modules(SDL2 REQUIRED IMPORTED_TARGET sdl2)
   target_link_libraries(bexu_platform_sdl PUBLIC PkgConfig::SDL2)
 endif()
+# The window's title is set through Xlib too, beside SDL (window_title.cpp).
+find_package(X11 REQUIRED)
+target_link_libraries(bexu_platform_sdl PUBLIC X11::X11)

@@ -2,6 +2,7 @@
 // window surface.
 #include "platform/platform.h"
 #include "platform/sdl/sdl_events.h"
+#include "platform/sdl/window_title.h"
 #include "platform/sdl/windows_text.h"
 #include "platform/soft/soft_surface.h"
 #include "platform/window_core/window_core.h"
@@ -111,7 +112,7 @@ void platformSetWindowTitle(PlatformWindow* window, const char* title) {
     // Without memory for its UTF-8 form the title stays as it was.
     if (utf8 != nullptr) {
         windows1252ToUtf8(title, utf8);
-        SDL_SetWindowTitle(handleOf(window), utf8);
+        setSdlWindowTitle(handleOf(window), utf8);
         platformFree(utf8);
     }
 }
