@@ -9,7 +9,8 @@ dist_packages=(g++-mingw-w64-i686 binutils-mingw-w64-i686)
 test_packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev libpixman-1-dev libpng-dev
   clang libclang-rt-14-dev clang-format valgrind
-  debootstrap xvfb xauth xfonts-base xdotool imagemagick x11-utils libx11-dev desktop-file-utils
+  debootstrap xvfb xauth xfonts-base xdotool imagemagick x11-utils libx11-dev libxdamage-dev
+  desktop-file-utils
   fonts-dejavu-core espeak-ng sox python3 python3-pil
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine64 zip unzip
   emscripten chromium python3-websocket

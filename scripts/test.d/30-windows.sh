@@ -13,7 +13,7 @@ python3 tests/wine/check_imports.py \
   x86_64-w64-mingw32-objdump build-win64/bexu.exe
 
 cmake --preset default >/dev/null
-cmake --build --preset default --target bexu bexu-pack
+cmake --build --preset default --target bexu bexu-pack e2e_watch_window
 packed=()
 if [ -f examples/demo/script.bexu ]; then
   bash scripts/dist.sh >/dev/null
@@ -28,4 +28,5 @@ fi
 
 rm -rf build-win64/wine-test-output
 timeout -k 10 900 python3 tests/wine/run_tests.py --windows build-win64/bexu.exe \
-  --linux build/bexu --out build-win64/wine-test-output "${packed[@]}"
+  --linux build/bexu --watch-helper build/tests/e2e_watch_window \
+  --out build-win64/wine-test-output "${packed[@]}"

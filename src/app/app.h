@@ -21,6 +21,15 @@ char* readTitleFile();
 int32_t runMainLoop();
 // One iteration of the loop; false when the loop ends, the exit code then in *exitCode.
 bool runLoopIteration(int32_t* exitCode);
+// How the loop pauses after an iteration. After a command ran (or at the end of the play), a
+// frame's length. Else a wait's frame shows and nothing changes until a message comes, the
+// deadline of a timed wait passes, or the marker of a key wait with no Space pending moves
+// on: the loop sleeps until `wakeTick`, unless a message comes first.
+struct LoopPause {
+    bool frame;
+    uint32_t wakeTick;
+};
+LoopPause loopPauseAfter(bool commandRan);
 [[noreturn]] void shutDown(int32_t exitCode);
 // Frees everything the run holds, sub-record by sub-record, and leaves the record at its
 // start values. For shutdown and for hosts that play a story inside their own process.

@@ -18,16 +18,38 @@ bool drainMessages(int32_t* exitCode) {
     return true;
 }
 
+uint32_t millisecondsUntil(uint32_t tick) {
+    auto left = static_cast<int32_t>(tick - platformTickCount());
+    return left > 0 ? static_cast<uint32_t>(left) : 0;
+}
+
 } // namespace
+
+LoopPause loopPauseAfter(bool commandRan) {
+    const CommandEffects& effects = engineState.effects;
+    if (commandRan) {
+        return {true, 0};
+    }
+    if (effects.timedWait) {
+        return {false, effects.waitDeadline};
+    }
+    // No command ran: a key wait holds, and no Space came.
+    return {false, nextIndicatorChange()};
+}
 
 bool runLoopIteration(int32_t* exitCode) {
     bool running = drainMessages(exitCode);
     composeFrame();
-    advancePlay(platformTickCount());
+    bool commandRan = advancePlay(platformTickCount());
     if (engineState.script.scriptState != ScriptState::Running && !loadNextBlock()) {
         running = false;
     }
-    platformSleep(kFramePause);
+    LoopPause pause = loopPauseAfter(commandRan || !running);
+    if (pause.frame) {
+        platformSleep(kFramePause);
+    } else {
+        platformWaitForMessage(millisecondsUntil(pause.wakeTick));
+    }
     return running;
 }
 

@@ -1,15 +1,16 @@
 // Runs the play ahead of the reader with the main loop's own steps and a clock of its own.
 #include "app/play_from.h"
 
+#include "app/app.h"
 #include "render/render.h"
 
 #include <cstring>
 
 namespace {
 
-// Space is pressed at the first frame of a key wait, the iteration after the one that began
-// it, and used in the iteration after that.
-constexpr uint32_t kSpaceAfterIterations = 2;
+// Space is pressed at the first frame of a key wait, a frame's pause after the iteration that
+// began it, and reaches the loop a frame's pause later.
+constexpr uint32_t kSpaceAfterPauses = 2;
 
 bool beginsKeyWait(const char* command) {
     CommandKind kind = commandKindOfCommand(command);
@@ -31,17 +32,22 @@ bool atStart(const PlayStart& start, uint32_t startOffset, CommandPlace* place) 
     return place->offset >= startOffset;
 }
 
-// A timed wait passes in whole iterations: the first one at or after its deadline runs on.
-uint32_t pastTimedWait(uint32_t now) {
-    if (!engineState.effects.timedWait) {
-        return now;
+bool reached(uint32_t now, uint32_t tick) {
+    return static_cast<int32_t>(now - tick) >= 0;
+}
+
+// The next iteration's tick, as the loop pauses: the reader's Space, at `spaceAt` when
+// `spacePending`, ends a sleep early, as its message would.
+uint32_t nextIteration(uint32_t now, bool commandRan, bool spacePending, uint32_t spaceAt) {
+    LoopPause pause = loopPauseAfter(commandRan);
+    if (pause.frame) {
+        return now + kFramePause;
     }
-    auto left = static_cast<int32_t>(engineState.effects.waitDeadline - now);
-    if (left <= 0) {
-        return now;
+    uint32_t wake = pause.wakeTick;
+    if (spacePending && !reached(spaceAt, wake)) {
+        wake = spaceAt;
     }
-    uint32_t iterations = (static_cast<uint32_t>(left) + kFramePause - 1) / kFramePause;
-    return now + iterations * kFramePause;
+    return reached(now, wake) ? now : wake;
 }
 
 } // namespace
@@ -57,10 +63,12 @@ bool runAheadTo(const PlayStart& start, PlayStartReport* report) {
     uint32_t now = platformTickCount();
     startRunningAhead();
     KeyWaitWatch waits = {script.lastStep.keyWaits};
-    uint32_t spaceIn = 0;
+    bool spacePending = false;
+    uint32_t spaceAt = 0;
     for (;;) {
         // The messages: the reader's Space.
-        if (spaceIn != 0 && --spaceIn == 0) {
+        if (spacePending && reached(now, spaceAt)) {
+            spacePending = false;
             requestAdvance();
         }
         // The frame: only the marker's counters move, as drawing the frame moves them.
@@ -74,9 +82,10 @@ bool runAheadTo(const PlayStart& start, PlayStartReport* report) {
             report->tick = now;
             return true;
         }
-        advancePlay(now);
+        bool commandRan = advancePlay(now);
         if (keyWaitBegan(&waits)) {
-            spaceIn = kSpaceAfterIterations;
+            spacePending = true;
+            spaceAt = now + kSpaceAfterPauses * kFramePause;
         }
         if (script.lastStep.held) {
             report->end = PlayStartEnd::PlayHeld;
@@ -91,7 +100,7 @@ bool runAheadTo(const PlayStart& start, PlayStartReport* report) {
             report->tick = now;
             return false;
         }
-        now = pastTimedWait(now + kFramePause);
+        now = nextIteration(now, commandRan, spacePending, spaceAt);
     }
 }
 

@@ -214,8 +214,8 @@ bool playMayStep(uint32_t now);
 // The same, and a wait that lets it go is over; Space during a timed wait is dropped.
 bool passPlayGate(uint32_t now);
 // Lets the script advance by at most one command at the tick `now` (passPlayGate, then
-// stepScriptAt).
-void advancePlay(uint32_t now);
+// stepScriptAt); returns whether it did.
+bool advancePlay(uint32_t now);
 
 // Follows the play from outside, once per loop iteration, to tell when a key wait begins:
 // each say or stutter executed begins one, also when a Space ends one wait and the next

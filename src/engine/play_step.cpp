@@ -32,8 +32,10 @@ bool passPlayGate(uint32_t now) {
     return may;
 }
 
-void advancePlay(uint32_t now) {
-    if (passPlayGate(now)) {
-        stepScriptAt(now);
+bool advancePlay(uint32_t now) {
+    if (!passPlayGate(now)) {
+        return false;
     }
+    stepScriptAt(now);
+    return true;
 }

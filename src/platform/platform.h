@@ -64,6 +64,10 @@ struct PlatformMessage {
     intptr_t lParam;
 };
 bool platformPeekMessage(PlatformMessage* message);
+// Sleeps until a message is pending or `timeoutMs` have passed, whichever comes first, and
+// takes no message. Also ends early where the window changed without a message that the
+// next frame must show (the page's canvas resized). True when it ended early.
+bool platformWaitForMessage(uint32_t timeoutMs);
 // Hands the message to its window procedure. The desktop also makes character messages of
 // key-downs there; the player reads none, so other backends make none.
 void platformDispatchMessage(const PlatformMessage* message);

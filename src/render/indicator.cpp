@@ -27,3 +27,8 @@ unsigned char advanceIndicatorAt(uint32_t now) {
     }
     return frames[renderState.pen.indicatorFrame % length];
 }
+
+uint32_t nextIndicatorChange() {
+    // It moves on once more than the interval has passed.
+    return renderState.pen.indicatorSwitchTick + kMarkerInterval + 1;
+}

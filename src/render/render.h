@@ -122,6 +122,8 @@ bool glyphCellAt(int32_t x, int32_t y, int32_t* cellX, int32_t* cellY);
 // the glyph to draw after the text, once per frame while a key wait lasts.
 unsigned char advanceIndicatorAt(uint32_t now);
 unsigned char advanceIndicator();
+// The tick at which the advance indicator moves on to its next frame, if a frame shows it then.
+uint32_t nextIndicatorChange();
 // A drawing target, or the end of the play with the surfaces' message when memory is short.
 PlatformSurface* makeSurface();
 PlatformBitmap* makeBitmap(int32_t width, int32_t height);

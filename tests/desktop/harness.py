@@ -42,9 +42,10 @@ What it holds:
                    property_bytes(window, name), top_level_windows(),
                    is_viewable(window), shown(title), wait_box(caption, timeout, process),
                    key(window, key), focus_key(window, key), click_key(window, key),
-                   resize(window, w, h),
-                   move(window, x, y), window_size(window), screenshot(window) -> Image,
-                   grab(window) -> Image (the same, faster, through Xlib), stop().
+                   resize(window, w, h), move(window, x, y), window_size(window),
+                   screenshot(window) -> Image, grab(window) -> Image (the same, faster,
+                   through Xlib), watch(helper, window, area, milliseconds, action),
+                   frames(helper, window, width, height, milliseconds), stop().
   Player(display, command, folder, log_path, env)   one program run, output to a log:
                    wait_exit(timeout), expect_exit(code, after), output(), stop().
   Image            RGB pixels of a screenshot: pixel(x, y), difference(other),
@@ -56,6 +57,11 @@ What it holds:
                    main_shown, keys), close_display(), finish().
   work_folders(prefix, out)   a temporary work folder and the output folder.
   missing_tool(names)   the first of the programs the harness runs that is not installed.
+  area_crc(width, pixels, area), marker_pace(...), marker_intervals(shows, frames),
+                   time_to_show(...), resize_times(...), prompt(samples, what)   timing what a
+                   player draws, from the X server's reports (tests/e2e/helper/watch_window):
+                   the marker's changes while a story waits, and how soon a key or a
+                   resize shows.
 
 Every child runs in its own process group so a hung one can be ended with
 everything it started, by its id; every wait has a limit.
@@ -68,10 +74,12 @@ import os
 import re
 import shutil
 import signal
+import statistics
 import subprocess
 import tempfile
 import time
 import traceback
+import zlib
 
 
 class Failure(Exception):
@@ -346,6 +354,37 @@ class Display:
         values = dict(line.split("=", 1) for line in out.split() if "=" in line)
         return int(values["WIDTH"]), int(values["HEIGHT"])
 
+    def watch(self, helper, window, area, milliseconds, action=()):
+        """[(ms, crc)]: what `area` (x, y, w, h) of the window showed before `action` (none,
+        ("space",) or ("resize", w, h)), at 0, then at each drawing that changed it, in ms
+        after the action by the X server's clock. A crc is area_crc's, or "none"."""
+        out = run([helper, str(window)] + [str(v) for v in area] + [str(milliseconds)] +
+                  [str(a) for a in action], env=self.env(), timeout=milliseconds / 1000 + 30)
+        shows = []
+        for line in out.decode().splitlines():
+            kind, at, crc = line.split()
+            if kind == "shows":
+                shows.append((float(at), crc))
+        return shows
+
+    def frames(self, helper, window, width, height, milliseconds):
+        """Every picture the window's width x height pixels show over `milliseconds`, in
+        order, as Images: the one at the start, then one after each drawing that changed
+        them. Unlike screenshots taken in turn, none is missed."""
+        out = run([helper, str(window), "0", "0", str(width), str(height), str(milliseconds),
+                   "frames"], env=self.env(), timeout=milliseconds / 1000 + 60)
+        pictures = []
+        at = 0
+        size = width * height * 3
+        while at < len(out):
+            end = out.index(b"\n", at)
+            crc = out[at:end].split()[2]
+            at = end + 1
+            if crc != b"none":
+                pictures.append(Image(width, height, out[at:at + size]))
+                at += size
+        return pictures
+
     def screenshot(self, window):
         """The window's pixels as an Image."""
         data = run(["import", "-silent", "-window", str(window), "-depth", "8", "ppm:-"],
@@ -515,6 +554,89 @@ class Session:
         if player.process.poll() is not None:
             raise Failure("the player ended while its box still showed")
         return box
+
+
+# ---- timing what a player draws ------------------------------------------------
+
+MARKER_INTERVAL_MS = 300
+MARKER_TOLERANCE_MS = 40
+PROMPT_MS = 30
+
+
+def area_crc(width, pixels, area):
+    """The crc32 of the RGB bytes of `area` (x, y, w, h) of pixels `width` wide, row by
+    row, as the watch helper gives it."""
+    x, y, w, h = area
+    crc = 0
+    for row in range(y, y + h):
+        start = (row * width + x) * 3
+        crc = zlib.crc32(bytes(pixels[start:start + w * 3]), crc)
+    return "%08x" % crc
+
+
+def marker_pace(display, helper, window, area, frames, milliseconds=2400):
+    """Watches the marker's cell `area` while a story waits for Space: every picture it
+    shows must be one of `frames` (crcs), and it must change every 300 ms. Returns the
+    intervals (marker_intervals)."""
+    return marker_intervals(display.watch(helper, window, area, milliseconds), frames)
+
+
+def marker_intervals(shows, frames):
+    """The intervals between the pictures of the marker's cell in `shows` (Display.watch's),
+    each one of `frames`: the median within 40 ms of 300, and all but two, since a busy
+    machine may be late with one report, which lengthens one interval and shortens the
+    next."""
+    strange = [at for at, crc in shows if crc not in frames]
+    if strange:
+        raise Failure("the marker's cell showed something else at %s ms" % strange)
+    times = [at for at, _ in shows[1:]]
+    intervals = [round(b - a) for a, b in zip(times, times[1:])]
+    if len(intervals) < 5:
+        raise Failure("the marker changed at %s ms only" % times)
+    off = [i for i in intervals if abs(i - MARKER_INTERVAL_MS) > MARKER_TOLERANCE_MS]
+    if abs(statistics.median(intervals) - MARKER_INTERVAL_MS) > MARKER_TOLERANCE_MS or \
+            len(off) > 2:
+        raise Failure("the marker changed after %s ms, not every %d (within %d)"
+                      % (intervals, MARKER_INTERVAL_MS, MARKER_TOLERANCE_MS))
+    return intervals
+
+
+def time_to_show(display, helper, window, area, action, wanted, milliseconds=600):
+    """Ms from `action` to the first drawing after which `area` shows one of `wanted`
+    (crcs); fails when it never does."""
+    shows = display.watch(helper, window, area, milliseconds, action)
+    shown = next((at for at, crc in shows[1:] if crc in wanted), None)
+    if shown is None:
+        raise Failure("%s: the window never showed what it should in %d ms (it showed %s)"
+                      % (" ".join(str(a) for a in action), milliseconds, shows))
+    return round(shown)
+
+
+def resize_times(display, helper, window, tile_row, count=6):
+    """Ms from a resize to the window drawn at its new size, `count` times: from 320 x 200 to
+    400 x 250, where the canvas is scaled to a quarter with a bar 12 rows high above it,
+    which must show the tile pattern (tile_row(y, width): the RGB bytes of that row of
+    bars). Small sizes with the canvas scaled, whose bitmap stays, cost the least to draw:
+    what is timed is how soon the player wakes to the resize. The window is at 1600 x 900
+    again afterwards."""
+    bar = (0, 0, 400, 12)
+    tiles = b"".join(tile_row(y, 400) for y in range(12))
+    times = []
+    for _ in range(count):
+        display.resize(window, 320, 200)
+        time.sleep(0.4)
+        times.append(time_to_show(display, helper, window, bar, ("resize", 400, 250),
+                                  {area_crc(400, tiles, bar)}))
+    display.resize(window, 1600, 900)
+    time.sleep(0.4)
+    return times
+
+
+def prompt(samples, what):
+    """The median of `samples` (ms) must be within 30 ms: a busy machine may slow one."""
+    if statistics.median(samples) > PROMPT_MS:
+        raise Failure("%s showed after %s ms, not within %d (median)" % (what, samples,
+                                                                         PROMPT_MS))
 
 
 class Image:

@@ -57,6 +57,11 @@ void watchFrame() {
             headlessSchedule(HeadlessEvent{now + driver.options->keyDelay, HeadlessEventKind::Key,
                                            uint32_t(kVirtualKeySpace), 0, 0});
         }
+        // The loop sleeps through a key wait: it wakes to be looked at when the snapshot is due.
+        if (driver.options->snapshotDelay != 0) {
+            headlessSchedule(HeadlessEvent{now + driver.options->snapshotDelay,
+                                           HeadlessEventKind::Wake, 0, 0, 0});
+        }
     }
     takeSnapshotWhenDue();
     if (driver.options->eachFrame) {

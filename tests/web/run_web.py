@@ -15,6 +15,7 @@ import itertools
 import json
 import os
 import shutil
+import statistics
 import subprocess
 import sys
 import tempfile
@@ -51,6 +52,35 @@ class KeptCanvas:
 
     def pixels(self):
         return self.page.canvas_pixels(self.slot)[2]
+MARKER_INTERVAL_MS = 300
+MARKER_TOLERANCE_MS = 40
+PROMPT_MS = 30
+IDLE_LINES = ["Line %d" % number for number in range(1, 9)]
+
+# Times, in the page's own clock, of each key-down and window resize as the page first hears
+# of it (before the player's handlers), and of each put of pixels on the canvas: [time, first
+# row, rows, canvas width, canvas height, hash of the marker's cell at window.__cell].
+TIMING = """
+(() => {
+  window.__keys = []; window.__resizes = []; window.__puts = [];
+  addEventListener("keydown", () => window.__keys.push(performance.now()), true);
+  addEventListener("resize", () => window.__resizes.push(performance.now()), true);
+  const put = CanvasRenderingContext2D.prototype.putImageData;
+  CanvasRenderingContext2D.prototype.putImageData = function(image, x, y, dx, dy, dw, dh) {
+    const result = put.apply(this, arguments);
+    let hash = 0;
+    const cell = window.__cell;
+    if (cell && image.width >= cell[0] + 25 && image.height >= cell[1] + 33) {
+      for (let row = cell[1]; row < cell[1] + 33; ++row)
+        for (let i = (row * image.width + cell[0]) * 4, end = i + 100; i < end; ++i)
+          hash = (Math.imul(hash, 31) + image.data[i]) | 0;
+    }
+    window.__puts.push([performance.now(), dy === undefined ? 0 : dy,
+                        dh === undefined ? image.height : dh, image.width, image.height, hash]);
+    return result;
+  };
+})();
+"""
 
 
 class Suite:
@@ -443,6 +473,86 @@ class Suite:
         self.notes.append("sound: 440 Hz at %.0f dB, then 3000 Hz at %.0f dB with 440 Hz at "
                           "%.0f dB" % (low[2], high[3], high[2]))
 
+    # ---- while the story waits ------------------------------------------------------
+
+    def case_idle(self):
+        """While the story waits for Space the page sleeps, and wakes in time: the marker
+        changes every 300 ms, a Space shows the next line and a resize is drawn within
+        30 ms (medians of six), in the page's own clock."""
+        script = "{0[cg~night.bmp]%s}" % "".join("[say~%s]" % line for line in IDLE_LINES)
+        folder = native.story(os.path.join(self.work, "idle"), script, self.args.demo,
+                              keep=("font.bmp", "transparency.bmp", "night.bmp"))
+        url = self.site("idle", folder)
+        script_id = self.page.send("Page.addScriptToEvaluateOnNewDocument",
+                                   source=TIMING)["identifier"]
+        try:
+            self.open(url)
+            self.page.wait_for("document.querySelectorAll('#bexu-lines p').length == 1", 5,
+                               "the first line")
+            self.page.evaluate("window.__cell = [%d, 0]" % (25 * len(IDLE_LINES[0])))
+            time.sleep(0.4)
+            self.page.evaluate("window.__puts = []")
+            time.sleep(2.4)
+            intervals = self.marker_intervals(self.page.evaluate("window.__puts"))
+            spaces = []
+            # The first Space is the page's first gesture, which also starts its sound.
+            for count in range(2, 9):
+                self.page.evaluate("window.__puts = []; window.__keys = []")
+                self.page.key_space()
+                self.page.wait_for("document.querySelectorAll('#bexu-lines p').length == %d"
+                                   % count, 5, "line %d" % count)
+                time.sleep(0.1)
+                keys, puts = self.page.evaluate("[window.__keys, window.__puts]")
+                # Only rows that changed are put: those of the new line's glyphs.
+                row = (count - 1) * 33
+                shown = [p[0] for p in puts if p[1] < row + 33 and p[1] + p[2] > row]
+                if not keys or not shown:
+                    raise Failure("line %d: no key-down heard or no put of its rows" % count)
+                if count > 2:
+                    spaces.append(round(shown[0] - keys[0]))
+                time.sleep(0.15)
+            # Small sizes, the canvas scaled, cost the least to draw: what is timed is how soon
+            # the page wakes to the resize.
+            resizes = []
+            for _ in range(6):
+                self.page.size(320, 200)
+                time.sleep(0.3)
+                self.page.evaluate("window.__puts = []; window.__resizes = []")
+                self.page.size(400, 250)
+                self.page.wait_for("window.__puts.some(p => p[4] == 250 && p[2] == 250)", 5,
+                                   "the canvas drawn at 400x250")
+                resized, puts = self.page.evaluate("[window.__resizes, window.__puts]")
+                drawn = [p[0] for p in puts if p[4] == 250 and p[2] == 250]
+                resizes.append(round(drawn[0] - resized[0]))
+        finally:
+            self.page.send("Page.removeScriptToEvaluateOnNewDocument", identifier=script_id)
+        note = "idle: marker intervals %s ms; Space to the next line %s ms; resize to drawn " \
+            "%s ms" % (intervals, spaces, resizes)
+        self.notes.append(note)
+        for samples, what in ((spaces, "the next line after a Space"),
+                              (resizes, "the canvas resized")):
+            if statistics.median(samples) > PROMPT_MS:
+                raise Failure("%s showed after %s ms, not within %d (median); %s"
+                              % (what, samples, PROMPT_MS, note))
+
+    @staticmethod
+    def marker_intervals(puts):
+        """The intervals between the puts of a key wait, each of the marker's cell alone, in
+        turn of two pictures: the median within 40 ms of 300, and all but two, since a busy
+        machine may be late once, which lengthens one interval and shortens the next."""
+        strange = [p for p in puts if p[1] + p[2] > 33]
+        pictures = {p[5] for p in puts}
+        if strange or len(pictures) != 2:
+            raise Failure("while waiting the page put %s" % puts)
+        times = [p[0] for p in puts]
+        intervals = [round(b - a) for a, b in zip(times, times[1:])]
+        off = [i for i in intervals if abs(i - MARKER_INTERVAL_MS) > MARKER_TOLERANCE_MS]
+        if len(intervals) < 5 or len(off) > 2 or \
+                abs(statistics.median(intervals) - MARKER_INTERVAL_MS) > MARKER_TOLERANCE_MS:
+            raise Failure("the marker changed after %s ms, not every %d (within %d)"
+                          % (intervals, MARKER_INTERVAL_MS, MARKER_TOLERANCE_MS))
+        return intervals
+
     # ---- the stretch's paths -------------------------------------------------------
 
     def case_stretch_paths(self):
@@ -555,7 +665,7 @@ class Suite:
 
 CASES = ["play_1600x900", "play_1200x900", "play_1920x1080", "resize", "missing_script",
          "bad_scene", "archive", "page_failures", "page_texts", "hostile", "memory_cap", "sound",
-         "stretch_paths", "decode_table", "seams"]
+         "idle", "stretch_paths", "decode_table", "seams"]
 
 
 def main():

@@ -16,13 +16,15 @@ SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "msimg32.dll", "winmm.
                "msvcrt.dll"}
 
 # Every call of the desktop libraries, no more and no fewer. GetObjectA gives the
-# size of a loaded bitmap, which the frame needs for scenes smaller than the canvas.
+# size of a loaded bitmap, which the frame needs for scenes smaller than the canvas;
+# MsgWaitForMultipleObjectsEx lets the loop sleep through a wait until a message comes.
 EXACT_CALLS = {
     "user32.dll": {
         "AdjustWindowRect", "BeginPaint", "CreateWindowExA", "DefWindowProcA",
         "DispatchMessageA", "EndPaint", "FillRect", "GetClientRect", "GetDC", "LoadImageA",
-        "MessageBoxA", "PeekMessageA", "PostQuitMessage", "RegisterClassExA", "ReleaseDC",
-        "SetWindowTextA", "ShowWindow", "TranslateMessage", "UpdateWindow"},
+        "MessageBoxA", "MsgWaitForMultipleObjectsEx", "PeekMessageA", "PostQuitMessage",
+        "RegisterClassExA", "ReleaseDC", "SetWindowTextA", "ShowWindow", "TranslateMessage",
+        "UpdateWindow"},
     "gdi32.dll": {
         "BitBlt", "CreateCompatibleBitmap", "CreateCompatibleDC", "CreateSolidBrush",
         "DeleteDC", "DeleteObject", "GetObjectA", "SelectObject", "SetStretchBltMode",

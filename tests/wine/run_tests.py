@@ -2,7 +2,8 @@
 """End-to-end tests of the Windows player (64-bit build) under Wine, on a
 virtual X display, against the Linux player showing the same story.
 
-Usage: run_tests.py --windows build-win64/bexu.exe --linux build/bexu [--out DIR]
+Usage: run_tests.py --windows build-win64/bexu.exe --linux build/bexu
+                    --watch-helper build/tests/e2e_watch_window [--out DIR]
                     [--packed DEMO-windows.zip]
 
 At 1:1 the two players must show the same pixels in every state of the story
@@ -11,8 +12,10 @@ only, since the two smoothing stretches differ in their rounding. The fatal
 message boxes are found by caption and dismissed with Return. With --packed, the
 demo's release zip (packed with the 64-bit player) is unzipped and its <Title>.exe
 played from its own folder: title from its init.bexc, frames equal to the Linux
-player's at 1:1. The display, the programs on it and the time limit are
-tests/desktop/harness.py's.
+player's at 1:1. While a story waits for Space, the marker's pace and how soon a
+Space and a resize show are timed from the X server's reports, as for the Linux
+player (tests/e2e/run_e2e.py). The display, the programs on it and the time
+limit are tests/desktop/harness.py's.
 """
 
 import argparse
@@ -23,8 +26,11 @@ import time
 import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "desktop"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 
+import expected as ex  # noqa: E402
 import harness  # noqa: E402
+import run_e2e  # noqa: E402
 import story  # noqa: E402
 from harness import Failure  # noqa: E402
 
@@ -98,16 +104,6 @@ class Suite:
 
     # ---- looking at a state ------------------------------------------------
 
-    # The frames of a state are read through Xlib (grab): a screenshot through ImageMagick
-    # takes up to a second on a busy machine, long enough to miss a marker frame.
-    def sample(self, window, duration=SAMPLING):
-        shots = []
-        end = time.monotonic() + duration
-        while time.monotonic() < end:
-            shots.append(self.display.grab(window))
-            time.sleep(0.1)
-        return shots
-
     def save(self, image, name):
         self.session.save(image, name)
 
@@ -157,8 +153,12 @@ class Suite:
             player.stop()
 
     def collect(self, window, state):
+        # Every picture the Linux player shows: screenshots taken in turn, 300 ms or more
+        # apart on a busy machine, may miss a frame of the marker, which lasts 300 ms.
+        width, height = story.CANVAS
         distinct = []
-        for shot in self.sample(window):
+        for shot in self.display.frames(self.args.watch_helper, window, width, height,
+                                        int(SAMPLING * 1000)):
             if shot not in distinct:
                 distinct.append(shot)
         for number, image in enumerate(distinct):
@@ -357,6 +357,29 @@ class Suite:
         if failures:
             raise Failure("; ".join(failures))
 
+    def case_wine_idle(self):
+        """While the story waits for Space the player sleeps on its message queue, and
+        wakes in time: the marker changes every 300 ms, a Space shows the next line and a
+        resize is drawn within 30 ms."""
+        folder = self.folder("wine-idle", script=run_e2e.idle_script("scene.bmp"))
+        scene, font, tile = (ex.load_bmp(os.path.join(folder, name))
+                             for name in ("scene.bmp", "font.bmp", "transparency.bmp"))
+        font = ex.Font(font)
+        first = {bytes(ex.canvas(scene, font, run_e2e.IDLE_LINES[:1], m)[0].pixels)
+                 for m in ex.LINE_END}
+        player = self.start("wine", folder)
+        try:
+            window = self.session.wait_main(player, story.TITLE, START_TIMEOUT)
+            deadline = time.monotonic() + START_MATCH
+            while self.display.screenshot(window).pixels not in first:
+                if time.monotonic() > deadline:
+                    raise Failure("the first line never showed as the Linux player shows it")
+                time.sleep(0.1)
+            self.session.note("wine " + run_e2e.idle_timings(
+                self.display, self.args.watch_helper, window, scene, font, tile))
+        finally:
+            player.stop()
+
     # ---- running ----------------------------------------------------------------
 
     def run(self):
@@ -376,6 +399,7 @@ class Suite:
                     case("wine packed demo frames equal linux frames", self.case_wine_packed_demo)
                 case("wine resize geometry and close", self.case_wine_resize)
                 case("wine partial redraws equal full ones", self.case_wine_partial_redraws)
+                case("wine sleeps while waiting and wakes in time", self.case_wine_idle)
                 case("wine fatal boxes", self.case_wine_fatal_boxes)
         finally:
             # Also when out of time: the Wine server outlives the players' process groups.
@@ -389,6 +413,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--windows", required=True, help="the 64-bit bexu.exe")
     parser.add_argument("--linux", required=True, help="the Linux bexu")
+    parser.add_argument("--watch-helper", required=True,
+                        help="tests/e2e/helper/watch_window, built (e2e_watch_window)")
     parser.add_argument("--out", default=None, help="screenshots and logs go here")
     parser.add_argument("--packed", default=None,
                         help="the demo's release zip, packed with the 64-bit player")
@@ -400,10 +426,12 @@ def main():
     args = parser.parse_args()
     args.windows = os.path.abspath(args.windows)
     args.linux = os.path.abspath(args.linux)
+    args.watch_helper = os.path.abspath(args.watch_helper)
     args.demo = os.path.abspath(args.demo)
     if args.packed:
         args.packed = os.path.abspath(args.packed)
-    for path in (args.windows, args.linux) + ((args.packed,) if args.packed else ()):
+    for path in (args.windows, args.linux, args.watch_helper) + \
+            ((args.packed,) if args.packed else ()):
         if not os.path.isfile(path):
             print("missing player %s: build it first" % path)
             return 1

@@ -1,21 +1,23 @@
 #!/usr/bin/python3
 """Measures the web player in headless Chromium, side by side with the native
-players in the same run:
+players in the same run. Given several web builds (--build A --build B), each one's
+figures are taken in the same Chromium, interleaved, and printed beside the first's
+with their ratio to it:
 
 - the size of bexu.wasm, plain and gzipped;
 - page load to first picture: from the start of navigation to the first canvas
   update, and to the first one showing the story's first scene (median of runs);
-- frame times at 1920 x 1080: the work of one loop iteration, from the wake-up of
-  its sleep to the next sleep: unchanged frames, frames where the marker changed,
-  frames while playing the story on, new scenes in a story of scenes and lines only
-  (no sound decoded in the same iteration), and whole frames after a resize (back
-  buffer tiled, canvas stretched, all rows put);
+- frame times at 1920 x 1080: the work of one loop iteration, from the end of its pause
+  to its next pause: unchanged frames, frames where the marker changed, frames while
+  playing the story on, new scenes in a story of scenes and lines only (no sound
+  decoded in the same iteration), and whole frames after a resize (back buffer tiled,
+  canvas stretched, all rows put);
 - CPU while the demo waits for Space at 1600 x 900, as a share of one core: all of
   Chromium's processes and its renderer alone, against the SDL player (and its X
   server) on a virtual display, measured the same way;
 - the smoothing stretch to 1920 x 1080, the same program in wasm and natively.
 
-Usage: measure_web.py [--build build-web] [--native build] [--story examples/demo]
+Usage: measure_web.py [--build build-web ...] [--native build] [--story examples/demo]
 Needs the web preset built (bexu, bexu-stretch-timing) and the default one (bexu,
 bexu-stretch-timing), Chromium, Xvfb and python3-websocket (run with /usr/bin/python3).
 """
@@ -38,22 +40,23 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import browser  # noqa: E402
 import measure_player as desktop  # noqa: E402
 
-# Wraps the page's timers and canvas before any of its scripts run. The loop's sleep
-# is a 16 ms timeout: the time from its callback to the next such timeout is one
-# iteration's work; the puts and rows drawn meanwhile tell what kind of frame it was.
+# Wraps the page's timers and canvas before any of its scripts run. The loop pauses in
+# timeouts: 16 ms after a command, longer while a wait shows, which a key, a click or a
+# resize ends early. From a timeout's callback, or such an event, to the loop's next
+# timeout is one iteration's work; the puts and rows drawn meanwhile tell what kind of
+# frame it was.
 INSTRUMENT = """
 (() => {
   const timeout = window.setTimeout.bind(window);
   window.__frames = [];
   let woke = null, puts = 0, rows = 0, putMs = 0;
+  function begin() { woke = performance.now(); puts = 0; rows = 0; putMs = 0; }
+  for (const type of ["keydown", "click", "resize"]) addEventListener(type, begin, true);
   window.setTimeout = function(callback, ms, ...rest) {
-    if (ms !== 16) return timeout(callback, ms, ...rest);
     if (woke !== null) window.__frames.push([performance.now() - woke, puts, rows, putMs]);
     woke = null;
-    return timeout(function() {
-      woke = performance.now(); puts = 0; rows = 0; putMs = 0;
-      return callback.apply(this, arguments);
-    }, ms, ...rest);
+    return timeout(function() { begin(); return callback.apply(this, arguments); }, ms,
+                   ...rest);
   };
   const put = CanvasRenderingContext2D.prototype.putImageData;
   CanvasRenderingContext2D.prototype.putImageData = function(image, x, y, dx, dy, dw, dh) {
@@ -110,38 +113,23 @@ def cpu_share(group, seconds):
 
 
 def median_ms(values):
+    if not values:
+        return "no frames"
     return "median %.2f ms (min %.2f, max %.2f, %d frames)" % (
         statistics.median(values), min(values), max(values), len(values))
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    parser.add_argument("--build", default=os.path.join(ROOT, "build-web"))
-    parser.add_argument("--native", default=os.path.join(ROOT, "build"))
-    parser.add_argument("--story", default=os.path.join(ROOT, "examples", "demo"))
-    parser.add_argument("--runs", type=int, default=9)
-    parser.add_argument("--idle-seconds", type=float, default=10.0)
-    args = parser.parse_args()
-    build, native, story = (os.path.abspath(p) for p in (args.build, args.native, args.story))
-
-    wasm = open(os.path.join(build, "bexu.wasm"), "rb").read()
-    print("bexu.wasm: %d bytes, %d gzipped (-9)" % (len(wasm), len(gzip.compress(wasm, 9))))
-
-    work = tempfile.mkdtemp(prefix="bexu-measure-")
-    site = os.path.join(work, "site")
+def make_site(build, story, site):
+    """The demo's page of `build`, the stretch timing page, and a story of scenes and lines
+    (each scene of the story in turn, a line after each, so a scene's frame holds the
+    canvas's rebuild and a line's step) at site/scenes."""
     subprocess.run(["bash", os.path.join(ROOT, "scripts", "web.sh"), story, site], check=True,
                    stdout=subprocess.DEVNULL, env=dict(os.environ, BEXU_WEB_BUILD=build))
     for name in ("bexu-stretch-timing.js", "bexu-stretch-timing.wasm"):
         shutil.copy(os.path.join(build, name), site)
     with open(os.path.join(site, "stretch.html"), "w") as f:
         f.write("<!doctype html><script src='bexu-stretch-timing.js'></script>\n")
-    # The floor of any page that wakes every 16 ms: a timer loop doing nothing.
-    with open(os.path.join(site, "timer.html"), "w") as f:
-        f.write("<!doctype html><script>function tick() { setTimeout(tick, 16); } tick();"
-                "</script>\n")
-    # New scenes with no sound to decode in their frames: each scene of the story in turn,
-    # a line after each, so a scene's frame holds the canvas's rebuild and a line's step.
-    scenes_story = os.path.join(work, "scenes-story")
+    scenes_story = site + "-scenes-story"
     shutil.copytree(story, scenes_story)
     names = re.findall(rb"\[cg~([^\]]+)\]", open(os.path.join(story, "script.bexu"), "rb").read())
     with open(os.path.join(scenes_story, "script.bexu"), "wb") as f:
@@ -150,114 +138,213 @@ def main():
     subprocess.run(["bash", os.path.join(ROOT, "scripts", "web.sh"), scenes_story,
                     os.path.join(site, "scenes")], check=True, stdout=subprocess.DEVNULL,
                    env=dict(os.environ, BEXU_WEB_BUILD=build))
+
+
+class Build:
+    """One web build and its figures."""
+
+    def __init__(self, path, name):
+        self.path, self.name = path, name
+        self.firsts, self.scenes_first, self.cpu, self.renderer = [], [], [], []
+        self.frames = {}
+        self.stretch = []
+
+
+def first_pictures(page, url, build):
+    page.navigate(url)
+    page.wait_for("window.__scenePicture !== undefined", 10, "the first scene")
+    first, scene = page.evaluate("[window.__firstPicture, window.__scenePicture]")
+    build.firsts.append(first)
+    build.scenes_first.append(scene)
+
+
+def idle_cpu(page, url, chromium, seconds, build):
+    page.size(1600, 900)
+    page.navigate(url)
+    page.wait_for("document.querySelectorAll('#bexu-lines p').length == 1", 10,
+                  "the first key wait")
+    time.sleep(1.0)
+    share, renderer = cpu_share(chromium.process.pid, seconds)
+    build.cpu.append(share)
+    build.renderer.append(renderer)
+
+
+def frame_times(page, url, build):
+    """Frame times at 1920 x 1080 in the demo and in the story of scenes."""
+    page.size(1600, 900)
+    page.navigate(url + "index.html")
+    page.wait_for("document.querySelectorAll('#bexu-lines p').length == 1", 10,
+                  "the first key wait")
+    page.size(1920, 1080)
+    time.sleep(0.5)
+    page.evaluate("window.__frames = []")
+    time.sleep(8.0)
+    frames = page.evaluate("window.__frames")
+    figures = build.frames
+    figures["unchanged"] = [f[0] for f in frames if f[1] == 0]
+    figures["marker"] = [f[0] for f in frames if f[1] > 0]
+    whole, whole_puts = [], []
+    for index in range(12):
+        page.evaluate("window.__frames = []")
+        page.size(1920, 1080 - 2 * (index % 2 + 1))
+        page.wait_for("window.__frames.some(f => f[2] >= 1000)", 5, "a whole frame")
+        whole_frames = [f for f in page.evaluate("window.__frames") if f[2] >= 1000]
+        whole += [f[0] for f in whole_frames]
+        whole_puts += [f[3] for f in whole_frames]
+    figures["resize"] = whole
+    figures["resize, putImageData"] = whole_puts
+    page.size(1920, 1080)
+    time.sleep(0.5)
+    # Play the rest of the story: new lines, page turns and new scenes.
+    page.evaluate("window.__frames = []")
+    for _ in range(14):
+        page.key_space()
+        time.sleep(1.0 if page.evaluate("!document.getElementById('bexu-lines')"
+                                         ".lastChild") else 0.6)
+    played = page.evaluate("window.__frames")
+    figures["play"] = [f[0] for f in played if f[1] > 0 and f[2] > 48]
+    figures["scene in the demo"] = [f[0] for f in played if f[2] >= 1000]
+    figures["scene in the demo, putImageData"] = [f[3] for f in played if f[2] >= 1000]
+    page.navigate(url + "scenes/index.html")
+    page.wait_for("document.querySelectorAll('#bexu-lines p').length == 1", 10,
+                  "the scenes' first line")
+    time.sleep(0.5)
+    page.evaluate("window.__frames = []")
+    for _ in range(12):
+        page.key_space()
+        time.sleep(0.3)
+    scene_only = [f for f in page.evaluate("window.__frames") if f[2] >= 1000]
+    figures["scene"] = [f[0] for f in scene_only]
+    figures["scene, putImageData"] = [f[3] for f in scene_only]
+
+
+def stretch_lines(page, url):
+    page.navigate(url + "stretch.html")
+    page.wait_for("document.readyState == 'complete'", 10, "the stretch page")
+    end = time.monotonic() + 60
+    lines = []
+    while len(lines) < 3 and time.monotonic() < end:
+        lines = [e["params"]["args"][0]["value"] for e in page.events
+                 if e["method"] == "Runtime.consoleAPICalled"
+                 and e["params"]["args"][0].get("value", "").startswith("stretch")]
+        page.evaluate("1")  # takes in the events that came meanwhile
+        time.sleep(0.2)
+    return lines
+
+
+def side_by_side(label, builds, values, unit="ms", scale=1.0, digits=2):
+    """One figure of every build, with the ratio of each to the first's."""
+    cells = []
+    for build, value in zip(builds, values):
+        text = "%s %.*f %s" % (build.name, digits, value * scale, unit)
+        if build is not builds[0] and values[0] > 0:
+            text += " (%.2f x)" % (value / values[0])
+        cells.append(text)
+    print("%s: %s" % (label, "; ".join(cells)))
+
+
+FRAME_LABELS = [
+    ("unchanged", "web frame at 1920x1080, unchanged"),
+    ("marker", "web frame at 1920x1080, marker changed (its cell redrawn, stretched and put)"),
+    ("play", "web frame at 1920x1080 with more than a marker changed while playing on (lines, "
+             "page turns, scenes)"),
+    ("scene in the demo", "web frame at 1920x1080 showing a new scene (every row put)"),
+    ("scene in the demo, putImageData", "  of which putImageData"),
+    ("scene", "web frame at 1920x1080 showing a new scene, no sound in its step (median of 12)"),
+    ("scene, putImageData", "  of which putImageData"),
+    ("resize", "web frame at 1920x1080 after a resize (tiled, stretched, every row put)"),
+    ("resize, putImageData", "  of which putImageData"),
+]
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--build", action="append",
+                        help="a build folder of the web preset; several are measured side by "
+                             "side (default build-web)")
+    parser.add_argument("--native", default=os.path.join(ROOT, "build"))
+    parser.add_argument("--story", default=os.path.join(ROOT, "examples", "demo"))
+    parser.add_argument("--runs", type=int, default=9)
+    parser.add_argument("--idle-seconds", type=float, default=30.0)
+    parser.add_argument("--idle-rounds", type=int, default=1)
+    args = parser.parse_args()
+    paths = [os.path.abspath(p) for p in args.build or [os.path.join(ROOT, "build-web")]]
+    names = [os.path.basename(os.path.normpath(p)) for p in paths]
+    if len(set(names)) != len(names):
+        names = ["build %d" % (i + 1) for i in range(len(paths))]
+    builds = [Build(path, name) for path, name in zip(paths, names)]
+    native, story = os.path.abspath(args.native), os.path.abspath(args.story)
+
+    for build in builds:
+        wasm = open(os.path.join(build.path, "bexu.wasm"), "rb").read()
+        print("%s: bexu.wasm %d bytes, %d gzipped (-9)" % (build.name, len(wasm),
+                                                           len(gzip.compress(wasm, 9))))
+
+    work = tempfile.mkdtemp(prefix="bexu-measure-")
+    sites = os.path.join(work, "sites")
+    os.makedirs(sites)
+    for index, build in enumerate(builds):
+        make_site(build.path, story, os.path.join(sites, str(index)))
+    # The floor of any page that wakes every 16 ms: a timer loop doing nothing.
+    with open(os.path.join(sites, "timer.html"), "w") as f:
+        f.write("<!doctype html><script>function tick() { setTimeout(tick, 16); } tick();"
+                "</script>\n")
     probe = desktop.first_scene(story)[1]
-    server = browser.Server(site)
+    server = browser.Server(sites)
     chromium = browser.Browser(work)
+    floor_cpu = floor_renderer = 0.0
     try:
         page = chromium.open_page()
         page.send("Page.addScriptToEvaluateOnNewDocument",
                   source=INSTRUMENT + "window.__probe = [%d, %d, %d];" % probe)
+        urls = [server.url("%d/" % index) for index in range(len(builds))]
         page.size(1600, 900)
-        firsts, scenes = [], []
-        for _ in range(args.runs):
-            page.navigate(server.url("index.html"))
-            page.wait_for("window.__scenePicture !== undefined", 10, "the first scene")
-            first, scene = page.evaluate("[window.__firstPicture, window.__scenePicture]")
-            firsts.append(first)
-            scenes.append(scene)
-        print("page load to first picture (1600x900, loopback): median %.0f ms (min %.0f, "
-              "max %.0f); to the first scene: median %.0f ms (min %.0f, max %.0f); %d loads"
-              % (statistics.median(firsts), min(firsts), max(firsts), statistics.median(scenes),
-                 min(scenes), max(scenes), len(firsts)))
-
-        # CPU while the first key wait lasts, at 1600 x 900.
-        time.sleep(1.0)
-        web_cpu, renderer_cpu = cpu_share(chromium.process.pid, args.idle_seconds)
-        print("web CPU while waiting for Space at 1600x900: %.1f %% of one core, all of "
-              "Chromium (renderer alone %.1f %%)" % (100 * web_cpu, 100 * renderer_cpu))
+        # Interleaved, so that no build profits from a quieter moment.
+        for run in range(args.runs):
+            for build, url in zip(builds, urls):
+                first_pictures(page, url + "index.html", build)
+        for run in range(args.idle_rounds):
+            order = list(zip(builds, urls))
+            for build, url in (order if run % 2 == 0 else order[::-1]):
+                idle_cpu(page, url + "index.html", chromium, args.idle_seconds, build)
         page.navigate(server.url("timer.html"))
         time.sleep(1.0)
         floor_cpu, floor_renderer = cpu_share(chromium.process.pid, args.idle_seconds)
-        print("the same Chromium on a page with an empty 16 ms timer loop: %.1f %% of one core "
-              "(renderer alone %.1f %%)" % (100 * floor_cpu, 100 * floor_renderer))
-        page.navigate(server.url("index.html"))
-        page.wait_for("document.querySelectorAll('#bexu-lines p').length == 1", 10,
-                      "the first key wait")
-
-        # Frame times at 1920 x 1080, in the same key wait.
-        page.size(1920, 1080)
-        time.sleep(0.5)
-        page.evaluate("window.__frames = []")
-        time.sleep(8.0)
-        frames = page.evaluate("window.__frames")
-        unchanged = [f[0] for f in frames if f[1] == 0]
-        changed = [f[0] for f in frames if f[1] > 0]
-        # Play the rest of the story: new lines, page turns and new scenes.
-        page.evaluate("window.__frames = []")
-        for _ in range(14):
-            page.key_space()
-            time.sleep(1.0 if page.evaluate("!document.getElementById('bexu-lines')"
-                                             ".lastChild") else 0.6)
-            page.wait_for("window.__frames.length > 0", 5, "frames")
-        played = page.evaluate("window.__frames")
-        changed_play = [f[0] for f in played if f[1] > 0 and f[2] > 48]
-        scenes = [f[0] for f in played if f[2] >= 1000]
-        scene_puts = [f[3] for f in played if f[2] >= 1000]
-        whole, whole_puts = [], []
-        for index in range(12):
-            page.evaluate("window.__frames = []")
-            page.size(1920, 1080 - 2 * (index % 2 + 1))
-            page.wait_for("window.__frames.some(f => f[2] >= 1000)", 5, "a whole frame")
-            whole_frames = [f for f in page.evaluate("window.__frames") if f[2] >= 1000]
-            whole += [f[0] for f in whole_frames]
-            whole_puts += [f[3] for f in whole_frames]
-        # New scenes alone, at 1920 x 1080.
-        page.navigate(server.url("scenes/index.html"))
-        page.wait_for("document.querySelectorAll('#bexu-lines p').length == 1", 10,
-                      "the scenes' first line")
-        time.sleep(0.5)
-        page.evaluate("window.__frames = []")
-        for _ in range(12):
-            page.key_space()
-            time.sleep(0.3)
-        scene_only = [f for f in page.evaluate("window.__frames") if f[2] >= 1000]
-        print("web frame at 1920x1080, unchanged: " + median_ms(unchanged))
-        print("web frame at 1920x1080, marker changed (its cell redrawn, stretched and put): " +
-              median_ms(changed))
-        print("web frame at 1920x1080 with more than a marker changed while playing on (lines, "
-              "page turns, scenes): " + median_ms(changed_play))
-        if scenes:
-            print("web frame at 1920x1080 showing a new scene (every row put): " +
-                  median_ms(scenes) + "; of which putImageData: " + median_ms(scene_puts))
-        print("web frame at 1920x1080 showing a new scene, no sound in its step: " +
-              median_ms([f[0] for f in scene_only]) + "; of which putImageData: " +
-              median_ms([f[3] for f in scene_only]))
-        print("web frame at 1920x1080 after a resize (tiled, stretched, every row put): " +
-              median_ms(whole) + "; of which putImageData: " + median_ms(whole_puts))
-
-        page.navigate(server.url("stretch.html"))
-        page.wait_for("document.readyState == 'complete'", 10, "the stretch page")
-        end = time.monotonic() + 60
-        lines = []
-        while len(lines) < 3 and time.monotonic() < end:
-            lines = [e["params"]["args"][0]["value"] for e in page.events
-                     if e["method"] == "Runtime.consoleAPICalled"
-                     and e["params"]["args"][0].get("value", "").startswith("stretch")]
-            page.evaluate("1")  # takes in the events that came meanwhile
-            time.sleep(0.2)
-        web_stretch = lines
+        for build, url in zip(builds, urls):
+            frame_times(page, url, build)
+        for build, url in zip(builds, urls):
+            build.stretch = stretch_lines(page, url)
     finally:
         chromium.close()
         server.close()
 
-    # The same, natively, in the same run.
+    side_by_side("page load to first picture (1600x900, loopback), median of %d" % args.runs,
+                 builds, [statistics.median(b.firsts) for b in builds], digits=0)
+    side_by_side("page load to the first scene, median", builds,
+                 [statistics.median(b.scenes_first) for b in builds], digits=0)
+    side_by_side("web CPU while waiting for Space at 1600x900 over %.0f s, all of Chromium"
+                 % args.idle_seconds, builds, [statistics.median(b.cpu) for b in builds], "%",
+                 100, 2)
+    side_by_side("  the renderer alone", builds, [statistics.median(b.renderer) for b in builds],
+                 "%", 100, 2)
+    print("the same Chromium on a page with an empty 16 ms timer loop: %.2f %% of one core "
+          "(renderer alone %.2f %%)" % (100 * floor_cpu, 100 * floor_renderer))
+    for key, label in FRAME_LABELS:
+        for build in builds:
+            print("%s, %s: %s" % (label, build.name, median_ms(build.frames.get(key, []))))
+        values = [b.frames.get(key) for b in builds]
+        if len(builds) > 1 and all(values):
+            side_by_side("  medians", builds, [statistics.median(v) for v in values])
+
+    # The same stretch, natively, in the same run.
     native_stretch = subprocess.run([os.path.join(native, "bexu-stretch-timing")], check=True,
                                     capture_output=True, text=True).stdout.splitlines()
-    for web_line, native_line in zip(web_stretch, native_stretch):
-        web_ms = float(web_line.split("median ")[1].split()[0])
-        native_ms = float(native_line.split("median ")[1].split()[0])
-        print("wasm   " + web_line)
-        print("native " + native_line + "  (wasm / native: %.2f)" % (web_ms / native_ms))
+    for build in builds:
+        for web_line, native_line in zip(build.stretch, native_stretch):
+            web_ms = float(web_line.split("median ")[1].split()[0])
+            native_ms = float(native_line.split("median ")[1].split()[0])
+            print("wasm (%s) %s" % (build.name, web_line))
+            print("native %s  (wasm / native: %.2f)" % (native_line, web_ms / native_ms))
 
     bench = os.path.join(native, "bench", "bench_compose")
     if os.path.exists(bench):
@@ -277,16 +364,17 @@ def main():
                    SDL_FRAMEBUFFER_ACCELERATION="0")
         xlib = desktop.Xlib(display)
         player = desktop.Program("bexu", [os.path.join(native, "bexu")], story, title)
-        desktop.measure_idle(player, env, xlib, probe, xvfb, 1.0, args.idle_seconds)
+        desktop.measure_idle(player, env, xlib, probe, xvfb, 6.0, args.idle_seconds)
         player_cpu, server_cpu = player.cpu[0], player.server[0]
     finally:
         desktop.end(xvfb)
-    print("desktop CPU while waiting for Space at 1600x900: %.1f %% of one core (the X server "
-          "meanwhile %.1f %%)" % (100 * player_cpu, 100 * server_cpu))
-    print("web / desktop CPU: %.2f (all of Chromium / player), %.2f (renderer / player), "
-          "%.2f (all of Chromium / player and X server)"
-          % (web_cpu / player_cpu, renderer_cpu / player_cpu,
-             web_cpu / (player_cpu + server_cpu)))
+    print("desktop CPU while waiting for Space at 1600x900 (%s): %.3f %% of one core (the X "
+          "server meanwhile %.3f %%)" % (native, 100 * player_cpu, 100 * server_cpu))
+    for build in builds:
+        web_cpu = statistics.median(build.cpu)
+        if player_cpu > 0:
+            print("web (%s) / desktop CPU: %.1f (all of Chromium / player)"
+                  % (build.name, web_cpu / player_cpu))
     shutil.rmtree(work, ignore_errors=True)
     return 0
 

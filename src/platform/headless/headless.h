@@ -18,7 +18,9 @@
 #include <cstdint>
 #include <vector>
 
-enum class HeadlessEventKind { Key, Close, Resize };
+// Wake: an event the player has no use for (the pointer moving over the window), which
+// ends a sleep of the loop and nothing more.
+enum class HeadlessEventKind { Key, Close, Resize, Wake };
 
 struct HeadlessEvent {
     uint32_t tick;
@@ -53,7 +55,7 @@ const char* headlessSound(uint32_t index);
 // Lengths of the dialogue handed over as text, one per change, oldest first.
 const std::vector<uint32_t>& headlessDialogueLengths();
 
-// Called at the start of every sleep, that is once per main-loop iteration, so a
+// Called at the start of every pause, that is once per main-loop iteration, so a
 // test can watch the play state and schedule input. Null removes it.
 using HeadlessFrameHook = void (*)();
 void headlessSetFrameHook(HeadlessFrameHook hook);

@@ -102,7 +102,11 @@ void headlessFreePixels(PlatformBitmap** pixels) {
     *pixels = nullptr;
 }
 
-void headlessReset(uint32_t startTick) {
+namespace {
+
+// All but the windows and their classes, which a class registered before the first
+// configuration must survive.
+void resetRun(uint32_t startTick) {
     HeadlessState& state = headless();
     if (state.log != nullptr) {
         fclose(state.log);
@@ -113,11 +117,7 @@ void headlessReset(uint32_t startTick) {
     state.timeLimit = 0;
     state.startWidth = kCanvasWidth;
     state.startHeight = kCanvasHeight;
-    state.classes.clear();
     state.schedule.clear();
-    state.queue.clear();
-    delete state.window;
-    state.window = nullptr;
     if (state.screen != nullptr) {
         platformDeleteBitmap(state.screen);
         state.screen = nullptr;
@@ -136,14 +136,23 @@ void headlessReset(uint32_t startTick) {
     state.dumpCount = 0;
 }
 
+} // namespace
+
+void headlessReset(uint32_t startTick) {
+    resetRun(startTick);
+    coreResetWindows();
+    headless().window = nullptr;
+    headless().natives.clear();
+}
+
 void headlessConfigure() {
     HeadlessState& state = headless();
     if (state.configured) {
         return;
     }
     const char* start = getenv("BEXU_HEADLESS_START_TICK");
-    headlessReset(start != nullptr ? static_cast<uint32_t>(strtoul(start, nullptr, 10))
-                                   : kDefaultStartTick);
+    resetRun(start != nullptr ? static_cast<uint32_t>(strtoul(start, nullptr, 10))
+                              : kDefaultStartTick);
     if (const char* size = getenv("BEXU_HEADLESS_SIZE")) {
         parseSize(size, &state.startWidth, &state.startHeight);
     }
@@ -218,17 +227,26 @@ void headlessSetFrameHook(HeadlessFrameHook hook) {
     headless().frameHook = hook;
 }
 
-void platformSleep(uint32_t milliseconds) {
+void headlessPauseBegins() {
     headlessConfigure();
     HeadlessState& state = headless();
     if (state.frameHook != nullptr) {
         state.frameHook();
     }
+}
+
+void headlessAdvanceClock(uint32_t milliseconds) {
+    HeadlessState& state = headless();
     state.tick += milliseconds;
     if (state.timeLimit != 0 && state.tick - state.startTick > state.timeLimit) {
         fprintf(stderr, "bexu-headless: time limit of %u ms reached\n", state.timeLimit);
         endProcess(kExitTimeLimit, "time limit", "time limit reached");
     }
+}
+
+void platformSleep(uint32_t milliseconds) {
+    headlessPauseBegins();
+    headlessAdvanceClock(milliseconds);
 }
 
 void platformPlaySound(const char* path) {

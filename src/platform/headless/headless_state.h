@@ -3,24 +3,18 @@
 
 #include "platform/headless/headless.h"
 #include "platform/soft/soft_surface.h"
+#include "platform/window_core/window_core.h"
 
 #include <cstdio>
 #include <deque>
 #include <string>
 #include <vector>
 
-struct PlatformWindow {
-    WindowProcedure procedure;
+struct NativeWindow {
     std::string title;
     int32_t clientWidth;
     int32_t clientHeight;
     bool shown;
-    bool destroyed;
-};
-
-struct HeadlessClass {
-    std::string name;
-    WindowProcedure procedure;
 };
 
 struct HeadlessState {
@@ -30,10 +24,9 @@ struct HeadlessState {
     uint32_t timeLimit;
     int32_t startWidth;
     int32_t startHeight;
-    std::vector<HeadlessClass> classes;
     std::vector<HeadlessEvent> schedule; // kept in tick order
-    std::deque<PlatformMessage> queue;
-    PlatformWindow* window;
+    std::deque<NativeWindow> natives;    // of every window made since the reset
+    PlatformWindow* window;              // the last one made
     // The window's pixels as the player draws them (lent, client-sized, two in turn so a
     // new one never has the old one's address) and as presented, what the window shows.
     bool lending;
@@ -56,5 +49,9 @@ HeadlessState& headless();
 void headlessConfigure();
 void headlessLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void headlessDumpScreen();
+// The loop pauses: the frame hook runs.
+void headlessPauseBegins();
+// Moves the clock on; past the time limit the run ends.
+void headlessAdvanceClock(uint32_t milliseconds);
 // Frees the lent pixels, taking them out of any surface first.
 void headlessFreePixels(PlatformBitmap** pixels);

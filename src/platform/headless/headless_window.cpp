@@ -7,35 +7,39 @@
 
 namespace {
 
-void post(PlatformWindow* window, uint32_t message, uintptr_t wParam) {
-    headless().queue.push_back(PlatformMessage{window, message, wParam, 0});
-}
-
 // Moves the events that are due into the queue, as the desktop would deliver them.
-void deliverDueEvents() {
+// Returns whether any was due.
+bool deliverDueEvents() {
     HeadlessState& state = headless();
     uint32_t elapsed = state.tick - state.startTick;
+    bool delivered = false;
     while (!state.schedule.empty() && state.schedule.front().tick - state.startTick <= elapsed) {
         HeadlessEvent event = state.schedule.front();
         state.schedule.erase(state.schedule.begin());
-        if (state.window == nullptr || state.window->destroyed) {
+        if (!coreWindowLive(state.window)) {
             continue;
         }
+        delivered = true;
         switch (event.kind) {
         case HeadlessEventKind::Key:
-            post(state.window, kMessageKeyDown, event.key);
+            corePostMessage(state.window, kMessageKeyDown, event.key, 0);
             headlessLog("key %u", event.key);
             break;
         case HeadlessEventKind::Close:
-            post(state.window, kMessageClose, 0);
+            corePostMessage(state.window, kMessageClose, 0, 0);
             headlessLog("close");
             break;
         case HeadlessEventKind::Resize:
+            // A desktop window repaints after a resize.
             headlessSetClientSize(event.width, event.height);
+            coreInvalidateWindow(state.window);
             headlessLog("size %dx%d", event.width, event.height);
+            break;
+        case HeadlessEventKind::Wake:
             break;
         }
     }
+    return delivered;
 }
 
 } // namespace
@@ -45,89 +49,65 @@ void headlessSetClientSize(int32_t width, int32_t height) {
     state.startWidth = width;
     state.startHeight = height;
     if (state.window != nullptr) {
-        state.window->clientWidth = width;
-        state.window->clientHeight = height;
+        state.window->native->clientWidth = width;
+        state.window->native->clientHeight = height;
     }
-}
-
-bool platformRegisterWindowClass(const char* className, WindowProcedure procedure) {
-    headlessConfigure();
-    HeadlessState& state = headless();
-    for (const HeadlessClass& known : state.classes) {
-        if (known.name == className) {
-            return false;
-        }
-    }
-    state.classes.push_back(HeadlessClass{className, procedure});
-    return true;
 }
 
 PlatformWindow* platformCreateWindow(const char* className, const char* title, int32_t, int32_t) {
     headlessConfigure();
     HeadlessState& state = headless();
-    for (const HeadlessClass& known : state.classes) {
-        if (known.name == className) {
-            // The window lives for the whole run.
-            auto* window = new PlatformWindow{known.procedure,   title, state.startWidth,
-                                              state.startHeight, false, false};
-            state.window = window;
-            return window;
-        }
+    // The window lives for the whole run: the next reset frees it.
+    state.natives.push_back(NativeWindow{title, state.startWidth, state.startHeight, false});
+    PlatformWindow* window = coreCreateWindow(className, &state.natives.back());
+    if (window == nullptr) {
+        state.natives.pop_back();
+        return nullptr;
     }
-    return nullptr;
+    state.window = window;
+    return window;
 }
 
 void platformShowWindow(PlatformWindow* window) {
-    window->shown = true;
-    headlessLog("shown %s", window->title.c_str());
+    window->native->shown = true;
+    headlessLog("shown %s", window->native->title.c_str());
     // Updating at once sends the first paint straight to the window procedure.
-    window->procedure(window, kMessagePaint, 0, 0);
+    coreInvalidateWindow(window);
+    coreUpdateWindow(window);
 }
 
 void platformSetWindowTitle(PlatformWindow* window, const char* title) {
-    window->title = title;
+    window->native->title = title;
     headlessLog("title %s", title);
 }
 
 void platformClientSize(PlatformWindow* window, int32_t* width, int32_t* height) {
-    *width = window->destroyed ? 0 : window->clientWidth;
-    *height = window->destroyed ? 0 : window->clientHeight;
+    bool live = coreWindowLive(window);
+    *width = live ? window->native->clientWidth : 0;
+    *height = live ? window->native->clientHeight : 0;
 }
 
-bool platformPeekMessage(PlatformMessage* message) {
+void nativePumpEvents() {
     headlessConfigure();
     deliverDueEvents();
+}
+
+// The clock jumps to the next scheduled event or the timeout, whichever comes first.
+bool nativeWaitForEvents(uint32_t timeoutMs) {
     HeadlessState& state = headless();
-    if (state.queue.empty()) {
-        return false;
+    uint32_t wake = state.tick + timeoutMs;
+    headlessPauseBegins();
+    // The frame hook may have moved the clock or scheduled events.
+    if (!state.schedule.empty() &&
+        state.schedule.front().tick - state.startTick < wake - state.startTick) {
+        wake = state.schedule.front().tick;
     }
-    *message = state.queue.front();
-    state.queue.pop_front();
-    return true;
+    auto left = static_cast<int32_t>(wake - state.tick);
+    headlessAdvanceClock(left > 0 ? static_cast<uint32_t>(left) : 0);
+    return deliverDueEvents();
 }
 
-void platformDispatchMessage(const PlatformMessage* message) {
-    PlatformWindow* window = message->window;
-    if (window == nullptr || window->destroyed) {
-        return;
-    }
-    window->procedure(window, message->message, message->wParam, message->lParam);
-}
-
-intptr_t platformDefaultWindowProcedure(PlatformWindow* window, uint32_t message, uintptr_t,
-                                        intptr_t) {
-    if (message == kMessageClose && !window->destroyed) {
-        window->procedure(window, kMessageDestroy, 0, 0);
-        window->destroyed = true;
-    }
-    return 0;
-}
-
-void platformValidateWindow(PlatformWindow*) {}
-
-void platformPostQuitMessage(int32_t exitCode) {
-    post(nullptr, kMessageQuit, static_cast<uintptr_t>(static_cast<uint32_t>(exitCode)));
-}
+void nativeDestroyWindow(PlatformWindow*) {}
 
 PlatformSurface* platformWindowScreen(PlatformWindow* window) {
     return softCreateScreen(window);
@@ -139,19 +119,20 @@ void headlessSetLending(bool lending) {
 
 PlatformBitmap* platformWindowPixels(PlatformWindow* window) {
     HeadlessState& state = headless();
-    if (!state.lending || window->destroyed || window->clientWidth <= 0 ||
-        window->clientHeight <= 0) {
+    if (!state.lending || !coreWindowLive(window) || window->native->clientWidth <= 0 ||
+        window->native->clientHeight <= 0) {
         return nullptr;
     }
     PlatformBitmap* current = state.pixels[state.pixelsIndex];
-    if (current != nullptr && current->width == window->clientWidth &&
-        current->height == window->clientHeight) {
+    const NativeWindow& native = *window->native;
+    if (current != nullptr && current->width == native.clientWidth &&
+        current->height == native.clientHeight) {
         return current;
     }
     // The one before the current is no longer in use: its place takes the new one.
     int next = state.pixelsIndex ^ 1;
     headlessFreePixels(&state.pixels[next]);
-    PlatformBitmap* made = softCreateBitmap(window->clientWidth, window->clientHeight);
+    PlatformBitmap* made = softCreateBitmap(native.clientWidth, native.clientHeight);
     if (made == nullptr) {
         return nullptr;
     }
@@ -164,16 +145,17 @@ PlatformBitmap* platformWindowPixels(PlatformWindow* window) {
 void softPresent(PlatformWindow* window, int32_t x, int32_t y, int32_t width, int32_t height,
                  const PlatformBitmap* source, int32_t sourceX, int32_t sourceY) {
     HeadlessState& state = headless();
-    if (window->clientWidth <= 0 || window->clientHeight <= 0) {
+    const NativeWindow& native = *window->native;
+    if (native.clientWidth <= 0 || native.clientHeight <= 0) {
         return;
     }
     PlatformBitmap*& screen = state.screen;
-    if (screen == nullptr || screen->width != window->clientWidth ||
-        screen->height != window->clientHeight) {
+    if (screen == nullptr || screen->width != native.clientWidth ||
+        screen->height != native.clientHeight) {
         if (screen != nullptr) {
             platformDeleteBitmap(screen);
         }
-        screen = softCreateBitmap(window->clientWidth, window->clientHeight);
+        screen = softCreateBitmap(native.clientWidth, native.clientHeight);
         if (screen == nullptr) {
             return;
         }
@@ -206,11 +188,11 @@ uint32_t headlessPresentCount() {
 }
 
 const char* headlessWindowTitle() {
-    return headless().window == nullptr ? nullptr : headless().window->title.c_str();
+    return headless().window == nullptr ? nullptr : headless().window->native->title.c_str();
 }
 
 bool headlessWindowShown() {
-    return headless().window != nullptr && headless().window->shown;
+    return headless().window != nullptr && headless().window->native->shown;
 }
 
 // Writes the screen as a PPM file when it differs from the last one written.

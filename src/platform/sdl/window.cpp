@@ -1,22 +1,19 @@
-// The window on SDL2: class registry, one resizable window, the message queue
-// that turns SDL events into our message codes, and presenting software pixels
-// through the window surface.
+// The window on SDL2: one resizable window, and presenting software pixels through the
+// window surface.
 #include "platform/platform.h"
+#include "platform/sdl/sdl_events.h"
 #include "platform/sdl/window_title.h"
 #include "platform/sdl/windows_text.h"
 #include "platform/soft/soft_surface.h"
-#include "platform/window_classes/window_classes.h"
+#include "platform/window_core/window_core.h"
 
 #include <SDL.h>
 
 #include <cstdio>
 #include <cstring>
 
-struct PlatformWindow {
+struct NativeWindow {
     SDL_Window* handle; // none once destroyed
-    uint32_t id;
-    WindowProcedure procedure;
-    bool needsPaint;
     // SDL's window surface lent as a bitmap (platformWindowPixels). Two records in turn:
     // a new surface gets the other one, so the caller tells it from the old by its address.
     PlatformBitmap lent[2];
@@ -27,118 +24,14 @@ struct PlatformWindow {
 namespace {
 
 constexpr int kMaxWindows = 4;
+constexpr char kWindowData[] = "bexu";
 
-// Windows are never freed: messages and the app may still name a destroyed one.
-PlatformWindow windows[kMaxWindows];
-int windowCount = 0;
+// Never freed, as the core's windows are not.
+NativeWindow natives[kMaxWindows];
+int nativeCount = 0;
 
-bool quitPosted = false;
-int32_t quitCode = 0;
-
-PlatformWindow* windowOfId(uint32_t id) {
-    for (int i = 0; i < windowCount; ++i) {
-        if (windows[i].handle != nullptr && windows[i].id == id) {
-            return &windows[i];
-        }
-    }
-    return nullptr;
-}
-
-// Virtual key codes of the desktop the message codes come from.
-uintptr_t virtualKeyOf(SDL_Keycode key) {
-    if (key >= SDLK_a && key <= SDLK_z) {
-        return static_cast<uintptr_t>('A' + (key - SDLK_a));
-    }
-    if (key >= SDLK_0 && key <= SDLK_9) {
-        return static_cast<uintptr_t>(key);
-    }
-    if (key >= SDLK_F1 && key <= SDLK_F12) {
-        return static_cast<uintptr_t>(0x70 + (key - SDLK_F1));
-    }
-    switch (key) {
-    case SDLK_SPACE:
-        return kVirtualKeySpace;
-    case SDLK_BACKSPACE:
-        return 0x08;
-    case SDLK_TAB:
-        return 0x09;
-    case SDLK_RETURN:
-    case SDLK_KP_ENTER:
-        return 0x0D;
-    case SDLK_ESCAPE:
-        return 0x1B;
-    case SDLK_PAGEUP:
-        return 0x21;
-    case SDLK_PAGEDOWN:
-        return 0x22;
-    case SDLK_END:
-        return 0x23;
-    case SDLK_HOME:
-        return 0x24;
-    case SDLK_LEFT:
-        return 0x25;
-    case SDLK_UP:
-        return 0x26;
-    case SDLK_RIGHT:
-        return 0x27;
-    case SDLK_DOWN:
-        return 0x28;
-    case SDLK_INSERT:
-        return 0x2D;
-    case SDLK_DELETE:
-        return 0x2E;
-    case SDLK_LSHIFT:
-    case SDLK_RSHIFT:
-        return 0x10;
-    case SDLK_LCTRL:
-    case SDLK_RCTRL:
-        return 0x11;
-    case SDLK_LALT:
-    case SDLK_RALT:
-        return 0x12;
-    default:
-        return 0xFF; // no virtual key
-    }
-}
-
-// One SDL event as one of our messages; false for events the player has no use for.
-bool translateEvent(const SDL_Event& event, PlatformMessage* message) {
-    switch (event.type) {
-    case SDL_KEYDOWN: {
-        PlatformWindow* window = windowOfId(event.key.windowID);
-        if (window == nullptr) {
-            return false;
-        }
-        // Repeat count 1; bit 30 tells a key repeat, as the desktop's key-down does.
-        intptr_t lParam = 1 | (event.key.repeat != 0 ? (intptr_t{1} << 30) : 0);
-        *message = {window, kMessageKeyDown, virtualKeyOf(event.key.keysym.sym), lParam};
-        return true;
-    }
-    case SDL_WINDOWEVENT: {
-        PlatformWindow* window = windowOfId(event.window.windowID);
-        if (window == nullptr) {
-            return false;
-        }
-        if (event.window.event == SDL_WINDOWEVENT_CLOSE) {
-            *message = {window, kMessageClose, 0, 0};
-            return true;
-        }
-        switch (event.window.event) {
-        // The X window lost what it showed: its procedure hears of it as a paint.
-        case SDL_WINDOWEVENT_EXPOSED:
-        case SDL_WINDOWEVENT_SHOWN:
-        case SDL_WINDOWEVENT_SIZE_CHANGED:
-        case SDL_WINDOWEVENT_RESTORED:
-            window->needsPaint = true;
-            break;
-        default:
-            break;
-        }
-        return false;
-    }
-    default:
-        return false;
-    }
+SDL_Window* handleOf(PlatformWindow* window) {
+    return coreWindowLive(window) ? window->native->handle : nullptr;
 }
 
 bool startVideo(const char* className) {
@@ -172,11 +65,16 @@ bool startVideo(const char* className) {
 
 } // namespace
 
+PlatformWindow* sdlWindowOfId(uint32_t id) {
+    SDL_Window* handle = SDL_GetWindowFromID(id);
+    return handle != nullptr ? static_cast<PlatformWindow*>(SDL_GetWindowData(handle, kWindowData))
+                             : nullptr;
+}
+
 PlatformWindow* platformCreateWindow(const char* className, const char* title, int32_t clientWidth,
                                      int32_t clientHeight) {
-    WindowProcedure procedure = registeredWindowProcedure(className);
-    if (procedure == nullptr || windowCount == kMaxWindows || clientWidth <= 0 ||
-        clientHeight <= 0 || !startVideo(className)) {
+    if (nativeCount == kMaxWindows || clientWidth <= 0 || clientHeight <= 0 ||
+        !startVideo(className)) {
         return nullptr;
     }
     SDL_Window* handle = SDL_CreateWindow(title != nullptr ? title : "", SDL_WINDOWPOS_UNDEFINED,
@@ -185,30 +83,36 @@ PlatformWindow* platformCreateWindow(const char* className, const char* title, i
     if (handle == nullptr) {
         return nullptr;
     }
-    PlatformWindow* window = &windows[windowCount++];
-    window->handle = handle;
-    window->id = SDL_GetWindowID(handle);
-    window->procedure = procedure;
-    window->needsPaint = true;
+    NativeWindow* native = &natives[nativeCount];
+    PlatformWindow* window = coreCreateWindow(className, native);
+    if (window == nullptr) {
+        SDL_DestroyWindow(handle);
+        return nullptr;
+    }
+    ++nativeCount;
+    native->handle = handle;
+    SDL_SetWindowData(handle, kWindowData, window);
+    sdlNoteWindow(handle);
     return window;
 }
 
 void platformShowWindow(PlatformWindow* window) {
-    if (window != nullptr && window->handle != nullptr) {
-        SDL_ShowWindow(window->handle);
-        window->needsPaint = true;
+    if (handleOf(window) != nullptr) {
+        SDL_ShowWindow(handleOf(window));
+        coreInvalidateWindow(window);
+        coreUpdateWindow(window);
     }
 }
 
 void platformSetWindowTitle(PlatformWindow* window, const char* title) {
-    if (window == nullptr || window->handle == nullptr || title == nullptr) {
+    if (handleOf(window) == nullptr || title == nullptr) {
         return;
     }
     auto* utf8 = static_cast<char*>(platformAllocate(utf8Room(strlen(title)), false));
     // Without memory for its UTF-8 form the title stays as it was.
     if (utf8 != nullptr) {
         windows1252ToUtf8(title, utf8);
-        setSdlWindowTitle(window->handle, utf8);
+        setSdlWindowTitle(handleOf(window), utf8);
         platformFree(utf8);
     }
 }
@@ -220,84 +124,25 @@ void platformSetConsoleTitle(const char*) {}
 void platformClientSize(PlatformWindow* window, int32_t* width, int32_t* height) {
     *width = 0;
     *height = 0;
-    if (window == nullptr || window->handle == nullptr) {
-        return;
-    }
+    SDL_Window* handle = handleOf(window);
     // A minimised window has no client area to draw into.
-    if ((SDL_GetWindowFlags(window->handle) & SDL_WINDOW_MINIMIZED) != 0) {
+    if (handle == nullptr || (SDL_GetWindowFlags(handle) & SDL_WINDOW_MINIMIZED) != 0) {
         return;
     }
     int w = 0;
     int h = 0;
-    SDL_GetWindowSize(window->handle, &w, &h);
+    SDL_GetWindowSize(handle, &w, &h);
     *width = w > 0 ? w : 0;
     *height = h > 0 ? h : 0;
 }
 
-bool platformPeekMessage(PlatformMessage* message) {
-    if (quitPosted) {
-        quitPosted = false;
-        *message = {nullptr, kMessageQuit, static_cast<uintptr_t>(quitCode), 0};
-        return true;
-    }
-    if (SDL_WasInit(SDL_INIT_VIDEO) != 0) {
-        SDL_Event event;
-        while (SDL_PollEvent(&event) != 0) {
-            if (translateEvent(event, message)) {
-                return true;
-            }
-        }
-    }
-    // Paint comes last, once per exposure, after all input.
-    for (int i = 0; i < windowCount; ++i) {
-        if (windows[i].handle != nullptr && windows[i].needsPaint) {
-            windows[i].needsPaint = false;
-            *message = {&windows[i], kMessagePaint, 0, 0};
-            return true;
-        }
-    }
-    return false;
-}
-
-void platformDispatchMessage(const PlatformMessage* message) {
-    PlatformWindow* window = message->window;
-    if (window == nullptr || window->handle == nullptr) {
-        return;
-    }
-    window->procedure(window, message->message, message->wParam, message->lParam);
-}
-
-intptr_t platformDefaultWindowProcedure(PlatformWindow* window, uint32_t message, uintptr_t,
-                                        intptr_t) {
-    if (window == nullptr || window->handle == nullptr) {
-        return 0;
-    }
-    if (message == kMessageClose) {
-        // Closing destroys the window; its procedure hears of it at once.
-        SDL_DestroyWindow(window->handle);
-        window->handle = nullptr;
-        window->procedure(window, kMessageDestroy, 0, 0);
-        return 0;
-    }
-    if (message == kMessagePaint) {
-        window->needsPaint = false;
-    }
-    return 0;
-}
-
-void platformValidateWindow(PlatformWindow* window) {
-    if (window != nullptr) {
-        window->needsPaint = false;
-    }
-}
-
-void platformPostQuitMessage(int32_t exitCode) {
-    quitPosted = true;
-    quitCode = exitCode;
+void nativeDestroyWindow(PlatformWindow* window) {
+    SDL_DestroyWindow(window->native->handle);
+    window->native->handle = nullptr;
 }
 
 PlatformSurface* platformWindowScreen(PlatformWindow* window) {
-    if (window == nullptr || window->handle == nullptr) {
+    if (handleOf(window) == nullptr) {
         return nullptr;
     }
     return softCreateScreen(window);
@@ -313,38 +158,39 @@ bool layoutOfBitmaps(const SDL_Surface* surface) {
 } // namespace
 
 PlatformBitmap* platformWindowPixels(PlatformWindow* window) {
-    if (window == nullptr || window->handle == nullptr) {
+    if (handleOf(window) == nullptr) {
         return nullptr;
     }
+    NativeWindow* native = window->native;
     // After a resize this frees the old surface and makes one of the new size.
-    SDL_Surface* surface = SDL_GetWindowSurface(window->handle);
+    SDL_Surface* surface = SDL_GetWindowSurface(native->handle);
     if (surface == nullptr || !layoutOfBitmaps(surface)) {
-        window->lentSurface = nullptr;
+        native->lentSurface = nullptr;
         return nullptr;
     }
     // A new surface may come at the old one's address: ours carry the window as a mark.
-    if (surface != window->lentSurface || surface->userdata != window) {
+    if (surface != native->lentSurface || surface->userdata != window) {
         surface->userdata = window;
-        window->lentSurface = surface;
-        window->lentIndex ^= 1;
-        PlatformBitmap& bitmap = window->lent[window->lentIndex];
+        native->lentSurface = surface;
+        native->lentIndex ^= 1;
+        PlatformBitmap& bitmap = native->lent[native->lentIndex];
         bitmap = PlatformBitmap{};
         bitmap.width = surface->w;
         bitmap.height = surface->h;
         bitmap.pixels = static_cast<uint32_t*>(surface->pixels);
         bitmap.lent = true;
     }
-    return &window->lent[window->lentIndex];
+    return &native->lent[native->lentIndex];
 }
 
 void softPresent(PlatformWindow* window, int32_t x, int32_t y, int32_t width, int32_t height,
                  const PlatformBitmap* source, int32_t sourceX, int32_t sourceY) {
-    if (window == nullptr || window->handle == nullptr || source == nullptr ||
-        source->pixels == nullptr) {
+    if (handleOf(window) == nullptr || source == nullptr || source->pixels == nullptr) {
         return;
     }
+    NativeWindow* native = window->native;
     // The window surface follows the window's size: SDL makes a new one after a resize.
-    SDL_Surface* surface = SDL_GetWindowSurface(window->handle);
+    SDL_Surface* surface = SDL_GetWindowSurface(native->handle);
     if (surface == nullptr) {
         return;
     }
@@ -363,7 +209,7 @@ void softPresent(PlatformWindow* window, int32_t x, int32_t y, int32_t width, in
     SDL_Rect rect = {static_cast<int>(left), static_cast<int>(top), static_cast<int>(right - left),
                      static_cast<int>(bottom - top)};
     // Drawn into the surface's own pixels, in place: only the showing is left to do.
-    bool inPlace = surface == window->lentSurface && source == &window->lent[window->lentIndex] &&
+    bool inPlace = surface == native->lentSurface && source == &native->lent[native->lentIndex] &&
                    shiftX == 0 && shiftY == 0;
     if (!inPlace) {
         if (SDL_MUSTLOCK(surface) && SDL_LockSurface(surface) != 0) {
@@ -379,7 +225,7 @@ void softPresent(PlatformWindow* window, int32_t x, int32_t y, int32_t width, in
             SDL_UnlockSurface(surface);
         }
     }
-    SDL_UpdateWindowSurfaceRects(window->handle, &rect, 1);
+    SDL_UpdateWindowSurfaceRects(native->handle, &rect, 1);
 }
 
 // The desktop window has no text beside its pixels for a screen reader.

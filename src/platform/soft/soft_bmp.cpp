@@ -54,24 +54,25 @@ void decodeUncompressed(const uint8_t* data, const BmpLayout& layout, PlatformBi
         case 16:
             for (int32_t x = 0; x < width; ++x) {
                 uint32_t pixel = read16(in + 2 * x);
-                out[x] = (channelValue(layout.red, pixel) << 16) |
-                         (channelValue(layout.green, pixel) << 8) |
-                         channelValue(layout.blue, pixel);
+                out[x] = softPixelOfRgb(channelValue(layout.red, pixel),
+                                        channelValue(layout.green, pixel),
+                                        channelValue(layout.blue, pixel));
             }
             break;
         case 24:
             for (int32_t x = 0; x < width; ++x) {
                 const uint8_t* p = in + 3 * x;
-                out[x] = (static_cast<uint32_t>(p[2]) << 16) | (p[1] << 8) | p[0];
+                out[x] = softPixelOfRgb(p[2], p[1], p[0]);
             }
             break;
         default:
             for (int32_t x = 0; x < width; ++x) {
                 uint32_t pixel = read32(in + 4 * x);
-                out[x] = plain32 ? pixel & 0xFFFFFF
-                                 : (channelValue(layout.red, pixel) << 16) |
-                                       (channelValue(layout.green, pixel) << 8) |
-                                       channelValue(layout.blue, pixel);
+                out[x] = plain32 ? softPixelOfRgb((pixel >> 16) & 0xFF, (pixel >> 8) & 0xFF,
+                                                  pixel & 0xFF)
+                                 : softPixelOfRgb(channelValue(layout.red, pixel),
+                                                  channelValue(layout.green, pixel),
+                                                  channelValue(layout.blue, pixel));
             }
             break;
         }
@@ -144,6 +145,10 @@ PlatformBitmap* softDecodeBmp(const uint8_t* data, size_t size) {
     platformNoteLoadFailure(failure);
     if (bitmap == nullptr) {
         return nullptr;
+    }
+    // The headers' palette holds 0x00RRGGBB.
+    for (uint32_t& entry : layout.palette) {
+        entry = softPixelOfRgb((entry >> 16) & 0xFF, (entry >> 8) & 0xFF, entry & 0xFF);
     }
     if (layout.compression == kBmpRle8 || layout.compression == kBmpRle4) {
         decodeRle(data, size, layout, bitmap);

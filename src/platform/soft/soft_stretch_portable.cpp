@@ -166,24 +166,23 @@ void storePair(uint8_t* __restrict target, const uint16_t* __restrict sum,
 
 // ---- more than 8 taps on an axis: exact 32-bit sums ---------------------------
 
-// Scales one source row across: each channel value times 256 (8 fraction bits),
-// four channels per pixel.
+// Scales one source row across: each byte of a pixel times 256 (8 fraction bits), all
+// four alike.
 void scaleExactly(const uint32_t* source, const SoftAxisPlan& across, const SoftStretchWork& work,
                   uint32_t* out) {
     const uint32_t* base = source + across.low;
     for (int32_t n = 0; n < across.count; ++n) {
         const uint32_t* p = base + work.acrossStart[n];
         const uint32_t* w = work.acrossWeights + static_cast<size_t>(n) * across.maxTaps;
-        uint32_t b = 0, g = 0, r = 0;
+        uint32_t sums[4] = {};
         for (int32_t k = 0; k < work.acrossCount[n]; ++k) {
-            b += (p[k] & 0xFF) * w[k];
-            g += ((p[k] >> 8) & 0xFF) * w[k];
-            r += ((p[k] >> 16) & 0xFF) * w[k];
+            for (int c = 0; c < 4; ++c) {
+                sums[c] += ((p[k] >> (8 * c)) & 0xFF) * w[k];
+            }
         }
-        out[n * 4 + 0] = (b + 128) >> 8;
-        out[n * 4 + 1] = (g + 128) >> 8;
-        out[n * 4 + 2] = (r + 128) >> 8;
-        out[n * 4 + 3] = 0;
+        for (int c = 0; c < 4; ++c) {
+            out[n * 4 + c] = (sums[c] + 128) >> 8;
+        }
     }
 }
 
@@ -225,10 +224,11 @@ void stretchExactly(PlatformBitmap* to, int64_t originX, int64_t originY,
         uint32_t* target =
             softRow(to, down.targetFirst + j - originY) + (across.targetFirst - originX);
         for (int32_t n = 0; n < across.count; ++n) {
-            uint32_t b = (sum[n * 4 + 0] + (1u << 23)) >> 24;
-            uint32_t g = (sum[n * 4 + 1] + (1u << 23)) >> 24;
-            uint32_t r = (sum[n * 4 + 2] + (1u << 23)) >> 24;
-            target[n] = (r << 16) | (g << 8) | b;
+            uint32_t pixel = 0;
+            for (int c = 0; c < 4; ++c) {
+                pixel |= ((sum[n * 4 + c] + (1u << 23)) >> 24) << (8 * c);
+            }
+            target[n] = pixel;
         }
     }
 }

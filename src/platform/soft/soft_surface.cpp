@@ -2,6 +2,7 @@
 #include "platform/soft/soft_surface.h"
 #include "platform/soft/soft_internal.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -51,7 +52,7 @@ bool softClipCopy(int32_t x, int32_t y, int32_t width, int32_t height, int64_t t
 }
 
 void softInitSurface(PlatformSurface* surface, PlatformWindow* window) {
-    surface->emptyPixel = 0;
+    surface->emptyPixel = kSoftBlack;
     surface->empty.width = 1;
     surface->empty.height = 1;
     surface->empty.pixels = &surface->emptyPixel;
@@ -83,6 +84,9 @@ PlatformBitmap* softCreateBitmap(int32_t width, int32_t height) {
     bitmap->selectedIn = nullptr;
     bitmap->revision = ++lastRevision;
     bitmap->lent = false;
+    if (kSoftBlack != 0) {
+        std::fill(bitmap->pixels, bitmap->pixels + bytes / 4, kSoftBlack);
+    }
     return bitmap;
 }
 

@@ -1,6 +1,6 @@
-// Software surfaces shared by the sdl and headless backends: bitmaps are
-// 32-bit XRGB pixel arrays (0x00RRGGBB per pixel, rows top-down), a surface is
-// a drawing context with one bitmap selected into it.
+// Software surfaces shared by the sdl, headless and web backends: bitmaps are
+// 32-bit pixel arrays (softPixelOfRgb's, rows top-down), a surface is a drawing
+// context with one bitmap selected into it.
 #pragma once
 
 #include "platform/bitmap_limits.h"
@@ -34,15 +34,30 @@ struct PlatformSurface {
     bool smoothStretch;
 };
 
+// A pixel of red, green and blue levels. Natively 0x00RRGGBB. The browser's canvas takes
+// the bytes red, green, blue, alpha (0xAABBGGRR, opaque): the web build keeps its pixels so,
+// and a bitmap's rows go to the canvas as they are. Every pass of the layer treats the four
+// bytes of a pixel alike, or makes pixels only through this.
+#if defined(BEXU_SOFT_RGBA)
+inline constexpr uint32_t softPixelOfRgb(uint32_t red, uint32_t green, uint32_t blue) {
+    return 0xFF000000u | (blue << 16) | (green << 8) | red;
+}
+#else
+inline constexpr uint32_t softPixelOfRgb(uint32_t red, uint32_t green, uint32_t blue) {
+    return (red << 16) | (green << 8) | blue;
+}
+#endif
+constexpr uint32_t kSoftBlack = softPixelOfRgb(0, 0, 0);
+
 // Pixel of a colour reference (0x00BBGGRR).
 inline uint32_t softPixelOfColor(uint32_t color) {
-    return ((color & 0xFF) << 16) | (color & 0xFF00) | ((color >> 16) & 0xFF);
+    return softPixelOfRgb(color & 0xFF, (color >> 8) & 0xFF, (color >> 16) & 0xFF);
 }
 
 // Makes a surface's fields ready; used by backends for screen contexts too.
 void softInitSurface(PlatformSurface* surface, PlatformWindow* window);
-// A zero-filled (black) bitmap; none when a side is below 1 or the size is over
-// the limits of bitmap_limits.h, or memory runs out. Freed by platformDeleteBitmap.
+// A black bitmap; none when a side is below 1 or the size is over the limits of
+// bitmap_limits.h, or memory runs out. Freed by platformDeleteBitmap.
 // A screen context for the window; backends hand it out as the window's drawing context.
 PlatformSurface* softCreateScreen(PlatformWindow* window);
 PlatformBitmap* softCreateBitmap(int32_t width, int32_t height);

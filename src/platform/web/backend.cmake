@@ -5,6 +5,8 @@
 # calls through pointers (the window procedure) need no unwinding: a smaller, faster wasm.
 # Copies of pixel rows as the memory.copy instruction, not calls out to JavaScript.
 target_compile_options(bexu_platform_web PRIVATE -msimd128 -msse2 -mbulk-memory)
+# Bitmaps hold the canvas's own RGBA bytes, so frames go to the canvas unconverted.
+target_compile_definitions(bexu_platform_web PUBLIC BEXU_SOFT_RGBA)
 # The most memory the page may take, in bytes: 256 MiB.
 set(BEXU_WEB_MEMORY_CAP 268435456 CACHE STRING "Wasm memory cap of the web player, bytes")
 # The story's files come with the page (emscripten's file packager, see scripts/web.sh);
@@ -16,5 +18,3 @@ target_link_options(bexu_platform_web INTERFACE
   "-sEXPORTED_RUNTIME_METHODS=['FS_createPath','FS_createDataFile','addRunDependency','removeRunDependency']")
 # The page that loads the story's data and the player.
 configure_file(${CMAKE_CURRENT_LIST_DIR}/index.html ${CMAKE_BINARY_DIR}/index.html COPYONLY)
-# Window classes by name, shared with the other backends that keep their own windows.
-target_sources(bexu_platform_web PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/platform/window_classes/window_classes.cpp)

@@ -1,50 +1,52 @@
-// The window in a web page: one canvas, its class, and the message queue fed by
-// the page's key and click handlers. Handlers run while the loop sleeps.
+// The window in a web page: one canvas, whose key and click handlers feed the window
+// core's queue. Handlers run while the loop sleeps.
 #include "platform/platform.h"
 #include "platform/soft/soft_surface.h"
 #include "platform/web/web.h"
-#include "platform/window_classes/window_classes.h"
+#include "platform/window_core/window_core.h"
 
 #include <emscripten.h>
 #include <emscripten/html5.h>
 
 #include <cstring>
 
-struct PlatformWindow {
-    WindowProcedure procedure;
-    bool destroyed;
-};
+// The canvas needs no record of its own.
+struct NativeWindow {};
 
 namespace {
 
-constexpr int kQueueSize = 64;
 constexpr intptr_t kRepeatBit = intptr_t{1} << 30;
 
-PlatformWindow theWindow;
-bool windowMade = false;
-
-PlatformMessage queue[kQueueSize];
-int queueHead = 0;
-int queueCount = 0;
-bool quitPosted = false;
-int32_t quitCode = 0;
+PlatformWindow* theWindow = nullptr;
 
 // Width, height and clearings of the canvas, kept up to date by the page.
 int32_t canvasSize[3] = {0, 0, 0};
 bool canvasWatched = false;
 
-void postMessage(PlatformWindow* window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
-    if (queueCount == kQueueSize) {
-        return; // a full queue drops, as a desktop queue does at its limit
-    }
-    queue[(queueHead + queueCount) % kQueueSize] = {window, message, wParam, lParam};
-    ++queueCount;
-}
+// clang-format off
+// The loop's sleep through a wait: a timeout that a key, a tap or a resize ends early,
+// resolving to 1 then.
+EM_ASYNC_JS(int, sleepUntilWoken, (uint32_t milliseconds), {
+    return await new Promise(function(resolve) {
+        var timer = setTimeout(function() { Module.bexuWake = null; resolve(0); }, milliseconds);
+        Module.bexuWake = function() {
+            clearTimeout(timer);
+            Module.bexuWake = null;
+            resolve(1);
+        };
+    });
+});
+
+EM_JS(void, wakeSleeper, (), {
+    if (Module.bexuWake) Module.bexuWake();
+});
+// clang-format on
 
 void postSpace(bool repeat) {
     webAudioAllowed();
-    if (windowMade && !theWindow.destroyed) {
-        postMessage(&theWindow, kMessageKeyDown, kVirtualKeySpace, 1 | (repeat ? kRepeatBit : 0));
+    if (corePostMessage(theWindow, kMessageKeyDown, kVirtualKeySpace,
+                        1 | (repeat ? kRepeatBit : 0))) {
+        wakeSleeper();
     }
 }
 
@@ -91,13 +93,17 @@ EM_JS(void, watchCanvasSize, (int32_t* size), {
         var ratio = window.devicePixelRatio || 1;
         var width = Math.max(0, Math.round(box.width * ratio));
         var height = Math.max(0, Math.round(box.height * ratio));
+        var changed = HEAP32[size >> 2] != width || HEAP32[(size >> 2) + 1] != height;
         if (canvas.width != width || canvas.height != height) {
             canvas.width = width;
             canvas.height = height;
             HEAP32[(size >> 2) + 2] += 1;
+            changed = true;
         }
         HEAP32[size >> 2] = width;
         HEAP32[(size >> 2) + 1] = height;
+        // The loop may sleep through a key wait: the next frame must show the new size.
+        if (changed && Module.bexuWake) Module.bexuWake();
     }
     function watchRatio() {
         var query = window.matchMedia("(resolution: " + (window.devicePixelRatio || 1) + "dppx)");
@@ -125,26 +131,30 @@ void webCanvasSize(int32_t* width, int32_t* height, uint32_t* clearings) {
 // The page has one canvas, so one window.
 PlatformWindow* platformCreateWindow(const char* className, const char* title, int32_t clientWidth,
                                      int32_t clientHeight) {
-    WindowProcedure procedure = registeredWindowProcedure(className);
-    if (procedure == nullptr || windowMade || clientWidth <= 0 || clientHeight <= 0) {
+    static NativeWindow canvas;
+    if (theWindow != nullptr || clientWidth <= 0 || clientHeight <= 0) {
         return nullptr;
     }
-    windowMade = true;
-    theWindow = {procedure, false};
-    platformSetWindowTitle(&theWindow, title);
+    theWindow = coreCreateWindow(className, &canvas);
+    if (theWindow == nullptr) {
+        return nullptr;
+    }
+    platformSetWindowTitle(theWindow, title);
     emscripten_set_keydown_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, nullptr, EM_FALSE, onKeyDown);
     emscripten_set_click_callback("#canvas", nullptr, EM_FALSE, onClick);
-    return &theWindow;
+    return theWindow;
 }
 
 void platformShowWindow(PlatformWindow* window) {
-    if (window != nullptr && !window->destroyed) {
+    if (coreWindowLive(window)) {
         showCanvas();
+        coreInvalidateWindow(window);
+        coreUpdateWindow(window);
     }
 }
 
 void platformSetWindowTitle(PlatformWindow* window, const char* title) {
-    if (window != nullptr && !window->destroyed && title != nullptr) {
+    if (coreWindowLive(window) && title != nullptr) {
         setPageTitle(title);
     }
 }
@@ -156,50 +166,21 @@ void platformClientSize(PlatformWindow* window, int32_t* width, int32_t* height)
     *width = 0;
     *height = 0;
     uint32_t clearings = 0;
-    if (window != nullptr && !window->destroyed) {
+    if (coreWindowLive(window)) {
         webCanvasSize(width, height, &clearings);
     }
 }
 
-bool platformPeekMessage(PlatformMessage* message) {
-    if (queueCount > 0) {
-        *message = queue[queueHead];
-        queueHead = (queueHead + 1) % kQueueSize;
-        --queueCount;
-        return true;
-    }
-    if (quitPosted) {
-        quitPosted = false;
-        *message = {nullptr, kMessageQuit, static_cast<uintptr_t>(quitCode), 0};
-        return true;
-    }
-    return false;
+// The page's handlers queue their messages as they come.
+void nativePumpEvents() {}
+
+bool nativeWaitForEvents(uint32_t timeoutMs) {
+    // Even for no time: the page's handlers run only while the loop sleeps.
+    return sleepUntilWoken(timeoutMs) != 0;
 }
 
-void platformDispatchMessage(const PlatformMessage* message) {
-    PlatformWindow* window = message->window;
-    if (window == nullptr || window->destroyed) {
-        return;
-    }
-    window->procedure(window, message->message, message->wParam, message->lParam);
-}
-
-intptr_t platformDefaultWindowProcedure(PlatformWindow* window, uint32_t message, uintptr_t,
-                                        intptr_t) {
-    if (window != nullptr && message == kMessageClose && !window->destroyed) {
-        window->destroyed = true;
-        window->procedure(window, kMessageDestroy, 0, 0);
-    }
-    return 0;
-}
-
-// The canvas keeps what was drawn on it: there is nothing to repaint.
-void platformValidateWindow(PlatformWindow*) {}
-
-void platformPostQuitMessage(int32_t exitCode) {
-    quitPosted = true;
-    quitCode = exitCode;
-}
+// The canvas stays on the page, showing what it showed last.
+void nativeDestroyWindow(PlatformWindow*) {}
 
 // The canvas takes RGBA, not the soft layer's XRGB: the player draws into bitmaps of
 // its own, which the present converts.
@@ -208,7 +189,7 @@ PlatformBitmap* platformWindowPixels(PlatformWindow*) {
 }
 
 PlatformSurface* platformWindowScreen(PlatformWindow* window) {
-    if (window == nullptr || window->destroyed) {
+    if (!coreWindowLive(window)) {
         return nullptr;
     }
     return softCreateScreen(window);

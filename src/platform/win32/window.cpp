@@ -113,6 +113,13 @@ bool platformPeekMessage(PlatformMessage* message) {
     return true;
 }
 
+bool platformWaitForMessage(uint32_t timeoutMs) {
+    // Input already in the queue ends the wait too, not only input that came since the
+    // last look at it.
+    return MsgWaitForMultipleObjectsEx(0, nullptr, timeoutMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE) !=
+           WAIT_TIMEOUT;
+}
+
 void platformDispatchMessage(const PlatformMessage* message) {
     MSG dispatched = systemMessageOf(message);
     TranslateMessage(&dispatched);

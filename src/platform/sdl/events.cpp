@@ -1,0 +1,169 @@
+// SDL's events translated into the window core's messages, and the loop's sleep until the
+// next one.
+#include "platform/sdl/sdl_events.h"
+#include "platform/sdl/sound_device.h"
+#include "platform/window_core/window_core.h"
+
+#include <SDL.h>
+#include <SDL_syswm.h>
+
+#include <poll.h>
+
+namespace {
+
+// A long sleep wakes this often to let the sound device go once it has played out.
+constexpr uint32_t kLongestSlice = 1000;
+
+// Virtual key codes of the desktop the message codes come from.
+uintptr_t virtualKeyOf(SDL_Keycode key) {
+    if (key >= SDLK_a && key <= SDLK_z) {
+        return static_cast<uintptr_t>('A' + (key - SDLK_a));
+    }
+    if (key >= SDLK_0 && key <= SDLK_9) {
+        return static_cast<uintptr_t>(key);
+    }
+    if (key >= SDLK_F1 && key <= SDLK_F12) {
+        return static_cast<uintptr_t>(0x70 + (key - SDLK_F1));
+    }
+    switch (key) {
+    case SDLK_SPACE:
+        return kVirtualKeySpace;
+    case SDLK_BACKSPACE:
+        return 0x08;
+    case SDLK_TAB:
+        return 0x09;
+    case SDLK_RETURN:
+    case SDLK_KP_ENTER:
+        return 0x0D;
+    case SDLK_ESCAPE:
+        return 0x1B;
+    case SDLK_PAGEUP:
+        return 0x21;
+    case SDLK_PAGEDOWN:
+        return 0x22;
+    case SDLK_END:
+        return 0x23;
+    case SDLK_HOME:
+        return 0x24;
+    case SDLK_LEFT:
+        return 0x25;
+    case SDLK_UP:
+        return 0x26;
+    case SDLK_RIGHT:
+        return 0x27;
+    case SDLK_DOWN:
+        return 0x28;
+    case SDLK_INSERT:
+        return 0x2D;
+    case SDLK_DELETE:
+        return 0x2E;
+    case SDLK_LSHIFT:
+    case SDLK_RSHIFT:
+        return 0x10;
+    case SDLK_LCTRL:
+    case SDLK_RCTRL:
+        return 0x11;
+    case SDLK_LALT:
+    case SDLK_RALT:
+        return 0x12;
+    default:
+        return 0xFF; // no virtual key
+    }
+}
+
+// One SDL event into the core: a key-down or a close request is queued, a lost picture
+// becomes a paint. False for the events the player has no use for.
+bool takeEvent(const SDL_Event& event) {
+    if (event.type == SDL_KEYDOWN) {
+        // Repeat count 1; bit 30 tells a key repeat, as the desktop's key-down does.
+        intptr_t lParam = 1 | (event.key.repeat != 0 ? (intptr_t{1} << 30) : 0);
+        return corePostMessage(sdlWindowOfId(event.key.windowID), kMessageKeyDown,
+                               virtualKeyOf(event.key.keysym.sym), lParam);
+    }
+    if (event.type != SDL_WINDOWEVENT) {
+        return false;
+    }
+    PlatformWindow* window = sdlWindowOfId(event.window.windowID);
+    switch (event.window.event) {
+    case SDL_WINDOWEVENT_CLOSE:
+        return corePostMessage(window, kMessageClose, 0, 0);
+    // The X window lost what it showed: its procedure hears of it as a paint.
+    case SDL_WINDOWEVENT_EXPOSED:
+    case SDL_WINDOWEVENT_SHOWN:
+    case SDL_WINDOWEVENT_SIZE_CHANGED:
+    case SDL_WINDOWEVENT_RESTORED:
+        coreInvalidateWindow(window);
+        return coreWindowLive(window);
+    default:
+        return false;
+    }
+}
+
+// Moves SDL's events into the core; true when one of them was for the player. Events stay
+// in SDL's queue while the core's is full.
+bool takeEvents() {
+    bool taken = false;
+    SDL_Event event;
+    while (coreQueueRoom() > 0 && SDL_PollEvent(&event) != 0) {
+        taken = takeEvent(event) || taken;
+    }
+    return taken;
+}
+
+// The X server connection's descriptor, -1 under other video drivers. Sleeping on it takes
+// a few system calls; SDL's own wait takes in the events twice over on every sleep, which
+// costs the player's waits several times the time.
+int xConnection = -1;
+
+// Sleeps up to `milliseconds` for the next native event; false when the time ran out.
+bool sleepForEvent(uint32_t milliseconds) {
+    if (xConnection < 0) {
+        return SDL_WaitEventTimeout(nullptr, static_cast<int>(milliseconds)) != 0;
+    }
+    pollfd events = {xConnection, POLLIN, 0};
+    return poll(&events, 1, static_cast<int>(milliseconds)) != 0;
+}
+
+} // namespace
+
+void sdlNoteWindow(SDL_Window* handle) {
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (xConnection < 0 && SDL_GetWindowWMInfo(handle, &info) == SDL_TRUE &&
+        info.subsystem == SDL_SYSWM_X11) {
+        xConnection = ConnectionNumber(info.info.x11.display);
+    }
+}
+
+void nativePumpEvents() {
+    if (SDL_WasInit(SDL_INIT_VIDEO) != 0) {
+        takeEvents();
+    }
+}
+
+// Events the player has no use for (the pointer moving) do not end the wait. The sound
+// device is let go as the loop's frame pause lets it go.
+bool nativeWaitForEvents(uint32_t timeoutMs) {
+    if (SDL_WasInit(SDL_INIT_VIDEO) == 0) {
+        closePlayedOutSoundDevice();
+        SDL_Delay(timeoutMs);
+        return false;
+    }
+    uint32_t start = SDL_GetTicks();
+    for (;;) {
+        closePlayedOutSoundDevice();
+        if (takeEvents()) {
+            return true;
+        }
+        uint32_t waited = SDL_GetTicks() - start;
+        if (waited >= timeoutMs) {
+            return false;
+        }
+        uint32_t left = timeoutMs - waited;
+        uint32_t slice = left < kLongestSlice ? left : kLongestSlice;
+        // The rest of the time has passed, though the ticks may not show it yet.
+        if (!sleepForEvent(slice) && slice == left) {
+            return false;
+        }
+    }
+}
