@@ -8,3 +8,10 @@ target_link_libraries(bench_stretch PRIVATE PkgConfig::PIXMAN)
 if(headless IN_LIST BEXU_BACKENDS)
   target_link_libraries(bench_check_story PRIVATE bexu_check_core)
 endif()
+
+# bexu-scene runs side by side with ImageMagick's convert doing the same fill.
+if(headless IN_LIST BEXU_BACKENDS)
+  target_link_libraries(bench_scene PRIVATE bexu_scene_core)
+  target_compile_definitions(bench_scene PRIVATE BEXU_SCENE_PROGRAM="$<TARGET_FILE:bexu-scene>")
+  add_dependencies(bench_scene bexu-scene)
+endif()

@@ -1,6 +1,6 @@
 // bexu-font FONT.ttf -o font.bmp [options]: makes a story's font sheet from an
 // outline font, at the largest size where every glyph fits its cell.
-#include "font/bmp_writer.h"
+#include "common/bmp_writer.h"
 #include "font/font_sheet.h"
 
 #include <cerrno>

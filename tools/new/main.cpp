@@ -1,7 +1,7 @@
 // bexu-new DIR [--font FONT.ttf] [--title TEXT]: starts a story folder that plays and
 // passes bexu-check: a font sheet made from an outline font, the tile pattern, one
 // scene, one sound and a three-line script.
-#include "font/bmp_writer.h"
+#include "common/bmp_writer.h"
 #include "font/font_sheet.h"
 #include "new/story_files.h"
 
