@@ -15,3 +15,11 @@ if(headless IN_LIST BEXU_BACKENDS)
   target_compile_definitions(bench_scene PRIVATE BEXU_SCENE_PROGRAM="$<TARGET_FILE:bexu-scene>")
   add_dependencies(bench_scene bexu-scene)
 endif()
+
+# bexu-scene runs side by side with ImageMagick's convert doing the same fill; the
+# photograph is written with stb_image_write (Debian: libstb-dev).
+if(headless IN_LIST BEXU_BACKENDS)
+  target_link_libraries(bench_scene PRIVATE bexu_scene_core)
+  target_compile_definitions(bench_scene PRIVATE BEXU_SCENE_PROGRAM="$<TARGET_FILE:bexu-scene>")
+  add_dependencies(bench_scene bexu-scene)
+endif()

@@ -69,8 +69,8 @@ void BM_SceneInProcess(benchmark::State& state) {
         Picture picture;
         std::string error;
         std::vector<uint32_t> canvas;
-        if (!readPicture(photo, 0, &picture, &error) ||
-            !composeScene(picture, SceneFit::Fill, 0, &canvas)) {
+        if (!readPicture(photo, SceneFit::Fill, 0, &picture, &error) ||
+            !composeScene(pictureView(picture), SceneFit::Fill, 0, &canvas)) {
             state.SkipWithError("the photograph does not make a scene");
             break;
         }

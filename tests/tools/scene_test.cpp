@@ -14,6 +14,7 @@
 #include <random>
 #include <string>
 #include <sys/stat.h>
+#include <zlib.h>
 
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #define STBI_WRITE_NO_STDIO
@@ -250,6 +251,12 @@ const std::vector<ScenePicture>& scenePictures() {
          "RLE8",
          0,
          {{0, 0, 0x000040}, {150, 250, 0x0F3240}, {1599, 899, 0xE1C840}}},
+        {"bmp of another size, as the player reads it", "old.bmp",
+         [] {
+             std::vector<uint8_t> bmp = encodeBmp24(solidImage(1920, 1080, 0x336699));
+             return std::string(bmp.begin(), bmp.end());
+         }(),
+         "", "RLE8", 0, {{0, 0, 0x336699}, {1599, 899, 0x336699}}},
         {"300 colours",
          "many.png",
          pngOf(manyColors()),
@@ -297,15 +304,27 @@ std::string pictureName(const ::testing::TestParamInfo<ScenePicture>& info) {
 INSTANTIATE_TEST_SUITE_P(Pictures, ScenePictureTest, ::testing::ValuesIn(scenePictures()),
                          pictureName);
 
-// A PNG whose header claims 30000 x 30000 pixels, and nothing else.
-std::string hugePngHeader() {
-    std::string png("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16);
-    for (int side = 0; side < 2; ++side) {
-        png += std::string("\0\0\x75\x30", 4); // 30000
+// A PNG chunk: length, type, data and checksum.
+std::string pngChunk(const std::string& type, const std::string& data) {
+    std::string chunk;
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        chunk += char(data.size() >> shift);
     }
-    png += std::string("\x08\x06\0\0\0", 5); // 8 bits, RGBA
-    png += std::string("\0\0\0\0", 4);       // the checksum, which the header reading skips
-    return png;
+    std::string body = type + data;
+    uLong checksum = crc32(0, reinterpret_cast<const Bytef*>(body.data()), uInt(body.size()));
+    chunk += body;
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        chunk += char(checksum >> shift);
+    }
+    return chunk;
+}
+
+// A PNG whose header claims 30000 x 30000 pixels, followed by the start of its data.
+std::string hugePng() {
+    std::string side("\0\0\x75\x30", 4); // 30000
+    std::string header = side + side + std::string("\x08\x06\0\0\0", 5); // 8 bits, RGBA
+    return std::string("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", header) +
+           pngChunk("IDAT", std::string("\x78\x9c\xed\xc1\x01\x0d\0\0\0\xc2", 10));
 }
 
 struct BadPicture {
@@ -319,7 +338,7 @@ const std::vector<BadPicture>& badPictures() {
     static const std::string png = pngOf(stripes(600, 400));
     static const std::string jpeg = jpegOf(stripes(600, 400));
     static const std::vector<BadPicture> table = {
-        {"huge picture", "huge.png", hugePngHeader(), "is 30000 x 30000 (900.0 megapixels)"},
+        {"huge picture", "huge.png", hugePng(), "is 30000 x 30000 (900.0 megapixels)"},
         {"png cut short", "cut.png", png.substr(0, png.size() / 2), "it is damaged or cut short"},
         {"jpeg cut short", "cut.jpg", jpeg.substr(0, jpeg.size() * 2 / 3),
          "it is damaged or cut short"},

@@ -9,7 +9,8 @@ target_link_libraries(test_tools PRIVATE bexu_check_core bexu_shot_core PNG::PNG
 # bexu-pack makes its archives with the players of this build.
 add_dependencies(test_tools bexu-pack bexu)
 target_link_libraries(test_tools PRIVATE bexu_pack_core)
-# bexu-scene's pictures are written with stb_image_write; its layout and the shared
-# BMP writer are tested in the process too.
+# bexu-scene's pictures are written with stb_image_write (Debian: libstb-dev, its header
+# on the system's include path); its layout and the shared BMP writer are tested in the
+# process too.
 add_dependencies(test_tools bexu-scene)
 target_link_libraries(test_tools PRIVATE bexu_scene_core)

@@ -87,15 +87,16 @@ std::vector<uint8_t> bmp24Bytes(int32_t width, int32_t height, const uint32_t* p
     uint32_t rowBytes = (uint32_t(width) * 3 + 3) & ~3u;
     uint32_t dataBytes = rowBytes * uint32_t(height);
     std::vector<uint8_t> out;
-    out.reserve(kHeadersSize + dataBytes);
     putHeaders(&out, width, height, 24, kCompressionNone, 0, dataBytes);
+    size_t headers = out.size();
+    out.resize(headers + dataBytes); // the row padding stays zero
     for (int32_t y = height - 1; y >= 0; --y) {
         const uint32_t* row = pixels + size_t(y) * width;
+        uint8_t* to = out.data() + headers + size_t(height - 1 - y) * rowBytes;
         for (int32_t x = 0; x < width; ++x) {
-            putLittle(&out, row[x], 3); // blue, green, red
-        }
-        for (uint32_t pad = uint32_t(width) * 3; pad < rowBytes; ++pad) {
-            out.push_back(0);
+            to[x * 3] = uint8_t(row[x]); // blue, green, red
+            to[x * 3 + 1] = uint8_t(row[x] >> 8);
+            to[x * 3 + 2] = uint8_t(row[x] >> 16);
         }
     }
     return out;

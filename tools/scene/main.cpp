@@ -81,16 +81,17 @@ int parseArguments(int argc, char** argv, Arguments* args) {
 }
 
 // What the scaling did: "scaled by 0.400, 375 rows cut at the top and at the bottom".
-std::string placementText(const Picture& picture, const ScenePlacement& place) {
-    double scale = double(place.width) / place.sourceWidth;
+std::string placementText(int32_t width, int32_t height, SceneFit fit) {
+    ScenePlacement place = placeScene(width, height, fit);
+    double scale = sceneScale(width, height, fit);
     char text[160];
     int written = snprintf(text, sizeof text, "scaled by %.3f", scale);
     auto more = [&](const char* format, int32_t a) {
         written += snprintf(text + written, sizeof text - size_t(written), format, a);
     };
-    if (place.sourceWidth < picture.width) {
+    if (place.sourceWidth < width) {
         more(", %d columns of the picture cut at each side", place.sourceX);
-    } else if (place.sourceHeight < picture.height) {
+    } else if (place.sourceHeight < height) {
         more(", %d rows of the picture cut at the top and at the bottom", place.sourceY);
     } else if (place.width < kCanvasWidth) {
         more(", bars %d pixels wide at the left and right", place.x);
@@ -120,37 +121,34 @@ int main(int argc, char** argv) {
     }
     Picture picture;
     std::string error;
-    if (!readPicture(args.in, args.background, &picture, &error)) {
+    if (!readPicture(args.in, args.fit, args.background, &picture, &error)) {
         fprintf(stderr, "bexu-scene: %s; nothing written\n", error.c_str());
         return 1;
     }
     std::vector<uint32_t> canvas;
-    ScenePlacement place = placeScene(picture.width, picture.height, args.fit);
-    bool composed = composeScene(picture, args.fit, args.background, &canvas);
-    std::string how = placementText(picture, place);
-    int32_t width = picture.width;
-    int32_t height = picture.height;
-    std::string format = picture.format;
-    bool transparent = picture.transparent;
+    bool composed = composeScene(pictureView(picture), args.fit, args.background, &canvas);
+    Picture file = picture; // what it was, for the report
+    file.pixels = nullptr;
     releasePicture(&picture);
     if (!composed) {
         fprintf(stderr, "bexu-scene: not enough memory to scale %s; nothing written\n",
                 args.in.c_str());
         return 1;
     }
-    SceneFile file = encodeScene(canvas, kCanvasWidth, kCanvasHeight);
-    if (!writeFileAtomically(args.out, file.bytes)) {
+    SceneFile scene = encodeScene(canvas, kCanvasWidth, kCanvasHeight);
+    if (!writeFileAtomically(args.out, scene.bytes)) {
         fprintf(stderr, "bexu-scene: cannot write %s; nothing written\n", args.out.c_str());
         return 1;
     }
-    std::string form = file.rle8 ? "RLE8 with a palette of " + std::to_string(file.colors) +
-                                       " colour" + (file.colors == 1 ? "" : "s")
-                                 : std::string("24-bit (more than 256 colours)");
-    printf("bexu-scene: %s (%s, %d x %d) %s into %d x %d: %s%s\n", args.in.c_str(), format.c_str(),
-           width, height, args.fit == SceneFit::Fill ? "filled" : "fitted", kCanvasWidth,
-           kCanvasHeight, how.c_str(),
-           transparent ? "; its transparent parts laid over the background" : "");
+    std::string form = scene.rle8 ? "RLE8 with a palette of " + std::to_string(scene.colors) +
+                                        " colour" + (scene.colors == 1 ? "" : "s")
+                                  : std::string("24-bit (more than 256 colours)");
+    printf("bexu-scene: %s (%s, %d x %d) %s into %d x %d: %s%s\n", args.in.c_str(), file.format,
+           file.fileWidth, file.fileHeight, args.fit == SceneFit::Fill ? "filled" : "fitted",
+           kCanvasWidth, kCanvasHeight,
+           placementText(file.fileWidth, file.fileHeight, args.fit).c_str(),
+           file.transparent ? "; its transparent parts laid over the background" : "");
     printf("bexu-scene: wrote %s: %s, %s\n", args.out.c_str(), form.c_str(),
-           sizeText(file.bytes.size()).c_str());
+           sizeText(scene.bytes.size()).c_str());
     return 0;
 }

@@ -37,7 +37,13 @@ ScenePlacement placeScene(int32_t width, int32_t height, SceneFit fit) {
     return place;
 }
 
-bool composeScene(const Picture& picture, SceneFit fit, uint32_t background,
+double sceneScale(int32_t width, int32_t height, SceneFit fit) {
+    double across = double(kCanvasWidth) / width;
+    double down = double(kCanvasHeight) / height;
+    return fit == SceneFit::Fill ? std::max(across, down) : std::min(across, down);
+}
+
+bool composeScene(const PlatformBitmap& picture, SceneFit fit, uint32_t background,
                   std::vector<uint32_t>* canvas) {
     canvas->assign(size_t(kCanvasWidth) * kCanvasHeight, background);
     PlatformBitmap target = {};
@@ -45,11 +51,10 @@ bool composeScene(const Picture& picture, SceneFit fit, uint32_t background,
     target.height = kCanvasHeight;
     target.pixels = canvas->data();
     target.lent = true;
-    PlatformBitmap source = pictureView(picture);
     ScenePlacement place = placeScene(picture.width, picture.height, fit);
     SoftStretchPlan plan;
     SoftBounds bounds = {0, 0, kCanvasWidth, kCanvasHeight};
-    return softPlanStretch(&plan, bounds, place.x, place.y, place.width, place.height, &source,
+    return softPlanStretch(&plan, bounds, place.x, place.y, place.width, place.height, &picture,
                            place.sourceX, place.sourceY, place.sourceWidth, place.sourceHeight) &&
-           softStretchPlanned(&target, 0, 0, &source, plan);
+           softStretchPlanned(&target, 0, 0, &picture, plan);
 }

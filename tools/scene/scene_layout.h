@@ -3,7 +3,7 @@
 // (scaled to fit inside it, bars of the background colour where the shapes differ).
 #pragma once
 
-#include "scene/picture_file.h"
+#include "platform/soft/soft_surface.h"
 
 #include <cstdint>
 #include <vector>
@@ -19,8 +19,11 @@ struct ScenePlacement {
 
 ScenePlacement placeScene(int32_t width, int32_t height, SceneFit fit);
 
+// The factor by which a picture of this size is scaled into the scene.
+double sceneScale(int32_t width, int32_t height, SceneFit fit);
+
 // The canvas's pixels (0x00RRGGBB, rows top-down): the background, and the picture
 // scaled into its place by the player's own smoothing stretch, which averages the
 // area each pixel covers where the picture shrinks. False when memory runs out.
-bool composeScene(const Picture& picture, SceneFit fit, uint32_t background,
+bool composeScene(const PlatformBitmap& picture, SceneFit fit, uint32_t background,
                   std::vector<uint32_t>* canvas);
