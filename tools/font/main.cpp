@@ -22,6 +22,8 @@ const char kUsage[] =
     "is taken; with it, the size is checked. Defaults: --color FAF6E8, --outline 2 with\n"
     "--outline-color 181222 (--outline 0 for none), no shadow, edges blended towards the\n"
     "outline colour (else the shadow's, else --matte, default 000000), --stretch 1.\n"
+    "--stretch F above 1 widens each glyph by F, or as far as it still fits its cell,\n"
+    "so the size is the same as without; below 1 it narrows every glyph.\n"
     "--marker takes the five marker cells from a 125 x 33 strip or a 400 x 198 sheet.\n";
 
 struct Arguments {
@@ -178,6 +180,16 @@ int main(int argc, char** argv) {
     int32_t size = settleSize(&font, args, &fit);
     Sheet sheet;
     bool built = size != 0 && buildSheet(font.library, args.style, fit, &sheet);
+    if (built) {
+        std::string widened = stretchReport(fit, args.style.stretch);
+        if (!widened.empty()) {
+            printf("bexu-font: %s\n", widened.c_str());
+        }
+        std::string spaced = letterSpacingWarning(font, fit);
+        if (!spaced.empty()) {
+            fprintf(stderr, "bexu-font: warning: %s\n", spaced.c_str());
+        }
+    }
     closeFontFace(&font);
     if (!built) {
         return 1;

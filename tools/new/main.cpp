@@ -52,7 +52,7 @@ bool makeFont(const std::string& fontPath, const std::string& out) {
         return false;
     }
     // Light glyphs with a dark outline read over any art; a monospaced font fills the
-    // fixed cells best, widened a little as they are wider than its glyphs.
+    // fixed cells best, its narrower glyphs widened a little as the cells are wider.
     FontStyle style;
     style.stretch = 1.25;
     std::string report;
@@ -64,6 +64,10 @@ bool makeFont(const std::string& fontPath, const std::string& out) {
                 writeBmp24(out, kSheetWidth, kSheetHeight, sheet.pixels.data());
     if (made) {
         printf("bexu-new: font.bmp from %s at %s\n", font.name.c_str(), report.c_str());
+        std::string spaced = letterSpacingWarning(font, fit);
+        if (!spaced.empty()) {
+            fprintf(stderr, "bexu-new: warning: %s\n", spaced.c_str());
+        }
     } else {
         fprintf(stderr, "bexu-new: cannot make font.bmp from %s: %s\n", fontPath.c_str(),
                 report.c_str());
