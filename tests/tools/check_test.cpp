@@ -81,7 +81,9 @@ enum class Extra {
     TitleBreak,
     TitleControl,
     TitleUtf8,
-    TitleClean
+    TitleClean,
+    TitleSlashes,
+    TitleHuge
 };
 
 std::vector<uint8_t> canvasScene(int32_t width, int32_t height) {
@@ -116,6 +118,12 @@ void addExtra(const std::string& folder, Extra extra) {
         break;
     case Extra::TitleClean:
         writeFile(folder + "/init.bexc", std::string("The Harbour: a story"));
+        break;
+    case Extra::TitleSlashes:
+        writeFile(folder + "/init.bexc", std::string("Me/You \"and\" C:\\them"));
+        break;
+    case Extra::TitleHuge:
+        writeFile(folder + "/init.bexc", std::string(2 << 20, 'a'));
         break;
     case Extra::BadScene:
         writeFile(folder + "/scene.bmp", std::string("BM this is no bitmap"));
@@ -283,12 +291,15 @@ const std::vector<Trap>& traps() {
         {"path out and back in", "{0[play~../@NAME@/sound.wav]}", Extra::Sound, "path-outside",
          "script.bexu", 1, 9, "warning"},
         // The title file.
+        // What bexu-pack will not pack is an error.
         {"title with a final line break", "{0[say~a]}", Extra::TitleBreak, "title-line-break",
-         "init.bexc", 1, 12, "warning"},
+         "init.bexc", 1, 12, "error"},
         {"title with a tab", "{0[say~a]}", Extra::TitleControl, "title-control-byte", "init.bexc",
-         1, 4, "warning"},
+         1, 4, "error"},
         {"title in UTF-8", "{0[say~a]}", Extra::TitleUtf8, "title-non-ascii", "init.bexc", 1, 4,
-         "warning"},
+         "error"},
+        {"title file of two MiB", "{0[say~a]}", Extra::TitleHuge, "title-too-long", "init.bexc", 0,
+         0, "error"},
         // Text in UTF-8.
         {"curly quotes and dashes", "{0\n[say~It\xE2\x80\x99s fine \xE2\x80\x94 really]}",
          Extra::None, "utf8-text", "script.bexu", 2, 8, "warning"},
@@ -314,6 +325,7 @@ const std::vector<Trap>& traps() {
         {"scene in a folder", "{0[cg~art/scene.bmp][say~Hello (and welcome).]}",
          Extra::SceneInFolder, nullptr, "", 0, 0, ""},
         {"clean title", "{0[say~a]}", Extra::TitleClean, nullptr, "", 0, 0, ""},
+        {"title with slashes and quotes", "{0[say~a]}", Extra::TitleSlashes, nullptr, "", 0, 0, ""},
         {"plain ASCII punctuation", "{0[say~It's fine -- really... \"Yes.\"]}", Extra::None,
          nullptr, "", 0, 0, ""},
         {"long line without notes", "{0[say~" + std::string(60, 'a') + " bbbbbbbbbb]}", Extra::None,

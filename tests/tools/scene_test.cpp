@@ -251,12 +251,16 @@ const std::vector<ScenePicture>& scenePictures() {
          "RLE8",
          0,
          {{0, 0, 0x000040}, {150, 250, 0x0F3240}, {1599, 899, 0xE1C840}}},
-        {"bmp of another size, as the player reads it", "old.bmp",
+        {"bmp of another size, as the player reads it",
+         "old.bmp",
          [] {
              std::vector<uint8_t> bmp = encodeBmp24(solidImage(1920, 1080, 0x336699));
              return std::string(bmp.begin(), bmp.end());
          }(),
-         "", "RLE8", 0, {{0, 0, 0x336699}, {1599, 899, 0x336699}}},
+         "",
+         "RLE8",
+         0,
+         {{0, 0, 0x336699}, {1599, 899, 0x336699}}},
         {"300 colours",
          "many.png",
          pngOf(manyColors()),
@@ -321,7 +325,7 @@ std::string pngChunk(const std::string& type, const std::string& data) {
 
 // A PNG whose header claims 30000 x 30000 pixels, followed by the start of its data.
 std::string hugePng() {
-    std::string side("\0\0\x75\x30", 4); // 30000
+    std::string side("\0\0\x75\x30", 4);                                 // 30000
     std::string header = side + side + std::string("\x08\x06\0\0\0", 5); // 8 bits, RGBA
     return std::string("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", header) +
            pngChunk("IDAT", std::string("\x78\x9c\xed\xc1\x01\x0d\0\0\0\xc2", 10));

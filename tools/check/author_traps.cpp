@@ -405,7 +405,7 @@ std::vector<TrapFinding> titleTraps(const std::string& title) {
     size_t end = title.size();
     if (end > 0 && title[end - 1] == '\n') {
         end -= end > 1 && title[end - 2] == '\r' ? 2 : 1;
-        found.push_back({Severity::Warning, "title-line-break", static_cast<uint32_t>(end),
+        found.push_back({Severity::Error, "title-line-break", static_cast<uint32_t>(end),
                          "init.bexc ends with a line break, which becomes part of the window "
                          "title; save the file without one (printf 'My Story' > init.bexc)"});
     }
@@ -413,10 +413,10 @@ std::vector<TrapFinding> titleTraps(const std::string& title) {
         auto c = static_cast<unsigned char>(title[i]);
         TitleByte kind = titleByteKind(c);
         if (kind == TitleByte::LineBreak || kind == TitleByte::Control) {
-            found.push_back({Severity::Warning, "title-control-byte", static_cast<uint32_t>(i),
+            found.push_back({Severity::Error, "title-control-byte", static_cast<uint32_t>(i),
                              "the title holds " + byteName(c) +
-                                 ", which a window title shows as a box or not at all; keep the "
-                                 "title to one line of printable text"});
+                                 ", which title bars show as a box or not at all; keep the title "
+                                 "to one line of plain text"});
             break;
         }
     }
@@ -424,25 +424,35 @@ std::vector<TrapFinding> titleTraps(const std::string& title) {
     size_t first = 0;
     std::string body = title.substr(0, end);
     if (utf8Characters(body, &codes, &first)) {
-        found.push_back({Severity::Warning, "title-non-ascii", static_cast<uint32_t>(first),
+        found.push_back({Severity::Error, "title-non-ascii", static_cast<uint32_t>(first),
                          "the title is UTF-8, " + characterName(codes[0]) +
-                             ": the Linux build shows it as meant, the Windows build in the "
-                             "system's code page, where each such character shows as two or three "
-                             "others; keep the title ASCII"});
+                             ": the Linux player shows it as written, but the Windows player "
+                             "shows each such character as two or three others; keep the title "
+                             "to plain ASCII"});
     } else {
         auto beyond = std::find_if(body.begin(), body.end(), [](char c) {
             return titleByteKind(static_cast<unsigned char>(c)) == TitleByte::BeyondAscii;
         });
         if (beyond != body.end()) {
-            found.push_back({Severity::Warning, "title-non-ascii",
+            found.push_back({Severity::Error, "title-non-ascii",
                              static_cast<uint32_t>(beyond - body.begin()),
                              "the title holds " + byteName(static_cast<unsigned char>(*beyond)) +
-                                 ", which the Windows build shows in the system's code page and "
-                                 "the Linux build (which expects UTF-8) not at all; keep the title "
+                                 ", which each Windows shows as the letter of its own code page "
+                                 "and the Linux player not at all; keep the title to plain "
                                  "ASCII"});
         }
     }
     std::sort(found.begin(), found.end(),
               [](const TrapFinding& a, const TrapFinding& b) { return a.offset < b.offset; });
     return found;
+}
+
+std::string titleMadeSafe(const std::string& title) {
+    std::string safe;
+    for (char c : title) {
+        if (titleByteKind(static_cast<unsigned char>(c)) == TitleByte::Shown) {
+            safe += c;
+        }
+    }
+    return safe;
 }

@@ -62,6 +62,11 @@ std::vector<TrapFinding> longLineNotes(const std::string& line);
 enum class TitleByte { Shown, LineBreak, Control, BeyondAscii };
 TitleByte titleByteKind(unsigned char c);
 
-// The title file's bytes: a final line break, control bytes, bytes beyond ASCII.
-// Offsets into the title.
+// The title rule, one for bexu-new, bexu-check and bexu-pack: a title every reader's
+// title bar shows as written is one line of plain ASCII text. Each finding is an error,
+// which bexu-new refuses, bexu-check reports and bexu-pack will not pack: a final line
+// break, a control byte, bytes beyond ASCII. Offsets into the title.
 std::vector<TrapFinding> titleTraps(const std::string& title);
+
+// `title` with what the rule refuses left out: for a title taken from a folder's name.
+std::string titleMadeSafe(const std::string& title);

@@ -656,8 +656,15 @@ void checkTitle(CheckReport* report) {
     }
     std::string title;
     uint32_t size = 0;
-    bool read = platformFileSize(file, &size) && size <= kLargestTitle && readWhole(file, &title);
+    bool sized = platformFileSize(file, &size);
+    bool read = sized && size <= kLargestTitle && readWhole(file, &title);
     platformCloseFile(file);
+    if (sized && size > kLargestTitle) {
+        addForFile(report, Severity::Error, "init.bexc", "title-too-long",
+                   "is " + std::to_string(size >> 20) +
+                       " MiB, no title a title bar can show; keep the title to one short line");
+        return;
+    }
     if (!read) {
         return;
     }
