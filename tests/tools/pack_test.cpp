@@ -643,6 +643,41 @@ INSTANTIATE_TEST_SUITE_P(Pack, PackBadInput, ::testing::ValuesIn(kBadInputs),
 
 // A 320 MiB sound goes through in chunks: little memory, and its full size arrives.
 // Stopped half-way, the packing leaves nothing behind.
+// An archive being written shows on a terminal how far it is, and clears the line
+// before the summary; one done within the first second shows nothing.
+TEST(Pack, ShowsProgressOnATerminalWhenAnArchiveTakesLong) {
+    if (runCommand("command -v script >/dev/null").exitCode != 0) {
+        GTEST_SKIP() << "script (util-linux) is needed for a terminal";
+    }
+    Packing packing;
+    std::string story = storyIn(packing.base, "{0 [play~big.wav][say~x]}");
+    writeSparse(story + "/big.wav", riffWave(), off_t{64} << 20);
+    std::string command = builtProgram("bexu-pack") + " " + shellQuoted(story) + " --out " +
+                          shellQuoted(packing.out) + " --windows-player " +
+                          shellQuoted(packing.standIn) + " --linux-player " +
+                          shellQuoted(linuxPlayer());
+    // The line shows at once rather than after a second: the archives here take less.
+    ToolRun terminal =
+        runCommand("BEXU_PROGRESS_AFTER_MS=0 script -qefc " + shellQuoted(command) + " /dev/null");
+    ASSERT_EQ(terminal.exitCode, 0) << terminal.output;
+    for (const char* archive : {"story-windows.zip", "story-linux-x86_64.tar.gz"}) {
+        EXPECT_NE(terminal.output.find(std::string("\rbexu-pack: ") + archive + " "),
+                  std::string::npos)
+            << archive << "\n"
+            << terminal.output;
+    }
+    EXPECT_NE(terminal.output.find(" MB, about "), std::string::npos) << terminal.output;
+    EXPECT_NE(terminal.output.find("\r\033[Kbexu-pack: \"story\": 4 story files"),
+              std::string::npos)
+        << terminal.output;
+
+    writeFile(story + "/big.wav", riffWave());
+    removeFolder(packing.out);
+    ToolRun quick = runCommand("script -qefc " + shellQuoted(command) + " /dev/null");
+    ASSERT_EQ(quick.exitCode, 0) << quick.output;
+    EXPECT_EQ(quick.output.find("\033[K"), std::string::npos) << quick.output;
+}
+
 TEST(Pack, LargeFilesAreStreamedAndAnInterruptedPackingLeavesNothing) {
     Packing packing;
     std::string story = storyIn(packing.base, "{0 [play~big.wav][say~x]}");

@@ -411,6 +411,9 @@ void checkCommand(Checker* checker, const std::string& command, uint32_t at) {
               "name " + shown(name) + " acts as '" + commandKeyword(kind) +
                   "', which is found inside it");
     }
+    if (!checker->stopped && (kind == CommandKind::Say || kind == CommandKind::Stutter)) {
+        ++checker->report->keyWaits;
+    }
     switch (kind) {
     case CommandKind::Say:
         checkDrawable(checker, argument, argumentAt);

@@ -32,6 +32,7 @@ struct CheckReport {
     uint32_t blocks;   // blocks the player plays
     uint32_t commands; // commands in them
     uint32_t pages;    // pages of dialogue, counted at page turns
+    uint32_t keyWaits; // lines that wait for Space: what bexu-shot pictures
     std::vector<Diagnostic> diagnostics;
     std::vector<CommandPlace> places; // in play order
 };

@@ -211,8 +211,16 @@ bool writeArchive(const std::string& outFolder, const Archive& archive, char* pa
         partial[0] = '\0';
         return false;
     }
-    OutputFile out = {file, 0, false, error};
+    // Made entries are small; the story's files are what takes time.
+    uint64_t total = 0;
+    for (const ArchiveEntry& entry : archive.entries) {
+        total += entry.source.empty() ? 0 : entry.size;
+    }
+    Progress progress;
+    startProgress(&progress, "bexu-pack: " + archive.name, total, true);
+    OutputFile out = {file, 0, false, error, &progress};
     bool fine = archive.zip ? writeZip(&out, archive.entries) : writeTarGz(&out, archive.entries);
+    endProgress(&progress);
     if (fflush(file) != 0 || fsync(fileno(file)) != 0) {
         failWith(&out, std::string("cannot be written: ") + strerror(errno));
         fine = false;

@@ -4,11 +4,13 @@
 #include "shot/story_shots.h"
 
 #include "app/app.h"
+#include "common/progress.h"
 #include "engine/engine.h"
 #include "platform/headless/headless.h"
 #include "platform/soft/soft_surface.h"
 #include "shot/png_writer.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -34,11 +36,14 @@ struct Recorder {
     uint32_t sceneGeneration;
     uint32_t dialogueGeneration;
     uint32_t soundCount;
+    uint32_t page; // key waits met so far
+    Progress progress;
 };
 Recorder recorder;
 
 // Ends the process from inside the play, its frames still on the stack.
 [[noreturn]] void stopPlay(ShotEnd end, const std::string& message) {
+    endProgress(&recorder.progress);
     recorder.run->end = end;
     recorder.run->message = message;
     recorder.run->after = recorder.events;
@@ -49,20 +54,35 @@ Recorder recorder;
     exit(exitCode);
 }
 
+void pressSpace() {
+    headlessSchedule(HeadlessEvent{platformTickCount(), HeadlessEventKind::Key,
+                                   static_cast<uint32_t>(kVirtualKeySpace), 0, 0});
+}
+
 void capture() {
-    const PlatformBitmap* screen = headlessScreen();
+    const ShotOptions& options = *recorder.options;
     Shot& shot = recorder.pending;
+    shot.page = ++recorder.page;
+    if (shot.page < options.firstPage) {
+        recorder.events.clear(); // what comes before the first page pictured
+        pressSpace();
+        return;
+    }
+    const PlatformBitmap* screen = headlessScreen();
     char name[32];
-    snprintf(name, sizeof name, "shot-%04zu.png", recorder.run->shots.size() + 1);
+    snprintf(name, sizeof name, "shot-%04u.png", shot.page);
     shot.file = name;
-    if (screen == nullptr || !writePng(recorder.options->outFolder + "/" + name, screen->width,
-                                       screen->height, screen->pixels)) {
-        stopPlay(ShotEnd::WriteFailed, "cannot write " + recorder.options->outFolder + "/" + name);
+    if (screen == nullptr ||
+        !writePng(options.outFolder + "/" + name, screen->width, screen->height, screen->pixels)) {
+        stopPlay(ShotEnd::WriteFailed, "cannot write " + options.outFolder + "/" + name);
     }
     shot.before.swap(recorder.events);
     recorder.run->shots.push_back(shot);
-    headlessSchedule(HeadlessEvent{platformTickCount(), HeadlessEventKind::Key,
-                                   static_cast<uint32_t>(kVirtualKeySpace), 0, 0});
+    advanceProgress(&recorder.progress, 1);
+    if (shot.page >= options.lastPage) {
+        stopPlay(ShotEnd::Finished, "");
+    }
+    pressSpace();
 }
 
 void noteWait() {
@@ -193,8 +213,11 @@ void onExit(int32_t exitCode, const char* caption, const char* text) {
 
 int playAndShoot(const ShotOptions& options, ShotFinish finish) {
     ShotRun run;
-    // Positions as bexu-check gives them; it returns to the current folder when done.
-    run.places = checkStory(options.folder).places;
+    // Positions and the number of key waits as bexu-check gives them; it returns to the
+    // current folder when done.
+    CheckReport report = checkStory(options.folder);
+    run.places = report.places;
+    run.keyWaits = report.keyWaits;
     char previous[4096];
     if (getcwd(previous, sizeof previous) == nullptr || chdir(options.folder.c_str()) != 0) {
         run.message = "cannot enter " + options.folder;
@@ -211,12 +234,16 @@ int playAndShoot(const ShotOptions& options, ShotFinish finish) {
     recorder.finish = finish;
     recorder.waits.block = -1;
     recorder.lastBlock = -1;
+    uint32_t last = std::min(options.lastPage, run.keyWaits);
+    startProgress(&recorder.progress, "bexu-shot: pages",
+                  last >= options.firstPage ? last - options.firstPage + 1 : 0, false);
     startUp();
     recorder.lastBlock = currentBlockNumber();
     recorder.lastPointer = engineState.script.commandPointer;
     recorder.sceneGeneration = engineState.effects.sceneGeneration;
     recorder.dialogueGeneration = engineState.effects.dialogueGeneration;
     runMainLoop();
+    endProgress(&recorder.progress);
     run.end = ShotEnd::Finished;
     run.after = recorder.events;
     const char* title = headlessWindowTitle();
