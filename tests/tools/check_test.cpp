@@ -1,10 +1,12 @@
 // bexu-check run as built: each trap script gives exactly its finding at its place,
 // clean scripts give none, and the demo story is clean.
+#include "check/author_traps.h"
 #include "check/story_check.h"
 #include "support/test_files.h"
 #include "tool_run.h"
 
 #include "engine/engine.h"
+#include "platform/platform.h"
 
 #include <gtest/gtest.h>
 
@@ -159,10 +161,20 @@ struct Trap {
     int column;
     const char* severity;
     const char* options = ""; // for bexu-check
+    // Another finding the same script gives (a long line that is also what overflows).
+    const char* alsoCode = nullptr;
 };
 
-// Lines made for the page tests: a full page is 27 rows of 64 glyphs.
+// Lines made for the page tests: a full page is 27 rows of 64 glyphs, one line that
+// wraps or rows of their own.
 const std::string kFullPage(64 * 27, 'a');
+std::string pageOfRows() {
+    std::string rows = std::string(64, 'a');
+    for (int row = 1; row < 27; ++row) {
+        rows += "\n" + std::string(64, 'a');
+    }
+    return rows;
+}
 std::string sayLines(int count) {
     std::string lines;
     for (int i = 0; i < count; ++i) {
@@ -245,15 +257,15 @@ const std::vector<Trap>& traps() {
          "script.bexu", 1, 16, "warning"},
         // The page.
         {"wrap past the last row", "{0[say~" + kFullPage + "]\n[say~b]}", Extra::None,
-         "page-overflow", "script.bexu", 2, 6, "warning"},
+         "page-overflow", "script.bexu", 2, 6, "warning", "", "long-line"},
         {"wrap inside one line", "{0[say~" + kFullPage + "b]}", Extra::None, "page-overflow",
-         "script.bexu", 1, 8 + 64 * 27, "warning"},
+         "script.bexu", 1, 8 + 64 * 27, "warning", "", "long-line"},
         {"line breaks below the canvas", "{0\n" + sayLines(27) + "[say~yz]}", Extra::None,
          "page-overflow", "script.bexu", 29, 6, "warning"},
         {"pages across blocks", "{0" + sayLines(20) + "}{1" + sayLines(8) + "}", Extra::None,
          "page-overflow", "script.bexu", 28, 6, "warning"},
         {"stammer-free stutter too long", "{0[say~" + kFullPage + "][stutter2~b/c]}", Extra::None,
-         "page-overflow", "script.bexu", 1, 7 + 64 * 27 + 12, "warning"},
+         "page-overflow", "script.bexu", 1, 7 + 64 * 27 + 12, "warning", "", "long-line"},
         // The stammer.
         {"stutter without intensity", "{0[stutter~a/b]}", Extra::None, "no-stammer", "script.bexu",
          1, 4, "warning"},
@@ -305,11 +317,30 @@ const std::vector<Trap>& traps() {
          Extra::None, "utf8-text", "script.bexu", 2, 8, "warning"},
         {"accented letter in UTF-8", "{0[stutter3~Caf\xC3\xA9/s]}", Extra::None, "utf8-text",
          "script.bexu", 1, 16, "warning"},
-        // Notes, when asked for.
+        // Lines longer than a row, at the byte where the player breaks them.
         {"line broken mid-word", "{0[say~" + std::string(60, 'a') + " bbbbbbbbbb]}", Extra::None,
-         "long-line", "script.bexu", 1, 8 + 64, "note", " --notes"},
+         "long-line", "script.bexu", 1, 8 + 64, "warning"},
         {"second line broken", "{0[say~a\n" + std::string(70, 'c') + "]}", Extra::None, "long-line",
-         "script.bexu", 2, 65, "note", " --notes"},
+         "script.bexu", 2, 65, "warning"},
+        {"65 glyphs", "{0[say~" + std::string(65, 'a') + "]}", Extra::None, "long-line",
+         "script.bexu", 1, 8 + 64, "warning"},
+        {"65 glyphs with notes", "{0[say~" + std::string(65, 'a') + "]}", Extra::None, "long-line",
+         "script.bexu", 1, 8 + 64, "warning", " --notes"},
+        {"stutter too long without stammers",
+         "{0[stutter2~" + std::string(30, 'w') + " " + std::string(40, 'v') + "]}", Extra::None,
+         "long-line", "script.bexu", 1, 13 + 64, "warning"},
+        // Stammers that can push a line past the row: at the byte the longest layout breaks.
+        {"stammers the issue saw break",
+         "{0[stutter3~I/ I'll go up my/self, she said to the gulls.]}", Extra::None,
+         "stammer-long-line", "script.bexu", 1, 45, "warning"},
+        {"stammers breaking a long word",
+         "{0[stutter3~Mara turned. It was her own gran/mother, forty years younger.]}", Extra::None,
+         "stammer-long-line", "script.bexu", 1, 46, "warning"},
+        {"many short stammered words", "{0[stutter9~a b c d e f g h i j k l m n o p]}", Extra::None,
+         "stammer-long-line", "script.bexu", 1, 19, "warning"},
+        // Notes, when asked for: what a line with '/' reads like without stammers.
+        {"slash joins syllables", "{0[stutter3~I/don't know.]}", Extra::None, "stammer-reads-as",
+         "script.bexu", 1, 14, "note", " --notes"},
         // Clean scripts: no finding at all.
         {"clean lines", "Notes before the first block.\n{0\n  [say~Hello.]\r\n  [say~a\r\nb]\n}\n",
          Extra::None, nullptr, "", 0, 0, ""},
@@ -317,7 +348,7 @@ const std::vector<Trap>& traps() {
          nullptr, "", 0, 0, ""},
         {"clean sound", "{0[play~sound.wav][say~a]}", Extra::Sound, nullptr, "", 0, 0, ""},
         {"clean stammer", "{0[stutter3~I/don't %know]}", Extra::None, nullptr, "", 0, 0, ""},
-        {"page turned in time", "{0[say~" + kFullPage + "][turn~page][say~b]}", Extra::None,
+        {"page turned in time", "{0[say~" + pageOfRows() + "][turn~page][say~b]}", Extra::None,
          nullptr, "", 0, 0, ""},
         {"a full page fits", "{0" + sayLines(27) + "}", Extra::None, nullptr, "", 0, 0, ""},
         {"leading zeros", "{0[say~a]}{01[say~b]}{0000002[say~c]}", Extra::None, nullptr, "", 0, 0,
@@ -328,10 +359,20 @@ const std::vector<Trap>& traps() {
         {"title with slashes and quotes", "{0[say~a]}", Extra::TitleSlashes, nullptr, "", 0, 0, ""},
         {"plain ASCII punctuation", "{0[say~It's fine -- really... \"Yes.\"]}", Extra::None,
          nullptr, "", 0, 0, ""},
-        {"long line without notes", "{0[say~" + std::string(60, 'a') + " bbbbbbbbbb]}", Extra::None,
-         nullptr, "", 0, 0, ""},
+        {"64 glyphs", "{0[say~" + std::string(64, 'a') + "]}", Extra::None, nullptr, "", 0, 0, ""},
         {"a full row with notes", "{0[say~" + std::string(64, 'a') + "]}", Extra::None, nullptr, "",
          0, 0, "", " --notes"},
+        {"a row of 64 after a line break", "{0[say~a\r\n" + std::string(64, 'b') + "]}",
+         Extra::None, nullptr, "", 0, 0, ""},
+        {"undrawn bytes take no room", "{0[say~" + std::string(64, 'a') + "~|~]}", Extra::None,
+         "undrawable-byte", "script.bexu", 1, 8 + 64, "warning"},
+        {"stammers that always fit", "{0[stutter9~I/ I'll go.]}", Extra::None, nullptr, "", 0, 0,
+         ""},
+        {"syllables kept from stammering",
+         "{0[stutter3~%no %stammer %here %at %all %so %it %fits %the %row %as %long %as %it %is]}",
+         Extra::None, nullptr, "", 0, 0, ""},
+        {"a slash read as meant, without notes", "{0[stutter3~I don't know, it al/ways is.]}",
+         Extra::None, nullptr, "", 0, 0, ""},
 
     };
     return table;
@@ -362,6 +403,14 @@ TEST_P(TrapTest, GivesExactlyItsFinding) {
         EXPECT_NE(run.output.find("script.bexu: "), std::string::npos);
         EXPECT_NE(run.output.find(": clean\n"), std::string::npos);
     } else {
+        if (trap.alsoCode != nullptr) {
+            ASSERT_EQ(found.size(), 2u);
+            if (found[0].code != trap.code) {
+                std::swap(found[0], found[1]);
+            }
+            EXPECT_EQ(found[1].code, trap.alsoCode);
+            found.pop_back();
+        }
         ASSERT_EQ(found.size(), 1u);
         EXPECT_EQ(found[0].code, trap.code);
         EXPECT_EQ(found[0].file, trap.file);
@@ -467,6 +516,89 @@ TEST(CheckTool, DemoStoryIsClean) {
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_TRUE(findings(run.output, demo).empty()) << run.output;
     EXPECT_NE(run.output.find(": clean\n"), std::string::npos) << run.output;
+}
+
+// The player's own transform, for every seed in a range: no row of a stammered line is
+// longer than the checker's bound, or shorter than the line without stammers, which is the
+// transform's at intensity 1; and where few syllables make it likely, the bound is met.
+TEST(StammerBound, HoldsForEverySeed) {
+    struct Line {
+        const char* text;
+        bool reached; // some seed of the range gives every syllable its most stammers
+    };
+    const Line lines[] = {
+        {"I/ I'll go up my/self, she said to the gulls.", false},
+        {"Mara turned. It was her own gran/mother, forty years younger.", false},
+        {"aa bb", true},
+        {"a/b", true},
+        {"\ta/b %c", true},
+        {"x//y z/", false},
+        {"line\nbreak/s in s/syl", false},
+        {"\r\n/x y", false},
+        {"%", false},
+        {"\n\n", true}, // stammers of a line break make rows of one '-'
+        {"  lead and trail  ", false},
+        {"~1 2/3 {|}", false},
+        {"", false},
+    };
+    for (const Line& line : lines) {
+        for (uint32_t intensity = 2; intensity <= 9; ++intensity) {
+            StammerLayout layout = stammerLayout(line.text, intensity);
+            uint32_t one = 0;
+            char* plain = stutterText(line.text, 1, &one);
+            ASSERT_NE(plain, nullptr);
+            EXPECT_EQ(layout.plain, plain) << line.text;
+            EXPECT_EQ(layout.shortest, longestRow(plain)) << line.text;
+            platformFree(plain);
+            uint32_t most = 0;
+            for (uint32_t start = 0; start < 3000; ++start) {
+                uint32_t seed = start * 7919u;
+                char* stammered = stutterText(line.text, intensity, &seed);
+                ASSERT_NE(stammered, nullptr);
+                uint32_t row = longestRow(stammered);
+                ASSERT_LE(row, layout.longest)
+                    << line.text << " at intensity " << intensity << ": " << stammered;
+                ASSERT_GE(row, layout.shortest) << line.text;
+                most = std::max(most, row);
+                platformFree(stammered);
+            }
+            if (line.reached && intensity <= 3) {
+                EXPECT_EQ(most, layout.longest) << line.text << " at intensity " << intensity;
+            }
+        }
+    }
+}
+
+// What the checker says of a stammered line's length with bexu-shot's seed is what the
+// sheet shows, for each line in play order: the generator runs on from line to line.
+TEST(StammerBound, SheetLengthIsTheSheets) {
+    std::string folder = makeStoryFolder(
+        "{0[stutter3~I/ I'll go up my/self, she said to the gulls.]\n"
+        "[stutter3~Mara turned. It was her own gran/mother, forty years younger.]}");
+    ToolRun checked = check(folder);
+    ToolRun shot = runCommand(builtProgram("bexu-shot") + " " + shellQuoted(folder) + " --out " +
+                              shellQuoted(folder + "-shots") + " --size 320x180 2>&1");
+    ASSERT_EQ(shot.exitCode, 0) << shot.output;
+    std::string html = readFile(folder + "-shots/index.html");
+    size_t pre = html.rfind("<pre>");
+    ASSERT_NE(pre, std::string::npos);
+    std::string page = html.substr(pre + 5, html.find("</pre>", pre) - pre - 5);
+    // The page's rows: the first line, then the second wrapped into two.
+    size_t first = page.find('\n');
+    size_t second = page.find('\n', first + 1);
+    size_t third = page.find('\n', second + 1);
+    ASSERT_NE(third, std::string::npos) << page;
+    uint32_t firstLength = uint32_t(first);
+    uint32_t secondLength = uint32_t(third - first - 2);
+    for (uint32_t length : {firstLength, secondLength}) {
+        EXPECT_NE(checked.output.find("(with bexu-shot's seed it is " + std::to_string(length) +
+                                      " glyphs long)"),
+                  std::string::npos)
+            << length << "\n"
+            << checked.output << page;
+    }
+    removeFolder(folder + "-shots");
+    removeFolder(folder);
 }
 
 // Arbitrary bytes never crash the checker, and its own scan of block and command

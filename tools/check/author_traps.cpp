@@ -357,8 +357,8 @@ bool utf8Trap(const std::string& line, TrapFinding* out) {
 
 // Where the player's pen wraps each line of the text: rows start over at each line
 // break, so a break is always the renderer's own.
-std::vector<TrapFinding> longLineNotes(const std::string& line) {
-    std::vector<TrapFinding> notes;
+std::vector<TrapFinding> longLineTraps(const std::string& line) {
+    std::vector<TrapFinding> traps;
     PenPlace pen = {0, 0};
     uint32_t glyphs = 0;
     size_t breakAt = std::string::npos;
@@ -374,11 +374,11 @@ std::vector<TrapFinding> longLineNotes(const std::string& line) {
                 std::string where = midWord ? "in the middle of the word " +
                                                   shown(lineWord(row, breakAt - rowStart))
                                             : "between words";
-                notes.push_back(
-                    {Severity::Note, "long-line", static_cast<uint32_t>(breakAt),
-                     "this line is " + std::to_string(glyphs) +
-                         " glyphs long; a row holds 64, so the player breaks it here, " + where +
-                         "; break the line yourself (a new say) where it reads well"});
+                traps.push_back({Severity::Warning, "long-line", static_cast<uint32_t>(breakAt),
+                                 "this line is " + std::to_string(glyphs) +
+                                     " glyphs long; a row holds " + std::to_string(kGlyphsPerLine) +
+                                     ", so the player breaks it here, " + where +
+                                     "; break the line yourself (a new say) where it reads well"});
             }
             pen = {0, 0};
             glyphs = 0;
@@ -397,7 +397,137 @@ std::vector<TrapFinding> longLineNotes(const std::string& line) {
         ++glyphs;
         lastGlyph = i;
     }
-    return notes;
+    return traps;
+}
+
+namespace {
+
+// Glyphs one stammer pair adds to the row it stands in: the first byte, if the font
+// draws it, and the '-'. Pairs of a line break and '-' end the row before them instead,
+// and make rows of one '-' each.
+uint32_t pairGlyphs(unsigned char first) {
+    if (first == '\n') {
+        return 0;
+    }
+    return (isTextGlyph(first) ? 1 : 0) + 1;
+}
+
+// Counts a row's glyphs as the layout grows, and where it first passes the row.
+struct RowCount {
+    uint32_t glyphs;
+    uint32_t most;
+};
+
+void countGlyphs(RowCount* row, uint32_t added) {
+    row->glyphs += added;
+    row->most = std::max(row->most, row->glyphs);
+}
+
+} // namespace
+
+StammerLayout stammerLayout(const std::string& argument, uint32_t intensity) {
+    StammerLayout layout = {"", {}, 0, 0, UINT32_MAX};
+    uint32_t pairs = intensity > 0 ? intensity - 1 : 0;
+    RowCount plain = {0, 0};
+    RowCount worst = {0, 0};
+    auto passes = [&](uint32_t at) {
+        if (worst.glyphs > uint32_t(kGlyphsPerLine) && layout.worstBreak == UINT32_MAX) {
+            layout.worstBreak = at;
+        }
+    };
+    bool partStart = true;
+    for (uint32_t i = 0; i < argument.size(); ++i) {
+        auto c = static_cast<unsigned char>(argument[i]);
+        if (c == ' ' || c == '/') {
+            // A space is kept and ends the word; a '/' ends the syllable and goes.
+            if (c == ' ') {
+                layout.plain += ' ';
+                layout.from.push_back(i);
+                countGlyphs(&plain, 1);
+                countGlyphs(&worst, 1);
+                passes(i);
+            }
+            partStart = true;
+            continue;
+        }
+        if (partStart) {
+            partStart = false;
+            if (c == '%') {
+                continue; // no stammer, and the mark goes
+            }
+            // Any stammer comes before the syllable's first byte.
+            countGlyphs(&worst, pairs * pairGlyphs(c));
+            passes(i);
+            if (c == '\n' && pairs > 0) {
+                worst.most = std::max(worst.most, 1u);
+            }
+        }
+        layout.plain += static_cast<char>(c);
+        layout.from.push_back(i);
+        if (c == '\n') {
+            plain.glyphs = 0;
+            worst.glyphs = 0;
+        } else if (isTextGlyph(c)) {
+            countGlyphs(&plain, 1);
+            countGlyphs(&worst, 1);
+            passes(i);
+        }
+    }
+    layout.shortest = plain.most;
+    layout.longest = worst.most;
+    return layout;
+}
+
+uint32_t longestRow(const std::string& text) {
+    RowCount row = {0, 0};
+    for (char c : text) {
+        if (c == '\n') {
+            row.glyphs = 0;
+        } else if (isTextGlyph(static_cast<unsigned char>(c))) {
+            countGlyphs(&row, 1);
+        }
+    }
+    return row.most;
+}
+
+namespace {
+
+// The word of the line without stammers that holds the argument's byte `at`.
+std::string plainWordAt(const StammerLayout& layout, uint32_t at) {
+    auto index = std::lower_bound(layout.from.begin(), layout.from.end(), at) - layout.from.begin();
+    return layout.plain.empty()
+               ? ""
+               : lineWord(layout.plain, std::min<size_t>(size_t(index), layout.plain.size() - 1));
+}
+
+} // namespace
+
+bool stammerTrap(const StammerLayout& layout, uint32_t intensity, uint32_t sheetGlyphs,
+                 TrapFinding* out) {
+    if (layout.worstBreak == UINT32_MAX || layout.shortest > uint32_t(kGlyphsPerLine)) {
+        return false;
+    }
+    *out = {Severity::Warning, "stammer-long-line", layout.worstBreak,
+            "with stammers of up to " + std::to_string(intensity - 1) + " repeats this line of " +
+                std::to_string(layout.shortest) + " glyphs can grow to " +
+                std::to_string(layout.longest) + "; a row holds " + std::to_string(kGlyphsPerLine) +
+                ", so the player may break it here, in " +
+                shown(plainWordAt(layout, layout.worstBreak)) + " (with bexu-shot's seed it is " +
+                std::to_string(sheetGlyphs) +
+                " glyphs long); shorten it, split it, or mark syllables that must not stammer "
+                "with '%'"};
+    return true;
+}
+
+bool readsAsNote(const std::string& argument, const StammerLayout& layout, TrapFinding* out) {
+    size_t slash = argument.find('/');
+    if (slash == std::string::npos) {
+        return false;
+    }
+    *out = {Severity::Note, "stammer-reads-as", static_cast<uint32_t>(slash),
+            "reads as: " + shown(layout.plain, 80) +
+                " (a '/' joins the syllables it divides with no gap)"};
+    return true;
 }
 
 std::vector<TrapFinding> titleTraps(const std::string& title) {

@@ -10,7 +10,8 @@ namespace {
 
 const char kUsage[] = "usage: bexu-check [DIR] [--json] [--notes]\n"
                       "Checks the story in DIR (default: the current folder) the way the player\n"
-                      "reads it. --notes adds notes on style (lines the player breaks mid-word).\n"
+                      "reads it. --notes adds notes on style (how a stammered line with '/'\n"
+                      "reads without its stammers).\n"
                       "Exit code 0 without errors, 1 with errors, 2 when the script cannot be\n"
                       "read.\n";
 

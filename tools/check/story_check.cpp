@@ -7,6 +7,7 @@
 #include "check/check_text.h"
 
 #include "check/story_files.h"
+#include "common/shot_seed.h"
 #include "engine/play_cursor.h"
 #include "platform/sdl/wave_chunks.h"
 #include "render/render.h"
@@ -94,7 +95,7 @@ struct Checker {
     ScriptWindow window;                     // the reader's, for the blocks as written
     bool notes;                              // style findings asked for
     bool lineExplained; // the command's text is told by a bracket finding already
-    uint32_t seed;      // the stutter's generator, as a play from the start would have it
+    uint32_t seed;      // the stutter's generator, as bexu-shot's play from the start has it
 };
 
 void addAt(Checker* checker, Severity severity, uint32_t offset, const char* code,
@@ -285,11 +286,34 @@ int64_t penOver(Pen* pen, const std::string& line) {
 }
 
 void noteLongLines(Checker* checker, const std::string& line, uint32_t at) {
-    if (!checker->notes || checker->lineExplained) {
+    if (checker->lineExplained) {
         return;
     }
-    for (const TrapFinding& note : longLineNotes(line)) {
-        addTrap(checker, note, at);
+    for (const TrapFinding& trap : longLineTraps(line)) {
+        addTrap(checker, trap, at);
+    }
+}
+
+// A stutter line's length without stammers (long-line) and at its longest
+// (stammer-long-line), and with a '/' what it reads like (a note). `sheetLine` is the
+// line with bexu-shot's seed.
+void noteStammeredLine(Checker* checker, const std::string& argument, uint32_t intensity,
+                       const std::string& sheetLine, uint32_t at) {
+    if (checker->lineExplained) {
+        return;
+    }
+    StammerLayout layout = stammerLayout(argument, intensity);
+    std::vector<TrapFinding> long_ = longLineTraps(layout.plain);
+    for (TrapFinding& trap : long_) {
+        trap.offset = layout.from[trap.offset];
+        addTrap(checker, trap, at);
+    }
+    TrapFinding trap;
+    if (long_.empty() && stammerTrap(layout, intensity, longestRow(sheetLine), &trap)) {
+        addTrap(checker, trap, at);
+    }
+    if (checker->notes && readsAsNote(argument, layout, &trap)) {
+        addTrap(checker, trap, at);
     }
 }
 
@@ -352,6 +376,11 @@ void checkStutter(Checker* checker, const std::string& command, const std::strin
         addDialogueLine(checker, argument, true, argumentAt, nameAt);
         return;
     }
+    // The line as bexu-shot's sheet shows it: the generator runs on through the play.
+    char* sheetLine = stutterText(argument.c_str(), intensity, &checker->seed);
+    noteStammeredLine(checker, argument, intensity, sheetLine != nullptr ? sheetLine : "",
+                      argumentAt);
+    platformFree(sheetLine);
     // Without stammers the line is at its shortest: what overflows then always does.
     uint32_t seed = checker->seed;
     char* line = stutterText(argument.c_str(), 1, &seed);
@@ -708,6 +737,7 @@ void checkFolder(CheckReport* report, bool notes) {
     auto* checker = new Checker{};
     checker->report = report;
     checker->notes = notes;
+    checker->seed = kShotSeed;
     if (readScript(checker)) {
         report->readable = true;
         turnPage(checker);

@@ -34,7 +34,7 @@ struct CheckReport {
 
 // Checks the story in `folder`. Works in that folder for the time of the check, as
 // the player does, and returns to the current one afterwards.
-// With `notes`, style findings too (lines the player breaks mid-word).
+// With `notes`, style findings too (how a stammered line with '/' reads).
 CheckReport checkStory(const std::string& folder, bool notes = false);
 
 uint32_t countSeverity(const CheckReport& report, Severity severity);

@@ -2,6 +2,7 @@
 // skipping timed waits, and keeps the window's picture of each key wait.
 #pragma once
 
+#include "common/shot_seed.h"
 #include "engine/play_cursor.h"
 
 #include <cstdint>
@@ -14,7 +15,7 @@ struct ShotOptions {
     int32_t width = 1600;
     int32_t height = 900;
     // The stutter generator's seed, and the clock's start: a run is reproducible.
-    uint32_t seed = 100000;
+    uint32_t seed = kShotSeed;
     // The pages pictured, 1-based: the key waits from firstPage to lastPage. The play
     // runs from the start all the same, and ends after lastPage.
     uint32_t firstPage = 1;
