@@ -137,7 +137,7 @@ std::vector<std::string> withTop(const std::string& top, const std::vector<std::
     return out;
 }
 
-// ---- the files a script names ----------------------------------------------------
+// ---- the files a script names, each at its command's `[` -------------------------
 
 struct NamedFiles {
     const char* name;
@@ -148,19 +148,19 @@ struct NamedFiles {
 const NamedFiles kNamedFiles[] = {
     {"PlacesAcrossLines",
      "{0\n  [cg~a.bmp]\r\n  [play~b.wav]}",
-     {{"a.bmp", true, 2, 7}, {"b.wav", false, 3, 9}}},
-    {"NotesOutsideBlocks", "notes [cg~n.bmp]\n{0 [cg~a.bmp][say~x]}", {{"a.bmp", true, 2, 8}}},
-    {"StopsAtAnEmptyArgument", "{0 [cg~a.bmp][say~][cg~b.bmp]}", {{"a.bmp", true, 1, 8}}},
-    {"StopsAtAMissingBlock", "{0 [cg~a.bmp]}{2 [cg~b.bmp]}", {{"a.bmp", true, 1, 8}}},
+     {{"a.bmp", true, 2, 3}, {"b.wav", false, 3, 3}}},
+    {"NotesOutsideBlocks", "notes [cg~n.bmp]\n{0 [cg~a.bmp][say~x]}", {{"a.bmp", true, 2, 4}}},
+    {"StopsAtAnEmptyArgument", "{0 [cg~a.bmp][say~][cg~b.bmp]}", {{"a.bmp", true, 1, 4}}},
+    {"StopsAtAMissingBlock", "{0 [cg~a.bmp]}{2 [cg~b.bmp]}", {{"a.bmp", true, 1, 4}}},
     {"KeywordOrderOfThePlayer",
      "{0 [cgplay~a.bmp][playcg~b.bmp][sayplay~c.wav][display~d.wav]}",
-     {{"a.bmp", true, 1, 12}, {"b.bmp", true, 1, 26}, {"d.wav", false, 1, 56}}},
-    {"BlockWithAZeroByte", std::string("{0 [cg~a.bmp]\0[cg~b.bmp]}", 25), {{"a.bmp", true, 1, 8}}},
-    {"UnclosedBlock", "{0 [cg~a.bmp]", {{"a.bmp", true, 1, 8}}},
-    {"RepeatsKept", "{0 [cg~a.bmp][cg~a.bmp]}", {{"a.bmp", true, 1, 8}, {"a.bmp", true, 1, 18}}},
+     {{"a.bmp", true, 1, 4}, {"b.bmp", true, 1, 18}, {"d.wav", false, 1, 47}}},
+    {"BlockWithAZeroByte", std::string("{0 [cg~a.bmp]\0[cg~b.bmp]}", 25), {{"a.bmp", true, 1, 4}}},
+    {"UnclosedBlock", "{0 [cg~a.bmp]", {{"a.bmp", true, 1, 4}}},
+    {"RepeatsKept", "{0 [cg~a.bmp][cg~a.bmp]}", {{"a.bmp", true, 1, 4}, {"a.bmp", true, 1, 14}}},
     {"BlocksInPlayOrder",
      "{1 [cg~early.bmp]}\n{0 [cg~zero.bmp]}\n{1 [cg~late.bmp]}",
-     {{"zero.bmp", true, 2, 8}, {"late.bmp", true, 3, 8}}},
+     {{"zero.bmp", true, 2, 4}, {"late.bmp", true, 3, 4}}},
 };
 
 class PackNamedFiles : public ::testing::TestWithParam<NamedFiles> {};
@@ -337,20 +337,20 @@ const Refusal kRefusals[] = {
     {"CheckerError", "{0 [say~a]}\n{2 [say~b]}",
      "script.bexu:2:1: error: "}, // the checker's own wording is its tests' to fix
     {"SceneLeavingTheFolder", "{0\n  [cg~../outside.bmp]\n  [say~x]}",
-     "script.bexu:2:7: error: scene '../outside.bmp' leaves the story folder through '..': the "
+     "script.bexu:2:3: error: scene '../outside.bmp' leaves the story folder through '..': the "
      "unpacked story does not hold the file [unpackable-name]"},
     {"SceneLeavingDeeper", "{0 [say~x][cg~rooms/../../outside.bmp]}",
-     "script.bexu:1:15: error: scene 'rooms/../../outside.bmp' leaves the story folder"},
+     "script.bexu:1:11: error: scene 'rooms/../../outside.bmp' leaves the story folder"},
     {"AbsoluteSound", "{0 [play~/usr/share/sounds/x.wav][say~x]}",
-     "script.bexu:1:10: error: sound '/usr/share/sounds/x.wav' is an absolute path"},
+     "script.bexu:1:4: error: sound '/usr/share/sounds/x.wav' is an absolute path"},
     {"DriveLetter", "{0 [play~C:/x.wav][say~x]}",
-     "script.bexu:1:10: error: sound 'C:/x.wav' is an absolute path"},
+     "script.bexu:1:4: error: sound 'C:/x.wav' is an absolute path"},
     {"CaseDiffers", "{0 [cg~rooms/HALL.bmp][say~x]}",
-     "script.bexu:1:8: error: scene 'rooms/HALL.bmp' differs in case from 'hall.bmp' on disk"},
+     "script.bexu:1:4: error: scene 'rooms/HALL.bmp' differs in case from 'hall.bmp' on disk"},
     {"FolderCaseDiffers", "{0 [play~Rooms/door.wav][say~x]}",
-     "script.bexu:1:10: error: sound 'Rooms/door.wav' differs in case from 'rooms' on disk"},
+     "script.bexu:1:4: error: sound 'Rooms/door.wav' differs in case from 'rooms' on disk"},
     {"Backslash", "{0 [play~rooms\\door.wav][say~x]}",
-     "script.bexu:1:10: error: sound 'rooms\\door.wav' holds '\\'"},
+     "script.bexu:1:4: error: sound 'rooms\\door.wav' holds '\\'"},
     {"TitleLineBreak", "{0 [say~x]}",
      "init.bexc:1:6: error: init.bexc ends with a line break, which becomes part of the window "
      "title; save the file without one (printf 'My Story' > init.bexc) [title-line-break]"},

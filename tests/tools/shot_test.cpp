@@ -146,14 +146,14 @@ INSTANTIATE_TEST_SUITE_P(
     Stops, ShotStops,
     ::testing::Values(Stop{"Finished", "{0[say~a][wait~86400000][say~b]}", 0, 2, "2 key waits"},
                       Stop{"SceneMissing", "{0[say~a][cg~none.bmp][say~b]}", 1, 1,
-                           "script.bexu:1:11: [cg~none.bmp] stopped the play: the scene file "
+                           "script.bexu:1:10: [cg~none.bmp] stopped the play: the scene file "
                            "'none.bmp' cannot be opened, and the player says: Error: Failed to "
                            "load scene. (missing)"},
                       Stop{"SceneUnloadable", "{0\n[cg~script.bexu][say~b]}", 1, 0,
-                           "script.bexu:2:2: [cg~script.bexu] stopped the play: the scene file "
+                           "script.bexu:2:1: [cg~script.bexu] stopped the play: the scene file "
                            "'script.bexu' does not load as a bitmap"},
                       Stop{"EmptyArgument", "{0[say~a][say][say~b]}", 1, 1,
-                           "script.bexu:1:11: [say] has no argument: the play stops for good"},
+                           "script.bexu:1:10: [say] has no argument: the play stops for good"},
                       Stop{"NoBlocks", "no blocks", 0, 0, "0 key waits"}),
     [](const ::testing::TestParamInfo<Stop>& info) { return std::string(info.param.name); });
 
@@ -232,12 +232,14 @@ TEST(ShotSheet, EscapesWhatThePlayerShowsAndCaptionsWithPositions) {
     EXPECT_NE(html.find("4 bytes of this dialogue the font cannot draw"), std::string::npos);
     // Commands as written, with the bytes shown as \xNN.
     EXPECT_NE(html.find("<code>[say~Caf\\xC3\\xA9 na\\xEFve\\x09end]</code>"), std::string::npos);
-    // Positions as bexu-check gives them, and what happened between the pictures.
-    size_t first = html.find("<b>shot-0001.png</b> script.bexu:3:4 ");
-    size_t scene = html.find("<li>script.bexu:2:4 scene <code>scene.bmp</code></li>");
-    size_t sound = html.find("<li>script.bexu:4:4 sound <code>sound.wav</code></li>");
-    size_t wait = html.find("<li>script.bexu:5:4 wait 300 ms</li>");
-    size_t second = html.find("<b>shot-0002.png</b> script.bexu:6:4 ");
+    // Positions as bexu-check gives them: the folder as given and the command's `[`; and
+    // what happened between the pictures.
+    std::string script = folder + "/script.bexu:";
+    size_t first = html.find("<b>shot-0001.png</b> " + script + "3:3 ");
+    size_t scene = html.find("<li>" + script + "2:3 scene <code>scene.bmp</code></li>");
+    size_t sound = html.find("<li>" + script + "4:3 sound <code>sound.wav</code></li>");
+    size_t wait = html.find("<li>" + script + "5:3 wait 300 ms</li>");
+    size_t second = html.find("<b>shot-0002.png</b> " + script + "6:3 ");
     for (size_t found : {first, scene, sound, wait, second}) {
         ASSERT_NE(found, std::string::npos);
     }
@@ -245,15 +247,16 @@ TEST(ShotSheet, EscapesWhatThePlayerShowsAndCaptionsWithPositions) {
     EXPECT_LT(first, sound);
     EXPECT_LT(sound, wait);
     EXPECT_LT(wait, second);
-    size_t turned = html.find("<li>script.bexu:7:4 page turned</li>");
-    size_t third = html.find("<b>shot-0003.png</b> script.bexu:7:15 ");
+    size_t turned = html.find("<li>" + script + "7:3 page turned</li>");
+    size_t third = html.find("<b>shot-0003.png</b> " + script + "7:14 ");
     ASSERT_NE(turned, std::string::npos);
     ASSERT_NE(third, std::string::npos);
     EXPECT_LT(second, turned);
     EXPECT_LT(turned, third);
     ToolRun check = runCommand(builtProgram("bexu-check") + " " + shellQuoted(folder));
-    EXPECT_NE(check.output.find("script.bexu:6:11: "), std::string::npos)
-        << "the checker names the same lines and columns:\n"
+    EXPECT_NE(check.output.find(script + "2:3: warning: scene 'scene.bmp' is 64 x 36"),
+              std::string::npos)
+        << "the checker names the scene where the sheet does:\n"
         << check.output;
     removeStory(folder);
 }

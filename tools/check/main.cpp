@@ -36,10 +36,7 @@ int main(int argc, char** argv) {
             folder = argv[i];
         }
     }
-    std::string prefix;
-    if (!folder.empty() && folder != ".") {
-        prefix = folder.back() == '/' ? folder : folder + "/";
-    }
+    std::string prefix = folderPrefix(folder);
     CheckReport report = checkStory(folder.empty() ? "." : folder, notes);
     std::string out = json ? formatJson(report, prefix) : formatText(report, prefix);
     fputs(out.c_str(), stdout);

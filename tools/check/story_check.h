@@ -39,8 +39,12 @@ CheckReport checkStory(const std::string& folder, bool notes = false);
 
 uint32_t countSeverity(const CheckReport& report, Severity severity);
 
+// What every tool puts before a story file's name: the folder as the user wrote it, with a
+// final '/', or nothing for the current folder ("" or ".").
+std::string folderPrefix(const std::string& folder);
+
 // Compiler-style lines, one per diagnostic, then a summary line. `prefix` is put
-// before every file name (the folder as the user wrote it, or empty).
+// before every file name (folderPrefix).
 std::string formatText(const CheckReport& report, const std::string& prefix);
 // One JSON object holding the counts and the diagnostics.
 std::string formatJson(const CheckReport& report, const std::string& prefix);

@@ -241,10 +241,6 @@ std::string megabytes(uint64_t bytes) {
     return text;
 }
 
-std::string folderPrefix(const std::string& folder) {
-    return folder.back() == '/' ? folder : folder + "/";
-}
-
 // Checks the story; true when it may be packed. Prints the findings.
 bool checkBeforePacking(const Options& options, StoryContents* contents) {
     // One walk of the play: the check lists the files it meets.

@@ -215,6 +215,7 @@ int playAndShoot(const ShotOptions& options, ShotFinish finish) {
     // How many key waits the play holds, as bexu-check counts them, for the progress line;
     // the check returns to the current folder when done.
     run.keyWaits = checkStory(options.folder).keyWaits;
+    run.scriptName = folderPrefix(options.folder) + kScriptFileName;
     char previous[4096];
     if (getcwd(previous, sizeof previous) == nullptr || chdir(options.folder.c_str()) != 0) {
         run.message = "cannot enter " + options.folder;
@@ -263,7 +264,5 @@ std::string placeName(const ShotRun& run, int32_t block, int32_t command) {
     if (place == nullptr) {
         return "block " + std::to_string(block) + ", command " + std::to_string(command);
     }
-    // Named by the command's first byte, as bexu-check's findings name a command.
-    return std::string(kScriptFileName) + ":" + std::to_string(place->line) + ":" +
-           std::to_string(place->column + 1);
+    return run.scriptName + ":" + std::to_string(place->line) + ":" + std::to_string(place->column);
 }

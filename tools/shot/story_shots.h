@@ -50,11 +50,14 @@ struct ShotRun {
     std::vector<Shot> shots;
     std::vector<ShotEvent> after;     // after the last picture
     std::string title;                // the window's, as the player set it
+    std::string scriptName;           // the script as the user names it: the folder given, then
+                                      // script.bexu
     std::vector<CommandPlace> places; // where the commands the play met stand, in play order
     uint32_t keyWaits = 0;            // in the whole play, as bexu-check counts them
 };
 
-// "script.bexu:LINE:COLUMN" of a command, or its block and index when not known.
+// "FOLDER/script.bexu:LINE:COLUMN" of a command's `[`, as bexu-check names it, or its
+// block and index when not known.
 std::string placeName(const ShotRun& run, int32_t block, int32_t command);
 
 // What to do once the play is over, however it ended: write the index, tell the
