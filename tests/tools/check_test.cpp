@@ -424,11 +424,7 @@ TEST_P(TrapTest, GivesExactlyItsFinding) {
 }
 
 std::string trapName(const ::testing::TestParamInfo<Trap>& info) {
-    std::string name;
-    for (const char* c = info.param.name; *c != '\0'; ++c) {
-        name += isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
-    }
-    return name;
+    return testName(info.param.name);
 }
 
 INSTANTIATE_TEST_SUITE_P(Traps, TrapTest, ::testing::ValuesIn(traps()), trapName);

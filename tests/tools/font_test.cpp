@@ -315,6 +315,12 @@ INSTANTIATE_TEST_SUITE_P(Fonts, FontInPlayer, ::testing::ValuesIn(kFonts),
                              return name;
                          });
 
+// The size bexu-font says it chose ("... at 17 px ..."), or 0.
+int sizeChosen(const ToolRun& run) {
+    size_t at = run.output.find(" at ");
+    return at == std::string::npos ? 0 : atoi(run.output.c_str() + at + 4);
+}
+
 TEST(FontTool, TheSizeChosenIsTheLargestThatFits) {
     std::string font = "DejaVuSerif.ttf";
     if (!fontInstalled(font)) {
@@ -323,9 +329,7 @@ TEST(FontTool, TheSizeChosenIsTheLargestThatFits) {
     std::string folder = makeTempFolder();
     Sheet chosen = makeSheet(font, "", folder + "/font.bmp");
     ASSERT_EQ(chosen.run.exitCode, 0) << chosen.run.output;
-    size_t at = chosen.run.output.find(" at ");
-    ASSERT_NE(at, std::string::npos) << chosen.run.output;
-    int size = atoi(chosen.run.output.c_str() + at + 4);
+    int size = sizeChosen(chosen.run);
     ASSERT_GT(size, 10) << chosen.run.output;
 
     Sheet same = makeSheet(font, "--size " + std::to_string(size), folder + "/same.bmp");
@@ -360,11 +364,6 @@ bool inkSpan(const TestImage& sheet, unsigned char byte, int32_t* width) {
     }
     *width = right - left + 1;
     return true;
-}
-
-int sizeChosen(const ToolRun& run) {
-    size_t at = run.output.find(" at ");
-    return at == std::string::npos ? 0 : atoi(run.output.c_str() + at + 4);
 }
 
 // --stretch widens the glyphs narrower than the cell, up to the cell and no further, so

@@ -298,11 +298,7 @@ TEST_P(ScenePictureTest, LoadsInThePlayerWithTheExpectedPixels) {
 }
 
 std::string pictureName(const ::testing::TestParamInfo<ScenePicture>& info) {
-    std::string name;
-    for (const char* c = info.param.name; *c != '\0'; ++c) {
-        name += isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
-    }
-    return name;
+    return testName(info.param.name);
 }
 
 INSTANTIATE_TEST_SUITE_P(Pictures, ScenePictureTest, ::testing::ValuesIn(scenePictures()),
@@ -377,11 +373,7 @@ TEST_P(BadPictureTest, IsRefusedByNameAndWritesNothing) {
 }
 
 std::string badName(const ::testing::TestParamInfo<BadPicture>& info) {
-    std::string name;
-    for (const char* c = info.param.name; *c != '\0'; ++c) {
-        name += isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
-    }
-    return name;
+    return testName(info.param.name);
 }
 
 INSTANTIATE_TEST_SUITE_P(Bad, BadPictureTest, ::testing::ValuesIn(badPictures()), badName);

@@ -1,6 +1,7 @@
 // bexu-font FONT.ttf -o font.bmp [options]: makes a story's font sheet from an
 // outline font, at the largest size where every glyph fits its cell.
 #include "common/bmp_writer.h"
+#include "common/colour_text.h"
 #include "font/font_sheet.h"
 
 #include <cerrno>
@@ -35,16 +36,13 @@ struct Arguments {
     FontStyle style;
 };
 
+// A colour other than the sheet's transparent background.
 bool parseColor(const char* text, uint32_t* color) {
-    if (*text == '#') {
-        ++text;
-    }
-    char* end = nullptr;
-    unsigned long value = strtoul(text, &end, 16);
-    if (strlen(text) != 6 || end != text + 6 || value == kSheetBackground) {
+    uint32_t value = 0;
+    if (!parseHexColour(text, &value) || value == kSheetBackground) {
         return false;
     }
-    *color = static_cast<uint32_t>(value);
+    *color = value;
     return true;
 }
 

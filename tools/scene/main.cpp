@@ -1,6 +1,7 @@
 // bexu-scene IN -o OUT.bmp [--fill|--fit] [--background COLOUR]: makes a scene of
 // exactly the canvas's size from a PNG, JPEG or BMP picture of any size.
 #include "common/bmp_writer.h"
+#include "common/colour_text.h"
 #include "format/story_format.h"
 #include "scene/picture_file.h"
 #include "scene/scene_encode.h"
@@ -34,16 +35,7 @@ bool parseColour(const char* text, uint32_t* colour) {
         *colour = text[0] == 'b' ? 0x000000 : 0xFFFFFF;
         return true;
     }
-    if (*text == '#') {
-        ++text;
-    }
-    char* end = nullptr;
-    unsigned long value = strtoul(text, &end, 16);
-    if (strlen(text) != 6 || end != text + 6) {
-        return false;
-    }
-    *colour = static_cast<uint32_t>(value);
-    return true;
+    return parseHexColour(text, colour);
 }
 
 int usageError(const char* message, const char* argument) {
