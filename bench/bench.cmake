@@ -9,12 +9,11 @@ if(headless IN_LIST BEXU_BACKENDS)
   target_link_libraries(bench_check_story PRIVATE bexu_check_core)
 endif()
 
-# bexu-scene runs side by side with ImageMagick's convert doing the same fill.
-if(headless IN_LIST BEXU_BACKENDS)
-  target_link_libraries(bench_scene PRIVATE bexu_scene_core)
-  target_compile_definitions(bench_scene PRIVATE BEXU_SCENE_PROGRAM="$<TARGET_FILE:bexu-scene>")
-  add_dependencies(bench_scene bexu-scene)
-endif()
+# Wave decoding runs side by side with SDL's loader, the Linux player's way before.
+pkg_check_modules(SDL2 REQUIRED IMPORTED_TARGET sdl2)
+target_sources(bench_wave_decode PRIVATE ${PROJECT_SOURCE_DIR}/src/platform/sdl/sound_samples.cpp)
+target_link_libraries(bench_wave_decode PRIVATE PkgConfig::SDL2)
+target_compile_definitions(bench_wave_decode PRIVATE BEXU_DEMO_DIR="${PROJECT_SOURCE_DIR}/examples/demo")
 
 # bexu-scene runs side by side with ImageMagick's convert doing the same fill; the
 # photograph is written with stb_image_write (Debian: libstb-dev).

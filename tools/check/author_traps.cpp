@@ -556,9 +556,9 @@ std::vector<TrapFinding> titleTraps(const std::string& title) {
     if (utf8Characters(body, &codes, &first)) {
         found.push_back({Severity::Error, "title-non-ascii", static_cast<uint32_t>(first),
                          "the title is UTF-8, " + characterName(codes[0]) +
-                             ": the Linux player shows it as written, but the Windows player "
-                             "shows each such character as two or three others; keep the title "
-                             "to plain ASCII"});
+                             ": the players read a title as Windows-1252 text, so each such "
+                             "character shows as two or three others; keep the title to plain "
+                             "ASCII"});
     } else {
         auto beyond = std::find_if(body.begin(), body.end(), [](char c) {
             return titleByteKind(static_cast<unsigned char>(c)) == TitleByte::BeyondAscii;
@@ -567,9 +567,9 @@ std::vector<TrapFinding> titleTraps(const std::string& title) {
             found.push_back({Severity::Error, "title-non-ascii",
                              static_cast<uint32_t>(beyond - body.begin()),
                              "the title holds " + byteName(static_cast<unsigned char>(*beyond)) +
-                                 ", which each Windows shows as the letter of its own code page "
-                                 "and the Linux player not at all; keep the title to plain "
-                                 "ASCII"});
+                                 ", which the players show as a Windows-1252 letter and a "
+                                 "Windows set to another code page as another; keep the title to "
+                                 "plain ASCII"});
         }
     }
     std::sort(found.begin(), found.end(),
