@@ -103,8 +103,7 @@ bool runJpeg(JpegJob* job, JpegErrors* errors) {
     jpeg_read_header(&info, TRUE);
     job->fileWidth = static_cast<int32_t>(info.image_width);
     job->fileHeight = static_cast<int32_t>(info.image_height);
-    if (job->headerOnly || int64_t{job->fileWidth} * job->fileHeight > kLargestPicturePixels ||
-        job->fileWidth > kLargestPictureSide || job->fileHeight > kLargestPictureSide) {
+    if (job->headerOnly || !bitmapSizeAllowed(job->fileWidth, job->fileHeight)) {
         jpeg_destroy_decompress(&info);
         return true;
     }
@@ -183,11 +182,6 @@ std::string refusedSize(const std::string& name, int64_t width, int64_t height) 
            std::to_string(kLargestPictureSide) + " pixels on a side: make it smaller first";
 }
 
-bool tooLarge(int64_t width, int64_t height) {
-    return width > kLargestPictureSide || height > kLargestPictureSide ||
-           width * height > kLargestPicturePixels;
-}
-
 std::string damaged(const std::string& name, const char* format, const char* why) {
     return name + " does not decode as a " + format + " file (" + why +
            "): it is damaged or cut short";
@@ -224,7 +218,7 @@ bool decodePng(const uint8_t* bytes, size_t size, const std::string& name, uint3
         png_image_free(&image);
         return false;
     }
-    if (tooLarge(image.width, image.height)) {
+    if (!bitmapSizeAllowed(image.width, image.height)) {
         *error = refusedSize(name, image.width, image.height);
         png_image_free(&image);
         return false;

@@ -3,6 +3,7 @@
 // flattened over a background colour.
 #pragma once
 
+#include "platform/bitmap_limits.h"
 #include "platform/soft/soft_surface.h"
 #include "scene/scene_layout.h"
 
@@ -11,8 +12,8 @@
 #include <string>
 
 // The largest picture taken: what one bitmap of the player's may hold.
-constexpr int64_t kLargestPictureSide = kSoftMaxSide;
-constexpr int64_t kLargestPicturePixels = kSoftMaxPixelBytes / 4;
+constexpr int64_t kLargestPictureSide = kBitmapMaxSide;
+constexpr int64_t kLargestPicturePixels = kBitmapMaxPixelBytes / 4;
 
 struct Picture {
     // The picture as the file has it.
