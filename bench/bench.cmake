@@ -16,8 +16,10 @@ target_link_libraries(bench_wave_decode PRIVATE PkgConfig::SDL2)
 target_compile_definitions(bench_wave_decode PRIVATE BEXU_DEMO_DIR="${PROJECT_SOURCE_DIR}/examples/demo")
 
 # bexu-scene runs side by side with ImageMagick's convert doing the same fill; the
-# photograph is written with stb_image_write (Debian: libstb-dev).
+# photograph is written with the scene tests' encoder.
 if(headless IN_LIST BEXU_BACKENDS)
+  target_sources(bench_scene PRIVATE ${PROJECT_SOURCE_DIR}/tests/tools/picture_encode.cpp)
+  target_include_directories(bench_scene PRIVATE ${PROJECT_SOURCE_DIR}/tests/tools)
   target_link_libraries(bench_scene PRIVATE bexu_scene_core)
   target_compile_definitions(bench_scene PRIVATE BEXU_SCENE_PROGRAM="$<TARGET_FILE:bexu-scene>")
   add_dependencies(bench_scene bexu-scene)

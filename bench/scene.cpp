@@ -7,8 +7,11 @@
 #include "scene/scene_encode.h"
 #include "scene/scene_layout.h"
 
+#include "picture_encode.h"
+
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -16,15 +19,7 @@
 #include <string>
 #include <unistd.h>
 
-#define STB_IMAGE_WRITE_IMPLEMENTATION
-#define STBI_WRITE_NO_STDIO
-#include <stb/stb_image_write.h>
-
 namespace {
-
-void appendBytes(void* context, void* data, int size) {
-    static_cast<std::string*>(context)->append(static_cast<const char*>(data), size_t(size));
-}
 
 // Soft gradients and rings under fine grain, as a photograph has: about 3 MB at
 // quality 90, written once per process.
@@ -41,21 +36,20 @@ const std::string& photoFolder() {
         }
         rmdir(photoFolder().c_str());
     });
-    const int width = 4000, height = 3000;
-    std::vector<uint8_t> pixels(size_t(width) * height * 3);
+    RgbaPicture photo = blankPicture(4000, 3000);
     std::mt19937 random(3000);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
+    for (int y = 0; y < photo.height; ++y) {
+        for (int x = 0; x < photo.width; ++x) {
             double ring = std::sin(std::hypot(x - 1800.0, y - 1400.0) / 40.0);
-            uint8_t* p = &pixels[(size_t(y) * width + x) * 3];
             int grain = int(random() % 17) - 8;
-            p[0] = uint8_t(std::clamp(int(x * 200 / width + 30 * ring) + grain, 0, 255));
-            p[1] = uint8_t(std::clamp(int(y * 180 / height + 40) + grain, 0, 255));
-            p[2] = uint8_t(std::clamp(int(120 + 90 * ring) + grain, 0, 255));
+            auto channel = [&](int value) { return uint32_t(std::clamp(value + grain, 0, 255)); };
+            photo.set(x, y,
+                      channel(int(x * 200 / photo.width + 30 * ring)) << 16 |
+                          channel(int(y * 180 / photo.height + 40)) << 8 |
+                          channel(int(120 + 90 * ring)));
         }
     }
-    std::string jpeg;
-    stbi_write_jpg_to_func(appendBytes, &jpeg, width, height, 3, pixels.data(), 90);
+    std::string jpeg = jpegBytes(photo, 90);
     FILE* file = fopen((folder + "/photo.jpg").c_str(), "wb");
     fwrite(jpeg.data(), 1, jpeg.size(), file);
     fclose(file);

@@ -7,7 +7,7 @@ build_packages=(build-essential cmake ninja-build pkg-config libsdl2-dev zlib1g-
 play_packages=(xfonts-base fonts-dejavu-core)
 dist_packages=(g++-mingw-w64-i686 binutils-mingw-w64-i686)
 test_packages=(
-  libgtest-dev libgmock-dev googletest libbenchmark-dev libpixman-1-dev libpng-dev libstb-dev
+  libgtest-dev libgmock-dev googletest libbenchmark-dev libpixman-1-dev libpng-dev
   clang libclang-rt-14-dev clang-format valgrind
   debootstrap xvfb xauth xfonts-base xdotool imagemagick x11-utils libx11-dev desktop-file-utils
   fonts-dejavu-core espeak-ng sox python3 python3-pil

@@ -3,6 +3,7 @@
 // shows the expected pixels; RLE8 is chosen exactly when the scene has at most 256
 // colours; bad files give a message that names them, exit code 1 and no file.
 #include "common/bmp_writer.h"
+#include "picture_encode.h"
 #include "platform/platform.h"
 #include "platform/soft/soft_surface.h"
 #include "scene/scene_layout.h"
@@ -16,51 +17,11 @@
 #include <sys/stat.h>
 #include <zlib.h>
 
-#define STB_IMAGE_WRITE_IMPLEMENTATION
-#define STBI_WRITE_NO_STDIO
-#include <stb/stb_image_write.h>
-
 namespace {
 
-// stb_image_write's pictures: 4 bytes a pixel (red, green, blue, alpha).
-struct Rgba {
-    int32_t width, height;
-    std::vector<uint8_t> bytes;
-    void set(int32_t x, int32_t y, uint32_t rgb, uint8_t alpha = 255) {
-        uint8_t* p = &bytes[(size_t(y) * width + x) * 4];
-        p[0] = uint8_t(rgb >> 16);
-        p[1] = uint8_t(rgb >> 8);
-        p[2] = uint8_t(rgb);
-        p[3] = alpha;
-    }
-};
-
-Rgba blankPicture(int32_t width, int32_t height) {
-    return Rgba{width, height, std::vector<uint8_t>(size_t(width) * height * 4, 255)};
-}
-
-void appendBytes(void* context, void* data, int size) {
-    auto* out = static_cast<std::string*>(context);
-    out->append(static_cast<const char*>(data), size_t(size));
-}
-
-std::string pngOf(const Rgba& picture) {
-    std::string out;
-    stbi_write_png_to_func(appendBytes, &out, picture.width, picture.height, 4,
-                           picture.bytes.data(), picture.width * 4);
-    return out;
-}
-
-std::string jpegOf(const Rgba& picture) {
-    std::string out;
-    stbi_write_jpg_to_func(appendBytes, &out, picture.width, picture.height, 4,
-                           picture.bytes.data(), 95);
-    return out;
-}
-
 // Three vertical stripes, red, green and blue, over the whole picture.
-Rgba stripes(int32_t width, int32_t height) {
-    Rgba picture = blankPicture(width, height);
+RgbaPicture stripes(int32_t width, int32_t height) {
+    RgbaPicture picture = blankPicture(width, height);
     for (int32_t y = 0; y < height; ++y) {
         for (int32_t x = 0; x < width; ++x) {
             picture.set(x, y, x < width / 3 ? 0xFF0000 : x < 2 * width / 3 ? 0x00FF00 : 0x0000FF);
@@ -110,10 +71,13 @@ struct Sample {
     uint32_t pixel;
 };
 
+// The pictures are made when a test runs, not when the tests are listed.
+using MakeBytes = std::string (*)();
+
 struct ScenePicture {
     const char* name;
     const char* file;
-    std::string bytes;
+    MakeBytes make;
     const char* options;
     const char* form; // "RLE8" or "24-bit"
     int tolerance;    // per channel, at the samples
@@ -121,8 +85,8 @@ struct ScenePicture {
 };
 
 // A picture of at most 256 colours: 16 x 9 tiles of a colour each, at the canvas's size.
-Rgba tiles() {
-    Rgba picture = blankPicture(1600, 900);
+RgbaPicture tiles() {
+    RgbaPicture picture = blankPicture(1600, 900);
     for (int32_t y = 0; y < 900; ++y) {
         for (int32_t x = 0; x < 1600; ++x) {
             picture.set(x, y,
@@ -133,8 +97,8 @@ Rgba tiles() {
 }
 
 // The tiles at twice the size: area averaging gives each scene pixel one colour back.
-Rgba doubledTiles() {
-    Rgba picture = blankPicture(3200, 1800);
+RgbaPicture doubledTiles() {
+    RgbaPicture picture = blankPicture(3200, 1800);
     for (int32_t y = 0; y < 1800; ++y) {
         for (int32_t x = 0; x < 3200; ++x) {
             picture.set(x, y,
@@ -145,8 +109,8 @@ Rgba doubledTiles() {
 }
 
 // 300 colours: one too many for a palette however it is scaled.
-Rgba manyColors() {
-    Rgba picture = blankPicture(1600, 900);
+RgbaPicture manyColors() {
+    RgbaPicture picture = blankPicture(1600, 900);
     for (int32_t y = 0; y < 900; ++y) {
         for (int32_t x = 0; x < 1600; ++x) {
             uint32_t index = uint32_t(y * 1600 + x) % 300;
@@ -157,8 +121,8 @@ Rgba manyColors() {
 }
 
 // The stripes of a photograph: grain in every pixel gives thousands of colours.
-Rgba grainyStripes(int32_t width, int32_t height) {
-    Rgba picture = stripes(width, height);
+RgbaPicture grainyStripes(int32_t width, int32_t height) {
+    RgbaPicture picture = stripes(width, height);
     std::mt19937 random(4000);
     for (size_t i = 0; i < picture.bytes.size(); ++i) {
         if (i % 4 != 3) {
@@ -170,8 +134,8 @@ Rgba grainyStripes(int32_t width, int32_t height) {
 }
 
 // Half transparent at the left, clear at the right.
-Rgba translucent() {
-    Rgba picture = blankPicture(800, 450);
+RgbaPicture translucent() {
+    RgbaPicture picture = blankPicture(800, 450);
     for (int32_t y = 0; y < 450; ++y) {
         for (int32_t x = 0; x < 800; ++x) {
             picture.set(x, y, 0xFF0000, x < 400 ? 128 : 0);
@@ -184,7 +148,7 @@ const std::vector<ScenePicture>& scenePictures() {
     static const std::vector<ScenePicture> table = {
         {"jpeg filled",
          "art.jpg",
-         jpegOf(grainyStripes(4000, 3000)),
+         [] { return jpegBytes(grainyStripes(4000, 3000), 95); },
          "",
          "24-bit",
          12,
@@ -192,7 +156,7 @@ const std::vector<ScenePicture>& scenePictures() {
          {{260, 450, 0xFF0000}, {800, 100, 0x00FF00}, {1340, 800, 0x0000FF}}},
         {"wide png filled: sides cut",
          "wide.png",
-         pngOf(stripes(2400, 900)),
+         [] { return pngBytes(stripes(2400, 900)); },
          "",
          "RLE8",
          0,
@@ -205,7 +169,7 @@ const std::vector<ScenePicture>& scenePictures() {
           {1599, 450, 0x0000FF}}},
         {"wide png fitted: bars",
          "wide.png",
-         pngOf(stripes(2400, 900)),
+         [] { return pngBytes(stripes(2400, 900)); },
          " --fit --background 102030",
          "RLE8",
          0,
@@ -219,7 +183,7 @@ const std::vector<ScenePicture>& scenePictures() {
           {800, 899, 0x102030}}},
         {"tall png fitted: bars at the sides",
          "tall.png",
-         pngOf(stripes(900, 900)),
+         [] { return pngBytes(stripes(900, 900)); },
          " --fit",
          "RLE8",
          0,
@@ -231,7 +195,7 @@ const std::vector<ScenePicture>& scenePictures() {
           {1250, 450, 0x000000}}},
         {"png with alpha over white",
          "glass.png",
-         pngOf(translucent()),
+         [] { return pngBytes(translucent()); },
          " --background white",
          "RLE8",
          1,
@@ -239,14 +203,14 @@ const std::vector<ScenePicture>& scenePictures() {
          {{100, 100, 0xFF7F7F}, {700, 800, 0xFF7F7F}, {900, 100, 0xFFFFFF}, {1599, 899, 0xFFFFFF}}},
         {"256 colours or fewer at the canvas's size",
          "tiles.png",
-         pngOf(tiles()),
+         [] { return pngBytes(tiles()); },
          "",
          "RLE8",
          0,
          {{0, 0, 0x000040}, {150, 250, 0x0F3240}, {1599, 899, 0xE1C840}}},
         {"few colours, halved exactly",
          "tiles.png",
-         pngOf(doubledTiles()),
+         [] { return pngBytes(doubledTiles()); },
          "",
          "RLE8",
          0,
@@ -256,14 +220,14 @@ const std::vector<ScenePicture>& scenePictures() {
          [] {
              std::vector<uint8_t> bmp = encodeBmp24(solidImage(1920, 1080, 0x336699));
              return std::string(bmp.begin(), bmp.end());
-         }(),
+         },
          "",
          "RLE8",
          0,
          {{0, 0, 0x336699}, {1599, 899, 0x336699}}},
         {"300 colours",
          "many.png",
-         pngOf(manyColors()),
+         [] { return pngBytes(manyColors()); },
          "",
          "24-bit",
          0,
@@ -277,7 +241,7 @@ class ScenePictureTest : public ::testing::TestWithParam<ScenePicture> {};
 TEST_P(ScenePictureTest, LoadsInThePlayerWithTheExpectedPixels) {
     const ScenePicture& picture = GetParam();
     std::string folder = makeTempFolder();
-    SceneRun made = makeScene(folder, picture.file, picture.bytes, picture.options);
+    SceneRun made = makeScene(folder, picture.file, picture.make(), picture.options);
     SCOPED_TRACE(made.run.output);
     ASSERT_EQ(made.run.exitCode, 0);
     ASSERT_EQ(made.scene.width, 1600);
@@ -330,22 +294,39 @@ std::string hugePng() {
 struct BadPicture {
     const char* name;
     const char* file;
-    std::string bytes;
+    MakeBytes make;
     const char* says;
 };
 
+std::string pngStripes() {
+    return pngBytes(stripes(600, 400));
+}
+std::string jpegStripes() {
+    return jpegBytes(stripes(600, 400), 95);
+}
+
 const std::vector<BadPicture>& badPictures() {
-    static const std::string png = pngOf(stripes(600, 400));
-    static const std::string jpeg = jpegOf(stripes(600, 400));
     static const std::vector<BadPicture> table = {
-        {"huge picture", "huge.png", hugePng(), "is 30000 x 30000 (900.0 megapixels)"},
-        {"png cut short", "cut.png", png.substr(0, png.size() / 2), "it is damaged or cut short"},
-        {"jpeg cut short", "cut.jpg", jpeg.substr(0, jpeg.size() * 2 / 3),
+        {"huge picture", "huge.png", hugePng, "is 30000 x 30000 (900.0 megapixels)"},
+        {"png cut short", "cut.png",
+         [] {
+             std::string png = pngStripes();
+             return png.substr(0, png.size() / 2);
+         },
          "it is damaged or cut short"},
-        {"jpeg header only", "head.jpg", jpeg.substr(0, 40), "it is damaged or cut short"},
-        {"no picture", "notes.png", "These are my notes, not a picture.\n",
+        {"jpeg cut short", "cut.jpg",
+         [] {
+             std::string jpeg = jpegStripes();
+             return jpeg.substr(0, jpeg.size() * 2 / 3);
+         },
+         "it is damaged or cut short"},
+        {"jpeg header only", "head.jpg", [] { return jpegStripes().substr(0, 40); },
+         "it is damaged or cut short"},
+        {"no picture", "notes.png",
+         [] { return std::string("These are my notes, not a picture.\n"); },
          "is not a picture bexu-scene reads"},
-        {"empty file", "empty.jpg", "", "is not a picture bexu-scene reads"},
+        {"empty file", "empty.jpg", [] { return std::string(); },
+         "is not a picture bexu-scene reads"},
     };
     return table;
 }
@@ -355,7 +336,7 @@ class BadPictureTest : public ::testing::TestWithParam<BadPicture> {};
 TEST_P(BadPictureTest, IsRefusedByNameAndWritesNothing) {
     const BadPicture& bad = GetParam();
     std::string folder = makeTempFolder();
-    writeFile(folder + "/" + bad.file, bad.bytes);
+    writeFile(folder + "/" + bad.file, bad.make());
     // A scene already there stays as it was; and the refusal comes before any large
     // allocation, so a tight memory limit does not change it.
     writeFile(folder + "/scene.bmp", std::string("old scene"));
