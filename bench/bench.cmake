@@ -19,3 +19,15 @@ if(sdl IN_LIST BEXU_BACKENDS)
 else()
   set_target_properties(bench_wave_decode PROPERTIES EXCLUDE_FROM_ALL ON)
 endif()
+
+# bexu-scene runs side by side with ImageMagick's convert doing the same fill; the
+# photograph is written with the scene tests' encoder.
+if(NOT CMAKE_CROSSCOMPILING) # the author tools are built natively only
+  target_sources(bench_scene PRIVATE ${PROJECT_SOURCE_DIR}/tests/tools/picture_encode.cpp)
+  target_include_directories(bench_scene PRIVATE ${PROJECT_SOURCE_DIR}/tests/tools)
+  target_link_libraries(bench_scene PRIVATE bexu_scene_core)
+  target_compile_definitions(bench_scene PRIVATE BEXU_SCENE_PROGRAM="$<TARGET_FILE:bexu-scene>")
+  add_dependencies(bench_scene bexu-scene)
+else()
+  set_target_properties(bench_scene PROPERTIES EXCLUDE_FROM_ALL ON)
+endif()

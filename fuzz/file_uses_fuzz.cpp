@@ -1,5 +1,5 @@
-// The list of files a script names (bexu-pack's), over any script: every name with a
-// place must stand at that place, right after the `~` of its command.
+// The list of files a script names (bexu-pack's), over any script: every name's place is
+// the `[` of its command, whose text after the first `~` is the name.
 #include "check/story_files.h"
 #include "format/story_format.h"
 #include "fuzz_files.h"
@@ -27,8 +27,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             ++at;
         }
         at += use.column - 1;
-        if (at == 0 || at > size || bytes[at - 1] != '~' ||
-            bytes.compare(at, use.name.size(), use.name) != 0) {
+        size_t tilde = at < size ? bytes.find('~', at) : std::string::npos;
+        if (at >= size || bytes[at] != '[' || tilde == std::string::npos ||
+            bytes.compare(tilde + 1, use.name.size(), use.name) != 0) {
             abort();
         }
     }

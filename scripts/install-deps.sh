@@ -3,7 +3,7 @@
 # Usage: scripts/install-deps.sh play|test|dist
 set -euo pipefail
 
-build_packages=(build-essential cmake ninja-build pkg-config libsdl2-dev zlib1g-dev libfreetype-dev)
+build_packages=(build-essential cmake ninja-build pkg-config libsdl2-dev zlib1g-dev libfreetype-dev libpng-dev libjpeg-dev)
 play_packages=(xfonts-base fonts-dejavu-core)
 dist_packages=(g++-mingw-w64-i686 binutils-mingw-w64-i686)
 test_packages=(

@@ -37,7 +37,8 @@ def shoot(shot, story, out):
         raise Failure("bexu-shot: %s" % done.stdout.decode("latin-1"))
     with open(os.path.join(out, "index.html"), encoding="ascii") as f:
         sheet = f.read()
-    pages = re.findall(r"<b>(shot-\d+\.png)</b> script\.bexu:(\d+):\d+ ", sheet)
+    # Each caption names the script from the folder as given: <b>shot-0001.png</b> DIR/script.bexu:L:C
+    pages = re.findall(r"<b>(shot-\d+\.png)</b> [^<]*?script\.bexu:(\d+):\d+ ", sheet)
     if not pages:
         raise Failure("no pages in %s/index.html" % out)
     return [(os.path.join(out, name), int(line)) for name, line in pages]

@@ -315,6 +315,12 @@ INSTANTIATE_TEST_SUITE_P(Fonts, FontInPlayer, ::testing::ValuesIn(kFonts),
                              return name;
                          });
 
+// The size bexu-font says it chose ("... at 17 px ..."), or 0.
+int sizeChosen(const ToolRun& run) {
+    size_t at = run.output.find(" at ");
+    return at == std::string::npos ? 0 : atoi(run.output.c_str() + at + 4);
+}
+
 TEST(FontTool, TheSizeChosenIsTheLargestThatFits) {
     std::string font = "DejaVuSerif.ttf";
     if (!fontInstalled(font)) {
@@ -323,9 +329,7 @@ TEST(FontTool, TheSizeChosenIsTheLargestThatFits) {
     std::string folder = makeTempFolder();
     Sheet chosen = makeSheet(font, "", folder + "/font.bmp");
     ASSERT_EQ(chosen.run.exitCode, 0) << chosen.run.output;
-    size_t at = chosen.run.output.find(" at ");
-    ASSERT_NE(at, std::string::npos) << chosen.run.output;
-    int size = atoi(chosen.run.output.c_str() + at + 4);
+    int size = sizeChosen(chosen.run);
     ASSERT_GT(size, 10) << chosen.run.output;
 
     Sheet same = makeSheet(font, "--size " + std::to_string(size), folder + "/same.bmp");
@@ -337,6 +341,98 @@ TEST(FontTool, TheSizeChosenIsTheLargestThatFits) {
     EXPECT_NE(larger.run.output.find("px wide, the cell holds 23"), std::string::npos)
         << larger.run.output;
     EXPECT_EQ(larger.image.width, 0) << "nothing is written for a size that does not fit";
+    removeFolder(folder);
+}
+
+// The columns a glyph's ink spans in its cell, or -1 for none; false when ink touches
+// the cell's border.
+bool inkSpan(const TestImage& sheet, unsigned char byte, int32_t* width) {
+    TestImage cell = cellOf(sheet, byte);
+    int32_t left = kCellW;
+    int32_t right = -1;
+    for (int32_t y = 0; y < kCellH; ++y) {
+        for (int32_t x = 0; x < kCellW; ++x) {
+            if (cell.at(x, y) == kMagenta) {
+                continue;
+            }
+            if (x == 0 || y == 0 || x == kCellW - 1 || y == kCellH - 1) {
+                return false;
+            }
+            left = std::min(left, x);
+            right = std::max(right, x);
+        }
+    }
+    *width = right - left + 1;
+    return true;
+}
+
+// --stretch widens the glyphs narrower than the cell, up to the cell and no further, so
+// the widest glyph still sets the same size as without it.
+TEST(FontTool, StretchWidensOnlyWhatFitsAndKeepsTheSize) {
+    std::string font = "DejaVuSerif-Bold.ttf";
+    if (!fontInstalled(font)) {
+        GTEST_SKIP() << font << " is not installed (fonts-dejavu-core)";
+    }
+    std::string folder = makeTempFolder();
+    Sheet plain = makeSheet(font, "", folder + "/plain.bmp");
+    Sheet wide = makeSheet(font, "--stretch 1.5", folder + "/wide.bmp");
+    ASSERT_EQ(plain.run.exitCode, 0) << plain.run.output;
+    ASSERT_EQ(wide.run.exitCode, 0) << wide.run.output;
+    EXPECT_GT(sizeChosen(plain.run), 12) << plain.run.output;
+    EXPECT_EQ(sizeChosen(wide.run), sizeChosen(plain.run)) << wide.run.output;
+    EXPECT_NE(wide.run.output.find("--stretch 1.50 widened "), std::string::npos)
+        << wide.run.output;
+    EXPECT_NE(wide.run.output.find("less, to keep them in their cells ("), std::string::npos)
+        << wide.run.output;
+    for (int byte = 33; byte <= 122; ++byte) {
+        int32_t before = 0;
+        int32_t after = 0;
+        ASSERT_TRUE(inkSpan(plain.image, static_cast<unsigned char>(byte), &before)) << byte;
+        ASSERT_TRUE(inkSpan(wide.image, static_cast<unsigned char>(byte), &after)) << byte;
+        EXPECT_GE(after, before) << "byte " << byte;
+        EXPECT_LE(after, kCellW - 2) << "byte " << byte;
+    }
+    for (unsigned char narrow : {'i', 'n', 'o', 'e'}) {
+        int32_t before = 0;
+        int32_t after = 0;
+        inkSpan(plain.image, narrow, &before);
+        inkSpan(wide.image, narrow, &after);
+        // The outline's two pixels each side are not widened.
+        EXPECT_GE(after - 4, (before - 4) * 13 / 10) << narrow;
+    }
+    removeFolder(folder);
+}
+
+struct Spacing {
+    const char* font;
+    const char* options;
+    bool warned;
+};
+
+// A proportional font whose letters come out far narrower than the cells is told to
+// look letter-spaced; a monospaced one, or one widened enough, is not.
+TEST(FontTool, WarnsWhenProportionalTextWillLookLetterSpaced) {
+    const Spacing table[] = {
+        {"DejaVuSerif.ttf", "", true},
+        {"DejaVuSans-Bold.ttf", "--outline 0", true},
+        {"DejaVuSansMono.ttf", "", false},
+        {"DejaVuSansMono-Bold.ttf", "--stretch 1.25", false},
+        {"DejaVuSerif.ttf", "--stretch 1.5", false},
+    };
+    std::string folder = makeTempFolder();
+    for (const Spacing& row : table) {
+        if (!fontInstalled(row.font)) {
+            continue;
+        }
+        Sheet sheet = makeSheet(row.font, row.options, folder + "/font.bmp");
+        ASSERT_EQ(sheet.run.exitCode, 0) << sheet.run.output;
+        bool warned = sheet.run.output.find("will look letter-spaced") != std::string::npos;
+        EXPECT_EQ(warned, row.warned) << row.font << " " << row.options << "\n" << sheet.run.output;
+        if (row.warned) {
+            EXPECT_NE(sheet.run.output.find("bexu-font: warning: DejaVu "), std::string::npos);
+            EXPECT_NE(sheet.run.output.find("monospaced"), std::string::npos);
+        }
+    }
     removeFolder(folder);
 }
 

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -145,14 +146,14 @@ INSTANTIATE_TEST_SUITE_P(
     Stops, ShotStops,
     ::testing::Values(Stop{"Finished", "{0[say~a][wait~86400000][say~b]}", 0, 2, "2 key waits"},
                       Stop{"SceneMissing", "{0[say~a][cg~none.bmp][say~b]}", 1, 1,
-                           "script.bexu:1:11: [cg~none.bmp] stopped the play: the scene file "
+                           "script.bexu:1:10: [cg~none.bmp] stopped the play: the scene file "
                            "'none.bmp' cannot be opened, and the player says: Error: Failed to "
                            "load scene. (missing)"},
                       Stop{"SceneUnloadable", "{0\n[cg~script.bexu][say~b]}", 1, 0,
-                           "script.bexu:2:2: [cg~script.bexu] stopped the play: the scene file "
+                           "script.bexu:2:1: [cg~script.bexu] stopped the play: the scene file "
                            "'script.bexu' does not load as a bitmap"},
                       Stop{"EmptyArgument", "{0[say~a][say][say~b]}", 1, 1,
-                           "script.bexu:1:11: [say] has no argument: the play stops for good"},
+                           "script.bexu:1:10: [say] has no argument: the play stops for good"},
                       Stop{"NoBlocks", "no blocks", 0, 0, "0 key waits"}),
     [](const ::testing::TestParamInfo<Stop>& info) { return std::string(info.param.name); });
 
@@ -231,12 +232,14 @@ TEST(ShotSheet, EscapesWhatThePlayerShowsAndCaptionsWithPositions) {
     EXPECT_NE(html.find("4 bytes of this dialogue the font cannot draw"), std::string::npos);
     // Commands as written, with the bytes shown as \xNN.
     EXPECT_NE(html.find("<code>[say~Caf\\xC3\\xA9 na\\xEFve\\x09end]</code>"), std::string::npos);
-    // Positions as bexu-check gives them, and what happened between the pictures.
-    size_t first = html.find("<b>shot-0001.png</b> script.bexu:3:4 ");
-    size_t scene = html.find("<li>script.bexu:2:4 scene <code>scene.bmp</code></li>");
-    size_t sound = html.find("<li>script.bexu:4:4 sound <code>sound.wav</code></li>");
-    size_t wait = html.find("<li>script.bexu:5:4 wait 300 ms</li>");
-    size_t second = html.find("<b>shot-0002.png</b> script.bexu:6:4 ");
+    // Positions as bexu-check gives them: the folder as given and the command's `[`; and
+    // what happened between the pictures.
+    std::string script = folder + "/script.bexu:";
+    size_t first = html.find("<b>shot-0001.png</b> " + script + "3:3 ");
+    size_t scene = html.find("<li>" + script + "2:3 scene <code>scene.bmp</code></li>");
+    size_t sound = html.find("<li>" + script + "4:3 sound <code>sound.wav</code></li>");
+    size_t wait = html.find("<li>" + script + "5:3 wait 300 ms</li>");
+    size_t second = html.find("<b>shot-0002.png</b> " + script + "6:3 ");
     for (size_t found : {first, scene, sound, wait, second}) {
         ASSERT_NE(found, std::string::npos);
     }
@@ -244,16 +247,195 @@ TEST(ShotSheet, EscapesWhatThePlayerShowsAndCaptionsWithPositions) {
     EXPECT_LT(first, sound);
     EXPECT_LT(sound, wait);
     EXPECT_LT(wait, second);
-    size_t turned = html.find("<li>script.bexu:7:4 page turned</li>");
-    size_t third = html.find("<b>shot-0003.png</b> script.bexu:7:15 ");
+    size_t turned = html.find("<li>" + script + "7:3 page turned</li>");
+    size_t third = html.find("<b>shot-0003.png</b> " + script + "7:14 ");
     ASSERT_NE(turned, std::string::npos);
     ASSERT_NE(third, std::string::npos);
     EXPECT_LT(second, turned);
     EXPECT_LT(turned, third);
     ToolRun check = runCommand(builtProgram("bexu-check") + " " + shellQuoted(folder));
-    EXPECT_NE(check.output.find("script.bexu:6:11: "), std::string::npos)
-        << "the checker names the same lines and columns:\n"
+    EXPECT_NE(check.output.find(script + "2:3: warning: scene 'scene.bmp' is 64 x 36"),
+              std::string::npos)
+        << "the checker names the scene where the sheet does:\n"
         << check.output;
+    removeStory(folder);
+}
+
+// ---- the transcript's rows are the player's ------------------------------------------
+
+// The glyph the player drew in the cell at (column, row) of a canvas-sized picture, as
+// the test font's colours name it, or 0 where none is.
+unsigned char glyphAt(const TestImage& picture, int32_t column, int32_t row) {
+    for (int32_t x : {1, 2}) {
+        uint32_t pixel = picture.at(column * 25 + x, row * 33);
+        if (((pixel >> 8) & 0xFF) == uint32_t(x * 10) && (pixel & 0xFF) == 0) {
+            return static_cast<unsigned char>(pixel >> 16);
+        }
+    }
+    return 0;
+}
+
+void dropEmptyEnd(std::vector<std::string>* rows) {
+    while (!rows->empty() && rows->back().empty()) {
+        rows->pop_back();
+    }
+}
+
+// The rows of text in the picture, each up to its first cell without a text glyph (the
+// marker's cells are not text).
+std::vector<std::string> rowsInPicture(const TestImage& picture) {
+    std::vector<std::string> rows;
+    for (int32_t row = 0; row < 27; ++row) {
+        std::string text;
+        for (int32_t column = 0; column < 64; ++column) {
+            unsigned char c = glyphAt(picture, column, row);
+            if (c < 32 || c > 122) {
+                break;
+            }
+            text += static_cast<char>(c);
+        }
+        rows.push_back(text);
+    }
+    dropEmptyEnd(&rows);
+    return rows;
+}
+
+// The transcript the sheet gives under a picture, row by row.
+std::vector<std::string> transcriptOf(const std::string& html, const std::string& file) {
+    size_t figure = html.find("<b>" + file + "</b>");
+    size_t start = html.find("<pre>", figure);
+    size_t end = html.find("</pre>", start);
+    if (figure == std::string::npos || start == std::string::npos || end == std::string::npos) {
+        return {"(no transcript for " + file + ")"};
+    }
+    std::string text = html.substr(start + 5, end - start - 5);
+    const std::pair<const char*, const char*> entities[] = {
+        {"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&amp;", "&"}};
+    for (const auto& [entity, byte] : entities) {
+        for (size_t at = text.find(entity); at != std::string::npos;
+             at = text.find(entity, at + 1)) {
+            text.replace(at, strlen(entity), byte);
+        }
+    }
+    std::vector<std::string> rows(1);
+    for (char c : text) {
+        if (c == '\n') {
+            rows.emplace_back();
+        } else {
+            rows.back() += c;
+        }
+    }
+    dropEmptyEnd(&rows);
+    return rows;
+}
+
+// Long lines, a row of exactly 64 glyphs, a line written across two, bytes the font
+// skips, and the issue's two stammered lines, which wrap with the sheet's seed.
+TEST(ShotSheet, TranscriptRowsAreThePlayersRows) {
+    std::string folder = makeStoryFolder(
+        "{0\n"
+        "  [say~Across the wide grey flats the tide ran out, and she walked on across the "
+        "flats.]\n"
+        "  [say~" +
+        std::string(64, 'x') +
+        "]\n"
+        "  [say~written across\r\ntwo lines, a tab\there, a bar | and & <tags>]\n"
+        "  [stutter3~I/ I'll go up my/self, she said to the gulls.]\n"
+        "  [stutter3~Mara turned. It was her own gran/mother, forty years younger.]\n"
+        "  [stutter9~Th/th/the s/s/sea, the s/sea, it t/t/takes and t/takes and never gives "
+        "it back]\n"
+        "}\n");
+    ToolRun shot = shoot(folder, "--out " + shellQuoted(folder + "-shots"));
+    ASSERT_EQ(shot.exitCode, 0) << shot.output;
+    std::string html = readFile(folder + "-shots/index.html");
+    std::vector<std::string> pngs = filesEndingWith(folder + "-shots", ".png");
+    ASSERT_EQ(pngs.size(), 6u);
+    bool wrapped = false;
+    for (const std::string& png : pngs) {
+        TestImage picture = readPngImage(folder + "-shots/" + png);
+        ASSERT_EQ(picture.width, 1600);
+        std::vector<std::string> drawn = rowsInPicture(picture);
+        std::vector<std::string> told = transcriptOf(html, png);
+        EXPECT_EQ(told, drawn) << png;
+        for (const std::string& row : drawn) {
+            wrapped = wrapped || row.size() == 64;
+        }
+    }
+    EXPECT_TRUE(wrapped) << "some row is full and wraps";
+    removeStory(folder);
+}
+
+// A story of 40 key waits.
+std::string longStory() {
+    std::string script = "{0\n";
+    for (int i = 1; i <= 40; ++i) {
+        script += "  [say~Line " + std::to_string(i) + " of the long story.]\n";
+        script += i % 20 == 0 ? "  [turn~page]\n" : "";
+    }
+    return makeStoryFolder(script + "}\n");
+}
+
+TEST(ShotTool, PagesPicturesARangeOfTheSamePictures) {
+    std::string folder = longStory();
+    ToolRun whole = shoot(folder, "--out " + shellQuoted(folder + "-first") + " --size 320x180");
+    ASSERT_EQ(whole.exitCode, 0) << whole.output;
+    ASSERT_EQ(filesEndingWith(folder + "-first", ".png").size(), 40u);
+    struct Range {
+        const char* pages;
+        std::vector<std::string> files;
+    };
+    const Range ranges[] = {
+        {"3-5", {"shot-0003.png", "shot-0004.png", "shot-0005.png"}},
+        {"39-", {"shot-0039.png", "shot-0040.png"}},
+        {"21", {"shot-0021.png"}},
+        {"40-99", {"shot-0040.png"}},
+    };
+    for (const Range& range : ranges) {
+        removeFolder(folder + "-second");
+        ToolRun part = shoot(folder, "--out " + shellQuoted(folder + "-second") +
+                                         " --size 320x180 --pages " + range.pages);
+        ASSERT_EQ(part.exitCode, 0) << range.pages << "\n" << part.output;
+        EXPECT_EQ(filesEndingWith(folder + "-second", ".png"), range.files) << range.pages;
+        for (const std::string& file : range.files) {
+            EXPECT_EQ(readFile(folder + "-second/" + file), readFile(folder + "-first/" + file))
+                << range.pages << " " << file;
+            EXPECT_NE(readFile(folder + "-second/index.html").find("<b>" + file + "</b>"),
+                      std::string::npos);
+        }
+    }
+    for (const char* bad : {"0-3", "5-3", "-3", "3-x", "x", "4294967296"}) {
+        EXPECT_EQ(
+            shoot(folder, "--out " + shellQuoted(folder + "-other") + " --pages " + bad).exitCode,
+            2)
+            << bad;
+    }
+    removeStory(folder);
+}
+
+// On a terminal, a line on standard error tells the pages done, the total and the time
+// left; through a pipe nothing of it shows.
+TEST(ShotTool, ShowsProgressOnATerminalOnly) {
+    if (runCommand("command -v script >/dev/null").exitCode != 0) {
+        GTEST_SKIP() << "script (util-linux) is needed for a terminal";
+    }
+    std::string folder = longStory();
+    std::string command = builtProgram("bexu-shot") + " " + shellQuoted(folder) + " --out " +
+                          shellQuoted(folder + "-shots") + " --size 320x180";
+    // The line shows at once rather than after a second: the pictures here take less.
+    ToolRun terminal =
+        runCommand("BEXU_PROGRESS_AFTER_MS=0 script -qefc " + shellQuoted(command) + " /dev/null");
+    ASSERT_EQ(terminal.exitCode, 0) << terminal.output;
+    EXPECT_NE(terminal.output.find("\rbexu-shot: pages "), std::string::npos) << terminal.output;
+    EXPECT_NE(terminal.output.find(" of 40, about "), std::string::npos) << terminal.output;
+    EXPECT_NE(terminal.output.find(" s left\033[K"), std::string::npos) << terminal.output;
+    EXPECT_NE(terminal.output.find("\r\033[Kbexu-shot: 40 key waits written"), std::string::npos)
+        << "the line is cleared before the summary:\n"
+        << terminal.output;
+    removeFolder(folder + "-shots");
+    ToolRun piped = runCommand("BEXU_PROGRESS_AFTER_MS=0 " + command + " 2>&1");
+    ASSERT_EQ(piped.exitCode, 0) << piped.output;
+    EXPECT_EQ(piped.output.find("pages "), std::string::npos) << piped.output;
+    EXPECT_EQ(piped.output.find('\r'), std::string::npos) << piped.output;
     removeStory(folder);
 }
 

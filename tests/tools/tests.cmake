@@ -11,3 +11,7 @@ add_dependencies(test_tools bexu-pack bexu)
 target_link_libraries(test_tools PRIVATE bexu_pack_core)
 # The Windows build's look at a bitmap before its loader, asked about every corpus file.
 target_sources(test_tools PRIVATE ${PROJECT_SOURCE_DIR}/src/platform/win32/bitmap_file.cpp)
+# bexu-scene's pictures are written with libpng and libjpeg-turbo, which it links; its
+# layout and the shared BMP writer are tested in the process too.
+add_dependencies(test_tools bexu-scene)
+target_link_libraries(test_tools PRIVATE bexu_scene_core)

@@ -3,6 +3,7 @@
 #include "png_reference.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <dirent.h>
 #include <sys/wait.h>
@@ -33,6 +34,14 @@ std::string shellQuoted(const std::string& text) {
 
 std::string builtProgram(const char* name) {
     return shellQuoted(std::string(BEXU_BINARY_DIR) + "/" + name);
+}
+
+std::string testName(const char* name) {
+    std::string out;
+    for (const char* c = name; *c != '\0'; ++c) {
+        out += isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+    }
+    return out;
 }
 
 std::string demoStoryFolder() {

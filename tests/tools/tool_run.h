@@ -17,6 +17,9 @@ ToolRun runCommand(const std::string& command);
 std::string builtProgram(const char* name);
 std::string shellQuoted(const std::string& text);
 
+// A table row's name as a test's name: letters and digits kept, the rest '_'.
+std::string testName(const char* name);
+
 // The bundled demo story's folder, or empty while it has not landed.
 std::string demoStoryFolder();
 

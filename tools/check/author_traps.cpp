@@ -357,8 +357,8 @@ bool utf8Trap(const std::string& line, TrapFinding* out) {
 
 // Where the player's pen wraps each line of the text: rows start over at each line
 // break, so a break is always the renderer's own.
-std::vector<TrapFinding> longLineNotes(const std::string& line) {
-    std::vector<TrapFinding> notes;
+std::vector<TrapFinding> longLineTraps(const std::string& line) {
+    std::vector<TrapFinding> traps;
     PenPlace pen = {0, 0};
     uint32_t glyphs = 0;
     size_t breakAt = std::string::npos;
@@ -374,11 +374,11 @@ std::vector<TrapFinding> longLineNotes(const std::string& line) {
                 std::string where = midWord ? "in the middle of the word " +
                                                   shown(lineWord(row, breakAt - rowStart))
                                             : "between words";
-                notes.push_back(
-                    {Severity::Note, "long-line", static_cast<uint32_t>(breakAt),
-                     "this line is " + std::to_string(glyphs) +
-                         " glyphs long; a row holds 64, so the player breaks it here, " + where +
-                         "; break the line yourself (a new say) where it reads well"});
+                traps.push_back({Severity::Warning, "long-line", static_cast<uint32_t>(breakAt),
+                                 "this line is " + std::to_string(glyphs) +
+                                     " glyphs long; a row holds " + std::to_string(kGlyphsPerLine) +
+                                     ", so the player breaks it here, " + where +
+                                     "; break the line yourself (a new say) where it reads well"});
             }
             pen = {0, 0};
             glyphs = 0;
@@ -397,7 +397,137 @@ std::vector<TrapFinding> longLineNotes(const std::string& line) {
         ++glyphs;
         lastGlyph = i;
     }
-    return notes;
+    return traps;
+}
+
+namespace {
+
+// Glyphs one stammer pair adds to the row it stands in: the first byte, if the font
+// draws it, and the '-'. Pairs of a line break and '-' end the row before them instead,
+// and make rows of one '-' each.
+uint32_t pairGlyphs(unsigned char first) {
+    if (first == '\n') {
+        return 0;
+    }
+    return (isTextGlyph(first) ? 1 : 0) + 1;
+}
+
+// Counts a row's glyphs as the layout grows, and where it first passes the row.
+struct RowCount {
+    uint32_t glyphs;
+    uint32_t most;
+};
+
+void countGlyphs(RowCount* row, uint32_t added) {
+    row->glyphs += added;
+    row->most = std::max(row->most, row->glyphs);
+}
+
+} // namespace
+
+StammerLayout stammerLayout(const std::string& argument, uint32_t intensity) {
+    StammerLayout layout = {"", {}, 0, 0, UINT32_MAX};
+    uint32_t pairs = intensity > 0 ? intensity - 1 : 0;
+    RowCount plain = {0, 0};
+    RowCount worst = {0, 0};
+    auto passes = [&](uint32_t at) {
+        if (worst.glyphs > uint32_t(kGlyphsPerLine) && layout.worstBreak == UINT32_MAX) {
+            layout.worstBreak = at;
+        }
+    };
+    bool partStart = true;
+    for (uint32_t i = 0; i < argument.size(); ++i) {
+        auto c = static_cast<unsigned char>(argument[i]);
+        if (c == ' ' || c == '/') {
+            // A space is kept and ends the word; a '/' ends the syllable and goes.
+            if (c == ' ') {
+                layout.plain += ' ';
+                layout.from.push_back(i);
+                countGlyphs(&plain, 1);
+                countGlyphs(&worst, 1);
+                passes(i);
+            }
+            partStart = true;
+            continue;
+        }
+        if (partStart) {
+            partStart = false;
+            if (c == '%') {
+                continue; // no stammer, and the mark goes
+            }
+            // Any stammer comes before the syllable's first byte.
+            countGlyphs(&worst, pairs * pairGlyphs(c));
+            passes(i);
+            if (c == '\n' && pairs > 0) {
+                worst.most = std::max(worst.most, 1u);
+            }
+        }
+        layout.plain += static_cast<char>(c);
+        layout.from.push_back(i);
+        if (c == '\n') {
+            plain.glyphs = 0;
+            worst.glyphs = 0;
+        } else if (isTextGlyph(c)) {
+            countGlyphs(&plain, 1);
+            countGlyphs(&worst, 1);
+            passes(i);
+        }
+    }
+    layout.shortest = plain.most;
+    layout.longest = worst.most;
+    return layout;
+}
+
+uint32_t longestRow(const std::string& text) {
+    RowCount row = {0, 0};
+    for (char c : text) {
+        if (c == '\n') {
+            row.glyphs = 0;
+        } else if (isTextGlyph(static_cast<unsigned char>(c))) {
+            countGlyphs(&row, 1);
+        }
+    }
+    return row.most;
+}
+
+namespace {
+
+// The word of the line without stammers that holds the argument's byte `at`.
+std::string plainWordAt(const StammerLayout& layout, uint32_t at) {
+    auto index = std::lower_bound(layout.from.begin(), layout.from.end(), at) - layout.from.begin();
+    return layout.plain.empty()
+               ? ""
+               : lineWord(layout.plain, std::min<size_t>(size_t(index), layout.plain.size() - 1));
+}
+
+} // namespace
+
+bool stammerTrap(const StammerLayout& layout, uint32_t intensity, uint32_t sheetGlyphs,
+                 TrapFinding* out) {
+    if (layout.worstBreak == UINT32_MAX || layout.shortest > uint32_t(kGlyphsPerLine)) {
+        return false;
+    }
+    *out = {Severity::Warning, "stammer-long-line", layout.worstBreak,
+            "with stammers of up to " + std::to_string(intensity - 1) + " repeats this line of " +
+                std::to_string(layout.shortest) + " glyphs can grow to " +
+                std::to_string(layout.longest) + "; a row holds " + std::to_string(kGlyphsPerLine) +
+                ", so the player may break it here, in " +
+                shown(plainWordAt(layout, layout.worstBreak)) + " (with bexu-shot's seed it is " +
+                std::to_string(sheetGlyphs) +
+                " glyphs long); shorten it, split it, or mark syllables that must not stammer "
+                "with '%'"};
+    return true;
+}
+
+bool readsAsNote(const std::string& argument, const StammerLayout& layout, TrapFinding* out) {
+    size_t slash = argument.find('/');
+    if (slash == std::string::npos) {
+        return false;
+    }
+    *out = {Severity::Note, "stammer-reads-as", static_cast<uint32_t>(slash),
+            "reads as: " + shown(layout.plain, 80) +
+                " (a '/' joins the syllables it divides with no gap)"};
+    return true;
 }
 
 std::vector<TrapFinding> titleTraps(const std::string& title) {
@@ -405,7 +535,7 @@ std::vector<TrapFinding> titleTraps(const std::string& title) {
     size_t end = title.size();
     if (end > 0 && title[end - 1] == '\n') {
         end -= end > 1 && title[end - 2] == '\r' ? 2 : 1;
-        found.push_back({Severity::Warning, "title-line-break", static_cast<uint32_t>(end),
+        found.push_back({Severity::Error, "title-line-break", static_cast<uint32_t>(end),
                          "init.bexc ends with a line break, which becomes part of the window "
                          "title; save the file without one (printf 'My Story' > init.bexc)"});
     }
@@ -413,10 +543,10 @@ std::vector<TrapFinding> titleTraps(const std::string& title) {
         auto c = static_cast<unsigned char>(title[i]);
         TitleByte kind = titleByteKind(c);
         if (kind == TitleByte::LineBreak || kind == TitleByte::Control) {
-            found.push_back({Severity::Warning, "title-control-byte", static_cast<uint32_t>(i),
+            found.push_back({Severity::Error, "title-control-byte", static_cast<uint32_t>(i),
                              "the title holds " + byteName(c) +
-                                 ", which a window title shows as a box or not at all; keep the "
-                                 "title to one line of printable text"});
+                                 ", which title bars show as a box or not at all; keep the title "
+                                 "to one line of plain text"});
             break;
         }
     }
@@ -424,25 +554,35 @@ std::vector<TrapFinding> titleTraps(const std::string& title) {
     size_t first = 0;
     std::string body = title.substr(0, end);
     if (utf8Characters(body, &codes, &first)) {
-        found.push_back({Severity::Warning, "title-non-ascii", static_cast<uint32_t>(first),
+        found.push_back({Severity::Error, "title-non-ascii", static_cast<uint32_t>(first),
                          "the title is UTF-8, " + characterName(codes[0]) +
-                             ": the Linux build shows it as meant, the Windows build in the "
-                             "system's code page, where each such character shows as two or three "
-                             "others; keep the title ASCII"});
+                             ": the players read a title as Windows-1252 text, so each such "
+                             "character shows as two or three others; keep the title to plain "
+                             "ASCII"});
     } else {
         auto beyond = std::find_if(body.begin(), body.end(), [](char c) {
             return titleByteKind(static_cast<unsigned char>(c)) == TitleByte::BeyondAscii;
         });
         if (beyond != body.end()) {
-            found.push_back({Severity::Warning, "title-non-ascii",
+            found.push_back({Severity::Error, "title-non-ascii",
                              static_cast<uint32_t>(beyond - body.begin()),
                              "the title holds " + byteName(static_cast<unsigned char>(*beyond)) +
-                                 ", which the Windows build shows in the system's code page and "
-                                 "the Linux build (which expects UTF-8) not at all; keep the title "
-                                 "ASCII"});
+                                 ", which the players show as a Windows-1252 letter and a "
+                                 "Windows set to another code page as another; keep the title to "
+                                 "plain ASCII"});
         }
     }
     std::sort(found.begin(), found.end(),
               [](const TrapFinding& a, const TrapFinding& b) { return a.offset < b.offset; });
     return found;
+}
+
+std::string titleMadeSafe(const std::string& title) {
+    std::string safe;
+    for (char c : title) {
+        if (titleByteKind(static_cast<unsigned char>(c)) == TitleByte::Shown) {
+            safe += c;
+        }
+    }
+    return safe;
 }

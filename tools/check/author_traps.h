@@ -54,14 +54,46 @@ bool pathTrap(const std::string& path, bool opens, bool scene, TrapFinding* out)
 // Offset 0 is the line's first byte.
 bool utf8Trap(const std::string& line, TrapFinding* out);
 
-// Lines of a dialogue line longer than a row of the canvas: where the player breaks
-// them. Offsets from the line's first byte.
-std::vector<TrapFinding> longLineNotes(const std::string& line);
+// Lines of a dialogue line longer than a row of the canvas (warnings): where the player
+// breaks them. Offsets from the line's first byte.
+std::vector<TrapFinding> longLineTraps(const std::string& line);
+
+// A stutter line's argument laid out without stammers and at its longest. The transform
+// puts before each syllable that does not begin with '%' up to intensity - 1 pairs of its
+// first byte and '-'; the bound counts every one of them, without drawing a random byte.
+// Only the bytes the font draws take room; rows end at line breaks.
+struct StammerLayout {
+    std::string plain;          // the line without stammers: no '/', no leading '%'
+    std::vector<uint32_t> from; // the argument's offset of each byte of `plain`
+    uint32_t shortest;          // glyphs of its longest row without stammers
+    uint32_t longest;           // glyphs its longest row can reach with them
+    uint32_t worstBreak;        // the argument's offset where the longest layout first
+                                // passes a row, or UINT32_MAX when it never does
+};
+StammerLayout stammerLayout(const std::string& argument, uint32_t intensity);
+
+// Glyphs of the longest row of a text as the player draws it (rows end at line breaks).
+uint32_t longestRow(const std::string& text);
+
+// A stutter line that fits a row without stammers but may not with them (a warning at
+// the argument's byte where the longest layout first passes the row), or nothing.
+// `sheetGlyphs`: its longest row with bexu-shot's seed.
+bool stammerTrap(const StammerLayout& layout, uint32_t intensity, uint32_t sheetGlyphs,
+                 TrapFinding* out);
+
+// What a stutter line with a '/' reads like without stammers (a note at its first '/'):
+// the syllables a '/' divides are joined with no gap.
+bool readsAsNote(const std::string& argument, const StammerLayout& layout, TrapFinding* out);
 
 // How a window title shows one byte of the title file.
 enum class TitleByte { Shown, LineBreak, Control, BeyondAscii };
 TitleByte titleByteKind(unsigned char c);
 
-// The title file's bytes: a final line break, control bytes, bytes beyond ASCII.
-// Offsets into the title.
+// The title rule, one for bexu-new, bexu-check and bexu-pack: a title every reader's
+// title bar shows as written is one line of plain ASCII text. Each finding is an error,
+// which bexu-new refuses, bexu-check reports and bexu-pack will not pack: a final line
+// break, a control byte, bytes beyond ASCII. Offsets into the title.
 std::vector<TrapFinding> titleTraps(const std::string& title);
+
+// `title` with what the rule refuses left out: for a title taken from a folder's name.
+std::string titleMadeSafe(const std::string& title);

@@ -48,6 +48,13 @@ std::string shownFile(const std::string& prefix, const std::string& file) {
 
 } // namespace
 
+std::string folderPrefix(const std::string& folder) {
+    if (folder.empty() || folder == ".") {
+        return "";
+    }
+    return folder.back() == '/' ? folder : folder + "/";
+}
+
 std::string formatText(const CheckReport& report, const std::string& prefix) {
     std::string out;
     for (const Diagnostic& d : report.diagnostics) {

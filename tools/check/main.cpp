@@ -10,7 +10,8 @@ namespace {
 
 const char kUsage[] = "usage: bexu-check [DIR] [--json] [--notes]\n"
                       "Checks the story in DIR (default: the current folder) the way the player\n"
-                      "reads it. --notes adds notes on style (lines the player breaks mid-word).\n"
+                      "reads it. --notes adds notes on style (how a stammered line with '/'\n"
+                      "reads without its stammers).\n"
                       "Exit code 0 without errors, 1 with errors, 2 when the script cannot be\n"
                       "read.\n";
 
@@ -35,10 +36,7 @@ int main(int argc, char** argv) {
             folder = argv[i];
         }
     }
-    std::string prefix;
-    if (!folder.empty() && folder != ".") {
-        prefix = folder.back() == '/' ? folder : folder + "/";
-    }
+    std::string prefix = folderPrefix(folder);
     CheckReport report = checkStory(folder.empty() ? "." : folder, notes);
     std::string out = json ? formatJson(report, prefix) : formatText(report, prefix);
     fputs(out.c_str(), stdout);

@@ -8,6 +8,7 @@
 #include "check/windows_sound.h"
 
 #include "check/story_files.h"
+#include "common/shot_seed.h"
 #include "engine/play_cursor.h"
 #include "platform/soft/wave_decoder.h"
 #include "render/render.h"
@@ -95,7 +96,7 @@ struct Checker {
     ScriptWindow window;                     // the reader's, for the blocks as written
     bool notes;                              // style findings asked for
     bool lineExplained; // the command's text is told by a bracket finding already
-    uint32_t seed;      // the stutter's generator, as a play from the start would have it
+    uint32_t seed;      // the stutter's generator, as bexu-shot's play from the start has it
 };
 
 void addAt(Checker* checker, Severity severity, uint32_t offset, const char* code,
@@ -292,16 +293,39 @@ int64_t penOver(Pen* pen, const std::string& line) {
 }
 
 void noteLongLines(Checker* checker, const std::string& line, uint32_t at) {
-    if (!checker->notes || checker->lineExplained) {
+    if (checker->lineExplained) {
         return;
     }
-    for (const TrapFinding& note : longLineNotes(line)) {
-        addTrap(checker, note, at);
+    for (const TrapFinding& trap : longLineTraps(line)) {
+        addTrap(checker, trap, at);
+    }
+}
+
+// A stutter line's length without stammers (long-line) and at its longest
+// (stammer-long-line), and with a '/' what it reads like (a note). `sheetLine` is the
+// line with bexu-shot's seed.
+void noteStammeredLine(Checker* checker, const std::string& argument, uint32_t intensity,
+                       const std::string& sheetLine, uint32_t at) {
+    if (checker->lineExplained) {
+        return;
+    }
+    StammerLayout layout = stammerLayout(argument, intensity);
+    std::vector<TrapFinding> long_ = longLineTraps(layout.plain);
+    for (TrapFinding& trap : long_) {
+        trap.offset = layout.from[trap.offset];
+        addTrap(checker, trap, at);
+    }
+    TrapFinding trap;
+    if (long_.empty() && stammerTrap(layout, intensity, longestRow(sheetLine), &trap)) {
+        addTrap(checker, trap, at);
+    }
+    if (checker->notes && readsAsNote(argument, layout, &trap)) {
+        addTrap(checker, trap, at);
     }
 }
 
 // `shownLine` is the text as it appears; `exact` when it maps byte for byte onto the
-// argument at `at`.
+// argument at `at`. `commandAt` is the command's `[`.
 void addDialogueLine(Checker* checker, const std::string& shownLine, bool exact, uint32_t at,
                      uint32_t commandAt) {
     Pen& pen = checker->pen;
@@ -314,7 +338,7 @@ void addDialogueLine(Checker* checker, const std::string& shownLine, bool exact,
         return;
     }
     pen.reported = true;
-    uint32_t offset = exact ? at + static_cast<uint32_t>(lost) : at;
+    uint32_t offset = exact ? at + static_cast<uint32_t>(lost) : commandAt;
     addAt(
         checker, Severity::Warning, offset, "page-overflow",
         "the dialogue runs past the bottom of the canvas here and is cut off: the page begun at " +
@@ -343,27 +367,32 @@ std::string lowered(std::string text) {
 }
 
 void checkStutter(Checker* checker, const std::string& command, const std::string& argument,
-                  uint32_t nameAt, uint32_t argumentAt) {
+                  uint32_t commandAt, uint32_t argumentAt) {
     uint32_t intensity = stutterIntensity(command.c_str());
     if (intensity == 0) {
-        addAt(checker, Severity::Warning, nameAt, "no-stammer",
+        addAt(checker, Severity::Warning, commandAt, "no-stammer",
               "stutter intensity 0 (no digits in the name): the line shows unchanged, its '/' and "
               "'%' marks included; write e.g. stutter3");
     } else if (intensity == 1) {
-        addAt(checker, Severity::Warning, nameAt, "no-stammer",
+        addAt(checker, Severity::Warning, commandAt, "no-stammer",
               "stutter intensity 1 never stammers; use 2 or more");
     }
     checkDrawable(checker, argument, argumentAt);
     if (intensity == 0) {
         noteLongLines(checker, argument, argumentAt);
-        addDialogueLine(checker, argument, true, argumentAt, nameAt);
+        addDialogueLine(checker, argument, true, argumentAt, commandAt);
         return;
     }
+    // The line as bexu-shot's sheet shows it: the generator runs on through the play.
+    char* sheetLine = stutterText(argument.c_str(), intensity, &checker->seed);
+    noteStammeredLine(checker, argument, intensity, sheetLine != nullptr ? sheetLine : "",
+                      argumentAt);
+    platformFree(sheetLine);
     // Without stammers the line is at its shortest: what overflows then always does.
     uint32_t seed = checker->seed;
     char* line = stutterText(argument.c_str(), 1, &seed);
     if (line != nullptr) {
-        addDialogueLine(checker, line, false, argumentAt, nameAt);
+        addDialogueLine(checker, line, false, argumentAt, commandAt);
         platformFree(line);
     }
 }
@@ -374,9 +403,11 @@ void checkCommand(Checker* checker, const std::string& command, uint32_t at) {
     std::string name = command.substr(0, tilde);
     std::string argument = tilde == std::string::npos ? "" : command.substr(tilde + 1);
     auto argumentAt = static_cast<uint32_t>(at + (tilde == std::string::npos ? 0 : tilde + 1));
+    // What is said of the command as a whole stands at its `[`, as every tool names it.
+    uint32_t bracketAt = at - 1;
     if (argument.empty()) {
         std::string what = command.empty() ? "an empty command" : "command " + shown(command);
-        addAt(checker, Severity::Error, at, "empty-argument",
+        addAt(checker, Severity::Error, bracketAt, "empty-argument",
               what + " has no argument: the play stops here for good");
         checker->held = true;
         return;
@@ -386,7 +417,7 @@ void checkCommand(Checker* checker, const std::string& command, uint32_t at) {
         bool lowerCaseHolds = commandKindOf(lowered(name).c_str()) != CommandKind::None;
         std::string meant = likelyKeyword(name);
         if (!lowerCaseHolds && !meant.empty()) {
-            addAt(checker, Severity::Warning, at, "misspelt-keyword",
+            addAt(checker, Severity::Warning, bracketAt, "misspelt-keyword",
                   "name " + shown(name) +
                       " holds no command keyword, so the command does nothing; "
                       "did you mean '" +
@@ -395,38 +426,41 @@ void checkCommand(Checker* checker, const std::string& command, uint32_t at) {
         }
         std::string hint =
             lowerCaseHolds ? " (keywords are lower case)" : " (say, cg, wait, play, stutter, turn)";
-        addAt(checker, Severity::Warning, at, "no-keyword",
+        addAt(checker, Severity::Warning, bracketAt, "no-keyword",
               "name " + shown(name) + " holds no command keyword" + hint + ", so it does nothing");
         return;
     }
     if (!plainName(name, kind)) {
-        addAt(checker, Severity::Warning, at, "keyword-inside-name",
+        addAt(checker, Severity::Warning, bracketAt, "keyword-inside-name",
               "name " + shown(name) + " acts as '" + commandKeyword(kind) +
                   "', which is found inside it");
+    }
+    if (!checker->held && (kind == CommandKind::Say || kind == CommandKind::Stutter)) {
+        ++checker->report->keyWaits;
     }
     switch (kind) {
     case CommandKind::Say:
         checkDrawable(checker, argument, argumentAt);
         noteLongLines(checker, argument, argumentAt);
-        addDialogueLine(checker, argument, true, argumentAt, at);
+        addDialogueLine(checker, argument, true, argumentAt, bracketAt);
         break;
     case CommandKind::Cg:
-        checkScene(checker, argument, argumentAt);
+        checkScene(checker, argument, bracketAt);
         break;
     case CommandKind::Wait:
-        checkWait(checker, argument, argumentAt);
+        checkWait(checker, argument, bracketAt);
         break;
     case CommandKind::Play:
-        checkSound(checker, argument, argumentAt);
+        checkSound(checker, argument, bracketAt);
         break;
     case CommandKind::Stutter:
-        checkStutter(checker, command, argument, at, argumentAt);
+        checkStutter(checker, command, argument, bracketAt, argumentAt);
         break;
     case CommandKind::Turn:
         if (argument == "page") {
             turnPage(checker);
         } else {
-            addAt(checker, Severity::Warning, argumentAt, "turn-argument",
+            addAt(checker, Severity::Warning, bracketAt, "turn-argument",
                   "turn with " + shown(argument) + " does nothing; only 'page' turns the page");
         }
         break;
@@ -485,7 +519,7 @@ void noteFileUse(Checker* checker, const char* command, uint32_t start) {
     FileUse use;
     uint32_t argumentAt = 0;
     if (!checker->held && fileUseOf(command, start, &use, &argumentAt)) {
-        positionOf(checker->script, argumentAt, &use.line, &use.column);
+        positionOf(checker->script, start - 1, &use.line, &use.column);
         checker->report->uses.push_back(use);
     }
 }
@@ -667,8 +701,15 @@ void checkTitle(CheckReport* report) {
     }
     std::string title;
     uint32_t size = 0;
-    bool read = platformFileSize(file, &size) && size <= kLargestTitle && readWhole(file, &title);
+    bool sized = platformFileSize(file, &size);
+    bool read = sized && size <= kLargestTitle && readWhole(file, &title);
     platformCloseFile(file);
+    if (sized && size > kLargestTitle) {
+        addForFile(report, Severity::Error, "init.bexc", "title-too-long",
+                   "is " + std::to_string(size >> 20) +
+                       " MiB, no title a title bar can show; keep the title to one short line");
+        return;
+    }
     if (!read) {
         return;
     }
@@ -705,6 +746,7 @@ void checkFolder(CheckReport* report, bool notes) {
     auto* checker = new Checker{};
     checker->report = report;
     checker->notes = notes;
+    checker->seed = kShotSeed;
     if (readScript(checker)) {
         report->readable = true;
         turnPage(checker);

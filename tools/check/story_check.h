@@ -26,6 +26,7 @@ struct CheckReport {
     uint32_t blocks;   // blocks the player plays
     uint32_t commands; // commands in them
     uint32_t pages;    // pages of dialogue, counted at page turns
+    uint32_t keyWaits; // lines that wait for Space: what bexu-shot pictures
     std::vector<Diagnostic> diagnostics;
     // The scenes and sounds the play meets, as listFileUses lists them, from the same walk.
     std::vector<FileUse> uses;
@@ -33,13 +34,17 @@ struct CheckReport {
 
 // Checks the story in `folder`. Works in that folder for the time of the check, as
 // the player does, and returns to the current one afterwards.
-// With `notes`, style findings too (lines the player breaks mid-word).
+// With `notes`, style findings too (how a stammered line with '/' reads).
 CheckReport checkStory(const std::string& folder, bool notes = false);
 
 uint32_t countSeverity(const CheckReport& report, Severity severity);
 
+// What every tool puts before a story file's name: the folder as the user wrote it, with a
+// final '/', or nothing for the current folder ("" or ".").
+std::string folderPrefix(const std::string& folder);
+
 // Compiler-style lines, one per diagnostic, then a summary line. `prefix` is put
-// before every file name (the folder as the user wrote it, or empty).
+// before every file name (folderPrefix).
 std::string formatText(const CheckReport& report, const std::string& prefix);
 // One JSON object holding the counts and the diagnostics.
 std::string formatJson(const CheckReport& report, const std::string& prefix);

@@ -36,8 +36,9 @@ FileUses listFileUses(const std::string& folder) {
         }
         FileUse use;
         uint32_t nameAt = 0;
+        // Named, as every tool names a command, by its `[`.
         if (fileUseOf(command, place.offset + 1, &use, &nameAt) &&
-            cursorLineAndColumn(cursor, nameAt, &use.line, &use.column)) {
+            cursorLineAndColumn(cursor, place.offset, &use.line, &use.column)) {
             result.uses.push_back(use);
         }
     }

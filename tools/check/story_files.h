@@ -9,7 +9,7 @@
 struct FileUse {
     std::string name; // the argument as written, e.g. "rooms/hall.bmp"
     bool scene;       // `cg`; otherwise `play`
-    uint32_t line;    // where the name stands in script.bexu, 1-based
+    uint32_t line;    // where its command's `[` stands in script.bexu, 1-based
     uint32_t column;  // 1-based byte column
 };
 

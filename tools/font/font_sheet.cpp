@@ -5,6 +5,8 @@
 #include "platform/soft/soft_surface.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cstdio>
 
 namespace {
 
@@ -83,25 +85,85 @@ std::string heightProblem(const SizeFit& fit) {
 
 } // namespace
 
+namespace {
+
+int32_t inkWidth(const PaintedShape& glyph) {
+    return glyph.empty ? 0 : glyph.right - glyph.left + 1;
+}
+
+bool paintGlyph(FontFace* font, const FontStyle& style, unsigned char c, int32_t size,
+                double stretch, ShapeCoverage* coverage, PaintedShape* glyph) {
+    FT_Outline* outline = loadGlyphOutline(font, c, size, stretch);
+    if (outline == nullptr || !renderShape(font->library, outline, style.outlineRadius, coverage)) {
+        return false;
+    }
+    paintShape(*coverage, style, style.text, glyph);
+    return true;
+}
+
+bool fitsAcross(const PaintedShape& glyph) {
+    return !glyph.atScratchEdge && inkWidth(glyph) <= kInkWidth;
+}
+
+// Widens a glyph that fits its cell by up to `stretch`, as far as it still fits: the
+// largest factor found in a few halvings of the interval.
+bool widenGlyph(FontFace* font, const FontStyle& style, unsigned char c, int32_t size,
+                double stretch, ShapeCoverage* coverage, PaintedShape* glyph, double* applied) {
+    *applied = 1.0;
+    PaintedShape wider;
+    if (!paintGlyph(font, style, c, size, stretch, coverage, &wider)) {
+        return false;
+    }
+    if (fitsAcross(wider)) {
+        *glyph = wider;
+        *applied = stretch;
+        return true;
+    }
+    double fits = 1.0;
+    double tooWide = stretch;
+    for (int step = 0; step < 6; ++step) {
+        double middle = (fits + tooWide) / 2;
+        if (!paintGlyph(font, style, c, size, middle, coverage, &wider)) {
+            return false;
+        }
+        if (fitsAcross(wider)) {
+            fits = middle;
+            *glyph = wider;
+        } else {
+            tooWide = middle;
+        }
+    }
+    *applied = fits;
+    return true;
+}
+
+} // namespace
+
 bool measureSize(FontFace* font, const FontStyle& style, int32_t size, SizeFit* fit) {
     fit->glyphs.assign(kLastGlyph - kFirstGlyph + 1, PaintedShape());
+    fit->widenedBy.assign(fit->glyphs.size(), 1.0);
     fit->fits = false;
     fit->top = kScratchSize;
     fit->bottom = -1;
     ShapeCoverage coverage;
+    bool widening = style.stretch > 1.0;
     for (int32_t c = kFirstGlyph; c <= kLastGlyph; ++c) {
-        FT_Outline* outline =
-            loadGlyphOutline(font, static_cast<unsigned char>(c), size, style.stretch);
-        if (outline == nullptr ||
-            !renderShape(font->library, outline, style.outlineRadius, &coverage)) {
-            fit->why = "the font gives no outline for " + glyphName(static_cast<unsigned char>(c));
+        auto byte = static_cast<unsigned char>(c);
+        PaintedShape& glyph = fit->glyphs[c - kFirstGlyph];
+        if (!paintGlyph(font, style, byte, size, widening ? 1.0 : style.stretch, &coverage,
+                        &glyph)) {
+            fit->why = "the font gives no outline for " + glyphName(byte);
             return false;
         }
-        PaintedShape& glyph = fit->glyphs[c - kFirstGlyph];
-        paintShape(coverage, style, style.text, &glyph);
         if (glyph.atScratchEdge) {
-            fit->why = glyphName(static_cast<unsigned char>(c)) + " is far larger than a cell";
+            fit->why = glyphName(byte) + " is far larger than a cell";
             return true;
+        }
+        if (widening && !glyph.empty && fitsAcross(glyph) &&
+            !widenGlyph(font, style, byte, size, style.stretch, &coverage, &glyph,
+                        &fit->widenedBy[c - kFirstGlyph])) {
+            fit->why = "the font gives no outline for " + glyphName(byte);
+            return false;
         }
         if (!glyph.empty) {
             fit->top = std::min(fit->top, glyph.top);
@@ -116,15 +178,79 @@ bool measureSize(FontFace* font, const FontStyle& style, int32_t size, SizeFit* 
     return true;
 }
 
+std::string stretchReport(const SizeFit& fit, double stretch) {
+    if (stretch <= 1.0) {
+        return "";
+    }
+    char factor[16];
+    snprintf(factor, sizeof factor, "%.2f", stretch);
+    uint32_t whole = 0;
+    std::string held;
+    uint32_t heldCount = 0;
+    for (size_t i = 0; i < fit.glyphs.size(); ++i) {
+        if (fit.glyphs[i].empty) {
+            continue;
+        }
+        if (fit.widenedBy[i] >= stretch) {
+            ++whole;
+            continue;
+        }
+        if (heldCount++ < 6) {
+            char by[16];
+            snprintf(by, sizeof by, " %.2f", fit.widenedBy[i]);
+            held += (held.empty() ? "" : ", ") +
+                    glyphName(static_cast<unsigned char>(kFirstGlyph + i)) + by;
+        }
+    }
+    std::string report = "--stretch " + std::string(factor) + " widened " + std::to_string(whole) +
+                         " glyphs by " + factor;
+    if (heldCount > 0) {
+        report += " and " + std::to_string(heldCount) + " less, to keep them in their cells (" +
+                  held + (heldCount > 6 ? ", ..." : "") + ")";
+    }
+    return report;
+}
+
+std::string letterSpacingWarning(const FontFace& font, const SizeFit& fit) {
+    if (FT_IS_FIXED_WIDTH(font.face)) {
+        return "";
+    }
+    // A letter less than two thirds of the room across leaves a gap of ten pixels or
+    // more to the next; when most letters do, words fall apart into letters.
+    uint32_t letters = 0;
+    uint32_t narrow = 0;
+    for (size_t i = 0; i < fit.glyphs.size(); ++i) {
+        auto c = static_cast<unsigned char>(kFirstGlyph + i);
+        if (!isalpha(c)) {
+            continue;
+        }
+        ++letters;
+        if (inkWidth(fit.glyphs[i]) * 3 < kInkWidth * 2) {
+            ++narrow;
+        }
+    }
+    if (narrow * 2 <= letters) {
+        return "";
+    }
+    return font.name + " is proportional, and " + std::to_string(narrow) + " of its " +
+           std::to_string(letters) +
+           " letters come out far narrower than the cell: every glyph takes a whole cell, so "
+           "the text will look letter-spaced. A monospaced font fills the cells evenly (DejaVu "
+           "Sans Mono, from fonts-dejavu-core); --stretch 1.5 widens the narrow glyphs";
+}
+
 int32_t chooseSize(FontFace* font, const FontStyle& style, std::string* report) {
     // Fitting shrinks with the size; the search takes the largest fitting one.
     int32_t low = kSmallestSize - 1; // fits, or below the range
     int32_t high = kLargestSize + 1; // does not fit, or above the range
     std::string reasonAbove = "it is the largest size tried";
     SizeFit fit;
+    // Widening stops where a glyph would leave its cell: it never decides the size.
+    FontStyle unwidened = style;
+    unwidened.stretch = std::min(style.stretch, 1.0);
     while (high - low > 1) {
         int32_t middle = (low + high) / 2;
-        if (!measureSize(font, style, middle, &fit)) {
+        if (!measureSize(font, unwidened, middle, &fit)) {
             *report = fit.why;
             return 0;
         }

@@ -21,12 +21,23 @@ struct SizeFit {
     bool fits = false;
     std::string why;                  // what does not fit, when it does not
     std::vector<PaintedShape> glyphs; // bytes 32 to 122
+    std::vector<double> widenedBy;    // the stretch each was given, 1 for none
     int32_t top = 0, bottom = 0;      // rows the glyphs reach together, inclusive
 };
 
-// Paints bytes 32 to 122 at `size` and tells whether they fit. False when the font
+// Paints bytes 32 to 122 at `size` and tells whether they fit. A stretch above 1 widens
+// each glyph by that factor or as far as it still fits its cell, whichever is less, so
+// it never makes the size smaller; below 1 it narrows every glyph. False when the font
 // gives no outline for a byte (`fit->why` says which).
 bool measureSize(FontFace* font, const FontStyle& style, int32_t size, SizeFit* fit);
+
+// What a stretch above 1 did: how many glyphs it widened by the whole factor, and
+// which it widened less to keep them in their cells. Empty for no stretch.
+std::string stretchReport(const SizeFit& fit, double stretch);
+
+// A warning when the font is proportional and most letters come out far narrower than
+// the cell, so that text looks letter-spaced; empty otherwise.
+std::string letterSpacingWarning(const FontFace& font, const SizeFit& fit);
 
 // The largest size from kSmallestSize to kLargestSize that fits; 0 when none does.
 // `report` says how it was chosen.

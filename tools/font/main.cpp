@@ -1,6 +1,7 @@
 // bexu-font FONT.ttf -o font.bmp [options]: makes a story's font sheet from an
 // outline font, at the largest size where every glyph fits its cell.
-#include "font/bmp_writer.h"
+#include "common/bmp_writer.h"
+#include "common/colour_text.h"
 #include "font/font_sheet.h"
 
 #include <cerrno>
@@ -22,6 +23,8 @@ const char kUsage[] =
     "is taken; with it, the size is checked. Defaults: --color FAF6E8, --outline 2 with\n"
     "--outline-color 181222 (--outline 0 for none), no shadow, edges blended towards the\n"
     "outline colour (else the shadow's, else --matte, default 000000), --stretch 1.\n"
+    "--stretch F above 1 widens each glyph by F, or as far as it still fits its cell,\n"
+    "so the size is the same as without; below 1 it narrows every glyph.\n"
     "--marker takes the five marker cells from a 125 x 33 strip or a 400 x 198 sheet.\n";
 
 struct Arguments {
@@ -33,16 +36,13 @@ struct Arguments {
     FontStyle style;
 };
 
+// A colour other than the sheet's transparent background.
 bool parseColor(const char* text, uint32_t* color) {
-    if (*text == '#') {
-        ++text;
-    }
-    char* end = nullptr;
-    unsigned long value = strtoul(text, &end, 16);
-    if (strlen(text) != 6 || end != text + 6 || value == kSheetBackground) {
+    uint32_t value = 0;
+    if (!parseHexColour(text, &value) || value == kSheetBackground) {
         return false;
     }
-    *color = static_cast<uint32_t>(value);
+    *color = value;
     return true;
 }
 
@@ -178,6 +178,16 @@ int main(int argc, char** argv) {
     int32_t size = settleSize(&font, args, &fit);
     Sheet sheet;
     bool built = size != 0 && buildSheet(font.library, args.style, fit, &sheet);
+    if (built) {
+        std::string widened = stretchReport(fit, args.style.stretch);
+        if (!widened.empty()) {
+            printf("bexu-font: %s\n", widened.c_str());
+        }
+        std::string spaced = letterSpacingWarning(font, fit);
+        if (!spaced.empty()) {
+            fprintf(stderr, "bexu-font: warning: %s\n", spaced.c_str());
+        }
+    }
     closeFontFace(&font);
     if (!built) {
         return 1;

@@ -1,7 +1,8 @@
 // bexu-new DIR [--font FONT.ttf] [--title TEXT]: starts a story folder that plays and
 // passes bexu-check: a font sheet made from an outline font, the tile pattern, one
 // scene, one sound and a three-line script.
-#include "font/bmp_writer.h"
+#include "check/author_traps.h"
+#include "common/bmp_writer.h"
 #include "font/font_sheet.h"
 #include "new/story_files.h"
 
@@ -12,6 +13,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -52,7 +54,7 @@ bool makeFont(const std::string& fontPath, const std::string& out) {
         return false;
     }
     // Light glyphs with a dark outline read over any art; a monospaced font fills the
-    // fixed cells best, widened a little as they are wider than its glyphs.
+    // fixed cells best, its narrower glyphs widened a little as the cells are wider.
     FontStyle style;
     style.stretch = 1.25;
     std::string report;
@@ -64,6 +66,10 @@ bool makeFont(const std::string& fontPath, const std::string& out) {
                 writeBmp24(out, kSheetWidth, kSheetHeight, sheet.pixels.data());
     if (made) {
         printf("bexu-new: font.bmp from %s at %s\n", font.name.c_str(), report.c_str());
+        std::string spaced = letterSpacingWarning(font, fit);
+        if (!spaced.empty()) {
+            fprintf(stderr, "bexu-new: warning: %s\n", spaced.c_str());
+        }
     } else {
         fprintf(stderr, "bexu-new: cannot make font.bmp from %s: %s\n", fontPath.c_str(),
                 report.c_str());
@@ -117,13 +123,26 @@ int main(int argc, char** argv) {
         fputs(kUsage, stderr);
         return 2;
     }
+    // The one title rule: what bexu-check calls an error and bexu-pack will not pack.
+    std::vector<TrapFinding> titleTrouble = titleTraps(title);
+    if (!titleTrouble.empty()) {
+        fprintf(stderr, "bexu-new: --title cannot be used: %s\n", titleTrouble[0].message.c_str());
+        return 2;
+    }
     if (!emptyOrNew(folder)) {
         fprintf(stderr, "bexu-new: '%s' cannot be made, or is a folder that is not empty\n",
                 folder.c_str());
         return 2;
     }
     if (title.empty()) {
-        title = folderName(folder);
+        // The folder's name, less what no title bar shows as written.
+        std::string name = folderName(folder);
+        title = titleMadeSafe(name);
+        if (title != name) {
+            printf("bexu-new: the folder's name holds bytes a title bar does not show as "
+                   "written; the title is '%s' (--title gives another)\n",
+                   title.c_str());
+        }
     }
     std::string at = folder + "/";
     if (!makeFont(fontPath, at + "font.bmp")) {

@@ -1,6 +1,7 @@
 #include "new/story_files.h"
 
-#include "font/bmp_writer.h"
+#include "common/bmp_writer.h"
+#include "format/story_format.h"
 
 #include <cmath>
 #include <cstdio>
@@ -8,8 +9,8 @@
 
 namespace {
 
-constexpr int32_t kSceneWidth = 1600;
-constexpr int32_t kSceneHeight = 900;
+constexpr int32_t kSceneWidth = kCanvasWidth;
+constexpr int32_t kSceneHeight = kCanvasHeight;
 constexpr int32_t kBands = 18;
 constexpr int32_t kHorizon = 560;
 
@@ -57,39 +58,13 @@ bool writeTile(const std::string& path) {
 bool writeScene(const std::string& path) {
     std::vector<uint32_t> palette;
     std::vector<uint8_t> rows = sceneRows(&palette);
-    std::vector<uint8_t> data;
-    // Bottom-up rows, each a few runs of one colour, then end of line; end of bitmap.
-    for (int32_t y = kSceneHeight - 1; y >= 0; --y) {
-        for (int32_t left = kSceneWidth; left > 0; left -= 255) {
-            data.push_back(static_cast<uint8_t>(left < 255 ? left : 255));
-            data.push_back(rows[y]);
-        }
-        data.push_back(0);
-        data.push_back(0);
+    std::vector<uint8_t> indices;
+    indices.reserve(size_t(kSceneWidth) * kSceneHeight);
+    for (uint8_t row : rows) {
+        indices.insert(indices.end(), kSceneWidth, row);
     }
-    data.push_back(0);
-    data.push_back(1);
-    uint32_t paletteBytes = static_cast<uint32_t>(palette.size()) * 4;
-    std::vector<uint8_t> file = {'B', 'M'};
-    putLittle(&file, 54 + paletteBytes + static_cast<uint32_t>(data.size()), 4);
-    putLittle(&file, 0, 4);
-    putLittle(&file, 54 + paletteBytes, 4);
-    putLittle(&file, 40, 4);
-    putLittle(&file, kSceneWidth, 4);
-    putLittle(&file, kSceneHeight, 4);
-    putLittle(&file, 1, 2);
-    putLittle(&file, 8, 2);
-    putLittle(&file, 1, 4); // RLE8
-    putLittle(&file, static_cast<uint32_t>(data.size()), 4);
-    putLittle(&file, 2835, 4);
-    putLittle(&file, 2835, 4);
-    putLittle(&file, static_cast<uint32_t>(palette.size()), 4);
-    putLittle(&file, 0, 4);
-    for (uint32_t color : palette) {
-        putLittle(&file, color, 4); // blue, green, red, 0
-    }
-    file.insert(file.end(), data.begin(), data.end());
-    return writeFileAtomically(path, file);
+    return writeFileAtomically(path,
+                               bmpRle8Bytes(kSceneWidth, kSceneHeight, indices.data(), palette));
 }
 
 bool writeChime(const std::string& path) {

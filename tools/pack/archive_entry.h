@@ -2,6 +2,8 @@
 // written in chunks, so a story of any size never sits in memory whole.
 #pragma once
 
+#include "common/progress.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -28,14 +30,17 @@ struct OutputFile {
     uint64_t written;
     bool failed;
     std::string* error;
+    Progress* progress; // advanced by the bytes of the entries read; may be none
 };
 
 bool writeBytes(OutputFile* out, const void* bytes, size_t count);
 void failWith(OutputFile* out, const std::string& message);
 
-// Calls `take(bytes, count)` for each chunk of the entry's content; false (with
-// `*error` set) when the file cannot be read or no longer has the size it had.
-template <typename Take> bool streamEntry(const ArchiveEntry& entry, Take take, std::string* error);
+// Calls `take(bytes, count)` for each chunk of the entry's content, and advances
+// `progress` (when there is one) by it; false (with `*error` set) when the file cannot be
+// read or no longer has the size it had.
+template <typename Take>
+bool streamEntry(const ArchiveEntry& entry, Take take, Progress* progress, std::string* error);
 
 // The chunk reader behind streamEntry: opens the source, fills `buffer` in turns.
 struct SourceReader {
@@ -49,7 +54,7 @@ bool readSource(const ArchiveEntry& entry, SourceReader* reader, std::vector<cha
 void closeSource(SourceReader* reader);
 
 template <typename Take>
-bool streamEntry(const ArchiveEntry& entry, Take take, std::string* error) {
+bool streamEntry(const ArchiveEntry& entry, Take take, Progress* progress, std::string* error) {
     if (entry.source.empty()) {
         return take(entry.bytes.data(), entry.bytes.size());
     }
@@ -62,6 +67,9 @@ bool streamEntry(const ArchiveEntry& entry, Take take, std::string* error) {
     while (fine && reader.left > 0) {
         size_t got = 0;
         fine = readSource(entry, &reader, &buffer, &got, error) && take(buffer.data(), got);
+        if (progress != nullptr) {
+            advanceProgress(progress, got);
+        }
     }
     closeSource(&reader);
     return fine;

@@ -211,8 +211,16 @@ bool writeArchive(const std::string& outFolder, const Archive& archive, char* pa
         partial[0] = '\0';
         return false;
     }
-    OutputFile out = {file, 0, false, error};
+    // Made entries are small; the story's files are what takes time.
+    uint64_t total = 0;
+    for (const ArchiveEntry& entry : archive.entries) {
+        total += entry.source.empty() ? 0 : entry.size;
+    }
+    Progress progress;
+    startProgress(&progress, "bexu-pack: " + archive.name, total, true);
+    OutputFile out = {file, 0, false, error, &progress};
     bool fine = archive.zip ? writeZip(&out, archive.entries) : writeTarGz(&out, archive.entries);
+    endProgress(&progress);
     if (fflush(file) != 0 || fsync(fileno(file)) != 0) {
         failWith(&out, std::string("cannot be written: ") + strerror(errno));
         fine = false;
@@ -231,10 +239,6 @@ std::string megabytes(uint64_t bytes) {
     char text[32];
     snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
     return text;
-}
-
-std::string folderPrefix(const std::string& folder) {
-    return folder.back() == '/' ? folder : folder + "/";
 }
 
 // Checks the story; true when it may be packed. Prints the findings.

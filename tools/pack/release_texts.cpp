@@ -24,11 +24,24 @@ std::string printableTitle(const std::string& title) {
 }
 
 std::string windowsReadMe(const std::string& title, const std::string& fileTitle) {
-    return withCrLf(printableTitle(title) + "\n\n" + "Start " + fileTitle +
-                    ".exe to read the story.\n"
-                    "Space reads on. Closing the window quits.\n\n"
-                    "The player reads the story from the files beside it: keep this folder "
-                    "together.\n");
+    return withCrLf(
+        printableTitle(title) + "\n\n" + "Start " + fileTitle +
+        ".exe to read the story.\n"
+        "Space reads on. Closing the window quits.\n\n"
+        "The player reads the story from the files beside it: keep this folder together.\n"
+        "Unpack the whole archive first (right-click it, then Extract All): started from\n"
+        "inside the zip, the player finds no story.\n\n"
+        "The player is not signed, so Windows may warn before it first starts it:\n"
+        "- A blue window, \"Windows protected your PC\", says that Microsoft Defender\n"
+        "  SmartScreen prevented an unrecognized app from starting. Click \"More info\",\n"
+        "  then \"Run anyway\".\n"
+        "- A window \"Open File - Security Warning\" says that the publisher could not be\n"
+        "  verified. Click \"Run\" (clear \"Always ask before opening this file\" to be\n"
+        "  asked no more).\n"
+        "If Windows offers neither button, right-click " +
+        fileTitle +
+        ".exe, choose Properties, tick\n"
+        "\"Unblock\" at the bottom of the General tab, click OK and start it again.\n");
 }
 
 std::string linuxReadMe(const std::string& title, const std::string& fileTitle) {

@@ -16,7 +16,7 @@ namespace {
 
 const char* const kFixedFiles[] = {"script.bexu", "font.bmp", "transparency.bmp", "init.bexc"};
 constexpr size_t kLongestFileTitle = 64;
-// Enough of a title to name the files; the rest is only checked.
+// Enough of a title to name the files.
 constexpr size_t kTitleKept = 4096;
 
 std::string lowered(const std::string& text) {
@@ -109,34 +109,9 @@ bool plainFileSize(const std::string& path, uint64_t* size) {
     return true;
 }
 
-// Why a title byte would not show as written, or none.
-const char* titleByteTrouble(unsigned char c) {
-    switch (titleByteKind(c)) {
-    case TitleByte::LineBreak:
-        return "a line break, which the title bar does not show";
-    case TitleByte::Control:
-        return "a control byte, which the title bar does not show";
-    case TitleByte::BeyondAscii:
-        return "a byte above 127: the players read the title as Windows-1252 text, which a "
-               "Windows set to another code page shows otherwise (and UTF-8 text shows garbled)";
-    case TitleByte::Shown:
-        break;
-    }
-    if (c == '/' || c == '\\') {
-        return "a folder separator, which the archives, their folder and the Windows player "
-               "are named after the title could not hold";
-    }
-    if (c == '"') {
-        return "a double quote, which no Windows file name may hold, as the archives, their "
-               "folder and the Windows player are named after the title";
-    }
-    return nullptr;
-}
-
-// Reads the title file, checking every byte up to the first that would not do; keeps
-// the first kTitleKept, from which the file names are made.
-void readTitle(const std::string& folder, StoryContents* contents,
-               std::vector<Diagnostic>* problems) {
+// Reads the first kTitleKept bytes of the title file, from which the file names are
+// made; what the title may hold is the checker's to tell.
+void readTitle(const std::string& folder, StoryContents* contents) {
     int descriptor = open((folder + "/init.bexc").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     struct stat info;
     if (descriptor < 0 || fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -145,33 +120,10 @@ void readTitle(const std::string& folder, StoryContents* contents,
         }
         return;
     }
-    uint32_t line = 1;
-    uint32_t column = 1;
-    bool troubled = false;
-    char buffer[64 * 1024];
-    ssize_t got = 0;
-    std::string title;
-    while ((!troubled || title.size() < kTitleKept) &&
-           (got = read(descriptor, buffer, sizeof buffer)) > 0) {
-        for (ssize_t i = 0; i < got; ++i) {
-            auto c = static_cast<unsigned char>(buffer[i]);
-            const char* trouble = troubled ? nullptr : titleByteTrouble(c);
-            if (trouble != nullptr) {
-                char byte[16];
-                snprintf(byte, sizeof byte, "0x%02X", c);
-                problems->push_back(
-                    Diagnostic{Severity::Error, "init.bexc", line, column, "title-byte",
-                               std::string("the title holds byte ") + byte + ", " + trouble});
-                troubled = true;
-            }
-            if (title.size() < kTitleKept) {
-                title.push_back(static_cast<char>(c));
-            }
-            ++column;
-        }
-    }
+    char buffer[kTitleKept];
+    ssize_t got = read(descriptor, buffer, sizeof buffer);
     close(descriptor);
-    contents->title = title;
+    contents->title.assign(buffer, got > 0 ? static_cast<size_t>(got) : 0);
 }
 
 // Adds the file once, when it is a plain file. `added` holds the paths added so far.
@@ -307,7 +259,7 @@ StoryContents gatherStory(const std::string& folder, const FileUses& uses,
     addUses(folder, uses, &added, &contents, problems);
     std::sort(contents.files.begin(), contents.files.end(),
               [](const StoryFile& a, const StoryFile& b) { return a.path < b.path; });
-    readTitle(folder, &contents, problems);
+    readTitle(folder, &contents);
     if (contents.title.empty()) {
         contents.title = folderName(folder);
     }

@@ -25,8 +25,7 @@ struct StoryContents {
 };
 
 // Gathers the story in `folder` whose script names `uses`. A name that would not
-// resolve in the unpacked folder, and a title that readers would not see as
-// written, are added to `problems` as errors; such names are not packed.
+// resolve in the unpacked folder is added to `problems` as an error and not packed.
 StoryContents gatherStory(const std::string& folder, const FileUses& uses,
                           std::vector<Diagnostic>* problems);
 

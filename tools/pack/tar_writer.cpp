@@ -124,7 +124,7 @@ bool writeEntry(TarStream* tar, const ArchiveEntry& entry) {
     std::string error;
     bool fine = streamEntry(
         entry, [&](const char* bytes, size_t count) { return pump(tar, bytes, count, Z_NO_FLUSH); },
-        &error);
+        tar->out->progress, &error);
     if (!error.empty()) {
         failWith(tar->out, error);
     }

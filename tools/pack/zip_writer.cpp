@@ -109,7 +109,7 @@ bool deflateEntry(OutputFile* out, const ArchiveEntry& entry, Central* central) 
             crc = crc32_z(crc, reinterpret_cast<const Bytef*>(bytes), count);
             return pump(bytes, count, Z_NO_FLUSH);
         },
-        &error);
+        out->progress, &error);
     fine = fine && pump(nullptr, 0, Z_FINISH);
     deflateEnd(&stream);
     if (!error.empty()) {

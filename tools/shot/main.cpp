@@ -1,7 +1,8 @@
-// bexu-shot [DIR] [--out DIR] [--size WxH] [--seed N]: plays the story in DIR
-// (default: here) headless and writes one PNG per key wait plus index.html.
+// bexu-shot [DIR] [--out DIR] [--size WxH] [--seed N] [--pages A-B]: plays the story in
+// DIR (default: here) headless and writes one PNG per key wait plus index.html.
 #include "shot/story_shots.h"
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -14,13 +15,15 @@
 namespace {
 
 const char kUsage[] =
-    "usage: bexu-shot [DIR] [--out DIR] [--size WxH] [--seed N]\n"
+    "usage: bexu-shot [DIR] [--out DIR] [--size WxH] [--seed N] [--pages A-B]\n"
     "Plays the story in DIR (default: the current folder) on the headless backend,\n"
     "pressing Space at every key wait and skipping timed waits, and writes one PNG\n"
     "per key wait (the window at WxH, default 1600x900) and index.html into the\n"
     "--out folder, which must lie outside the story folder (default: ./STORY-shots,\n"
     "or beside the story folder when the current folder is inside it). The stutter\n"
-    "seed defaults to 100000.\n";
+    "seed defaults to 100000. --pages A-B pictures only the key waits A to B (1-based;\n"
+    "A alone, or A- to the end); the play runs from the start all the same. On a\n"
+    "terminal, a line on standard error shows the pages done and the time left.\n";
 
 bool parseSize(const char* text, int32_t* width, int32_t* height) {
     char* end = nullptr;
@@ -46,6 +49,37 @@ bool parseSeed(const char* text, uint32_t* seed) {
         return false;
     }
     *seed = static_cast<uint32_t>(value);
+    return true;
+}
+
+// "A-B", "A-" or "A", 1-based, A <= B.
+bool parsePages(const char* text, uint32_t* first, uint32_t* last) {
+    char* end = nullptr;
+    errno = 0;
+    unsigned long from = strtoul(text, &end, 10);
+    if (end == text || !isdigit(static_cast<unsigned char>(text[0])) || errno != 0 || from < 1 ||
+        from > UINT32_MAX) {
+        return false;
+    }
+    unsigned long to = from;
+    if (*end == '-') {
+        const char* rest = end + 1;
+        to = UINT32_MAX;
+        if (*rest != '\0') {
+            to = strtoul(rest, &end, 10);
+            if (end == rest || !isdigit(static_cast<unsigned char>(rest[0])) || errno != 0 ||
+                to > UINT32_MAX) {
+                return false;
+            }
+        } else {
+            end = const_cast<char*>(rest);
+        }
+    }
+    if (*end != '\0' || to < from) {
+        return false;
+    }
+    *first = static_cast<uint32_t>(from);
+    *last = static_cast<uint32_t>(to);
     return true;
 }
 
@@ -152,6 +186,10 @@ int main(int argc, char** argv) {
         } else if (strcmp(arg, "--size") == 0 && hasValue) {
             if (!parseSize(argv[++i], &options.width, &options.height)) {
                 return usageError("bad size", argv[i]);
+            }
+        } else if (strcmp(arg, "--pages") == 0 && hasValue) {
+            if (!parsePages(argv[++i], &options.firstPage, &options.lastPage)) {
+                return usageError("bad pages", argv[i]);
             }
         } else if (strcmp(arg, "--seed") == 0 && hasValue) {
             if (!parseSeed(argv[++i], &options.seed)) {

@@ -1,14 +1,13 @@
 // The contact sheet, index.html: pure ASCII, so it reads the same whatever bytes the
-// story holds. Dialogue is written as the player draws it; script text is written
-// with the bytes it cannot show as \xNN.
+// story holds. Dialogue is written in the rows the player draws it in; script text is
+// written with the bytes it cannot show as \xNN.
 #include "shot/story_shots.h"
+
+#include "render/render.h"
 
 #include <cstdio>
 
 namespace {
-
-constexpr unsigned char kFirstDrawable = 32;
-constexpr unsigned char kLastDrawable = 122;
 
 void appendEscaped(std::string* out, char c) {
     switch (c) {
@@ -45,20 +44,19 @@ std::string sourceText(const std::string& text) {
     return out;
 }
 
-// The dialogue as the font draws it: line breaks kept (as `lineBreak`), the bytes it
-// cannot draw left out and counted; a carriage return before a line break goes with it.
-std::string shownText(const std::string& text, const char* lineBreak, uint32_t* leftOut) {
+// Text the font draws, for the page: the few bytes HTML gives a meaning escaped.
+std::string escaped(const std::string& text) {
     std::string out;
-    *leftOut = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        auto byte = static_cast<unsigned char>(text[i]);
-        if (byte == '\n') {
-            out += lineBreak;
-        } else if (byte >= kFirstDrawable && byte <= kLastDrawable) {
-            appendEscaped(&out, text[i]);
-        } else if (!(byte == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) {
-            ++*leftOut;
-        }
+    for (char c : text) {
+        appendEscaped(&out, c);
+    }
+    return out;
+}
+
+std::string joined(const std::vector<std::string>& rows, const char* between) {
+    std::string out;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        out += (i == 0 ? "" : between) + escaped(rows[i]);
     }
     return out;
 }
@@ -90,8 +88,9 @@ std::string eventList(const ShotRun& run, const std::vector<ShotEvent>& events) 
 
 std::string figure(const ShotRun& run, const Shot& shot) {
     uint32_t leftOut = 0;
-    std::string alt = shownText(shot.dialogue, " ", &leftOut);
-    std::string text = shownText(shot.dialogue, "\n", &leftOut);
+    std::vector<std::string> rows = playerRows(shot.dialogue, &leftOut);
+    std::string alt = joined(rows, " ");
+    std::string text = joined(rows, "\n");
     std::string html = "<figure>" + eventList(run, shot.before) + "<a href=\"" + shot.file +
                        "\"><img src=\"" + shot.file + "\" alt=\"" + alt + "\"></a><figcaption><b>" +
                        shot.file + "</b> " + placeName(run, shot.block, shot.command) + " <code>[" +
@@ -104,11 +103,23 @@ std::string figure(const ShotRun& run, const Shot& shot) {
     return html + "</figcaption></figure>\n";
 }
 
+// " (pages 3 to 7)" when a range was asked for.
+std::string pagesText(const ShotOptions& options) {
+    if (options.firstPage == 1 && options.lastPage == UINT32_MAX) {
+        return "";
+    }
+    return " (pages " + std::to_string(options.firstPage) + " to " +
+           (options.lastPage == UINT32_MAX ? std::string("the end")
+                                           : std::to_string(options.lastPage)) +
+           ")";
+}
+
 const char kStyle[] =
     "<style>\nbody{font-family:sans-serif;background:#222;color:#ddd}\n"
     "figure{display:inline-block;margin:8px;width:400px;vertical-align:top}\n"
     "img{width:400px;border:1px solid #555}\nfigcaption{font-size:12px;word-wrap:break-word}\n"
-    "pre{white-space:pre-wrap;word-break:break-all;max-width:64ch;color:#fff}\n"
+    // The rows as the player breaks them and nowhere else: 64 glyphs fit the figure.
+    "pre{white-space:pre;overflow-x:auto;font-size:10px;color:#fff}\n"
     ".events{font-size:12px;color:#9cf;padding-left:16px}\n.note{color:#fc6}\n"
     ".stop{color:#f88}\n</style>";
 
@@ -119,9 +130,10 @@ bool writeIndex(const ShotOptions& options, const ShotRun& run) {
     std::string html =
         "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<title>" + title +
         " - bexu-shot</title>\n" + kStyle + "</head><body>\n<h1>" + title + "</h1>\n<p>" +
-        sourceText(options.folder) + ": " + std::to_string(run.shots.size()) + " key waits at " +
-        std::to_string(options.width) + " x " + std::to_string(options.height) + ", stutter seed " +
-        std::to_string(options.seed) + ".</p>\n";
+        sourceText(options.folder) + ": " + std::to_string(run.shots.size()) + " key waits" +
+        pagesText(options) + " at " + std::to_string(options.width) + " x " +
+        std::to_string(options.height) + ", stutter seed " + std::to_string(options.seed) +
+        ".</p>\n";
     for (const Shot& shot : run.shots) {
         html += figure(run, shot);
     }
@@ -137,4 +149,34 @@ bool writeIndex(const ShotOptions& options, const ShotRun& run) {
     }
     bool written = fwrite(html.data(), 1, html.size(), file) == html.size();
     return fclose(file) == 0 && written;
+}
+
+std::vector<std::string> playerRows(const std::string& dialogue, uint32_t* leftOut) {
+    std::vector<std::string> rows(1);
+    *leftOut = 0;
+    PenPlace pen = {0, 0};
+    int64_t rowY = 0;
+    for (size_t i = 0; i < dialogue.size(); ++i) {
+        auto c = static_cast<unsigned char>(dialogue[i]);
+        PenPlace glyph = {0, 0};
+        PenMove move = movePen(&pen, 0, c, &glyph);
+        if (move == PenMove::End) {
+            break;
+        }
+        if (c == '\n') {
+            rows.emplace_back();
+            rowY = pen.y;
+        } else if (move == PenMove::Skip) {
+            // A carriage return before a line break goes with it.
+            bool lineEnd = c == '\r' && i + 1 < dialogue.size() && dialogue[i + 1] == '\n';
+            *leftOut += lineEnd ? 0 : 1;
+        } else {
+            if (glyph.y != rowY) {
+                rows.emplace_back();
+                rowY = glyph.y;
+            }
+            rows.back() += static_cast<char>(c);
+        }
+    }
+    return rows;
 }

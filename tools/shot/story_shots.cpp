@@ -4,6 +4,8 @@
 #include "shot/story_shots.h"
 
 #include "app/app.h"
+#include "check/story_check.h"
+#include "common/progress.h"
 #include "engine/play_cursor.h"
 #include "platform/headless/headless.h"
 #include "platform/soft/soft_surface.h"
@@ -30,11 +32,14 @@ struct Recorder {
     bool captureDue;
     uint32_t executed;             // commands the engine had executed at the last frame
     std::vector<ShotEvent> events; // since the last picture
+    uint32_t page;                 // key waits met so far
+    Progress progress;
 };
 Recorder recorder;
 
 // Ends the process from inside the play, its frames still on the stack.
 [[noreturn]] void stopPlay(ShotEnd end, const std::string& message) {
+    endProgress(&recorder.progress);
     recorder.run->end = end;
     recorder.run->message = message;
     recorder.run->after = recorder.events;
@@ -45,20 +50,35 @@ Recorder recorder;
     exit(exitCode);
 }
 
+void pressSpace() {
+    headlessSchedule(HeadlessEvent{platformTickCount(), HeadlessEventKind::Key,
+                                   static_cast<uint32_t>(kVirtualKeySpace), 0, 0});
+}
+
 void capture() {
-    const PlatformBitmap* screen = headlessScreen();
+    const ShotOptions& options = *recorder.options;
     Shot& shot = recorder.pending;
+    shot.page = ++recorder.page;
+    if (shot.page < options.firstPage) {
+        recorder.events.clear(); // what comes before the first page pictured
+        pressSpace();
+        return;
+    }
+    const PlatformBitmap* screen = headlessScreen();
     char name[32];
-    snprintf(name, sizeof name, "shot-%04zu.png", recorder.run->shots.size() + 1);
+    snprintf(name, sizeof name, "shot-%04u.png", shot.page);
     shot.file = name;
-    if (screen == nullptr || !writePng(recorder.options->outFolder + "/" + name, screen->width,
-                                       screen->height, screen->pixels)) {
-        stopPlay(ShotEnd::WriteFailed, "cannot write " + recorder.options->outFolder + "/" + name);
+    if (screen == nullptr ||
+        !writePng(options.outFolder + "/" + name, screen->width, screen->height, screen->pixels)) {
+        stopPlay(ShotEnd::WriteFailed, "cannot write " + options.outFolder + "/" + name);
     }
     shot.before.swap(recorder.events);
     recorder.run->shots.push_back(shot);
-    headlessSchedule(HeadlessEvent{platformTickCount(), HeadlessEventKind::Key,
-                                   static_cast<uint32_t>(kVirtualKeySpace), 0, 0});
+    advanceProgress(&recorder.progress, 1);
+    if (shot.page >= options.lastPage) {
+        stopPlay(ShotEnd::Finished, "");
+    }
+    pressSpace();
 }
 
 // Keeps where command `index` of the current block stands, for the sheet to name it.
@@ -192,6 +212,10 @@ void onExit(int32_t exitCode, const char* caption, const char* text) {
 
 int playAndShoot(const ShotOptions& options, ShotFinish finish) {
     ShotRun run;
+    // How many key waits the play holds, as bexu-check counts them, for the progress line;
+    // the check returns to the current folder when done.
+    run.keyWaits = checkStory(options.folder).keyWaits;
+    run.scriptName = folderPrefix(options.folder) + kScriptFileName;
     char previous[4096];
     if (getcwd(previous, sizeof previous) == nullptr || chdir(options.folder.c_str()) != 0) {
         run.message = "cannot enter " + options.folder;
@@ -205,10 +229,14 @@ int playAndShoot(const ShotOptions& options, ShotFinish finish) {
     recorder.options = &options;
     recorder.run = &run;
     recorder.finish = finish;
+    uint32_t last = std::min(options.lastPage, run.keyWaits);
+    startProgress(&recorder.progress, "bexu-shot: pages",
+                  last >= options.firstPage ? last - options.firstPage + 1 : 0, false);
     // Where each command stands, as bexu-check names it.
     keepPlayPlaces();
     startUp();
     runMainLoop();
+    endProgress(&recorder.progress);
     run.end = ShotEnd::Finished;
     run.after = recorder.events;
     const char* title = headlessWindowTitle();
@@ -236,7 +264,5 @@ std::string placeName(const ShotRun& run, int32_t block, int32_t command) {
     if (place == nullptr) {
         return "block " + std::to_string(block) + ", command " + std::to_string(command);
     }
-    // Named by the command's first byte, as bexu-check's findings name a command.
-    return std::string(kScriptFileName) + ":" + std::to_string(place->line) + ":" +
-           std::to_string(place->column + 1);
+    return run.scriptName + ":" + std::to_string(place->line) + ":" + std::to_string(place->column);
 }

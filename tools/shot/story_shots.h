@@ -2,6 +2,7 @@
 // skipping timed waits, and keeps the window's picture of each key wait.
 #pragma once
 
+#include "common/shot_seed.h"
 #include "engine/play_cursor.h"
 
 #include <cstdint>
@@ -14,7 +15,11 @@ struct ShotOptions {
     int32_t width = 1600;
     int32_t height = 900;
     // The stutter generator's seed, and the clock's start: a run is reproducible.
-    uint32_t seed = 100000;
+    uint32_t seed = kShotSeed;
+    // The pages pictured, 1-based: the key waits from firstPage to lastPage. The play
+    // runs from the start all the same, and ends after lastPage.
+    uint32_t firstPage = 1;
+    uint32_t lastPage = UINT32_MAX;
 };
 
 // What happened between two pictures: a scene shown, a sound started, a timed wait,
@@ -28,6 +33,7 @@ struct ShotEvent {
 };
 
 struct Shot {
+    uint32_t page;                 // 1-based: the how-manyth key wait
     std::string file;              // PNG name inside outFolder
     int32_t block;                 // block of the command that waits
     int32_t command;               // its index in the block
@@ -44,10 +50,14 @@ struct ShotRun {
     std::vector<Shot> shots;
     std::vector<ShotEvent> after;     // after the last picture
     std::string title;                // the window's, as the player set it
+    std::string scriptName;           // the script as the user names it: the folder given, then
+                                      // script.bexu
     std::vector<CommandPlace> places; // where the commands the play met stand, in play order
+    uint32_t keyWaits = 0;            // in the whole play, as bexu-check counts them
 };
 
-// "script.bexu:LINE:COLUMN" of a command, or its block and index when not known.
+// "FOLDER/script.bexu:LINE:COLUMN" of a command's `[`, as bexu-check names it, or its
+// block and index when not known.
 std::string placeName(const ShotRun& run, int32_t block, int32_t command);
 
 // What to do once the play is over, however it ended: write the index, tell the
@@ -60,3 +70,9 @@ using ShotFinish = int (*)(const ShotOptions& options, const ShotRun& run);
 int playAndShoot(const ShotOptions& options, ShotFinish finish);
 // The contact sheet: every shot with its command and what happened before it, in order.
 bool writeIndex(const ShotOptions& options, const ShotRun& run);
+
+// The rows the player draws a dialogue in, each as the glyphs it shows: a row ends at a
+// line break and where the pen wraps past the canvas's right edge; bytes the font cannot
+// draw are left out and counted in `leftOut`; drawing stops where the pen wraps below
+// the last row.
+std::vector<std::string> playerRows(const std::string& dialogue, uint32_t* leftOut);
