@@ -373,6 +373,76 @@ TEST_P(PackRefusal, NothingIsPackedUnlessForced) {
 INSTANTIATE_TEST_SUITE_P(Pack, PackRefusal, ::testing::ValuesIn(kRefusals),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Links out of the story folder are never packed, --force or not; the checker's finding
+// names the place. The files they lead to load, so nothing else is wrong.
+struct LinkedOut {
+    const char* name;
+    const char* script;
+    const char* link;   // made in the story folder
+    const char* target; // relative to the folder holding the story and the secret
+    const char* finding;
+};
+
+const LinkedOut kLinkedOut[] = {
+    {"Scene", "{0 [say~x]\n[cg~secret.bmp][say~y]}", "secret.bmp", "secret/scene.bmp",
+     "script.bexu:2:5: error: 'secret.bmp' is a link to '"},
+    {"FolderOnTheWay", "{0 [cg~art/scene.bmp][say~y]}", "art", "../secret",
+     "script.bexu:1:8: error: 'art/scene.bmp' goes through the link 'art' to '../secret'"},
+    {"Sound", "{0 [play~secret.wav][say~y]}", "secret.wav", "secret/sound.wav",
+     "script.bexu:1:10: error: 'secret.wav' is a link to '"},
+    {"Font", "{0 [say~y]}", "font.bmp", "secret/font.bmp",
+     "font.bmp: error: 'font.bmp' is a link to '"},
+    {"Title", "{0 [say~y]}", "init.bexc", "secret/title", "init.bexc: error: 'init.bexc' is a "},
+    {"Script", "", "script.bexu", "secret/script.bexu", "script.bexu: error: 'script.bexu' is a "},
+};
+
+class PackLinkedOut : public ::testing::TestWithParam<LinkedOut> {};
+
+TEST_P(PackLinkedOut, IsRefusedEvenWithForce) {
+    const LinkedOut& linked = GetParam();
+    Packing packing;
+    std::string secret = packing.base + "/secret";
+    mkdir(secret.c_str(), 0755);
+    writeFile(secret + "/scene.bmp", sceneBytes());
+    writeFile(secret + "/sound.wav", riffWave());
+    writeFile(secret + "/font.bmp", encodeBmp24(testFontSheet()));
+    writeFile(secret + "/title", std::string("A secret title"));
+    writeFile(secret + "/script.bexu", std::string("{0 [say~secret]}"));
+    std::string story = storyIn(packing.base, linked.script);
+    std::string link = story + "/" + linked.link;
+    remove(link.c_str());
+    std::string target =
+        linked.target[0] == '.' ? std::string(linked.target) : packing.base + "/" + linked.target;
+    ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+    for (const char* options : {"", "--force"}) {
+        ToolRun run = packing.pack(story, options);
+        EXPECT_EQ(run.exitCode, 1) << options << "\n" << run.output;
+        EXPECT_NE(run.output.find(story + "/" + linked.finding), std::string::npos) << run.output;
+        EXPECT_NE(run.output.find("[path-link-outside]"), std::string::npos) << run.output;
+        EXPECT_NE(run.output.find("out of the story folder: nothing packed, not even with --force"),
+                  std::string::npos)
+            << run.output;
+        EXPECT_EQ(folderNames(packing.out), std::vector<std::string>{});
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Pack, PackLinkedOut, ::testing::ValuesIn(kLinkedOut),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Links that stay in the story folder are followed: the archives hold the file's bytes
+// under the name the script gives.
+TEST(Pack, LinksInsideTheStoryFolderArePacked) {
+    Packing packing;
+    std::string story = storyIn(packing.base, "{0 [cg~here.bmp][play~sounds/door.wav][say~x]}",
+                                {{"art/hall.bmp", sceneBytes()}, {"audio/door.wav", riffWave()}});
+    ASSERT_EQ(symlink("art/hall.bmp", (story + "/here.bmp").c_str()), 0);
+    ASSERT_EQ(symlink((story + "/audio").c_str(), (story + "/sounds").c_str()), 0);
+    ToolRun run = packing.pack(story);
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_EQ(zipMember(packing.zip("story"), "story/here.bmp"), sceneBytes());
+    EXPECT_EQ(tarMember(packing.tarball("story"), "story/sounds/door.wav"), riffWave());
+}
+
 struct TitleCase {
     const char* name;
     std::string title;

@@ -5,6 +5,7 @@
 
 #include "check/author_traps.h"
 #include "check/check_text.h"
+#include "check/story_paths.h"
 
 #include "engine/engine.h"
 #include "platform/sdl/wave_chunks.h"
@@ -14,6 +15,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <map>
 #include <unistd.h>
 
@@ -97,6 +99,8 @@ struct Pen {
 struct SceneLoad {
     LoadFailure failure;
     int32_t width, height;
+    bool inside;      // false: a link leads out of the story folder, and nothing was read
+    TrapFinding link; // when not inside: the finding, told at every command naming it
 };
 
 struct Checker {
@@ -106,6 +110,7 @@ struct Checker {
     bool stopped;                            // a command with an empty argument has ended the play
     std::map<std::string, SceneLoad> scenes; // by path, loaded once
     ScriptWindow window;                     // the reader's, over the script
+    int folder;                              // the story folder, open
     bool notes;                              // style findings asked for
     bool lineExplained; // the command's text is told by a bracket finding already
 };
@@ -137,11 +142,22 @@ LoadFailure loadBitmap(const char* path, int32_t* width, int32_t* height) {
     return LoadFailure::None;
 }
 
-void checkSheet(CheckReport* report, const char* path, int32_t needWidth, int32_t needHeight,
-                const char* what, const char* missingCode, const char* smallCode) {
+void checkSheet(CheckReport* report, int folder, const char* path, int32_t needWidth,
+                int32_t needHeight, const char* what, const char* missingCode,
+                const char* smallCode) {
     int32_t width = 0;
     int32_t height = 0;
-    LoadFailure load = loadBitmap(path, &width, &height);
+    StoryFileOpened opened = openInStoryAt(folder, path);
+    TrapFinding trap;
+    if (linkTrap(opened, path, &trap)) {
+        addForFile(report, trap.severity, path, trap.code.c_str(), trap.message);
+        return;
+    }
+    LoadFailure load = LoadFailure::Missing;
+    if (opened.result == StoryOpen::Opened) {
+        load = loadBitmap(descriptorPath(opened.descriptor, path).c_str(), &width, &height);
+    }
+    closeStoryFile(&opened);
     std::string failure =
         std::string(" the player stops at start with \"Failed to load ") + path + "\"";
     if (load == LoadFailure::Missing) {
@@ -169,14 +185,53 @@ std::string blankHint(const std::string& name) {
     return "";
 }
 
+// Where the checker reads a file a command names: a name inside the story folder is
+// opened without following a link out of it (false when a link leads out, with the
+// finding in `*link`: nothing there is read), and `*path` then opens the very file that
+// was checked, or is empty when it is missing. A name that leaves the folder by itself
+// is read as the player reads it: `path-outside` tells of it.
+bool reachName(Checker* checker, const std::string& name, TrapFinding* link,
+               StoryFileOpened* opened, std::string* path) {
+    *opened = StoryFileOpened{StoryOpen::Missing, -1, "", ""};
+    if (absoluteName(name) || climbsOutOfFolder(name)) {
+        *path = name;
+        return true;
+    }
+    *opened = openInStoryAt(checker->folder, name);
+    if (linkTrap(*opened, name, link)) {
+        return false;
+    }
+    *path = opened->result == StoryOpen::Opened ? descriptorPath(opened->descriptor, name) : "";
+    return true;
+}
+
+// Loads the bitmap at `path` as the player does; missing when there is no path.
+LoadFailure loadReached(const std::string& path, int32_t* width, int32_t* height) {
+    if (path.empty()) {
+        platformNoteLoadFailure(LoadFailure::Missing);
+        return LoadFailure::Missing;
+    }
+    return loadBitmap(path.c_str(), width, height);
+}
+
 void checkScene(Checker* checker, const std::string& path, uint32_t at) {
     auto known = checker->scenes.find(path);
     if (known == checker->scenes.end()) {
-        SceneLoad scene = {LoadFailure::None, 0, 0};
-        scene.failure = loadBitmap(path.c_str(), &scene.width, &scene.height);
+        SceneLoad scene = {LoadFailure::None, 0, 0, true, {}};
+        StoryFileOpened opened;
+        std::string reached;
+        scene.inside = reachName(checker, path, &scene.link, &opened, &reached);
+        if (scene.inside) {
+            scene.failure = loadReached(reached, &scene.width, &scene.height);
+        }
+        closeStoryFile(&opened);
         known = checker->scenes.emplace(path, scene).first;
     }
     const SceneLoad& scene = known->second;
+    if (!scene.inside) {
+        addTrap(checker, scene.link, at);
+        return;
+    }
     TrapFinding trap;
     if (pathTrap(path, scene.failure != LoadFailure::Missing, true, &trap)) {
         addTrap(checker, trap, at);
@@ -201,7 +256,15 @@ void checkScene(Checker* checker, const std::string& path, uint32_t at) {
 
 // The sound loading of the desktop player's sound library, without playing.
 void checkSound(Checker* checker, const std::string& path, uint32_t at) {
-    LoadFailure failure = waveFileFailure(path.c_str());
+    StoryFileOpened opened;
+    std::string reached;
+    TrapFinding link;
+    if (!reachName(checker, path, &link, &opened, &reached)) {
+        addTrap(checker, link, at);
+        return;
+    }
+    LoadFailure failure = reached.empty() ? LoadFailure::Missing : waveFileFailure(reached.c_str());
+    closeStoryFile(&opened);
     TrapFinding trap;
     if (pathTrap(path, failure != LoadFailure::Missing, false, &trap)) {
         addTrap(checker, trap, at);
@@ -648,9 +711,28 @@ bool readWhole(PlatformFile* file, std::string* bytes) {
     return true;
 }
 
+// Opens a fixed file of the story through the player's files, from the descriptor that
+// was checked. None when it is missing, or when a link leads out of the story folder:
+// that is reported, `*linkedOut` set, and nothing there is read.
+PlatformFile* openFixedFile(CheckReport* report, int folder, const char* name, bool* linkedOut) {
+    StoryFileOpened opened = openInStoryAt(folder, name);
+    TrapFinding trap;
+    *linkedOut = linkTrap(opened, name, &trap);
+    if (*linkedOut) {
+        addForFile(report, trap.severity, name, trap.code.c_str(), trap.message);
+    }
+    PlatformFile* file = nullptr;
+    if (opened.result == StoryOpen::Opened) {
+        file = platformOpenFile(descriptorPath(opened.descriptor, name).c_str());
+    }
+    closeStoryFile(&opened);
+    return file;
+}
+
 // The title file as a whole: the window title is its every byte.
-void checkTitle(CheckReport* report) {
-    PlatformFile* file = platformOpenFile("init.bexc");
+void checkTitle(CheckReport* report, int folder) {
+    bool linkedOut = false;
+    PlatformFile* file = openFixedFile(report, folder, "init.bexc", &linkedOut);
     if (file == nullptr) {
         return;
     }
@@ -671,25 +753,33 @@ void checkTitle(CheckReport* report) {
 }
 
 void checkFolder(CheckReport* report, bool notes) {
-    PlatformFile* file = platformOpenFile(kScriptName);
     Checker checker = {};
     checker.report = report;
     checker.notes = notes;
+    checker.folder = open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    bool linkedOut = false;
+    PlatformFile* file = openFixedFile(report, checker.folder, kScriptName, &linkedOut);
+    if (linkedOut) {
+        close(checker.folder);
+        return;
+    }
     if (file == nullptr || !readWhole(file, &checker.script.bytes)) {
         addForFile(report, Severity::Error, kScriptName, "script-unreadable",
                    file == nullptr ? "cannot be opened: the player stops with \"script.bexu could "
                                      "not be located.\""
                                    : "cannot be read");
         platformCloseFile(file);
+        close(checker.folder);
         return;
     }
     report->readable = true;
     indexLines(&checker.script);
     turnPage(&checker);
-    checkSheet(report, "font.bmp", 400, 198, "the font", "font-missing", "font-small");
-    checkSheet(report, "transparency.bmp", 32, 32, "the tile pattern", "tile-missing",
-               "tile-small");
-    checkTitle(report);
+    checkSheet(report, checker.folder, "font.bmp", 400, 198, "the font", "font-missing",
+               "font-small");
+    checkSheet(report, checker.folder, "transparency.bmp", 32, 32, "the tile pattern",
+               "tile-missing", "tile-small");
+    checkTitle(report, checker.folder);
     // The stutter draws from the play state's generator; leave it as it was.
     uint32_t seed = engineState.effects.randomSeed;
     std::vector<BlockPlace> played;
@@ -699,6 +789,7 @@ void checkFolder(CheckReport* report, bool notes) {
     engineState.effects.randomSeed = seed;
     checkUnplayed(&checker, file, played, missing, searchFrom);
     platformCloseFile(file);
+    close(checker.folder);
     std::stable_sort(report->diagnostics.begin(), report->diagnostics.end(),
                      [](const Diagnostic& a, const Diagnostic& b) {
                          if (a.file != b.file) {

@@ -2,6 +2,7 @@
 // offsets come from the engine's reader and cutter.
 #include "check/story_files.h"
 
+#include "check/story_paths.h"
 #include "engine/engine.h"
 
 #include <algorithm>
@@ -98,7 +99,14 @@ void placeAll(PlatformFile* file, const std::vector<Found>& found, std::vector<F
 
 FileUses listFileUses(const std::string& folder) {
     FileUses result = {};
-    PlatformFile* file = platformOpenFile((folder + "/script.bexu").c_str());
+    // Never through a link out of the story folder: the script is read from the
+    // descriptor that was checked.
+    StoryFileOpened opened = openInStory(folder, "script.bexu");
+    PlatformFile* file = nullptr;
+    if (opened.result == StoryOpen::Opened) {
+        file = platformOpenFile(descriptorPath(opened.descriptor, folder + "/script.bexu").c_str());
+    }
+    closeStoryFile(&opened);
     uint32_t size = 0;
     if (file == nullptr || !platformFileSize(file, &size)) {
         platformCloseFile(file);

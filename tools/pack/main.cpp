@@ -165,7 +165,9 @@ void addStoryEntries(const StoryContents& contents, const std::string& top,
         story.push_back(folderEntry(top + folder));
     }
     for (const StoryFile& file : contents.files) {
-        story.push_back(fileEntry(top + file.path, file.source, file.size, false));
+        ArchiveEntry entry = fileEntry(top + file.path, file.path, file.size, false);
+        entry.storyFolder = contents.folder;
+        story.push_back(entry);
     }
     std::sort(story.begin(), story.end(),
               [](const ArchiveEntry& a, const ArchiveEntry& b) { return a.path < b.path; });
@@ -250,6 +252,15 @@ bool checkBeforePacking(const Options& options, StoryContents* contents) {
                          return a.line != b.line ? a.line < b.line : a.column < b.column;
                      });
     fputs(formatText(report, folderPrefix(options.story)).c_str(), stdout);
+    auto linkedOut = static_cast<uint32_t>(
+        std::count_if(report.diagnostics.begin(), report.diagnostics.end(), unforceable));
+    if (linkedOut > 0) {
+        fprintf(stderr,
+                "bexu-pack: %u link%s lead%s out of the story folder: nothing packed, not even "
+                "with --force (copy the files into the story folder)\n",
+                linkedOut, linkedOut == 1 ? "" : "s", linkedOut == 1 ? "s" : "");
+        return false;
+    }
     if (!report.readable || !uses.readable) {
         fprintf(stderr, "bexu-pack: %sscript.bexu cannot be read: nothing packed\n",
                 folderPrefix(options.story).c_str());
