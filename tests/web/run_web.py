@@ -2,8 +2,10 @@
 """End-to-end tests of the web player in headless Chromium, over its DevTools
 protocol, with the pages served on 127.0.0.1.
 
-Usage: run_web.py --build build-web --headless build/bexu-headless --demo examples/demo
-                  [--out DIR] [--case NAME ...]
+Usage: run_web.py --build build-web --headless build/bexu-headless --pack build/bexu-pack
+                  --demo examples/demo [--out DIR] [--case NAME ...]
+
+Each story's page is the web archive bexu-pack makes of it, unpacked.
 
 The demo is played at several canvas sizes; at every key wait the canvas must equal,
 pixel for pixel, one of the frames the native headless player shows in the same wait,
@@ -30,6 +32,7 @@ from browser import Failure  # noqa: E402
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 START_TICK = 100000
 DEMO_TITLE = "The Keeper of Gull Rock"
+DEMO_FILE_TITLE = "The-Keeper-of-Gull-Rock"
 STATE_TIMEOUT = 8.0  # seconds for a key wait to show: the longest timed wait is 2.6 s
 SAMPLES = 6  # canvas captures per key wait, about 60 ms apart
 MEMORY_CAP = 256 << 20
@@ -52,12 +55,37 @@ class Suite:
 
     # ---- pages ------------------------------------------------------------------
 
-    def site(self, name, story):
-        """Packs `story` into a page of its own with scripts/web.sh; returns its URL."""
+    def pack(self, story, out, options=("--force",)):
+        """bexu-pack's three archives of `story` in `out` (the story as it is, errors and
+        all, unless other options are given); returns the run."""
+        stand_in = os.path.join(self.work, "stand-in.exe")
+        if not os.path.exists(stand_in):
+            with open(stand_in, "wb") as f:
+                f.write(b"MZ" + bytes(62))
+        return subprocess.run([self.args.pack, story, "--out", out, "--windows-player", stand_in,
+                               "--web-player", self.args.build] + list(options),
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=300)
+
+    def web_archive(self, story, out):
+        """The web archive bexu-pack makes of `story`, written into `out`."""
+        os.makedirs(out, exist_ok=True)
+        run = self.pack(story, out)
+        if run.returncode != 0:
+            raise Failure("bexu-pack failed: %s" % run.stdout.decode("latin-1"))
+        archives = [n for n in os.listdir(out) if n.endswith("-web.zip")]
+        if len(archives) != 1:
+            raise Failure("no single web archive among %s" % os.listdir(out))
+        return os.path.join(out, archives[0])
+
+    def site(self, name, story, edit=None):
+        """A page of its own for `story`: its web archive unpacked. `edit(folder)` may
+        change the page's files first. Returns the page's URL."""
+        archive = self.web_archive(story, os.path.join(self.work, "archives", name))
         out = os.path.join(self.sites, name)
-        env = dict(os.environ, BEXU_WEB_BUILD=self.args.build)
-        subprocess.run(["bash", os.path.join(ROOT, "scripts", "web.sh"), story, out], env=env,
-                       check=True, stdout=subprocess.DEVNULL, timeout=300)
+        with zipfile.ZipFile(archive) as z:
+            z.extractall(out)
+        if edit is not None:
+            edit(out)
         return self.server.url(name + "/index.html?start-tick=%d" % START_TICK)
 
     def open(self, url, width=1600, height=900, scale=1):
@@ -181,8 +209,16 @@ class Suite:
         self.match_wait(wait, "resize-800x450-ratio-2")
 
     def case_missing_script(self):
-        url = self.site("missing-script", native.story(os.path.join(self.work, "missing"), None,
-                                                       self.args.demo))
+        # bexu-pack packs no story without a script: the story data loses its script here.
+        def lose_script(folder):
+            path = os.path.join(folder, "story.bexw")
+            with open(path, "rb") as f:
+                data = f.read()
+            with open(path, "wb") as f:
+                f.write(data.replace(b"script.bexu", b"script.lost", 1))
+        url = self.site("missing-script", native.story(os.path.join(self.work, "missing"),
+                                                       "{0[say~a]}", self.args.demo),
+                        lose_script)
         self.open(url)
         self.expect_box("Filenotfound", "script.bexu could not be located.")
         if self.page.evaluate("document.getElementById('canvas').style.visibility") == "visible":
@@ -221,12 +257,13 @@ class Suite:
         self.wait_exit(1)
 
     def case_archive(self):
-        """<Title>-web.zip holds the page's five files and plays unpacked anywhere."""
-        archive = os.path.join(self.sites, "demo", DEMO_TITLE + "-web.zip")
+        """<Title>-web.zip holds the page's files and the story data, and plays unpacked
+        anywhere."""
+        archive = os.path.join(self.work, "archives", "demo", DEMO_FILE_TITLE + "-web.zip")
         with zipfile.ZipFile(archive) as z:
-            names = sorted(z.namelist())
+            names = z.namelist()
             z.extractall(os.path.join(self.sites, "unpacked"))
-        wanted = ["bexu.js", "bexu.wasm", "index.html", "story.data", "story.js"]
+        wanted = ["README.txt", "bexu.js", "bexu.wasm", "index.html", "story.bexw"]
         if names != wanted:
             raise Failure("archive holds %r, expected %r" % (names, wanted))
         self.open(self.server.url("unpacked/index.html"))
@@ -245,11 +282,11 @@ class Suite:
             raise Failure("file:// page says %r, exit %s" % (text, self.exit_code()))
         broken = os.path.join(self.sites, "no-data")
         shutil.copytree(site, broken)
-        os.remove(os.path.join(broken, "story.data"))
+        os.remove(os.path.join(broken, "story.bexw"))
         self.page.navigate(self.server.url("no-data/index.html"))
         self.page.wait_for("!document.getElementById('bexu-box').hidden", 5, "the box")
         text = self.page.evaluate("document.getElementById('bexu-box-text').textContent")
-        if "story.data" not in text or self.exit_code() != "1":
+        if "story.bexw" not in text or self.exit_code() != "1":
             raise Failure("page without its data says %r, exit %s" % (text, self.exit_code()))
 
     def case_page_texts(self):
@@ -434,12 +471,14 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", required=True, help="build folder of the web preset")
     parser.add_argument("--headless", required=True, help="the native bexu-headless")
+    parser.add_argument("--pack", required=True, help="the native bexu-pack")
     parser.add_argument("--demo", required=True)
     parser.add_argument("--out", default=None, help="where mismatching canvases are saved")
     parser.add_argument("--case", action="append", choices=CASES)
     args = parser.parse_args()
     args.build = os.path.abspath(args.build)
     args.headless = os.path.abspath(args.headless)
+    args.pack = os.path.abspath(args.pack)
     args.demo = os.path.abspath(args.demo)
     work = tempfile.mkdtemp(prefix="bexu-web-")
     args.out = os.path.abspath(args.out or os.path.join(work, "out"))

@@ -76,6 +76,27 @@ uint32_t unixAttributes(const ArchiveEntry& entry) {
     return mode << 16 | (entry.folder ? 0x10 : 0); // 0x10: the DOS folder bit
 }
 
+// Streams the entry into `out` as it is; fills crc and sizes.
+bool storeEntry(OutputFile* out, const ArchiveEntry& entry, Central* central) {
+    uLong crc = crc32(0, nullptr, 0);
+    uint64_t written = 0;
+    std::string error;
+    bool fine = streamEntry(
+        entry,
+        [&](const char* bytes, size_t count) {
+            crc = crc32_z(crc, reinterpret_cast<const Bytef*>(bytes), count);
+            written += count;
+            return writeBytes(out, bytes, count);
+        },
+        &error);
+    if (!error.empty()) {
+        failWith(out, error);
+    }
+    central->crc = static_cast<uint32_t>(crc);
+    central->compressed = static_cast<uint32_t>(written);
+    return fine;
+}
+
 // Streams the entry through deflate into `out`; fills crc and sizes.
 bool deflateEntry(OutputFile* out, const ArchiveEntry& entry, Central* central) {
     z_stream stream = {};
@@ -133,7 +154,7 @@ bool writeEntry(OutputFile* out, const ArchiveEntry& entry, std::vector<Central>
         return false;
     }
     Central central = {entry.path,
-                       static_cast<uint16_t>(entry.folder ? 0 : 8),
+                       static_cast<uint16_t>(entry.folder || entry.stored ? 0 : 8),
                        0,
                        0,
                        static_cast<uint32_t>(entrySize(entry)),
@@ -144,7 +165,9 @@ bool writeEntry(OutputFile* out, const ArchiveEntry& entry, std::vector<Central>
         return false;
     }
     if (!entry.folder) {
-        if (!deflateEntry(out, entry, &central)) {
+        bool fine =
+            entry.stored ? storeEntry(out, entry, &central) : deflateEntry(out, entry, &central);
+        if (!fine) {
             return false;
         }
         // Back to the header for the checksum and sizes, then on at the end.
