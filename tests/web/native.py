@@ -167,6 +167,16 @@ def truecolour_scene(path, seed, width=1600, height=900):
     image.save(path, "BMP")
 
 
+def blocks_scene(path, seed, colours=200, width=1600, height=900):
+    """A 24-bit scene of `colours` colours in 16 x 16 blocks: a PNG of it takes a palette."""
+    from PIL import Image  # Debian's python3-pil
+    rng = random.Random(seed)
+    palette = [tuple(rng.randrange(256) for _ in range(3)) for _ in range(colours)]
+    small = Image.new("RGB", (width // 16, height // 16))
+    small.putdata([palette[rng.randrange(colours)] for _ in range(small.width * small.height)])
+    small.resize((width, height), Image.NEAREST).save(path, "BMP")
+
+
 def scenes_story(folder, demo, count=3):
     """A story of `count` truecolour scenes, a line after each."""
     script = "{0" + "".join("[cg~scene%d.bmp][say~Scene %d.]" % (i, i)

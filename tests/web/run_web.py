@@ -36,6 +36,29 @@ DEMO_FILE_TITLE = "The-Keeper-of-Gull-Rock"
 STATE_TIMEOUT = 8.0  # seconds for a key wait to show: the longest timed wait is 2.6 s
 SAMPLES = 6  # canvas captures per key wait, about 60 ms apart
 MEMORY_CAP = 256 << 20
+# What the page tells of its loading: bytes loaded, the total, whether it is hidden, its text.
+PROGRESS = ("[document.getElementById('bexu-progress').value,"
+            " document.getElementById('bexu-progress').max,"
+            " document.getElementById('bexu-loading').hidden,"
+            " document.getElementById('bexu-loading-text').textContent]")
+# Records the page's asking for the whole screen and for landscape, and lets them through.
+FULLSCREEN_PROBE = """
+(() => {
+  window.__asked = [];
+  const request = Element.prototype.requestFullscreen;
+  Element.prototype.requestFullscreen = function() {
+    window.__asked.push("fullscreen");
+    return request.apply(this, arguments);
+  };
+  if (screen.orientation && screen.orientation.lock) {
+    const lock = screen.orientation.lock.bind(screen.orientation);
+    screen.orientation.lock = function(kind) {
+      window.__asked.push("lock " + kind);
+      return lock(kind);
+    };
+  }
+})();
+"""
 
 
 class Suite:
@@ -122,10 +145,10 @@ class Suite:
         return "canvas %dx%d differs from every native frame (closest: %s pixels); saved %s" % (
             width, height, best, path)
 
-    def match_wait(self, wait, name):
+    def match_wait(self, wait, name, timeout=STATE_TIMEOUT):
         """Waits until the canvas shows one of the wait's native frames, then checks
         that each capture is one of them and follows the one before."""
-        end = time.monotonic() + STATE_TIMEOUT
+        end = time.monotonic() + timeout
         while True:
             digest = self.page.canvas_digest()[2]
             if digest in wait.pixels:
@@ -416,6 +439,190 @@ class Suite:
         self.notes.append("sound: 440 Hz at %.0f dB, then 3000 Hz at %.0f dB with 440 Hz at "
                           "%.0f dB" % (low[2], high[3], high[2]))
 
+    # ---- loading over a slow link --------------------------------------------------
+
+    def scene_state(self, name):
+        return self.page.evaluate("Module.bexuStory.entries.get(%r).state" % name)
+
+    def case_loading(self):
+        """Over a 1.6 Mbit/s link, three truecolour scenes of 4.3 MB: the progress bar
+        tells the bytes loaded of the total and moves; the first picture, equal to the
+        native player's, shows before the last scene has come; a cg of a scene still on
+        its way holds the frame until the scene comes, then shows the native frame."""
+        folder = native.scenes_story(os.path.join(self.work, "scenes"), self.args.demo)
+        waits = native.key_waits(self.args.headless, folder, (1600, 900), 3, START_TICK)
+        url = self.site("scenes", folder)
+        total = os.path.getsize(os.path.join(self.sites, "scenes", "story.bexw"))
+        self.page.size(1600, 900)
+        self.page.throttle()
+        try:
+            started = time.monotonic()
+            self.page.navigate(url)
+            bars = []
+            first = None
+            while first is None:
+                if time.monotonic() - started > 60:
+                    raise Failure("no first picture within 60 s; the bar said %r" % bars[-1:])
+                bars.append(self.page.evaluate(PROGRESS))
+                if self.page.evaluate("!!(window.Module && Module.bexuContext)") and \
+                        self.page.canvas_digest()[2] in waits[0].pixels:
+                    first = time.monotonic() - started
+                time.sleep(0.2)
+            if self.scene_state("scene3.bmp") != "coming":
+                raise Failure("the first picture came only after the last scene (%s)" %
+                              self.scene_state("scene3.bmp"))
+            told = [(loaded, most) for loaded, most, hidden, text in bars if most > 1]
+            moved = sorted({loaded for loaded, _ in told})
+            if len(moved) < 3 or any(most != total for _, most in told) or \
+                    [loaded for loaded, _ in told] != sorted(loaded for loaded, _ in told):
+                raise Failure("the progress bar said %r; the total is %d" % (told, total))
+            if not any(" of %.1f MB" % (total / 1e6) in text for _, _, _, text in bars):
+                raise Failure("the progress text said %r" % bars[-1][3])
+            # A cg of a scene on its way: the frame holds, then the scene shows.
+            if self.scene_state("scene2.bmp") != "coming":
+                raise Failure("scene 2 came too soon to be waited for")
+            self.page.key_space()
+            held = 0
+            while self.scene_state("scene2.bmp") == "coming":
+                if self.page.canvas_digest()[2] not in waits[0].pixels:
+                    raise Failure("the frame changed while scene 2 was on its way: %s" %
+                                  self.report_mismatch(waits[0], "loading-held"))
+                held += 1
+                time.sleep(0.2)
+            self.match_wait(waits[1], "loading-wait-2", timeout=30)
+            self.page.key_space()
+            self.match_wait(waits[2], "loading-wait-3", timeout=30)
+            self.page.wait_for("document.getElementById('bexu-loading').hidden", 30,
+                               "the progress bar to go when all is in")
+            self.notes.append("loading at 1.6 Mbit/s: first picture after %.1f s, the bar at "
+                              "%d steps, the frame held %d looks while scene 2 came" %
+                              (first, len(moved), held))
+        finally:
+            self.page.unthrottle()
+
+    def case_png_scenes(self):
+        """Scenes that travel as PNG, one of a palette and one of true colour, come out of
+        the browser's decoder as the very pixels the native player shows."""
+        folder = native.story(os.path.join(self.work, "png"),
+                              "{0[cg~blocks.bmp][say~Blocks.][cg~drawn.bmp][say~Drawn.]}",
+                              self.args.demo)
+        native.blocks_scene(os.path.join(folder, "blocks.bmp"), 5)
+        native.truecolour_scene(os.path.join(folder, "drawn.bmp"), 4)
+        waits = native.key_waits(self.args.headless, folder, (1600, 900), 2, START_TICK)
+        self.open(self.site("png", folder))
+        for index, wait in enumerate(waits):
+            if index > 0:
+                self.page.key_space()
+            self.match_wait(wait, "png-wait-%d" % (index + 1))
+        codings = self.page.evaluate("['blocks.bmp', 'drawn.bmp'].map(n =>"
+                                     " Module.bexuStory.entries.get(n).coding)")
+        if codings != [2, 2]:
+            raise Failure("the scenes travelled in codings %r, not as PNG" % codings)
+        with open(os.path.join(self.sites, "png", "story.bexw"), "rb") as f:
+            data = f.read()
+        start = data.index(b"\x89PNG")
+        if data[start + 25] != 3:  # the first PNG's colour type: a palette
+            raise Failure("the blocks' PNG has colour type %d, not a palette" % data[start + 25])
+
+    def case_data_cut_short(self):
+        """Story data that ends in the middle of a scene: what came plays, the progress
+        text says the rest did not come, and the scene that never came is missing, so
+        the player's own message shows."""
+        scenes = {}
+        for name in ("night.bmp", "dawn.bmp"):
+            with open(os.path.join(self.args.demo, name), "rb") as f:
+                scenes[name] = f.read()
+        folder = native.story(os.path.join(self.work, "cut"),
+                              "{0[cg~night.bmp][say~Night.][cg~dawn.bmp][say~Dawn.]}",
+                              self.args.demo, scenes)
+
+        def cut(site):
+            path = os.path.join(site, "story.bexw")
+            with open(path, "rb") as f:
+                data = f.read()
+            with open(path, "wb") as f:
+                f.write(data[:len(data) - 1000])
+        self.open(self.site("cut", folder, cut))
+        self.page.wait_for("document.querySelectorAll('#bexu-lines p').length == 1", 10,
+                           "the first line")
+        self.page.wait_for("document.getElementById('bexu-loading-text').textContent =="
+                           " 'The rest of the story could not be loaded.'", 10,
+                           "the page to tell the rest did not come")
+        self.page.key_space()
+        self.expect_box("Error", "Failed to load scene.")
+
+    # ---- phones ---------------------------------------------------------------------
+
+    def turn_hint_shown(self):
+        return self.page.evaluate("getComputedStyle(document.getElementById('bexu-turn'))"
+                                  ".display != 'none'")
+
+    def centre_of(self, element):
+        return self.page.evaluate("(() => { const r = document.getElementById(%r)"
+                                  ".getBoundingClientRect(); return [r.x + r.width / 2,"
+                                  " r.y + r.height / 2]; })()" % element)
+
+    def case_phone_portrait(self):
+        """412 x 915 with touch: the hint to turn the phone shows, above the picture; the
+        first tap on the picture reads on, starts the sound and takes the hint away; the
+        fullscreen button asks for the whole screen and landscape, and reads nothing on."""
+        self.page.send("Page.addScriptToEvaluateOnNewDocument", source=FULLSCREEN_PROBE)
+        self.page.phone(412, 915)
+        self.page.navigate(self.demo_url)
+        self.page.wait_for("document.querySelectorAll('#bexu-lines p').length == 1", 10,
+                           "the first line")
+        if not self.turn_hint_shown():
+            raise Failure("no hint to turn the phone in portrait")
+        hint = self.page.evaluate("document.getElementById('bexu-turn').getBoundingClientRect()"
+                                  ".bottom")
+        picture_top = (915 - 412 * 9 / 16) / 2
+        if hint > picture_top:
+            raise Failure("the hint (to %.0f px) covers the picture (from %.0f px)" %
+                          (hint, picture_top))
+        if self.page.evaluate("Module.bexuAudio && Module.bexuAudio.context") is not None:
+            raise Failure("sound allowed before any tap")
+        self.page.tap(206, 457)
+        self.page.wait_for("document.querySelectorAll('#bexu-lines p').length == 2", 5,
+                           "the tap to read on")
+        if self.turn_hint_shown():
+            raise Failure("the hint stayed after a tap")
+        if not self.page.evaluate("!!(Module.bexuAudio && Module.bexuAudio.context)"):
+            raise Failure("the first tap did not let the sound start")
+        self.page.tap(*self.centre_of("bexu-fullscreen"))
+        self.page.wait_for("window.__asked.length > 0", 5, "the page to ask for the screen")
+        time.sleep(0.3)
+        asked = self.page.evaluate("window.__asked")
+        if asked != ["fullscreen", "lock landscape"]:
+            raise Failure("the button asked for %r" % asked)
+        if len(self.lines()) != 2:
+            raise Failure("the fullscreen button read on: %r" % self.lines())
+
+    def case_phone_landscape(self):
+        """915 x 412 with touch: no hint; a tap reads on. A phone turned from portrait
+        takes the hint away."""
+        self.page.phone(915, 412)
+        self.page.navigate(self.demo_url)
+        self.page.wait_for("document.querySelectorAll('#bexu-lines p').length == 1", 10,
+                           "the first line")
+        if self.turn_hint_shown():
+            raise Failure("a hint to turn the phone in landscape")
+        self.page.tap(457, 206)
+        self.page.wait_for("document.querySelectorAll('#bexu-lines p').length == 2", 5,
+                           "the tap to read on")
+        self.page.phone(412, 915)
+        self.page.navigate(self.demo_url)
+        self.page.wait_for("document.querySelectorAll('#bexu-lines p').length == 1", 10,
+                           "the first line")
+        if not self.turn_hint_shown():
+            raise Failure("no hint to turn the phone in portrait")
+        self.page.phone(915, 412)
+        self.page.wait_for("getComputedStyle(document.getElementById('bexu-turn')).display"
+                           " == 'none'", 5, "the hint to go when the phone is turned")
+        self.page.phone(412, 915)
+        time.sleep(0.3)
+        if self.turn_hint_shown():
+            raise Failure("the hint came back after the phone was turned")
+
     # ---- the stretch's paths -------------------------------------------------------
 
     def case_stretch_paths(self):
@@ -464,7 +671,7 @@ class Suite:
 
 CASES = ["play_1600x900", "play_1200x900", "play_1920x1080", "resize", "missing_script",
          "bad_scene", "archive", "page_failures", "page_texts", "hostile", "memory_cap", "sound",
-         "stretch_paths"]
+         "loading", "png_scenes", "data_cut_short", "phone_portrait", "phone_landscape", "stretch_paths"]
 
 
 def main():

@@ -16,15 +16,12 @@ Run with /usr/bin/python3 (Debian's python3-websocket and python3-pil).
 """
 
 import argparse
-import glob
 import os
 import shutil
 import statistics
-import subprocess
 import sys
 import tempfile
 import time
-import zipfile
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 sys.path.insert(0, os.path.join(ROOT, "tests", "web"))
@@ -33,50 +30,33 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import browser  # noqa: E402
 import measure_player as desktop  # noqa: E402
 import native  # noqa: E402
-from measure_web import INSTRUMENT  # noqa: E402
-
-# DevTools' "Fast 3G": 1.6 Mbit/s less 10 % for the link's overhead, and its latency.
-FAST_3G = dict(offline=False, latency=562.5, downloadThroughput=1.6e6 / 8 * 0.9,
-               uploadThroughput=750e3 / 8 * 0.9)
-
-
-def pack_site(pack, web_player, story, out):
-    """bexu-pack's web archive of `story`, unpacked into `out`; returns the archive."""
-    packed = os.path.join(out, "archives")
-    os.makedirs(packed)
-    subprocess.run([pack, story, "--out", packed, "--web-player", web_player, "--force"],
-                   check=True, stdout=subprocess.DEVNULL)
-    archive = glob.glob(os.path.join(packed, "*-web.zip"))[0]
-    with zipfile.ZipFile(archive) as z:
-        z.extractall(os.path.join(out, "site"))
-    return archive
+from measure_web import INSTRUMENT, web_page  # noqa: E402
 
 
 def first_picture(page, url, data_name):
-    """Seconds from navigation to the first scene's picture, and to the end of the
-    story data's request (None when no request of that name ended within two minutes)."""
-    page.send("Network.enable")
-    page.send("Network.setCacheDisabled", cacheDisabled=True)
-    page.send("Network.emulateNetworkConditions", **FAST_3G)
+    """Seconds from navigation to the first scene's picture, and to the last bytes of
+    the story data (None when they did not all come within two minutes)."""
+    page.throttle()
     page.navigate(url)
     page.wait_for("window.__scenePicture !== undefined", 120, "the first scene")
     picture = page.evaluate("window.__scenePicture") / 1000
     sent = [e["params"] for e in page.events if e["method"] == "Network.requestWillBeSent"]
     navigation = min(p["timestamp"] for p in sent)
-    data_ended = None
+    ids = {p["requestId"] for p in sent if p["request"]["url"].split("?")[0].endswith(
+        "/" + data_name)}
     end = time.monotonic() + 120
-    while data_ended is None and time.monotonic() < end:
+    ended = None
+    while ended is None and time.monotonic() < end:
         page.evaluate("1")  # takes in the events that came meanwhile
-        ids = {e["params"]["requestId"] for e in page.events
-               if e["method"] == "Network.requestWillBeSent"
-               and e["params"]["request"]["url"].split("?")[0].endswith("/" + data_name)}
-        data_ended = next((e["params"]["timestamp"] for e in page.events
-                           if e["method"] == "Network.loadingFinished"
-                           and e["params"]["requestId"] in ids), None)
+        ended = next((e["params"]["timestamp"] for e in page.events
+                      if e["method"] in ("Network.loadingFinished", "Network.loadingFailed")
+                      and e["params"]["requestId"] in ids), None)
         time.sleep(0.2)
-    page.send("Network.emulateNetworkConditions", offline=False, latency=0,
-              downloadThroughput=-1, uploadThroughput=-1)
-    return picture, None if data_ended is None else data_ended - navigation
+    last = max((e["params"]["timestamp"] for e in page.events
+                if e["method"] == "Network.dataReceived" and e["params"]["requestId"] in ids),
+               default=None)
+    page.unthrottle()
+    return picture, None if ended is None or last is None else last - navigation
 
 
 def main():
@@ -99,9 +79,9 @@ def main():
         if args.site:
             site = os.path.abspath(args.site)
         else:
-            archive = pack_site(args.pack, args.web_player, story, os.path.join(work, "scenes-web"))
-            site = os.path.join(work, "scenes-web", "site")
-            demo = pack_site(args.pack, args.web_player, args.demo, os.path.join(work, "demo-web"))
+            site = os.path.join(work, "scenes-web")
+            archive = web_page(args.pack, args.web_player, story, site)
+            demo = web_page(args.pack, args.web_player, args.demo, os.path.join(work, "demo-web"))
             print("web archive of the demo: %d bytes; of the three-scene story: %d bytes"
                   % (os.path.getsize(demo), os.path.getsize(archive)))
         server = browser.Server(site)

@@ -14,7 +14,7 @@ target_link_options(bexu_platform_web INTERFACE
   -mbulk-memory -sASYNCIFY -sASYNCIFY_IGNORE_INDIRECT=1 -sENVIRONMENT=web -sEXIT_RUNTIME=1
   -sFILESYSTEM=0 -sALLOW_MEMORY_GROWTH=1 -sINITIAL_MEMORY=33554432
   -sMAXIMUM_MEMORY=${BEXU_WEB_MEMORY_CAP} -sABORTING_MALLOC=0)
-# The page that loads the story's data and the player.
+# The page that loads the story's data and the player; bexu-pack packs it with them.
 configure_file(${CMAKE_CURRENT_LIST_DIR}/index.html ${CMAKE_BINARY_DIR}/index.html COPYONLY)
 # Window classes by name, shared with the other backends that keep their own windows.
 target_sources(bexu_platform_web PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/platform/window_classes/window_classes.cpp)
