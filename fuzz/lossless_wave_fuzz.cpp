@@ -1,12 +1,14 @@
 // The web story's lossless wave coding on any bytes. An even first byte: the rest is
 // coded data for the player's decoder, which either refuses it or fills exactly the
 // file size asked for (from the next two bytes), reading and writing nothing beyond.
-// An odd first byte: the rest are the samples of a PCM wave made around them (the
-// channels and bits from the second byte), which bexu-pack's coder must code, since
-// every PCM wave of 8 or 16 bits decodes back to itself.
+// An odd first byte: the rest (up to 2 KiB, which keeps the coder's tries quick) are the
+// samples of a PCM wave made around them (the channels and bits from the second byte),
+// which bexu-pack's coder must code, since every PCM wave of 8 or 16 bits decodes back
+// to itself.
 #include "pack/lossless_wave_encoder.h"
 #include "platform/soft/lossless_wave.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -59,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size - 2 < frame) {
         return 0;
     }
-    std::vector<uint8_t> file = pcmWave(channels, bits, data + 2, size - 2);
+    std::vector<uint8_t> file = pcmWave(channels, bits, data + 2, std::min<size_t>(size - 2, 2048));
     std::vector<uint8_t> coded;
     if (!encodeLosslessWave(file.data(), file.size(), &coded)) {
         fprintf(stderr, "a PCM wave of %u channels, %u bits, %zu bytes was not coded\n", channels,
