@@ -18,37 +18,23 @@ bool drainMessages(int32_t* exitCode) {
     return true;
 }
 
-void advanceScript() {
-    if (engineState.effects.timedWait) {
-        // Key presses during a timed wait are dropped.
-        engineState.input.advanceRequested = false;
-        if (static_cast<int32_t>(platformTickCount() - engineState.effects.waitDeadline) >= 0) {
-            engineState.effects.timedWait = false;
-            stepScript();
-        }
-    } else if (!engineState.effects.awaitingKey) {
-        stepScript();
-    } else if (engineState.input.advanceRequested) {
-        engineState.effects.awaitingKey = false;
-        engineState.input.advanceRequested = false;
-        stepScript();
-    }
-}
-
 } // namespace
+
+bool runLoopIteration(int32_t* exitCode) {
+    bool running = drainMessages(exitCode);
+    composeFrame();
+    advancePlay(platformTickCount());
+    if (engineState.script.scriptState != ScriptState::Running && !loadNextBlock()) {
+        running = false;
+    }
+    platformSleep(kFramePause);
+    return running;
+}
 
 int32_t runMainLoop() {
     // The play running out is an ordinary end.
     int32_t exitCode = 0;
-    bool running = true;
-    while (running) {
-        running = drainMessages(&exitCode);
-        composeFrame();
-        advanceScript();
-        if (engineState.script.scriptState != ScriptState::Running && !loadNextBlock()) {
-            running = false;
-        }
-        platformSleep(kFramePause);
+    while (runLoopIteration(&exitCode)) {
     }
     return exitCode;
 }

@@ -260,8 +260,9 @@ std::string folderPrefix(const std::string& folder) {
 
 // Checks the story; true when it may be packed. Prints the findings.
 bool checkBeforePacking(const Options& options, StoryContents* contents) {
+    // One walk of the play: the check lists the files it meets.
     CheckReport report = checkStory(options.story);
-    FileUses uses = listFileUses(options.story);
+    FileUses uses = {report.readable, report.uses};
     *contents = gatherStory(options.story, uses, &report.diagnostics);
     std::stable_sort(report.diagnostics.begin(), report.diagnostics.end(),
                      [](const Diagnostic& a, const Diagnostic& b) {
@@ -280,7 +281,7 @@ bool checkBeforePacking(const Options& options, StoryContents* contents) {
                 linkedOut, linkedOut == 1 ? "" : "s", linkedOut == 1 ? "s" : "");
         return false;
     }
-    if (!report.readable || !uses.readable) {
+    if (!report.readable) {
         fprintf(stderr, "bexu-pack: %sscript.bexu cannot be read: nothing packed\n",
                 folderPrefix(options.story).c_str());
         return false;
