@@ -130,6 +130,13 @@ struct Packing {
         return out + "/" + title + "-linux-x86_64.tar.gz";
     }
     std::string webZip(const std::string& title) const { return out + "/" + title + "-web.zip"; }
+    // bexu-pack's arguments for `story`: 0 the story, 2 the output folder, 4, 6 and 8 the
+    // Windows, Linux and web players.
+    std::vector<std::string> arguments(const std::string& story) const {
+        return {story,    "--out",          out,           "--windows-player",
+                standIn,  "--linux-player", linuxPlayer(), "--web-player",
+                webPlayer};
+    }
     std::vector<std::string> archives(const std::string& title) const {
         return {title + "-linux-x86_64.tar.gz", title + "-web.zip", title + "-windows.zip"};
     }
@@ -816,15 +823,7 @@ TEST_P(PackBadInput, ClearMessageNonZeroExitNoArchive) {
     std::string name = bad.name;
     Packing packing;
     std::string story = storyIn(packing.base, "{0 [play~big.wav][play~big2.wav][say~x]}");
-    std::vector<std::string> arguments = {story,
-                                          "--out",
-                                          packing.out,
-                                          "--windows-player",
-                                          packing.standIn,
-                                          "--linux-player",
-                                          linuxPlayer(),
-                                          "--web-player",
-                                          packing.webPlayer};
+    std::vector<std::string> arguments = packing.arguments(story);
     bool unprivileged = false;
     if (name == "MissingStoryFolder") {
         arguments[0] = packing.base + "/nowhere";
@@ -888,15 +887,7 @@ TEST(Pack, LargeFilesAreStreamedAndAnInterruptedPackingLeavesNothing) {
     std::string story = storyIn(packing.base, "{0 [play~big.wav][say~x]}");
     const off_t size = off_t{320} << 20;
     writeSparse(story + "/big.wav", riffWave(), size);
-    std::vector<std::string> arguments = {story,
-                                          "--out",
-                                          packing.out,
-                                          "--windows-player",
-                                          packing.standIn,
-                                          "--linux-player",
-                                          linuxPlayer(),
-                                          "--web-player",
-                                          packing.webPlayer};
+    std::vector<std::string> arguments = packing.arguments(story);
 
     MeasuredRun stopped = runPack(arguments, false, 300);
     EXPECT_NE(stopped.exitCode, 0) << stopped.output;

@@ -179,6 +179,11 @@ class Suite:
         waits = native.key_waits(self.args.headless, self.args.demo, (width, height),
                                  len(pages), START_TICK)
         self.open(self.demo_url, width, height)
+        # The title comes with init.bexc, which the page may still be loading.
+        try:
+            self.page.wait_for("document.title == %r" % DEMO_TITLE, 5, "the story's title")
+        except Failure:
+            pass
         title = self.page.evaluate("document.title")
         if title != DEMO_TITLE:
             raise Failure("title %r, expected %r" % (title, DEMO_TITLE))
@@ -562,15 +567,19 @@ class Suite:
                                   ".getBoundingClientRect(); return [r.x + r.width / 2,"
                                   " r.y + r.height / 2]; })()" % element)
 
+    def open_phone(self, width, height):
+        """The demo on a phone's screen of width x height, at its first line."""
+        self.page.phone(width, height)
+        self.page.navigate(self.demo_url)
+        self.page.wait_for("document.querySelectorAll('#bexu-lines p').length == 1", 10,
+                           "the first line")
+
     def case_phone_portrait(self):
         """412 x 915 with touch: the hint to turn the phone shows, above the picture; the
         first tap on the picture reads on, starts the sound and takes the hint away; the
         fullscreen button asks for the whole screen and landscape, and reads nothing on."""
         self.page.send("Page.addScriptToEvaluateOnNewDocument", source=FULLSCREEN_PROBE)
-        self.page.phone(412, 915)
-        self.page.navigate(self.demo_url)
-        self.page.wait_for("document.querySelectorAll('#bexu-lines p').length == 1", 10,
-                           "the first line")
+        self.open_phone(412, 915)
         if not self.turn_hint_shown():
             raise Failure("no hint to turn the phone in portrait")
         hint = self.page.evaluate("document.getElementById('bexu-turn').getBoundingClientRect()"
@@ -600,19 +609,13 @@ class Suite:
     def case_phone_landscape(self):
         """915 x 412 with touch: no hint; a tap reads on. A phone turned from portrait
         takes the hint away."""
-        self.page.phone(915, 412)
-        self.page.navigate(self.demo_url)
-        self.page.wait_for("document.querySelectorAll('#bexu-lines p').length == 1", 10,
-                           "the first line")
+        self.open_phone(915, 412)
         if self.turn_hint_shown():
             raise Failure("a hint to turn the phone in landscape")
         self.page.tap(457, 206)
         self.page.wait_for("document.querySelectorAll('#bexu-lines p').length == 2", 5,
                            "the tap to read on")
-        self.page.phone(412, 915)
-        self.page.navigate(self.demo_url)
-        self.page.wait_for("document.querySelectorAll('#bexu-lines p').length == 1", 10,
-                           "the first line")
+        self.open_phone(412, 915)
         if not self.turn_hint_shown():
             raise Failure("no hint to turn the phone in portrait")
         self.page.phone(915, 412)

@@ -30,7 +30,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import browser  # noqa: E402
 import measure_player as desktop  # noqa: E402
 import native  # noqa: E402
-from measure_web import INSTRUMENT, web_page  # noqa: E402
+from measure_web import instrumented_page, web_page  # noqa: E402
 
 
 def first_picture(page, url, data_name):
@@ -87,10 +87,7 @@ def main():
         server = browser.Server(site)
         chromium = browser.Browser(work)
         try:
-            page = chromium.open_page()
-            page.send("Page.addScriptToEvaluateOnNewDocument",
-                      source=INSTRUMENT + "window.__probe = [%d, %d, %d];" % probe)
-            page.size(1600, 900)
+            page = instrumented_page(chromium, probe)
             pictures, data = [], []
             for _ in range(args.runs):
                 picture, whole = first_picture(page, server.url("index.html"), args.data)

@@ -80,6 +80,17 @@ inline uint64_t entrySize(const ArchiveEntry& entry) {
     return entry.bytes.size() + (entry.source.empty() ? 0 : entry.size);
 }
 
+// Little-endian numbers, as zip headers and the web story's index hold them.
+inline void put16(std::string* out, uint32_t value) {
+    out->push_back(static_cast<char>(value & 0xFF));
+    out->push_back(static_cast<char>(value >> 8 & 0xFF));
+}
+
+inline void put32(std::string* out, uint32_t value) {
+    put16(out, value & 0xFFFF);
+    put16(out, value >> 16);
+}
+
 // Writes `entries` in their order as a zip archive (deflate, no extra fields).
 bool writeZip(OutputFile* out, const std::vector<ArchiveEntry>& entries);
 // Writes `entries` in their order as a gzip-compressed tar archive (ustar).

@@ -5,6 +5,7 @@
 #include "pack/web_story.h"
 
 #include "check/story_paths.h"
+#include "pack/archive_entry.h"
 #include "pack/lossless_wave_encoder.h"
 #include "platform/soft/soft_surface.h"
 #include "shot/png_writer.h"
@@ -23,16 +24,6 @@ namespace {
 constexpr uint64_t kLargestCodedWhole = 64u << 20;
 constexpr size_t kChunk = 256 * 1024;
 constexpr int kDeflateLevel = 9;
-
-void put16(std::string* out, uint32_t value) {
-    out->push_back(static_cast<char>(value & 0xFF));
-    out->push_back(static_cast<char>(value >> 8 & 0xFF));
-}
-
-void put32(std::string* out, uint32_t value) {
-    put16(out, value & 0xFFFF);
-    put16(out, value >> 16);
-}
 
 struct Coded {
     WebCoding coding;

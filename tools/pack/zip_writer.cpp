@@ -23,16 +23,6 @@ struct Central {
     uint32_t offset;
 };
 
-void put16(std::string* out, uint32_t value) {
-    out->push_back(static_cast<char>(value & 0xFF));
-    out->push_back(static_cast<char>(value >> 8 & 0xFF));
-}
-
-void put32(std::string* out, uint32_t value) {
-    put16(out, value & 0xFFFF);
-    put16(out, value >> 16);
-}
-
 std::string localHeader(const Central& entry) {
     std::string header;
     put32(&header, 0x04034b50);
