@@ -129,7 +129,11 @@ void bitmapOfPixels(const uint8_t* rgba, uint32_t width, uint32_t height, uint8_
 uint8_t* fileOfHanded(const Handed& handed, uint8_t* taken) {
     auto coding = static_cast<WebCoding>(handed.coding);
     if (coding != WebCoding::Png && coding != WebCoding::Wave) {
-        return handed.bytes == handed.fileSize ? taken : nullptr;
+        if (handed.bytes == handed.fileSize) {
+            return taken;
+        }
+        platformFree(taken);
+        return nullptr;
     }
     auto* file = static_cast<uint8_t*>(platformAllocate(handed.fileSize, false));
     bool made = false;
