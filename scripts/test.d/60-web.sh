@@ -9,7 +9,7 @@ export NODE_PATH=/usr/share/nodejs
 cmake --preset web >/dev/null
 cmake --build --preset web
 cmake --preset default >/dev/null
-cmake --build --preset default --target bexu-headless bexu-pack
+cmake --build --preset default --target bexu-headless bexu-check bexu-pack
 # Debian's python3-websocket belongs to the system's python.
 timeout -k 10 660 /usr/bin/python3 tests/web/run_web.py --build build-web \
   --headless build/bexu-headless --pack build/bexu-pack --demo examples/demo \
