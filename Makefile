@@ -14,7 +14,8 @@ build:
 	cmake --build --preset default
 
 # The release archives of the demo story, made by bexu-pack: dist/*-windows.zip
-# (32-bit player) and dist/*-linux-x86_64.tar.gz (self-contained Linux player).
+# (32-bit player), dist/*-linux-x86_64.tar.gz (self-contained Linux player) and
+# dist/*-web.zip (the web page).
 dist:
 	bash scripts/install-deps.sh dist
 	bash scripts/dist.sh

@@ -11,7 +11,7 @@ out="${BEXU_FUZZ_BUILD:-$root/build-fuzz}"
 seconds="${1:-60}"
 shift || true
 harnesses=("$@")
-[ ${#harnesses[@]} -eq 0 ] && harnesses=(block_reader extract_items stutter step_script wave file_uses wave_decoder author_traps scene)
+[ ${#harnesses[@]} -eq 0 ] && harnesses=(block_reader extract_items stutter step_script wave file_uses wave_decoder lossless_wave author_traps scene)
 
 mkdir -p "$out"
 cmake -S "$root/fuzz/parsers" -B "$out" -G Ninja -DCMAKE_CXX_COMPILER=clang++ \
@@ -24,7 +24,7 @@ options_for() {
     # The transform's output grows with the square of the words at high intensities.
     stutter) echo "-max_len=1024" ;;
     step_script) echo "-max_len=4096 -dict=$root/fuzz/step_script.dict" ;;
-    wave | wave_decoder) echo "-max_len=8192" ;;
+    wave | wave_decoder | lossless_wave) echo "-max_len=8192" ;;
     # Room for a small PNG or JPEG with its tables.
     scene) echo "-max_len=16384" ;;
     *) echo "-max_len=4096" ;;

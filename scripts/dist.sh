@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Release: bexu-pack packs the demo story for readers into dist/, a zip with the
-# 32-bit Windows player and a tar.gz with the self-contained Linux player.
+# 32-bit Windows player, a tar.gz with the self-contained Linux player and a zip of
+# the web page.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
@@ -10,6 +11,10 @@ if [ ! -f examples/demo/script.bexu ]; then
 fi
 cmake --preset win32 >/dev/null
 cmake --build --preset win32
+# Debian's emscripten runs node, which must see Debian's JavaScript modules.
+export NODE_PATH=/usr/share/nodejs
+cmake --preset web >/dev/null
+cmake --build --preset web --target bexu
 cmake --preset dist >/dev/null
 cmake --build --preset dist --target bexu-pack
 mkdir -p dist

@@ -5,7 +5,7 @@ set -euo pipefail
 
 build_packages=(build-essential cmake ninja-build pkg-config libsdl2-dev zlib1g-dev libfreetype-dev libpng-dev libjpeg-dev)
 play_packages=(xfonts-base fonts-dejavu-core)
-dist_packages=(g++-mingw-w64-i686 binutils-mingw-w64-i686)
+dist_packages=(g++-mingw-w64-i686 binutils-mingw-w64-i686 emscripten)
 test_packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev libpixman-1-dev libpng-dev
   clang libclang-rt-14-dev clang-format valgrind

@@ -7,6 +7,10 @@ set -euo pipefail
 cd "$BEXU_ROOT"
 cmake --preset win32 >/dev/null
 cmake --build --preset win32
+# bexu-pack packs the web page too: the web player, built with Debian's emscripten.
+export NODE_PATH=/usr/share/nodejs
+cmake --preset web >/dev/null
+cmake --build --preset web --target bexu
 cmake --preset default >/dev/null
 cmake --build --preset default --target bexu-pack bexu-static
 packed="$(mktemp -d)"

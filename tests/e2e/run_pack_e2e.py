@@ -3,21 +3,26 @@
 
 Usage: run_pack_e2e.py --pack build/bexu-pack --demo examples/demo [--out DIR]
 
-Packs the demo (with a stand-in Windows player), unpacks the tar.gz as a reader
-would, and starts it from another working directory, once through the launcher
-and once through the desktop entry's Exec line, on a virtual X display: the
-window must carry the title of init.bexc and show the first key wait's canvas,
-worked out from the unpacked files, pixel for pixel. The packed player names no
-library but glibc's: on a machine without ALSA's library it still plays (silent),
-and without the X11 libraries it says there is no display. Those machines are
-made by hiding a library in a private mount namespace (root only; skipped else).
+Packs the demo (with a stand-in Windows player, and a stand-in web player unless
+--web-player names a built one), unpacks the tar.gz as a reader would, and starts it
+from another working directory, once through the launcher and once through the
+desktop entry's Exec line, on a virtual X display: the window must carry the title of
+init.bexc and show the first key wait's canvas, worked out from the unpacked files,
+pixel for pixel. The packed player names no library but glibc's: on a machine without
+ALSA's library it still plays (silent), and without the X11 libraries it says there is
+no display. Those machines are made by hiding a library in a private mount namespace
+(root only; skipped else). The web archive beside it holds the web player's files and
+the story data. A story whose sound is a link out of its folder is refused, with
+--force too; one whose scene is a link inside the folder packs, and plays unpacked.
 """
 
 import argparse
 import os
 import re
+import shutil
 import subprocess
 import sys
+import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
@@ -86,39 +91,56 @@ def desktop_exec(entry_path):
     return [os.path.abspath(entry_path) if a == "%k" else a for a in args]
 
 
+def stand_in_web_player(folder):
+    """Files that begin as the web player build's do."""
+    os.makedirs(folder)
+    for name, data in (("index.html", b"<!doctype html><title>stand-in</title>"),
+                       ("bexu.js", b"// stand-in"), ("bexu.wasm", b"\0asm\1\0\0\0")):
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(data)
+    return folder
+
+
 class PackSuite:
     def __init__(self, args, work, session):
         self.args = args
         self.work = work
         self.session = session
-        stand_in = os.path.join(work, "stand-in.exe")
-        with open(stand_in, "wb") as f:
+        self.stand_in = os.path.join(work, "stand-in.exe")
+        with open(self.stand_in, "wb") as f:
             f.write(b"MZ" + bytes(62))
-        archives = os.path.join(work, "archives")
-        done = subprocess.run([args.pack, args.demo, "--out", archives,
-                               "--windows-player", stand_in],
-                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=60)
+        self.web_player = args.web_player or stand_in_web_player(os.path.join(work, "web"))
+        self.archives = os.path.join(work, "archives")
+        done = self.pack(args.demo, self.archives)
         if done.returncode != 0:
             raise Failure("bexu-pack failed: %s" % done.stdout.decode("latin-1"))
-        tarball = [n for n in os.listdir(archives) if n.endswith("-linux-x86_64.tar.gz")]
-        if len(tarball) != 1:
-            raise Failure("no single Linux archive among %s" % os.listdir(archives))
         # A blank in the path, as in many home folders.
-        self.unpacked = os.path.join(work, "unpacked here")
-        os.makedirs(self.unpacked)
-        subprocess.run(["tar", "xzf", os.path.join(archives, tarball[0]), "-C", self.unpacked],
-                       check=True, timeout=60)
-        (top,) = os.listdir(self.unpacked)
-        self.folder = os.path.join(self.unpacked, top)
-        self.launcher = os.path.join(self.folder, top)
+        self.folder, self.launcher = self.unpack(self.archives,
+                                                 os.path.join(work, "unpacked here"))
         # Somewhere else to start from, holding no story.
         self.elsewhere = os.path.join(work, "elsewhere")
         os.makedirs(self.elsewhere)
 
-    def first_picture(self, command, name, env=None):
+    def pack(self, story, out, *options):
+        return subprocess.run([self.args.pack, story, "--out", out, "--windows-player",
+                               self.stand_in, "--web-player", self.web_player] + list(options),
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=60)
+
+    def unpack(self, archives, unpacked):
+        """The Linux archive in `archives`, unpacked into `unpacked`: its folder and launcher."""
+        tarball = [n for n in os.listdir(archives) if n.endswith("-linux-x86_64.tar.gz")]
+        if len(tarball) != 1:
+            raise Failure("no single Linux archive among %s" % os.listdir(archives))
+        os.makedirs(unpacked)
+        subprocess.run(["tar", "xzf", os.path.join(archives, tarball[0]), "-C", unpacked],
+                       check=True, timeout=60)
+        (top,) = os.listdir(unpacked)
+        return os.path.join(unpacked, top), os.path.join(unpacked, top, top)
+
+    def first_picture(self, command, name, env=None, folder=None):
         """Starts `command` from elsewhere; the first key wait must show exactly."""
-        suite = run_e2e.Suite(argparse.Namespace(demo=self.folder, player=None), self.work,
-                              self.session)
+        suite = run_e2e.Suite(argparse.Namespace(demo=folder or self.folder, player=None),
+                              self.work, self.session)
         player = self.session.start(command, self.elsewhere,
                                     dict(run_e2e.PLAYER_ENV, **(env or {})), name)
         try:
@@ -155,6 +177,55 @@ class PackSuite:
                           "promises" % (".".join(map(str, newest)),
                                         ".".join(map(str, GLIBC_FLOOR))))
 
+    def case_web_archive(self):
+        """The web archive beside the others: the web player's files as built, a read-me
+        and the story data, at its top."""
+        (web,) = [n for n in os.listdir(self.archives) if n.endswith("-web.zip")]
+        with zipfile.ZipFile(os.path.join(self.archives, web)) as z:
+            names = z.namelist()
+            if names != ["README.txt", "bexu.js", "bexu.wasm", "index.html", "story.bexw"]:
+                raise Failure("the web archive holds %s" % names)
+            for name in ("bexu.js", "bexu.wasm", "index.html"):
+                with open(os.path.join(self.web_player, name), "rb") as f:
+                    if z.read(name) != f.read():
+                        raise Failure("the web archive's %s is not the web player's" % name)
+            if b"static" not in z.read("README.txt") or not z.read("story.bexw").startswith(
+                    b"BEXUWEB1"):
+                raise Failure("the web archive's read-me or story data is not theirs")
+
+    def case_links(self):
+        """A sound that is a link out of the story folder: refused, --force or not, with
+        its place, and nothing written. A scene that is a link inside the folder: packed,
+        and the unpacked story plays it."""
+        outside = os.path.join(self.work, "outside")
+        os.makedirs(outside)
+        leaky = os.path.join(self.work, "leaky")
+        shutil.copytree(self.args.demo, leaky)
+        shutil.move(os.path.join(leaky, "waves.wav"), os.path.join(outside, "waves.wav"))
+        os.symlink(os.path.join(outside, "waves.wav"), os.path.join(leaky, "waves.wav"))
+        for options in ((), ("--force",)):
+            out = os.path.join(self.work, "leaky-archives" + "".join(options))
+            done = self.pack(leaky, out, *options)
+            said = done.stdout.decode("latin-1")
+            if done.returncode != 1 or not re.search(
+                    r"leaky/script\.bexu:\d+:\d+: error: 'waves\.wav' is a link to '.*/outside/"
+                    r"waves\.wav', outside the story folder.*\[path-link-outside\]", said) or \
+                    (os.path.isdir(out) and os.listdir(out)):
+                raise Failure("a link out, %s: exit %d, %r" % (options, done.returncode, said))
+        linked = os.path.join(self.work, "linked")
+        shutil.copytree(self.args.demo, linked)
+        os.makedirs(os.path.join(linked, "art"))
+        shutil.move(os.path.join(linked, "night.bmp"), os.path.join(linked, "art", "night.bmp"))
+        os.symlink(os.path.join("art", "night.bmp"), os.path.join(linked, "night.bmp"))
+        archives = os.path.join(self.work, "linked-archives")
+        done = self.pack(linked, archives)
+        if done.returncode != 0:
+            raise Failure("a link inside was refused: %s" % done.stdout.decode("latin-1"))
+        folder, launcher = self.unpack(archives, os.path.join(self.work, "linked unpacked"))
+        if os.path.islink(os.path.join(folder, "night.bmp")):
+            raise Failure("the archive holds the link, not the scene")
+        self.first_picture([launcher], "linked-inside", folder=folder)
+
     def case_without_alsa(self):
         command = hidden("libasound.so.2", [self.launcher])
         if command is None:
@@ -188,6 +259,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--pack", required=True)
     parser.add_argument("--demo", required=True)
+    parser.add_argument("--web-player", default=None,
+                        help="a built web player's folder (default: stand-in files)")
     parser.add_argument("--out", default=None)
     parser.add_argument("--time-limit", type=int, default=120)
     args = parser.parse_args()
@@ -199,11 +272,13 @@ def main():
     harness.time_limit(args.time_limit)
     args.pack = os.path.abspath(args.pack)
     args.demo = os.path.abspath(args.demo)
+    if args.web_player:
+        args.web_player = os.path.abspath(args.web_player)
     with harness.work_folders("bexu-pack-e2e-", args.out) as (work, out):
         try:
             suite = PackSuite(args, work, harness.Session(out, "pack e2e"))
-            return 0 if suite.run(["self_contained", "launcher", "desktop_entry",
-                                   "without_alsa", "without_x11"]) else 1
+            return 0 if suite.run(["self_contained", "launcher", "desktop_entry", "web_archive",
+                                   "links", "without_alsa", "without_x11"]) else 1
         except Failure as failure:
             print("FAIL: %s" % failure)
             return 1

@@ -3,6 +3,7 @@
 // about a byte at that byte), clean scripts give none, and the demo story is clean.
 #include "check/author_traps.h"
 #include "check/story_check.h"
+#include "check/story_paths.h"
 #include "support/test_files.h"
 #include "tool_run.h"
 
@@ -18,6 +19,7 @@
 #include <regex>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -105,8 +107,21 @@ enum class Extra {
     TitleUtf8,
     TitleClean,
     TitleSlashes,
-    TitleHuge
+    TitleHuge,
+    SceneLinkedOut,
+    FolderLinkedOut,
+    SoundLinkedOut,
+    FontLinkedOut,
+    TitleLinkedOut,
+    SceneLinkedIn,
+    SceneLinkedInByFullPath,
+    LinkLoop
 };
+
+// Where the files that links lead out to lie: beside the story folder, not in it.
+std::string outsideOf(const std::string& folder) {
+    return folder + "-outside";
+}
 
 std::vector<uint8_t> canvasScene(int32_t width, int32_t height) {
     return encodeBmp24(solidImage(width, height, 0x336699));
@@ -185,6 +200,44 @@ void addExtra(const std::string& folder, Extra extra) {
         break;
     case Extra::SmallTile:
         writeFile(folder + "/transparency.bmp", encodeBmp24(solidImage(31, 32, 0)));
+        break;
+    // Links out of the folder lead to files that load: only the link is wrong.
+    case Extra::SceneLinkedOut:
+        mkdir(outsideOf(folder).c_str(), 0755);
+        writeFile(outsideOf(folder) + "/scene.bmp", canvasScene(1600, 900));
+        symlink((outsideOf(folder) + "/scene.bmp").c_str(), (folder + "/scene.bmp").c_str());
+        break;
+    case Extra::FolderLinkedOut:
+        mkdir(outsideOf(folder).c_str(), 0755);
+        writeFile(outsideOf(folder) + "/scene.bmp", canvasScene(1600, 900));
+        symlink(("../" + outsideOf(folder).substr(folder.rfind('/') + 1)).c_str(),
+                (folder + "/art").c_str());
+        break;
+    case Extra::SoundLinkedOut:
+        mkdir(outsideOf(folder).c_str(), 0755);
+        writeFile(outsideOf(folder) + "/sound.wav", riffWave());
+        symlink((outsideOf(folder) + "/sound.wav").c_str(), (folder + "/sound.wav").c_str());
+        break;
+    case Extra::FontLinkedOut:
+        mkdir(outsideOf(folder).c_str(), 0755);
+        rename((folder + "/font.bmp").c_str(), (outsideOf(folder) + "/font.bmp").c_str());
+        symlink((outsideOf(folder) + "/font.bmp").c_str(), (folder + "/font.bmp").c_str());
+        break;
+    case Extra::TitleLinkedOut:
+        mkdir(outsideOf(folder).c_str(), 0755);
+        writeFile(outsideOf(folder) + "/title", std::string("A title"));
+        symlink((outsideOf(folder) + "/title").c_str(), (folder + "/init.bexc").c_str());
+        break;
+    case Extra::SceneLinkedIn:
+        addExtra(folder, Extra::SceneInFolder);
+        symlink("art/scene.bmp", (folder + "/scene.bmp").c_str());
+        break;
+    case Extra::SceneLinkedInByFullPath:
+        addExtra(folder, Extra::SceneInFolder);
+        symlink((folder + "/art/scene.bmp").c_str(), (folder + "/scene.bmp").c_str());
+        break;
+    case Extra::LinkLoop:
+        symlink("scene.bmp", (folder + "/scene.bmp").c_str());
         break;
     }
 }
@@ -349,6 +402,19 @@ const std::vector<Trap>& traps() {
          "script.bexu", 1, 3, "error"},
         {"path out and back in", "{0[play~../@NAME@/sound.wav]}", Extra::Sound, "path-outside",
          "script.bexu", 1, 3, "warning"},
+        // Links: out of the story folder an error, even where the file there loads.
+        {"scene linked out", "{0[say~a]\n[cg~scene.bmp]}", Extra::SceneLinkedOut,
+         "path-link-outside", "script.bexu", 2, 1, "error"},
+        {"folder linked out", "{0[cg~art/scene.bmp][say~a]}", Extra::FolderLinkedOut,
+         "path-link-outside", "script.bexu", 1, 3, "error"},
+        {"sound linked out", "{0[play~./sound.wav][say~a]}", Extra::SoundLinkedOut,
+         "path-link-outside", "script.bexu", 1, 3, "error"},
+        {"font linked out", "{0[say~a]}", Extra::FontLinkedOut, "path-link-outside", "font.bmp", 0,
+         0, "error"},
+        {"title linked out", "{0[say~a]}", Extra::TitleLinkedOut, "path-link-outside", "init.bexc",
+         0, 0, "error"},
+        {"links going round", "{0[cg~scene.bmp]}", Extra::LinkLoop, "scene-missing", "script.bexu",
+         1, 3, "error"},
         // The title file.
         // What bexu-pack will not pack is an error.
         {"title with a final line break", "{0[say~a]}", Extra::TitleBreak, "title-line-break",
@@ -408,6 +474,10 @@ const std::vector<Trap>& traps() {
          Extra::SceneInFolder, nullptr, "", 0, 0, ""},
         {"clean title", "{0[say~a]}", Extra::TitleClean, nullptr, "", 0, 0, ""},
         {"title with slashes and quotes", "{0[say~a]}", Extra::TitleSlashes, nullptr, "", 0, 0, ""},
+        {"scene linked inside", "{0[cg~scene.bmp][say~a]}", Extra::SceneLinkedIn, nullptr, "", 0, 0,
+         ""},
+        {"scene linked inside by its full path", "{0[cg~scene.bmp][say~a]}",
+         Extra::SceneLinkedInByFullPath, nullptr, "", 0, 0, ""},
         {"plain ASCII punctuation", "{0[say~It's fine -- really... \"Yes.\"]}", Extra::None,
          nullptr, "", 0, 0, ""},
         {"64 glyphs", "{0[say~" + std::string(64, 'a') + "]}", Extra::None, nullptr, "", 0, 0, ""},
@@ -471,6 +541,7 @@ TEST_P(TrapTest, GivesExactlyItsFinding) {
         EXPECT_EQ(run.exitCode, std::string(trap.severity) == "error" ? 1 : 0);
     }
     removeFolder(folder);
+    removeFolder(outsideOf(folder));
 }
 
 std::string trapName(const ::testing::TestParamInfo<Trap>& info) {
@@ -705,6 +776,70 @@ TEST(StammerBound, SheetLengthIsTheSheets) {
 
 // Arbitrary bytes never crash the checker, and its own scan of block and command
 // positions always agrees with the player's reader.
+// The story folder's names as the checker and the packer open them: links are followed
+// while they stay inside, or come back into the folder; what lies outside is never opened.
+TEST(CheckCore, StoryNamesOpenOnlyWhatLiesInside) {
+    std::string base = makeTempFolder();
+    std::string story = base + "/story";
+    for (const char* folder : {"/story", "/story/art", "/story/art/deep", "/elsewhere"}) {
+        mkdir((base + folder).c_str(), 0755);
+    }
+    writeFile(story + "/art/deep/a.bmp", std::string("inside"));
+    writeFile(base + "/elsewhere/b.bmp", std::string("outside"));
+    mkfifo((story + "/pipe").c_str(), 0644);
+    const std::pair<const char*, const char*> links[] = {
+        {"up", "art/deep/../.."},            // the story folder itself, by a detour
+        {"art/back", "../art"},              // a folder inside, through its parent
+        {"full", ""},                        // the story folder by its absolute path: filled in
+        {"away", "../elsewhere"},            // out
+        {"art/deep/home", "../../../story"}, // out and back in
+        {"loop", "loop"},
+        {"art/etc", "/etc"},
+    };
+    for (const auto& [link, target] : links) {
+        std::string to = std::string(target).empty() ? story : target;
+        ASSERT_EQ(symlink(to.c_str(), (story + "/" + link).c_str()), 0) << link;
+    }
+    struct Case {
+        const char* name;
+        StoryOpen result;
+        const char* link; // the link named when Outside
+    };
+    const Case cases[] = {
+        {"art/deep/a.bmp", StoryOpen::Opened, ""},
+        {"./art//deep/./a.bmp", StoryOpen::Opened, ""},
+        {"art/deep/../deep/a.bmp", StoryOpen::Opened, ""},
+        {"up/art/deep/a.bmp", StoryOpen::Opened, ""},
+        {"art/back/deep/a.bmp", StoryOpen::Opened, ""},
+        {"full/art/deep/a.bmp", StoryOpen::Opened, ""},
+        {"art/deep/home/art/deep/a.bmp", StoryOpen::Opened, ""},
+        {"pipe", StoryOpen::Opened, ""}, // opened without blocking; the loaders refuse it
+        {"art/deep/a.bmp/", StoryOpen::Missing, ""},
+        {"art/deep/a.bmp/x", StoryOpen::Missing, ""},
+        {"art/none.bmp", StoryOpen::Missing, ""},
+        {"loop", StoryOpen::Missing, ""},
+        {"art", StoryOpen::Opened, ""}, // a folder: so are folders, for the loaders to refuse
+        {"away/b.bmp", StoryOpen::Outside, "away"},
+        {"art/back/../away/b.bmp", StoryOpen::Outside, "away"},
+        {"art/etc/passwd", StoryOpen::Outside, "art/etc"},
+        {"../elsewhere/b.bmp", StoryOpen::Outside, ""},
+        {"/etc/passwd", StoryOpen::Outside, ""},
+    };
+    for (const Case& c : cases) {
+        StoryFileOpened opened = openInStory(story, c.name);
+        EXPECT_EQ(opened.result, c.result) << c.name;
+        EXPECT_EQ(opened.link, c.link) << c.name;
+        if (opened.result == StoryOpen::Opened &&
+            std::string(c.name).find(".bmp") != std::string::npos) {
+            char bytes[16] = {};
+            EXPECT_EQ(read(opened.descriptor, bytes, sizeof bytes), 6) << c.name;
+            EXPECT_STREQ(bytes, "inside") << c.name;
+        }
+        closeStoryFile(&opened);
+    }
+    removeFolder(base);
+}
+
 TEST(CheckCore, RandomScriptsAgreeWithTheReader) {
     std::string folder = makeStoryFolder("");
     std::mt19937 random(20261208);

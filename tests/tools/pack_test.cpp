@@ -1,12 +1,19 @@
 // bexu-pack run as built: what each archive holds, exactly; what it refuses, with
 // the place; the same bytes on every run; bad folders and huge stories.
+#include "format/web_story.h"
 #include "pack/story_contents.h"
+#include "platform/soft/lossless_wave.h"
+#include "platform/soft/soft_surface.h"
+#include "png_reference.h"
 #include "support/test_files.h"
 #include "tool_run.h"
+
+#include <zlib.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <dirent.h>
 #include <fcntl.h>
@@ -88,28 +95,50 @@ std::string linuxPlayer() {
     return access(packed.c_str(), R_OK) == 0 ? packed : std::string(BEXU_BINARY_DIR) + "/bexu";
 }
 
+// The files a web player build holds, as stand-ins that begin as the real ones do.
+void writeWebPlayer(const std::string& folder) {
+    mkdir(folder.c_str(), 0755);
+    writeFile(folder + "/index.html", std::string("<!doctype html><title>stand-in</title>"));
+    writeFile(folder + "/bexu.js", std::string("// stand-in for the web player"));
+    writeFile(folder + "/bexu.wasm", std::string("\0asm\x01\0\0\0", 8));
+}
+
 struct Packing {
-    std::string base;    // temporary folder holding everything
-    std::string out;     // where the archives go
-    std::string standIn; // a stand-in Windows player
+    std::string base;      // temporary folder holding everything
+    std::string out;       // where the archives go
+    std::string standIn;   // a stand-in Windows player
+    std::string webPlayer; // a stand-in web player's folder
     Packing() {
         base = makeTempFolder();
         chmod(base.c_str(), 0755);
         out = base + "/out";
         standIn = base + "/stand-in.exe";
         writeFile(standIn, std::string("MZ stand-in for the Windows player"));
+        webPlayer = base + "/web-player";
+        writeWebPlayer(webPlayer);
     }
     ~Packing() { removeFolder(base); }
 
     ToolRun pack(const std::string& story, const std::string& options = "") const {
         return runCommand(builtProgram("bexu-pack") + " " + shellQuoted(story) + " --out " +
                           shellQuoted(out) + " --windows-player " + shellQuoted(standIn) +
-                          " --linux-player " + shellQuoted(linuxPlayer()) + " " + options +
-                          " 2>&1");
+                          " --linux-player " + shellQuoted(linuxPlayer()) + " --web-player " +
+                          shellQuoted(webPlayer) + " " + options + " 2>&1");
     }
     std::string zip(const std::string& title) const { return out + "/" + title + "-windows.zip"; }
     std::string tarball(const std::string& title) const {
         return out + "/" + title + "-linux-x86_64.tar.gz";
+    }
+    std::string webZip(const std::string& title) const { return out + "/" + title + "-web.zip"; }
+    // bexu-pack's arguments for `story`: 0 the story, 2 the output folder, 4, 6 and 8 the
+    // Windows, Linux and web players.
+    std::vector<std::string> arguments(const std::string& story) const {
+        return {story,    "--out",          out,           "--windows-player",
+                standIn,  "--linux-player", linuxPlayer(), "--web-player",
+                webPlayer};
+    }
+    std::vector<std::string> archives(const std::string& title) const {
+        return {title + "-linux-x86_64.tar.gz", title + "-web.zip", title + "-windows.zip"};
     }
 };
 
@@ -135,6 +164,132 @@ std::vector<std::string> withTop(const std::string& top, const std::vector<std::
         out.push_back(top + "/" + name);
     }
     return out;
+}
+
+// ---- the web archive's story data ----------------------------------------------
+
+struct WebEntry {
+    WebCoding coding;
+    std::string name;
+    uint32_t fileSize;
+    std::string stored;
+};
+
+uint32_t little(const std::string& bytes, size_t at, size_t size) {
+    uint32_t value = 0;
+    for (size_t i = size; i-- > 0;) {
+        value = value << 8 | static_cast<uint8_t>(bytes[at + i]);
+    }
+    return value;
+}
+
+// The entries of story.bexw, read by the layout of format/web_story.h; empty when the
+// layout does not hold, with the reason added as a failure.
+std::vector<WebEntry> webEntries(const std::string& data) {
+    std::vector<WebEntry> entries;
+    if (data.size() < kWebStoryHeaderSize || data.compare(0, 8, kWebStoryMagic) != 0) {
+        ADD_FAILURE() << "no story data";
+        return entries;
+    }
+    size_t at = kWebStoryHeaderSize;
+    size_t indexEnd = at + little(data, 8, 4);
+    size_t payload = indexEnd;
+    for (uint32_t i = 0, count = little(data, 12, 4); i < count; ++i) {
+        WebEntry entry;
+        entry.coding = static_cast<WebCoding>(data[at]);
+        uint32_t stored = little(data, at + 1, 4);
+        entry.fileSize = little(data, at + 5, 4);
+        size_t nameSize = little(data, at + 9, 2);
+        entry.name = data.substr(at + kWebStoryEntryHeaderSize, nameSize);
+        at += kWebStoryEntryHeaderSize + nameSize;
+        entry.stored = data.substr(payload, stored);
+        payload += stored;
+        entries.push_back(entry);
+    }
+    EXPECT_EQ(at, indexEnd);
+    EXPECT_EQ(payload, data.size());
+    return entries;
+}
+
+std::vector<std::string> webNames(const std::vector<WebEntry>& entries) {
+    std::vector<std::string> names;
+    for (const WebEntry& entry : entries) {
+        names.push_back(entry.name);
+    }
+    return names;
+}
+
+std::string inflated(const std::string& stored, uint32_t size) {
+    std::string out(size, '\0');
+    z_stream stream = {};
+    inflateInit2(&stream, -15);
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(stored.data()));
+    stream.avail_in = static_cast<uInt>(stored.size());
+    stream.next_out = reinterpret_cast<Bytef*>(&out[0]);
+    stream.avail_out = size;
+    bool ended = inflate(&stream, Z_FINISH) == Z_STREAM_END && stream.avail_out == 0;
+    inflateEnd(&stream);
+    return ended ? out : "(does not inflate to its size)";
+}
+
+std::vector<uint32_t> bmpPixels(const std::string& file, int32_t* width, int32_t* height) {
+    PlatformBitmap* bitmap =
+        softDecodeBmp(reinterpret_cast<const uint8_t*>(file.data()), file.size());
+    if (bitmap == nullptr) {
+        return {};
+    }
+    *width = bitmap->width;
+    *height = bitmap->height;
+    std::vector<uint32_t> pixels(bitmap->pixels,
+                                 bitmap->pixels + size_t(bitmap->width) * bitmap->height);
+    platformDeleteBitmap(bitmap);
+    return pixels;
+}
+
+// Each entry gives back what the player reads of the story's file: the same bytes, or
+// for a PNG the same pixels, in a BMP of the size the index gives.
+void expectEntriesGiveTheFiles(const std::vector<WebEntry>& entries, const std::string& story,
+                               const std::string& work) {
+    for (const WebEntry& entry : entries) {
+        SCOPED_TRACE(entry.name);
+        std::string file = readFile(story + "/" + entry.name);
+        switch (entry.coding) {
+        case WebCoding::Stored:
+            EXPECT_TRUE(entry.stored == file);
+            break;
+        case WebCoding::Deflate:
+            EXPECT_TRUE(inflated(entry.stored, entry.fileSize) == file);
+            break;
+        case WebCoding::Wave: {
+            std::string decoded(entry.fileSize, '\0');
+            EXPECT_TRUE(decodeLosslessWave(
+                reinterpret_cast<const uint8_t*>(entry.stored.data()), entry.stored.size(),
+                reinterpret_cast<uint8_t*>(&decoded[0]), decoded.size()));
+            EXPECT_TRUE(decoded == file);
+            break;
+        }
+        case WebCoding::Png: {
+            writeFile(work + "/entry.png", entry.stored);
+            ReferenceImage png;
+            ASSERT_TRUE(readPng(work + "/entry.png", &png));
+            int32_t width = 0;
+            int32_t height = 0;
+            std::vector<uint32_t> pixels = bmpPixels(file, &width, &height);
+            EXPECT_EQ(png.width, width);
+            EXPECT_EQ(png.height, height);
+            for (uint32_t& pixel : png.pixels) {
+                pixel &= 0xFFFFFF;
+            }
+            EXPECT_TRUE(png.pixels == pixels);
+            EXPECT_EQ(entry.fileSize, webBitmapFileSize(uint32_t(width), uint32_t(height)));
+            EXPECT_LE(entry.fileSize, file.size());
+            break;
+        }
+        default:
+            ADD_FAILURE() << "coding " << int(entry.coding);
+        }
+        EXPECT_LT(entry.stored.size(), file.size() + 1);
+    }
 }
 
 // ---- the files a script names, each at its command's `[` -------------------------
@@ -216,8 +371,20 @@ TEST(Pack, DemoArchivesHoldExactlyThePlayerTheStoryAndTheirOwnFiles) {
     }
     EXPECT_EQ(zipListing(packing.zip(title)), zip);
     EXPECT_EQ(tarListing(packing.tarball(title)), tar);
-    EXPECT_EQ(folderNames(packing.out),
-              (std::vector<std::string>{title + "-linux-x86_64.tar.gz", title + "-windows.zip"}));
+    EXPECT_EQ(folderNames(packing.out), packing.archives(title));
+    // The web archive: the page's files at its top, the story's files in its data, in
+    // the order the play first opens them.
+    EXPECT_EQ(zipListing(packing.webZip(title)),
+              (std::vector<std::string>{"README.txt", "bexu.js", "bexu.wasm", "index.html",
+                                        "story.bexw"}));
+    EXPECT_EQ(zipMember(packing.webZip(title), "bexu.wasm"),
+              readFile(packing.webPlayer + "/bexu.wasm"));
+    std::vector<WebEntry> web = webEntries(zipMember(packing.webZip(title), "story.bexw"));
+    EXPECT_EQ(webNames(web),
+              (std::vector<std::string>{"script.bexu", "init.bexc", "font.bmp", "transparency.bmp",
+                                        "night.bmp", "waves.wav", "bell.wav", "harbour.bmp",
+                                        "ahoy.wav", "dawn.bmp", "chime.wav"}));
+    expectEntriesGiveTheFiles(web, demo, packing.base);
     std::string readMe = zipMember(packing.zip(title), title + "/README.txt");
     EXPECT_NE(readMe.find("Space reads on. Closing the window quits.\r\n"), std::string::npos)
         << readMe;
@@ -263,6 +430,11 @@ TEST(Pack, SmallStoryPacksWhatItsBlocksNameAndListsTheRest) {
     }
     EXPECT_EQ(zipListing(packing.zip("Small-Story")), zip);
     EXPECT_EQ(tarListing(packing.tarball("Small-Story")), tar);
+    std::vector<WebEntry> web = webEntries(zipMember(packing.webZip("Small-Story"), "story.bexw"));
+    EXPECT_EQ(webNames(web),
+              (std::vector<std::string>{"script.bexu", "init.bexc", "font.bmp", "transparency.bmp",
+                                        "rooms/hall.bmp", "door.wav", "yard.bmp"}));
+    expectEntriesGiveTheFiles(web, story, packing.base);
     for (const char* left :
          {"  left out: never.bmp", "  left out: notes.txt", "  left out: shots/ (2 files)"}) {
         EXPECT_NE(run.output.find(std::string(left) + "\n"), std::string::npos) << left << "\n"
@@ -285,6 +457,65 @@ TEST(Pack, SmallStoryPacksWhatItsBlocksNameAndListsTheRest) {
     EXPECT_NE(modes.find("-rwxr-xr-x root/root Small-Story/bexu\n"), std::string::npos) << modes;
     EXPECT_NE(modes.find("-rwxr-xr-x root/root Small-Story/Small-Story\n"), std::string::npos);
     EXPECT_NE(modes.find("-rw-r--r-- root/root Small-Story/door.wav\n"), std::string::npos);
+}
+
+// 16-bit PCM of two decaying partials, as a struck bell: what linear prediction codes well.
+std::string bellWave(uint32_t frames) {
+    std::string samples;
+    for (uint32_t i = 0; i < frames; ++i) {
+        double t = i / 22050.0;
+        double v = (0.5 * sin(2 * M_PI * 523 * t) + 0.3 * sin(2 * M_PI * 1307 * t)) * exp(-t);
+        auto sample = static_cast<int16_t>(lround(v * 20000));
+        samples.push_back(static_cast<char>(sample & 0xFF));
+        samples.push_back(static_cast<char>((sample >> 8) & 0xFF));
+    }
+    std::string header =
+        "RIFF" + std::string(4, '\0') + "WAVEfmt " +
+        std::string("\x10\0\0\0\x01\0\x01\0\x22\x56\0\0\x44\xac\0\0\x02\0\x10\0", 20) + "data";
+    uint32_t size = static_cast<uint32_t>(samples.size());
+    for (int i = 0; i < 4; ++i) {
+        header.push_back(static_cast<char>(size >> (8 * i)));
+    }
+    return header + samples;
+}
+
+// Each file travels in the coding that makes it smallest, and gives the file back.
+TEST(Pack, WebStoryCodesEachFileSmallestAndGivesItBack) {
+    Packing packing;
+    TestImage gradient = solidImage(320, 180, 0);
+    for (int32_t y = 0; y < 180; ++y) {
+        for (int32_t x = 0; x < 320; ++x) {
+            gradient.pixels[size_t(y) * 320 + x] =
+                uint32_t(x * 255 / 319) << 16 | uint32_t(y * 255 / 179) << 8 | uint32_t(x ^ y);
+        }
+    }
+    std::vector<uint8_t> drawn = encodeBmp24(gradient);
+    std::string noise;
+    for (uint32_t i = 0, seed = 7; i < 20000; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        noise.push_back(static_cast<char>(seed >> 24));
+    }
+    std::string story = storyIn(
+        packing.base, "{0 [cg~drawn.bmp][play~bell.wav][cg~flat.bmp][play~noise.wav][say~x]}",
+        {{"drawn.bmp", std::string(drawn.begin(), drawn.end())},
+         {"flat.bmp", sceneBytes()},
+         {"bell.wav", bellWave(22050)},
+         {"noise.wav", noise}});
+    ASSERT_EQ(packing.pack(story).exitCode, 0);
+    std::vector<WebEntry> web = webEntries(zipMember(packing.webZip("story"), "story.bexw"));
+    std::vector<std::pair<std::string, WebCoding>> codings;
+    for (const WebEntry& entry : web) {
+        codings.emplace_back(entry.name, entry.coding);
+    }
+    EXPECT_EQ(codings, (std::vector<std::pair<std::string, WebCoding>>{
+                           {"script.bexu", WebCoding::Deflate},
+                           {"font.bmp", WebCoding::Png},
+                           {"transparency.bmp", WebCoding::Deflate},
+                           {"drawn.bmp", WebCoding::Png},
+                           {"bell.wav", WebCoding::Wave},
+                           {"flat.bmp", WebCoding::Deflate},
+                           {"noise.wav", WebCoding::Stored}}));
+    expectEntriesGiveTheFiles(web, story, packing.base);
 }
 
 // Past 100 bytes a tar path is split into prefix and name, or, with a name that long,
@@ -317,12 +548,15 @@ TEST(Pack, PackingTwiceGivesTheSameBytesWhateverTheFilesTimes) {
     ASSERT_EQ(packing.pack(story).exitCode, 0);
     std::string zip = readFile(packing.zip("Twice"));
     std::string tarball = readFile(packing.tarball("Twice"));
+    std::string web = readFile(packing.webZip("Twice"));
     ASSERT_FALSE(zip.empty());
     ASSERT_FALSE(tarball.empty());
+    ASSERT_FALSE(web.empty());
     runCommand("touch -d '2001-02-03 04:05:06' " + shellQuoted(story) + "/*");
     ASSERT_EQ(packing.pack(story).exitCode, 0);
     EXPECT_TRUE(readFile(packing.zip("Twice")) == zip);
     EXPECT_TRUE(readFile(packing.tarball("Twice")) == tarball);
+    EXPECT_TRUE(readFile(packing.webZip("Twice")) == web);
 }
 
 // ---- what stops the packing ---------------------------------------------------
@@ -377,11 +611,81 @@ TEST_P(PackRefusal, NothingIsPackedUnlessForced) {
 
     ToolRun forced = packing.pack(story, "--force");
     EXPECT_EQ(forced.exitCode, 0) << forced.output;
-    EXPECT_EQ(folderNames(packing.out).size(), 2u) << forced.output;
+    EXPECT_EQ(folderNames(packing.out).size(), 3u) << forced.output;
 }
 
 INSTANTIATE_TEST_SUITE_P(Pack, PackRefusal, ::testing::ValuesIn(kRefusals),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Links out of the story folder are never packed, --force or not; the checker's finding
+// names the place. The files they lead to load, so nothing else is wrong.
+struct LinkedOut {
+    const char* name;
+    const char* script;
+    const char* link;   // made in the story folder
+    const char* target; // relative to the folder holding the story and the secret
+    const char* finding;
+};
+
+const LinkedOut kLinkedOut[] = {
+    {"Scene", "{0 [say~x]\n[cg~secret.bmp][say~y]}", "secret.bmp", "secret/scene.bmp",
+     "script.bexu:2:1: error: 'secret.bmp' is a link to '"},
+    {"FolderOnTheWay", "{0 [cg~art/scene.bmp][say~y]}", "art", "../secret",
+     "script.bexu:1:4: error: 'art/scene.bmp' goes through the link 'art' to '../secret'"},
+    {"Sound", "{0 [play~secret.wav][say~y]}", "secret.wav", "secret/sound.wav",
+     "script.bexu:1:4: error: 'secret.wav' is a link to '"},
+    {"Font", "{0 [say~y]}", "font.bmp", "secret/font.bmp",
+     "font.bmp: error: 'font.bmp' is a link to '"},
+    {"Title", "{0 [say~y]}", "init.bexc", "secret/title", "init.bexc: error: 'init.bexc' is a "},
+    {"Script", "", "script.bexu", "secret/script.bexu", "script.bexu: error: 'script.bexu' is a "},
+};
+
+class PackLinkedOut : public ::testing::TestWithParam<LinkedOut> {};
+
+TEST_P(PackLinkedOut, IsRefusedEvenWithForce) {
+    const LinkedOut& linked = GetParam();
+    Packing packing;
+    std::string secret = packing.base + "/secret";
+    mkdir(secret.c_str(), 0755);
+    writeFile(secret + "/scene.bmp", sceneBytes());
+    writeFile(secret + "/sound.wav", riffWave());
+    writeFile(secret + "/font.bmp", encodeBmp24(testFontSheet()));
+    writeFile(secret + "/title", std::string("A secret title"));
+    writeFile(secret + "/script.bexu", std::string("{0 [say~secret]}"));
+    std::string story = storyIn(packing.base, linked.script);
+    std::string link = story + "/" + linked.link;
+    remove(link.c_str());
+    std::string target =
+        linked.target[0] == '.' ? std::string(linked.target) : packing.base + "/" + linked.target;
+    ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+    for (const char* options : {"", "--force"}) {
+        ToolRun run = packing.pack(story, options);
+        EXPECT_EQ(run.exitCode, 1) << options << "\n" << run.output;
+        EXPECT_NE(run.output.find(story + "/" + linked.finding), std::string::npos) << run.output;
+        EXPECT_NE(run.output.find("[path-link-outside]"), std::string::npos) << run.output;
+        EXPECT_NE(run.output.find("out of the story folder: nothing packed, not even with --force"),
+                  std::string::npos)
+            << run.output;
+        EXPECT_EQ(folderNames(packing.out), std::vector<std::string>{});
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Pack, PackLinkedOut, ::testing::ValuesIn(kLinkedOut),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Links that stay in the story folder are followed: the archives hold the file's bytes
+// under the name the script gives.
+TEST(Pack, LinksInsideTheStoryFolderArePacked) {
+    Packing packing;
+    std::string story = storyIn(packing.base, "{0 [cg~here.bmp][play~sounds/door.wav][say~x]}",
+                                {{"art/hall.bmp", sceneBytes()}, {"audio/door.wav", riffWave()}});
+    ASSERT_EQ(symlink("art/hall.bmp", (story + "/here.bmp").c_str()), 0);
+    ASSERT_EQ(symlink((story + "/audio").c_str(), (story + "/sounds").c_str()), 0);
+    ToolRun run = packing.pack(story);
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_EQ(zipMember(packing.zip("story"), "story/here.bmp"), sceneBytes());
+    EXPECT_EQ(tarMember(packing.tarball("story"), "story/sounds/door.wav"), riffWave());
+}
 
 struct TitleCase {
     const char* name;
@@ -422,8 +726,7 @@ TEST_P(PackTitle, NamesTheArchivesOrIsRefused) {
     }
     ASSERT_EQ(run.exitCode, 0) << run.output;
     std::string name = title.fileTitle;
-    EXPECT_EQ(folderNames(packing.out),
-              (std::vector<std::string>{name + "-linux-x86_64.tar.gz", name + "-windows.zip"}));
+    EXPECT_EQ(folderNames(packing.out), packing.archives(name));
     EXPECT_EQ(zipListing(packing.zip(name))[1], name + "/" + name + ".exe");
 }
 
@@ -483,7 +786,7 @@ TEST_P(TitleRule, NewCheckAndPackGiveOneVerdict) {
         << checked.output;
     ToolRun packed = packing.pack(story);
     EXPECT_EQ(packed.exitCode, verdict.allowed ? 0 : 1) << packed.output;
-    EXPECT_EQ(folderNames(packing.out).size(), verdict.allowed ? 2u : 0u) << packed.output;
+    EXPECT_EQ(folderNames(packing.out).size(), verdict.allowed ? 3u : 0u) << packed.output;
 }
 
 INSTANTIATE_TEST_SUITE_P(Tools, TitleRule, ::testing::ValuesIn(kTitleVerdicts),
@@ -505,8 +808,7 @@ TEST(Pack, WithoutATitleFileTheFolderNamesTheArchives) {
     ASSERT_EQ(rename(story.c_str(), named.c_str()), 0);
     ToolRun run = packing.pack(named);
     ASSERT_EQ(run.exitCode, 0) << run.output;
-    EXPECT_EQ(folderNames(packing.out),
-              (std::vector<std::string>{"My-Story-linux-x86_64.tar.gz", "My-Story-windows.zip"}));
+    EXPECT_EQ(folderNames(packing.out), packing.archives("My-Story"));
 }
 
 // ---- bad folders, bad players, huge stories ----------------------------------
@@ -576,6 +878,11 @@ const BadInput kBadInputs[] = {
     {"OutputNotWritable", "cannot write in '%S/locked': Permission denied: nothing packed"},
     {"NoWindowsPlayer", "the Windows player '%S/none.exe' is missing or not one"},
     {"LinuxPlayerNotAProgram", "the Linux player '%S/story/script.bexu' is missing or not one"},
+    {"NoWebPlayer", "the web player '%S/story' is missing or not one (its bexu.js is missing or "
+                    "not one): build it (cmake --preset web && cmake --build --preset web) or "
+                    "name its folder with --web-player"},
+    {"WebPlayerWithoutWasm", "the web player '%S/web-player' is missing or not one (its "
+                             "bexu.wasm is missing or not one)"},
     {"StoryOfSeveralGigabytes", "; a zip archive holds at most 4.2 GB: nothing packed"},
 };
 
@@ -586,9 +893,7 @@ TEST_P(PackBadInput, ClearMessageNonZeroExitNoArchive) {
     std::string name = bad.name;
     Packing packing;
     std::string story = storyIn(packing.base, "{0 [play~big.wav][play~big2.wav][say~x]}");
-    std::vector<std::string> arguments = {
-        story,           "--out",          packing.out,  "--windows-player",
-        packing.standIn, "--linux-player", linuxPlayer()};
+    std::vector<std::string> arguments = packing.arguments(story);
     bool unprivileged = false;
     if (name == "MissingStoryFolder") {
         arguments[0] = packing.base + "/nowhere";
@@ -612,6 +917,10 @@ TEST_P(PackBadInput, ClearMessageNonZeroExitNoArchive) {
         arguments[4] = packing.base + "/none.exe";
     } else if (name == "LinuxPlayerNotAProgram") {
         arguments.insert(arguments.end(), {"--linux-player", story + "/script.bexu"});
+    } else if (name == "NoWebPlayer") {
+        arguments[8] = story;
+    } else if (name == "WebPlayerWithoutWasm") {
+        writeFile(packing.webPlayer + "/bexu.wasm", std::string("MZ no wasm"));
     } else if (name == "StoryOfSeveralGigabytes") {
         writeSparse(story + "/big.wav", riffWave(), 2500000000);
         writeSparse(story + "/big2.wav", riffWave(), 2500000000);
@@ -683,9 +992,7 @@ TEST(Pack, LargeFilesAreStreamedAndAnInterruptedPackingLeavesNothing) {
     std::string story = storyIn(packing.base, "{0 [play~big.wav][say~x]}");
     const off_t size = off_t{320} << 20;
     writeSparse(story + "/big.wav", riffWave(), size);
-    std::vector<std::string> arguments = {
-        story,           "--out",          packing.out,  "--windows-player",
-        packing.standIn, "--linux-player", linuxPlayer()};
+    std::vector<std::string> arguments = packing.arguments(story);
 
     MeasuredRun stopped = runPack(arguments, false, 300);
     EXPECT_NE(stopped.exitCode, 0) << stopped.output;

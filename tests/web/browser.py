@@ -19,6 +19,10 @@ import urllib.request
 import websocket  # Debian's python3-websocket
 
 CHROMIUM = os.environ.get("BEXU_CHROMIUM", "chromium")
+# DevTools' "Fast 3G", a slow phone link: 1.6 Mbit/s less 10 % for the link's overhead,
+# and its latency in milliseconds.
+FAST_3G_BYTES = 1.6e6 / 8 * 0.9
+FAST_3G_LATENCY = 562.5
 CHROMIUM_FLAGS = [
     "--headless", "--disable-gpu", "--disable-quic", "--no-first-run",
     "--disable-background-networking", "--disable-component-update", "--disable-sync",
@@ -156,6 +160,33 @@ class Page:
     def size(self, width, height, scale=1):
         self.send("Emulation.setDeviceMetricsOverride", width=width, height=height,
                   deviceScaleFactor=scale, mobile=False)
+        self.send("Emulation.setTouchEmulationEnabled", enabled=False)
+
+    def phone(self, width, height, scale=2.625):
+        """A phone's screen, held as its sides say, with touch and no mouse."""
+        portrait = height > width
+        self.send("Emulation.setDeviceMetricsOverride", width=width, height=height,
+                  deviceScaleFactor=scale, mobile=True,
+                  screenOrientation={"type": "portraitPrimary" if portrait else
+                                     "landscapePrimary", "angle": 0 if portrait else 90})
+        self.send("Emulation.setTouchEmulationEnabled", enabled=True, maxTouchPoints=5)
+
+    def tap(self, x, y):
+        """A finger's tap: down and up at (x, y), as a touch screen sends it."""
+        point = [{"x": x, "y": y}]
+        self.send("Input.dispatchTouchEvent", type="touchStart", touchPoints=point)
+        self.send("Input.dispatchTouchEvent", type="touchEnd", touchPoints=[])
+
+    def throttle(self, bytes_per_second=FAST_3G_BYTES, latency_ms=FAST_3G_LATENCY):
+        """The network as slow as a phone's link; the cache off, so every file comes."""
+        self.send("Network.enable")
+        self.send("Network.setCacheDisabled", cacheDisabled=True)
+        self.send("Network.emulateNetworkConditions", offline=False, latency=latency_ms,
+                  downloadThroughput=bytes_per_second, uploadThroughput=bytes_per_second)
+
+    def unthrottle(self):
+        self.send("Network.emulateNetworkConditions", offline=False, latency=0,
+                  downloadThroughput=-1, uploadThroughput=-1)
 
     def navigate(self, url):
         """Opens `url` and returns once its document has been made (not yet loaded)."""

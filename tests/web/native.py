@@ -3,7 +3,9 @@ cases need, made at test time."""
 
 import glob
 import hashlib
+import math
 import os
+import random
 import re
 import shutil
 import struct
@@ -126,4 +128,60 @@ def story(folder, script, demo, extra=None, keep=("font.bmp", "transparency.bmp"
     for name, data in (extra or {}).items():
         with open(os.path.join(folder, name), "wb") as f:
             f.write(data)
+    return folder
+
+
+def truecolour_scene(path, seed, width=1600, height=900):
+    """A drawn 1600 x 900 scene in 24-bit colour, 4.3 MB as a BMP: a sky gradient, a
+    glowing sun, hills, and a painted texture over its lower half, as an author's
+    illustration might have. The same seed gives the same pixels."""
+    from PIL import Image, ImageChops, ImageDraw, ImageFilter  # Debian's python3-pil
+    rng = random.Random(seed)
+    top = [rng.randrange(20, 120) for _ in range(3)]
+    bottom = [rng.randrange(120, 255) for _ in range(3)]
+    sky = Image.new("RGB", (1, height))
+    for y in range(height):
+        t = y / (height - 1)
+        sky.putpixel((0, y), tuple(int(a + (b - a) * t) for a, b in zip(top, bottom)))
+    image = sky.resize((width, height))
+    glow = Image.new("L", (width, height), 0)
+    draw = ImageDraw.Draw(glow)
+    cx, cy = rng.randrange(300, 1300), rng.randrange(150, 400)
+    for r in range(260, 0, -4):
+        draw.ellipse((cx - r, cy - r, cx + r, cy + r), fill=int(255 * (1 - r / 260) ** 1.5))
+    image = Image.composite(Image.new("RGB", (width, height), (255, 236, 190)), image, glow)
+    draw = ImageDraw.Draw(image)
+    for layer in range(3):
+        base = 480 + layer * 130
+        colour = tuple(rng.randrange(20, 140) for _ in range(3))
+        phase, freq, amp = rng.random() * 6.28, 0.002 + rng.random() * 0.006, 40 + layer * 20
+        points = [(x, base + amp * math.sin(phase + x * freq) + 15 * math.sin(x * freq * 5.3))
+                  for x in range(0, width + 8, 8)]
+        draw.polygon(points + [(width, height), (0, height)], fill=colour)
+    textured = height // 2
+    noise = bytes(rng.randrange(0, 40) for _ in range(width * textured))
+    texture = Image.frombytes("L", (width, textured), noise).filter(ImageFilter.GaussianBlur(0.7))
+    lower = image.crop((0, height - textured, width, height))
+    image.paste(ImageChops.add(lower, Image.merge("RGB", (texture,) * 3)),
+                (0, height - textured))
+    image.save(path, "BMP")
+
+
+def blocks_scene(path, seed, colours=200, width=1600, height=900):
+    """A 24-bit scene of `colours` colours in 16 x 16 blocks: a PNG of it takes a palette."""
+    from PIL import Image  # Debian's python3-pil
+    rng = random.Random(seed)
+    palette = [tuple(rng.randrange(256) for _ in range(3)) for _ in range(colours)]
+    small = Image.new("RGB", (width // 16, height // 16))
+    small.putdata([palette[rng.randrange(colours)] for _ in range(small.width * small.height)])
+    small.resize((width, height), Image.NEAREST).save(path, "BMP")
+
+
+def scenes_story(folder, demo, count=3):
+    """A story of `count` truecolour scenes, a line after each."""
+    script = "{0" + "".join("[cg~scene%d.bmp][say~Scene %d.]" % (i, i)
+                            for i in range(1, count + 1)) + "}"
+    story(folder, script, demo)
+    for i in range(1, count + 1):
+        truecolour_scene(os.path.join(folder, "scene%d.bmp" % i), i)
     return folder

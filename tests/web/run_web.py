@@ -2,8 +2,10 @@
 """End-to-end tests of the web player in headless Chromium, over its DevTools
 protocol, with the pages served on 127.0.0.1.
 
-Usage: run_web.py --build build-web --headless build/bexu-headless --demo examples/demo
-                  [--check build/bexu-check] [--out DIR] [--case NAME ...]
+Usage: run_web.py --build build-web --headless build/bexu-headless --pack build/bexu-pack
+                  --demo examples/demo [--check build/bexu-check] [--out DIR] [--case NAME ...]
+
+Each story's page is the web archive bexu-pack makes of it, unpacked.
 
 The demo is played at several canvas sizes; at every key wait the canvas must equal,
 pixel for pixel, one of the frames the native headless player shows in the same wait,
@@ -34,6 +36,7 @@ from browser import Failure  # noqa: E402
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 START_TICK = 100000
 DEMO_TITLE = "The Keeper of Gull Rock"
+DEMO_FILE_TITLE = "The-Keeper-of-Gull-Rock"
 STATE_TIMEOUT = 8.0  # seconds for a key wait to show: the longest timed wait is 2.6 s
 SAMPLES = 6  # canvas captures per key wait, about 60 ms apart
 MEMORY_CAP = 256 << 20
@@ -82,6 +85,30 @@ TIMING = """
 })();
 """
 
+# What the page tells of its loading: bytes loaded, the total, whether it is hidden, its text.
+PROGRESS = ("[document.getElementById('bexu-progress').value,"
+            " document.getElementById('bexu-progress').max,"
+            " document.getElementById('bexu-loading').hidden,"
+            " document.getElementById('bexu-loading-text').textContent]")
+# Records the page's asking for the whole screen and for landscape, and lets them through.
+FULLSCREEN_PROBE = """
+(() => {
+  window.__asked = [];
+  const request = Element.prototype.requestFullscreen;
+  Element.prototype.requestFullscreen = function() {
+    window.__asked.push("fullscreen");
+    return request.apply(this, arguments);
+  };
+  if (screen.orientation && screen.orientation.lock) {
+    const lock = screen.orientation.lock.bind(screen.orientation);
+    screen.orientation.lock = function(kind) {
+      window.__asked.push("lock " + kind);
+      return lock(kind);
+    };
+  }
+})();
+"""
+
 
 class Suite:
     def __init__(self, args, work):
@@ -100,12 +127,37 @@ class Suite:
 
     # ---- pages ------------------------------------------------------------------
 
-    def site(self, name, story):
-        """Packs `story` into a page of its own with scripts/web.sh; returns its URL."""
+    def pack(self, story, out, options=("--force",)):
+        """bexu-pack's three archives of `story` in `out` (the story as it is, errors and
+        all, unless other options are given); returns the run."""
+        stand_in = os.path.join(self.work, "stand-in.exe")
+        if not os.path.exists(stand_in):
+            with open(stand_in, "wb") as f:
+                f.write(b"MZ" + bytes(62))
+        return subprocess.run([self.args.pack, story, "--out", out, "--windows-player", stand_in,
+                               "--web-player", self.args.build] + list(options),
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=300)
+
+    def web_archive(self, story, out):
+        """The web archive bexu-pack makes of `story`, written into `out`."""
+        os.makedirs(out, exist_ok=True)
+        run = self.pack(story, out)
+        if run.returncode != 0:
+            raise Failure("bexu-pack failed: %s" % run.stdout.decode("latin-1"))
+        archives = [n for n in os.listdir(out) if n.endswith("-web.zip")]
+        if len(archives) != 1:
+            raise Failure("no single web archive among %s" % os.listdir(out))
+        return os.path.join(out, archives[0])
+
+    def site(self, name, story, edit=None):
+        """A page of its own for `story`: its web archive unpacked. `edit(folder)` may
+        change the page's files first. Returns the page's URL."""
+        archive = self.web_archive(story, os.path.join(self.work, "archives", name))
         out = os.path.join(self.sites, name)
-        env = dict(os.environ, BEXU_WEB_BUILD=self.args.build)
-        subprocess.run(["bash", os.path.join(ROOT, "scripts", "web.sh"), story, out], env=env,
-                       check=True, stdout=subprocess.DEVNULL, timeout=300)
+        with zipfile.ZipFile(archive) as z:
+            z.extractall(out)
+        if edit is not None:
+            edit(out)
         return self.server.url(name + "/index.html?start-tick=%d" % START_TICK)
 
     def open(self, url, width=1600, height=900, scale=1):
@@ -142,10 +194,10 @@ class Suite:
         return "canvas %dx%d differs from every native frame (closest: %s pixels); saved %s" % (
             width, height, best, path)
 
-    def match_wait(self, wait, name):
+    def match_wait(self, wait, name, timeout=STATE_TIMEOUT):
         """Waits until the canvas shows one of the wait's native frames, then checks
         that each capture is one of them and follows the one before."""
-        end = time.monotonic() + STATE_TIMEOUT
+        end = time.monotonic() + timeout
         while True:
             digest = self.page.canvas_digest()[2]
             if digest in wait.pixels:
@@ -176,6 +228,11 @@ class Suite:
         waits = native.key_waits(self.args.headless, self.args.demo, (width, height),
                                  len(pages), START_TICK)
         self.open(self.demo_url, width, height)
+        # The title comes with init.bexc, which the page may still be loading.
+        try:
+            self.page.wait_for("document.title == %r" % DEMO_TITLE, 5, "the story's title")
+        except Failure:
+            pass
         title = self.page.evaluate("document.title")
         if title != DEMO_TITLE:
             raise Failure("title %r, expected %r" % (title, DEMO_TITLE))
@@ -275,8 +332,16 @@ class Suite:
             raise Failure("; ".join(failures))
 
     def case_missing_script(self):
-        url = self.site("missing-script", native.story(os.path.join(self.work, "missing"), None,
-                                                       self.args.demo))
+        # bexu-pack packs no story without a script: the story data loses its script here.
+        def lose_script(folder):
+            path = os.path.join(folder, "story.bexw")
+            with open(path, "rb") as f:
+                data = f.read()
+            with open(path, "wb") as f:
+                f.write(data.replace(b"script.bexu", b"script.lost", 1))
+        url = self.site("missing-script", native.story(os.path.join(self.work, "missing"),
+                                                       "{0[say~a]}", self.args.demo),
+                        lose_script)
         self.open(url)
         self.expect_box("Filenotfound", "script.bexu could not be located.")
         if self.page.evaluate("document.getElementById('canvas').style.visibility") == "visible":
@@ -315,12 +380,13 @@ class Suite:
         self.wait_exit(1)
 
     def case_archive(self):
-        """<Title>-web.zip holds the page's five files and plays unpacked anywhere."""
-        archive = os.path.join(self.sites, "demo", DEMO_TITLE + "-web.zip")
+        """<Title>-web.zip holds the page's files and the story data, and plays unpacked
+        anywhere."""
+        archive = os.path.join(self.work, "archives", "demo", DEMO_FILE_TITLE + "-web.zip")
         with zipfile.ZipFile(archive) as z:
-            names = sorted(z.namelist())
+            names = z.namelist()
             z.extractall(os.path.join(self.sites, "unpacked"))
-        wanted = ["bexu.js", "bexu.wasm", "index.html", "story.data", "story.js"]
+        wanted = ["README.txt", "bexu.js", "bexu.wasm", "index.html", "story.bexw"]
         if names != wanted:
             raise Failure("archive holds %r, expected %r" % (names, wanted))
         self.open(self.server.url("unpacked/index.html"))
@@ -339,11 +405,11 @@ class Suite:
             raise Failure("file:// page says %r, exit %s" % (text, self.exit_code()))
         broken = os.path.join(self.sites, "no-data")
         shutil.copytree(site, broken)
-        os.remove(os.path.join(broken, "story.data"))
+        os.remove(os.path.join(broken, "story.bexw"))
         self.page.navigate(self.server.url("no-data/index.html"))
         self.page.wait_for("!document.getElementById('bexu-box').hidden", 5, "the box")
         text = self.page.evaluate("document.getElementById('bexu-box-text').textContent")
-        if "story.data" not in text or self.exit_code() != "1":
+        if "story.bexw" not in text or self.exit_code() != "1":
             raise Failure("page without its data says %r, exit %s" % (text, self.exit_code()))
 
     def case_page_texts(self):
@@ -552,6 +618,187 @@ class Suite:
             raise Failure("the marker changed after %s ms, not every %d (within %d)"
                           % (intervals, MARKER_INTERVAL_MS, MARKER_TOLERANCE_MS))
         return intervals
+    # ---- loading over a slow link --------------------------------------------------
+
+    def scene_state(self, name):
+        return self.page.evaluate("Module.bexuStory.entries.get(%r).state" % name)
+
+    def case_loading(self):
+        """Over a 1.6 Mbit/s link, three truecolour scenes of 4.3 MB: the progress bar
+        tells the bytes loaded of the total and moves; the first picture, equal to the
+        native player's, shows before the last scene has come; a cg of a scene still on
+        its way holds the frame until the scene comes, then shows the native frame."""
+        folder = native.scenes_story(os.path.join(self.work, "scenes"), self.args.demo)
+        waits = native.key_waits(self.args.headless, folder, (1600, 900), 3, START_TICK)
+        url = self.site("scenes", folder)
+        total = os.path.getsize(os.path.join(self.sites, "scenes", "story.bexw"))
+        self.page.size(1600, 900)
+        self.page.throttle()
+        try:
+            started = time.monotonic()
+            self.page.navigate(url)
+            bars = []
+            first = None
+            while first is None:
+                if time.monotonic() - started > 60:
+                    raise Failure("no first picture within 60 s; the bar said %r" % bars[-1:])
+                bars.append(self.page.evaluate(PROGRESS))
+                if self.page.evaluate("!!(window.Module && Module.bexuContext)") and \
+                        self.page.canvas_digest()[2] in waits[0].pixels:
+                    first = time.monotonic() - started
+                time.sleep(0.2)
+            if self.scene_state("scene3.bmp") != "coming":
+                raise Failure("the first picture came only after the last scene (%s)" %
+                              self.scene_state("scene3.bmp"))
+            told = [(loaded, most) for loaded, most, hidden, text in bars if most > 1]
+            moved = sorted({loaded for loaded, _ in told})
+            if len(moved) < 3 or any(most != total for _, most in told) or \
+                    [loaded for loaded, _ in told] != sorted(loaded for loaded, _ in told):
+                raise Failure("the progress bar said %r; the total is %d" % (told, total))
+            if not any(" of %.1f MB" % (total / 1e6) in text for _, _, _, text in bars):
+                raise Failure("the progress text said %r" % bars[-1][3])
+            # A cg of a scene on its way: the frame holds, then the scene shows.
+            if self.scene_state("scene2.bmp") != "coming":
+                raise Failure("scene 2 came too soon to be waited for")
+            self.page.key_space()
+            held = 0
+            while self.scene_state("scene2.bmp") == "coming":
+                if self.page.canvas_digest()[2] not in waits[0].pixels:
+                    raise Failure("the frame changed while scene 2 was on its way: %s" %
+                                  self.report_mismatch(waits[0], "loading-held"))
+                held += 1
+                time.sleep(0.2)
+            self.match_wait(waits[1], "loading-wait-2", timeout=30)
+            self.page.key_space()
+            self.match_wait(waits[2], "loading-wait-3", timeout=30)
+            self.page.wait_for("document.getElementById('bexu-loading').hidden", 30,
+                               "the progress bar to go when all is in")
+            self.notes.append("loading at 1.6 Mbit/s: first picture after %.1f s, the bar at "
+                              "%d steps, the frame held %d looks while scene 2 came" %
+                              (first, len(moved), held))
+        finally:
+            self.page.unthrottle()
+
+    def case_png_scenes(self):
+        """Scenes that travel as PNG, one of a palette and one of true colour, come out of
+        the browser's decoder as the very pixels the native player shows."""
+        folder = native.story(os.path.join(self.work, "png"),
+                              "{0[cg~blocks.bmp][say~Blocks.][cg~drawn.bmp][say~Drawn.]}",
+                              self.args.demo)
+        native.blocks_scene(os.path.join(folder, "blocks.bmp"), 5)
+        native.truecolour_scene(os.path.join(folder, "drawn.bmp"), 4)
+        waits = native.key_waits(self.args.headless, folder, (1600, 900), 2, START_TICK)
+        self.open(self.site("png", folder))
+        for index, wait in enumerate(waits):
+            if index > 0:
+                self.page.key_space()
+            self.match_wait(wait, "png-wait-%d" % (index + 1))
+        codings = self.page.evaluate("['blocks.bmp', 'drawn.bmp'].map(n =>"
+                                     " Module.bexuStory.entries.get(n).coding)")
+        if codings != [2, 2]:
+            raise Failure("the scenes travelled in codings %r, not as PNG" % codings)
+        with open(os.path.join(self.sites, "png", "story.bexw"), "rb") as f:
+            data = f.read()
+        start = data.index(b"\x89PNG")
+        if data[start + 25] != 3:  # the first PNG's colour type: a palette
+            raise Failure("the blocks' PNG has colour type %d, not a palette" % data[start + 25])
+
+    def case_data_cut_short(self):
+        """Story data that ends in the middle of a scene: what came plays, the progress
+        text says the rest did not come, and the scene that never came is missing, so
+        the player's own message shows."""
+        scenes = {}
+        for name in ("night.bmp", "dawn.bmp"):
+            with open(os.path.join(self.args.demo, name), "rb") as f:
+                scenes[name] = f.read()
+        folder = native.story(os.path.join(self.work, "cut"),
+                              "{0[cg~night.bmp][say~Night.][cg~dawn.bmp][say~Dawn.]}",
+                              self.args.demo, scenes)
+
+        def cut(site):
+            path = os.path.join(site, "story.bexw")
+            with open(path, "rb") as f:
+                data = f.read()
+            with open(path, "wb") as f:
+                f.write(data[:len(data) - 1000])
+        self.open(self.site("cut", folder, cut))
+        self.page.wait_for("document.querySelectorAll('#bexu-lines p').length == 1", 10,
+                           "the first line")
+        self.page.wait_for("document.getElementById('bexu-loading-text').textContent =="
+                           " 'The rest of the story could not be loaded.'", 10,
+                           "the page to tell the rest did not come")
+        self.page.key_space()
+        self.expect_box("Error", "Failed to load scene.")
+
+    # ---- phones ---------------------------------------------------------------------
+
+    def turn_hint_shown(self):
+        return self.page.evaluate("getComputedStyle(document.getElementById('bexu-turn'))"
+                                  ".display != 'none'")
+
+    def centre_of(self, element):
+        return self.page.evaluate("(() => { const r = document.getElementById(%r)"
+                                  ".getBoundingClientRect(); return [r.x + r.width / 2,"
+                                  " r.y + r.height / 2]; })()" % element)
+
+    def open_phone(self, width, height):
+        """The demo on a phone's screen of width x height, at its first line."""
+        self.page.phone(width, height)
+        self.page.navigate(self.demo_url)
+        self.page.wait_for("document.querySelectorAll('#bexu-lines p').length == 1", 10,
+                           "the first line")
+
+    def case_phone_portrait(self):
+        """412 x 915 with touch: the hint to turn the phone shows, above the picture; the
+        first tap on the picture reads on, starts the sound and takes the hint away; the
+        fullscreen button asks for the whole screen and landscape, and reads nothing on."""
+        self.page.send("Page.addScriptToEvaluateOnNewDocument", source=FULLSCREEN_PROBE)
+        self.open_phone(412, 915)
+        if not self.turn_hint_shown():
+            raise Failure("no hint to turn the phone in portrait")
+        hint = self.page.evaluate("document.getElementById('bexu-turn').getBoundingClientRect()"
+                                  ".bottom")
+        picture_top = (915 - 412 * 9 / 16) / 2
+        if hint > picture_top:
+            raise Failure("the hint (to %.0f px) covers the picture (from %.0f px)" %
+                          (hint, picture_top))
+        if self.page.evaluate("Module.bexuAudio && Module.bexuAudio.context") is not None:
+            raise Failure("sound allowed before any tap")
+        self.page.tap(206, 457)
+        self.page.wait_for("document.querySelectorAll('#bexu-lines p').length == 2", 5,
+                           "the tap to read on")
+        if self.turn_hint_shown():
+            raise Failure("the hint stayed after a tap")
+        if not self.page.evaluate("!!(Module.bexuAudio && Module.bexuAudio.context)"):
+            raise Failure("the first tap did not let the sound start")
+        self.page.tap(*self.centre_of("bexu-fullscreen"))
+        self.page.wait_for("window.__asked.length > 0", 5, "the page to ask for the screen")
+        time.sleep(0.3)
+        asked = self.page.evaluate("window.__asked")
+        if asked != ["fullscreen", "lock landscape"]:
+            raise Failure("the button asked for %r" % asked)
+        if len(self.lines()) != 2:
+            raise Failure("the fullscreen button read on: %r" % self.lines())
+
+    def case_phone_landscape(self):
+        """915 x 412 with touch: no hint; a tap reads on. A phone turned from portrait
+        takes the hint away."""
+        self.open_phone(915, 412)
+        if self.turn_hint_shown():
+            raise Failure("a hint to turn the phone in landscape")
+        self.page.tap(457, 206)
+        self.page.wait_for("document.querySelectorAll('#bexu-lines p').length == 2", 5,
+                           "the tap to read on")
+        self.open_phone(412, 915)
+        if not self.turn_hint_shown():
+            raise Failure("no hint to turn the phone in portrait")
+        self.page.phone(915, 412)
+        self.page.wait_for("getComputedStyle(document.getElementById('bexu-turn')).display"
+                           " == 'none'", 5, "the hint to go when the phone is turned")
+        self.page.phone(412, 915)
+        time.sleep(0.3)
+        if self.turn_hint_shown():
+            raise Failure("the hint came back after the phone was turned")
 
     # ---- the stretch's paths -------------------------------------------------------
 
@@ -665,13 +912,15 @@ class Suite:
 
 CASES = ["play_1600x900", "play_1200x900", "play_1920x1080", "resize", "missing_script",
          "bad_scene", "archive", "page_failures", "page_texts", "hostile", "memory_cap", "sound",
-         "idle", "stretch_paths", "decode_table", "seams"]
+         "idle", "loading", "png_scenes", "data_cut_short", "phone_portrait", "phone_landscape",
+         "stretch_paths", "decode_table", "seams"]
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", required=True, help="build folder of the web preset")
     parser.add_argument("--headless", required=True, help="the native bexu-headless")
+    parser.add_argument("--pack", required=True, help="the native bexu-pack")
     parser.add_argument("--check", default=None,
                         help="the native bexu-check (default: beside bexu-headless)")
     parser.add_argument("--demo", required=True)
@@ -680,6 +929,7 @@ def main():
     args = parser.parse_args()
     args.build = os.path.abspath(args.build)
     args.headless = os.path.abspath(args.headless)
+    args.pack = os.path.abspath(args.pack)
     args.check = os.path.abspath(args.check or os.path.join(os.path.dirname(args.headless),
                                                              "bexu-check"))
     args.demo = os.path.abspath(args.demo)

@@ -5,6 +5,7 @@
 
 #include "check/author_traps.h"
 #include "check/check_text.h"
+#include "check/story_paths.h"
 #include "check/windows_sound.h"
 
 #include "check/story_files.h"
@@ -17,6 +18,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <map>
 #include <unistd.h>
 
@@ -84,6 +86,8 @@ struct Pen {
 struct SceneLoad {
     LoadFailure failure;
     int32_t width, height;
+    bool inside;      // false: a link leads out of the story folder, and nothing was read
+    TrapFinding link; // when not inside: the finding, told at every command naming it
 };
 
 struct Checker {
@@ -94,6 +98,7 @@ struct Checker {
     std::map<std::string, SceneLoad> scenes; // by path, loaded once
     ScriptPosition cursor;                   // the play's, over the script
     ScriptWindow window;                     // the reader's, for the blocks as written
+    int folder;                              // the story folder, open
     bool notes;                              // style findings asked for
     bool lineExplained; // the command's text is told by a bracket finding already
     uint32_t seed;      // the stutter's generator, as bexu-shot's play from the start has it
@@ -126,11 +131,35 @@ LoadFailure loadBitmap(const char* path, int32_t* width, int32_t* height) {
     return LoadFailure::None;
 }
 
-void checkSheet(CheckReport* report, const char* path, int32_t needWidth, int32_t needHeight,
-                const char* what, const char* missingCode, const char* smallCode) {
+// A fixed file of the story, opened from the story folder without following a link out
+// of it. False when a link leads out: that is reported for the file, and nothing there
+// is read. Else `*path` opens the very file that was checked while `*opened` stays open,
+// or is empty when the file is missing.
+bool reachFixedFile(CheckReport* report, int folder, const char* name, StoryFileOpened* opened,
+                    std::string* path) {
+    *opened = openInStoryAt(folder, name);
+    TrapFinding trap;
+    if (linkTrap(*opened, name, &trap)) {
+        addForFile(report, trap.severity, name, trap.code.c_str(), trap.message);
+        return false;
+    }
+    *path = opened->result == StoryOpen::Opened ? descriptorPath(opened->descriptor, name) : "";
+    return true;
+}
+
+void checkSheet(CheckReport* report, int folder, const char* path, int32_t needWidth,
+                int32_t needHeight, const char* what, const char* missingCode,
+                const char* smallCode) {
     int32_t width = 0;
     int32_t height = 0;
-    LoadFailure load = loadBitmap(path, &width, &height);
+    StoryFileOpened opened;
+    std::string reached;
+    if (!reachFixedFile(report, folder, path, &opened, &reached)) {
+        return;
+    }
+    LoadFailure load =
+        reached.empty() ? LoadFailure::Missing : loadBitmap(reached.c_str(), &width, &height);
+    closeStoryFile(&opened);
     std::string failure =
         std::string(" the player stops at start with \"Failed to load ") + path + "\"";
     if (load == LoadFailure::Missing) {
@@ -158,14 +187,53 @@ std::string blankHint(const std::string& name) {
     return "";
 }
 
+// Where the checker reads a file a command names: a name inside the story folder is
+// opened without following a link out of it (false when a link leads out, with the
+// finding in `*link`: nothing there is read), and `*path` then opens the very file that
+// was checked, or is empty when it is missing. A name that leaves the folder by itself
+// is read as the player reads it: `path-outside` tells of it.
+bool reachName(Checker* checker, const std::string& name, TrapFinding* link,
+               StoryFileOpened* opened, std::string* path) {
+    *opened = StoryFileOpened{StoryOpen::Missing, -1, "", ""};
+    if (absoluteName(name) || climbsOutOfFolder(name)) {
+        *path = name;
+        return true;
+    }
+    *opened = openInStoryAt(checker->folder, name);
+    if (linkTrap(*opened, name, link)) {
+        return false;
+    }
+    *path = opened->result == StoryOpen::Opened ? descriptorPath(opened->descriptor, name) : "";
+    return true;
+}
+
+// Loads the bitmap at `path` as the player does; missing when there is no path.
+LoadFailure loadReached(const std::string& path, int32_t* width, int32_t* height) {
+    if (path.empty()) {
+        platformNoteLoadFailure(LoadFailure::Missing);
+        return LoadFailure::Missing;
+    }
+    return loadBitmap(path.c_str(), width, height);
+}
+
 void checkScene(Checker* checker, const std::string& path, uint32_t at) {
     auto known = checker->scenes.find(path);
     if (known == checker->scenes.end()) {
-        SceneLoad scene = {LoadFailure::None, 0, 0};
-        scene.failure = loadBitmap(path.c_str(), &scene.width, &scene.height);
+        SceneLoad scene = {LoadFailure::None, 0, 0, true, {}};
+        StoryFileOpened opened;
+        std::string reached;
+        scene.inside = reachName(checker, path, &scene.link, &opened, &reached);
+        if (scene.inside) {
+            scene.failure = loadReached(reached, &scene.width, &scene.height);
+        }
+        closeStoryFile(&opened);
         known = checker->scenes.emplace(path, scene).first;
     }
     const SceneLoad& scene = known->second;
+    if (!scene.inside) {
+        addTrap(checker, scene.link, at);
+        return;
+    }
     TrapFinding trap;
     if (pathTrap(path, scene.failure != LoadFailure::Missing, true, &trap)) {
         addTrap(checker, trap, at);
@@ -190,8 +258,17 @@ void checkScene(Checker* checker, const std::string& path, uint32_t at) {
 
 // The sound as the Linux and web players' decoder reads it, without decoding.
 void checkSound(Checker* checker, const std::string& path, uint32_t at) {
-    WaveFormat format;
-    LoadFailure failure = inspectWaveFile(path.c_str(), &format);
+    StoryFileOpened opened;
+    std::string reached;
+    TrapFinding link;
+    if (!reachName(checker, path, &link, &opened, &reached)) {
+        addTrap(checker, link, at);
+        return;
+    }
+    WaveFormat format = {};
+    LoadFailure failure =
+        reached.empty() ? LoadFailure::Missing : inspectWaveFile(reached.c_str(), &format);
+    closeStoryFile(&opened);
     TrapFinding trap;
     if (pathTrap(path, failure != LoadFailure::Missing, false, &trap)) {
         addTrap(checker, trap, at);
@@ -694,8 +771,14 @@ bool readWhole(PlatformFile* file, std::string* bytes) {
 }
 
 // The title file as a whole: the window title is its every byte.
-void checkTitle(CheckReport* report) {
-    PlatformFile* file = platformOpenFile(kTitleFileName);
+void checkTitle(CheckReport* report, int folder) {
+    StoryFileOpened opened;
+    std::string reached;
+    PlatformFile* file = nullptr;
+    if (reachFixedFile(report, folder, kTitleFileName, &opened, &reached) && !reached.empty()) {
+        file = platformOpenFile(reached.c_str());
+    }
+    closeStoryFile(&opened);
     if (file == nullptr) {
         return;
     }
@@ -725,8 +808,14 @@ void checkTitle(CheckReport* report) {
     releaseLineIndex(&text.lines);
 }
 
+// Read, and walked, from the descriptor that was checked.
 bool readScript(Checker* checker) {
-    PlatformFile* file = platformOpenFile(kScriptName);
+    StoryFileOpened opened;
+    std::string reached;
+    if (!reachFixedFile(checker->report, checker->folder, kScriptName, &opened, &reached)) {
+        return false;
+    }
+    PlatformFile* file = reached.empty() ? nullptr : platformOpenFile(reached.c_str());
     bool read = file != nullptr && readWhole(file, &checker->script.bytes);
     platformCloseFile(file);
     if (!read) {
@@ -734,11 +823,15 @@ bool readScript(Checker* checker) {
                    file == nullptr ? std::string("cannot be opened: the player stops with \"") +
                                          kScriptMissingMessage + "\""
                                    : "cannot be read");
+        closeStoryFile(&opened);
         return false;
     }
     const std::string& bytes = checker->script.bytes;
-    return indexText(&checker->script.lines, bytes.data(), static_cast<uint32_t>(bytes.size())) &&
-           openCursor(&checker->cursor, kScriptName, true);
+    bool walked =
+        indexText(&checker->script.lines, bytes.data(), static_cast<uint32_t>(bytes.size())) &&
+        openCursor(&checker->cursor, reached.c_str(), true);
+    closeStoryFile(&opened);
+    return walked;
 }
 
 void checkFolder(CheckReport* report, bool notes) {
@@ -747,14 +840,15 @@ void checkFolder(CheckReport* report, bool notes) {
     checker->report = report;
     checker->notes = notes;
     checker->seed = kShotSeed;
+    checker->folder = open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (readScript(checker)) {
         report->readable = true;
         turnPage(checker);
-        checkSheet(report, kFontFileName, kFontSheetWidth, kFontSheetHeight, "the font",
-                   "font-missing", "font-small");
-        checkSheet(report, kTileFileName, kTileSize, kTileSize, "the tile pattern", "tile-missing",
-                   "tile-small");
-        checkTitle(report);
+        checkSheet(report, checker->folder, kFontFileName, kFontSheetWidth, kFontSheetHeight,
+                   "the font", "font-missing", "font-small");
+        checkSheet(report, checker->folder, kTileFileName, kTileSize, kTileSize, "the tile pattern",
+                   "tile-missing", "tile-small");
+        checkTitle(report, checker->folder);
         std::vector<BlockPlace> played;
         int32_t missing = -1;
         uint32_t searchFrom = 0;
@@ -770,6 +864,9 @@ void checkFolder(CheckReport* report, bool notes) {
     }
     closeCursor(&checker->cursor);
     releaseLineIndex(&checker->script.lines);
+    if (checker->folder >= 0) {
+        close(checker->folder);
+    }
     delete checker;
 }
 

@@ -1,6 +1,7 @@
 // Lists the files a script names, with their places, from a walk of the play cursor.
 #include "check/story_files.h"
 
+#include "check/story_paths.h"
 #include "engine/play_cursor.h"
 
 #include <cstring>
@@ -21,9 +22,15 @@ bool fileUseOf(const char* command, uint32_t start, FileUse* use, uint32_t* name
 
 FileUses listFileUses(const std::string& folder) {
     FileUses result = {};
+    // Never through a link out of the story folder: the script is read from the
+    // descriptor that was checked.
+    std::string script = folder + "/" + kScriptFileName;
+    StoryFileOpened opened = openInStory(folder, kScriptFileName);
     // Large: the cursor holds a window of the script.
     auto* cursor = new ScriptPosition{};
-    result.readable = openCursor(cursor, (folder + "/" + kScriptFileName).c_str(), true);
+    result.readable = opened.result == StoryOpen::Opened &&
+                      openCursor(cursor, descriptorPath(opened.descriptor, script).c_str(), true);
+    closeStoryFile(&opened);
     WalkStep step = result.readable ? walkCursor(cursor, kWalkBudget) : WalkStep::End;
     for (; step != WalkStep::End; step = walkCursor(cursor, kWalkBudget)) {
         CommandPlace place;

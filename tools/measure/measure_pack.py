@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
-"""Measures bexu-pack: the wall time to check and pack a story into both archives
+"""Measures bexu-pack: the wall time to check and pack a story into its archives
 (median of several runs, each into a fresh folder), and the archives' sizes.
 
 Usage: measure_pack.py [--pack build/bexu-pack] [--story examples/demo] [--runs 11]
-       [--windows-player build-win32/bexu.exe]
+       [--windows-player build-win32/bexu.exe] [--web-player build-web]
 """
 
 import argparse
@@ -24,10 +24,13 @@ def main():
     parser.add_argument("--story", default=os.path.join(ROOT, "examples", "demo"))
     parser.add_argument("--runs", type=int, default=11)
     parser.add_argument("--windows-player", default=None)
+    parser.add_argument("--web-player", default=None)
     args = parser.parse_args()
     command = [os.path.abspath(args.pack), os.path.abspath(args.story)]
     if args.windows_player:
         command += ["--windows-player", os.path.abspath(args.windows_player)]
+    if args.web_player:
+        command += ["--web-player", os.path.abspath(args.web_player)]
     times = []
     with tempfile.TemporaryDirectory(prefix="bexu-measure-pack-") as work:
         for run in range(args.runs):

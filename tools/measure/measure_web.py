@@ -19,10 +19,12 @@ with their ratio to it:
 
 Usage: measure_web.py [--build build-web ...] [--native build] [--story examples/demo]
 Needs the web preset built (bexu, bexu-stretch-timing) and the default one (bexu,
-bexu-stretch-timing), Chromium, Xvfb and python3-websocket (run with /usr/bin/python3).
+bexu-pack, bexu-stretch-timing), Chromium, Xvfb and python3-websocket (run with
+/usr/bin/python3). The pages are the web archives bexu-pack makes, unpacked.
 """
 
 import argparse
+import glob
 import gzip
 import os
 import re
@@ -32,6 +34,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import zipfile
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 sys.path.insert(0, os.path.join(ROOT, "tests", "web"))
@@ -79,6 +82,33 @@ INSTRUMENT = """
 """
 
 
+def web_page(pack, web_player, story, site):
+    """bexu-pack's web archive of `story` (as it is, errors and all), unpacked into `site`;
+    returns the archive's path, which stays beside `site`."""
+    archives = site + "-archives"
+    os.makedirs(archives)
+    stand_in = os.path.join(archives, "stand-in.exe")
+    with open(stand_in, "wb") as f:
+        f.write(b"MZ" + bytes(62))
+    subprocess.run([pack, story, "--out", archives, "--windows-player", stand_in,
+                    "--web-player", web_player, "--force"], check=True,
+                   stdout=subprocess.DEVNULL)
+    archive = glob.glob(os.path.join(archives, "*-web.zip"))[0]
+    with zipfile.ZipFile(archive) as z:
+        z.extractall(site)
+    return archive
+
+
+def instrumented_page(chromium, probe):
+    """Chromium's first tab at 1600 x 900, with the timers and canvas instrumented and the
+    pixel `probe` (x, y, 0xRRGGBB) of the first scene to watch for."""
+    page = chromium.open_page()
+    page.send("Page.addScriptToEvaluateOnNewDocument",
+              source=INSTRUMENT + "window.__probe = [%d, %d, %d];" % probe)
+    page.size(1600, 900)
+    return page
+
+
 def cpu_of_group(group):
     """{pid: (run time in seconds, whether it is a renderer)} of every process in a process
     group, counted as the desktop player's is (desktop.cpu_seconds)."""
@@ -119,12 +149,11 @@ def median_ms(values):
         statistics.median(values), min(values), max(values), len(values))
 
 
-def make_site(build, story, site):
-    """The demo's page of `build`, the stretch timing page, and a story of scenes and lines
-    (each scene of the story in turn, a line after each, so a scene's frame holds the
-    canvas's rebuild and a line's step) at site/scenes."""
-    subprocess.run(["bash", os.path.join(ROOT, "scripts", "web.sh"), story, site], check=True,
-                   stdout=subprocess.DEVNULL, env=dict(os.environ, BEXU_WEB_BUILD=build))
+def make_site(pack, build, story, site):
+    """The demo's page of `build` (bexu-pack's web archive), the stretch timing page, and a
+    story of scenes and lines (each scene of the story in turn, a line after each, so a
+    scene's frame holds the canvas's rebuild and a line's step) at site/scenes."""
+    web_page(pack, build, story, site)
     for name in ("bexu-stretch-timing.js", "bexu-stretch-timing.wasm"):
         shutil.copy(os.path.join(build, name), site)
     with open(os.path.join(site, "stretch.html"), "w") as f:
@@ -135,9 +164,7 @@ def make_site(build, story, site):
     with open(os.path.join(scenes_story, "script.bexu"), "wb") as f:
         f.write(b"{0" + b"".join(b"[cg~%s][say~Scene %d.]" % (names[i % len(names)], i)
                                  for i in range(13)) + b"}")
-    subprocess.run(["bash", os.path.join(ROOT, "scripts", "web.sh"), scenes_story,
-                    os.path.join(site, "scenes")], check=True, stdout=subprocess.DEVNULL,
-                   env=dict(os.environ, BEXU_WEB_BUILD=build))
+    web_page(pack, build, scenes_story, os.path.join(site, "scenes"))
 
 
 class Build:
@@ -284,7 +311,8 @@ def main():
     sites = os.path.join(work, "sites")
     os.makedirs(sites)
     for index, build in enumerate(builds):
-        make_site(build.path, story, os.path.join(sites, str(index)))
+        make_site(os.path.join(native, "bexu-pack"), build.path, story,
+                  os.path.join(sites, str(index)))
     # The floor of any page that wakes every 16 ms: a timer loop doing nothing.
     with open(os.path.join(sites, "timer.html"), "w") as f:
         f.write("<!doctype html><script>function tick() { setTimeout(tick, 16); } tick();"
@@ -294,11 +322,8 @@ def main():
     chromium = browser.Browser(work)
     floor_cpu = floor_renderer = 0.0
     try:
-        page = chromium.open_page()
-        page.send("Page.addScriptToEvaluateOnNewDocument",
-                  source=INSTRUMENT + "window.__probe = [%d, %d, %d];" % probe)
+        page = instrumented_page(chromium, probe)
         urls = [server.url("%d/" % index) for index in range(len(builds))]
-        page.size(1600, 900)
         # Interleaved, so that no build profits from a quieter moment.
         for run in range(args.runs):
             for build, url in zip(builds, urls):

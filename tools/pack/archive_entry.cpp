@@ -1,5 +1,7 @@
 #include "pack/archive_entry.h"
 
+#include "check/story_paths.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -25,17 +27,35 @@ void failWith(OutputFile* out, const std::string& message) {
     }
 }
 
+namespace {
+
+std::string sourceName(const ArchiveEntry& entry) {
+    return entry.storyFolder.empty() ? entry.source : entry.storyFolder + "/" + entry.source;
+}
+
+} // namespace
+
 bool openSource(const ArchiveEntry& entry, SourceReader* reader, std::string* error) {
     // Without blocking: a file replaced by a pipe since the story was read must not hang.
-    reader->descriptor = open(entry.source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (entry.storyFolder.empty()) {
+        reader->descriptor = open(entry.source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    } else {
+        StoryFileOpened opened = openInStory(entry.storyFolder, entry.source);
+        if (opened.result == StoryOpen::Outside) {
+            *error = sourceName(entry) + ": has become a link that leads out of the story folder";
+            return false;
+        }
+        reader->descriptor = opened.descriptor;
+        errno = ENOENT;
+    }
     struct stat info;
     if (reader->descriptor < 0 || fstat(reader->descriptor, &info) != 0) {
-        *error = entry.source + ": cannot be read: " + strerror(errno);
+        *error = sourceName(entry) + ": cannot be read: " + strerror(errno);
         closeSource(reader);
         return false;
     }
     if (!S_ISREG(info.st_mode)) {
-        *error = entry.source + ": is no longer a plain file";
+        *error = sourceName(entry) + ": is no longer a plain file";
         closeSource(reader);
         return false;
     }
@@ -52,11 +72,11 @@ bool readSource(const ArchiveEntry& entry, SourceReader* reader, std::vector<cha
         count = read(reader->descriptor, buffer->data(), wanted);
     } while (count < 0 && errno == EINTR);
     if (count < 0) {
-        *error = entry.source + ": cannot be read: " + strerror(errno);
+        *error = sourceName(entry) + ": cannot be read: " + strerror(errno);
         return false;
     }
     if (count == 0) {
-        *error = entry.source + ": became shorter while it was packed";
+        *error = sourceName(entry) + ": became shorter while it was packed";
         return false;
     }
     *got = static_cast<size_t>(count);

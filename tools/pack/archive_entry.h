@@ -13,9 +13,14 @@ struct ArchiveEntry {
     std::string path; // inside the archive, '/'-separated; folders end with '/'
     bool folder;
     bool executable;
-    std::string source; // file on disk to stream, or empty for `bytes`
-    std::string bytes;  // the content when made by the packer (read-me, launcher)
+    std::string source; // file on disk to stream after `bytes`, or empty
+    std::string bytes;  // made by the packer (read-me, launcher), or what comes before `source`
     uint64_t size;      // of the file on disk, as seen when the story was read
+    // When set, `source` is a name in this story folder, read never through a link
+    // that leads out of it.
+    std::string storyFolder = "";
+    // A zip keeps the entry as it is (its data is compressed already).
+    bool stored = false;
 };
 
 // Every archive has the same time on every entry, so the same input gives the same bytes.
@@ -55,8 +60,11 @@ void closeSource(SourceReader* reader);
 
 template <typename Take>
 bool streamEntry(const ArchiveEntry& entry, Take take, Progress* progress, std::string* error) {
+    if (!entry.bytes.empty() && !take(entry.bytes.data(), entry.bytes.size())) {
+        return false;
+    }
     if (entry.source.empty()) {
-        return take(entry.bytes.data(), entry.bytes.size());
+        return true;
     }
     SourceReader reader = {};
     if (!openSource(entry, &reader, error)) {
@@ -75,9 +83,20 @@ bool streamEntry(const ArchiveEntry& entry, Take take, Progress* progress, std::
     return fine;
 }
 
-// The size an entry's content has: the file's as seen, or the made bytes'.
+// The size an entry's content has: the made bytes' and the file's as seen.
 inline uint64_t entrySize(const ArchiveEntry& entry) {
-    return entry.source.empty() ? entry.bytes.size() : entry.size;
+    return entry.bytes.size() + (entry.source.empty() ? 0 : entry.size);
+}
+
+// Little-endian numbers, as zip headers and the web story's index hold them.
+inline void put16(std::string* out, uint32_t value) {
+    out->push_back(static_cast<char>(value & 0xFF));
+    out->push_back(static_cast<char>(value >> 8 & 0xFF));
+}
+
+inline void put32(std::string* out, uint32_t value) {
+    put16(out, value & 0xFFFF);
+    put16(out, value >> 16);
 }
 
 // Writes `entries` in their order as a zip archive (deflate, no extra fields).

@@ -1,10 +1,12 @@
 // bexu-pack STORY_DIR [--out DIR] [--force]: packs a story into release archives
-// for readers, one for Windows and one for Linux, after checking it.
+// for readers, one for Windows, one for Linux and one for the web, after checking it.
 #include "check/story_check.h"
 #include "check/story_files.h"
 #include "pack/archive_entry.h"
 #include "pack/release_texts.h"
 #include "pack/story_contents.h"
+#include "pack/web_archive.h"
+#include "pack/web_story.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -19,16 +21,20 @@
 #ifndef BEXU_PACK_WINDOWS_PLAYER
 #define BEXU_PACK_WINDOWS_PLAYER "build-win32/bexu.exe"
 #endif
+#ifndef BEXU_PACK_WEB_PLAYER
+#define BEXU_PACK_WEB_PLAYER "build-web"
+#endif
 
 namespace {
 
 const char kUsage[] =
     "usage: bexu-pack STORY_DIR [--out DIR] [--force]\n"
-    "                 [--windows-player EXE] [--linux-player FILE]\n"
-    "Checks the story in STORY_DIR and packs what it uses into <Title>-windows.zip\n"
-    "and <Title>-linux-x86_64.tar.gz in DIR (default: the current folder). Errors\n"
-    "stop the packing; --force packs anyway. The players default to the 32-bit\n"
-    "Windows build and to bexu-static beside this program.\n";
+    "                 [--windows-player EXE] [--linux-player FILE] [--web-player DIR]\n"
+    "Checks the story in STORY_DIR and packs what it uses into <Title>-windows.zip,\n"
+    "<Title>-linux-x86_64.tar.gz and <Title>-web.zip in DIR (default: the current\n"
+    "folder). Errors stop the packing; --force packs anyway, but never a link out of\n"
+    "the story folder. The players default to the 32-bit Windows build, to\n"
+    "bexu-static beside this program and to the build of the web preset.\n";
 
 struct Options {
     std::string story;
@@ -36,10 +42,13 @@ struct Options {
     bool force = false;
     std::string windowsPlayer = BEXU_PACK_WINDOWS_PLAYER;
     std::string linuxPlayer;
+    std::string webPlayer = BEXU_PACK_WEB_PLAYER;
 };
 
-// Temporary archives, removed if the packing is interrupted.
-char gPartial[2][PATH_MAX];
+// The archives, and the web story's coded files, while they are written under
+// temporary names: removed if the packing fails or is interrupted.
+constexpr size_t kArchives = 3;
+char gPartial[kArchives + 1][PATH_MAX];
 
 void removePartials(int) {
     for (char* path : gPartial) {
@@ -73,8 +82,8 @@ std::string besideThisProgram(const char* name) {
 bool parseOptions(int argc, char** argv, Options* options, int* exitCode) {
     for (int i = 1; i < argc; ++i) {
         std::string argument = argv[i];
-        bool valued =
-            argument == "--out" || argument == "--windows-player" || argument == "--linux-player";
+        bool valued = argument == "--out" || argument == "--windows-player" ||
+                      argument == "--linux-player" || argument == "--web-player";
         if (valued && i + 1 >= argc) {
             *exitCode = usageError(argument + " needs a value");
             return false;
@@ -91,6 +100,8 @@ bool parseOptions(int argc, char** argv, Options* options, int* exitCode) {
             options->windowsPlayer = argv[++i];
         } else if (argument == "--linux-player") {
             options->linuxPlayer = argv[++i];
+        } else if (argument == "--web-player") {
+            options->webPlayer = argv[++i];
         } else if (argument[0] == '-' || !options->story.empty()) {
             *exitCode = usageError("unexpected argument '" + argument + "'");
             return false;
@@ -165,7 +176,9 @@ void addStoryEntries(const StoryContents& contents, const std::string& top,
         story.push_back(folderEntry(top + folder));
     }
     for (const StoryFile& file : contents.files) {
-        story.push_back(fileEntry(top + file.path, file.source, file.size, false));
+        ArchiveEntry entry = fileEntry(top + file.path, file.path, file.size, false);
+        entry.storyFolder = contents.folder;
+        story.push_back(entry);
     }
     std::sort(story.begin(), story.end(),
               [](const ArchiveEntry& a, const ArchiveEntry& b) { return a.path < b.path; });
@@ -195,20 +208,28 @@ struct Archive {
     bool zip;
 };
 
-bool writeArchive(const std::string& outFolder, const Archive& archive, char* partial,
-                  std::string* error) {
-    std::string temporary =
-        outFolder + "/." + archive.name + "." + std::to_string(getpid()) + ".partial";
+// A new file in `folder` under a temporary name, noted in `partial`.
+FILE* temporaryFile(const std::string& folder, const std::string& name, char* partial,
+                    std::string* error) {
+    std::string temporary = folder + "/." + name + "." + std::to_string(getpid()) + ".partial";
     snprintf(partial, PATH_MAX, "%s", temporary.c_str());
-    int descriptor = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    FILE* file = descriptor < 0 ? nullptr : fdopen(descriptor, "wb");
+    int descriptor = open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    FILE* file = descriptor < 0 ? nullptr : fdopen(descriptor, "w+b");
     if (file == nullptr) {
-        *error = "cannot write in '" + outFolder + "': " + strerror(errno);
+        *error = "cannot write in '" + folder + "': " + strerror(errno);
         if (descriptor >= 0) {
             close(descriptor);
             unlink(temporary.c_str());
         }
         partial[0] = '\0';
+    }
+    return file;
+}
+
+bool writeArchive(const std::string& outFolder, const Archive& archive, char* partial,
+                  std::string* error) {
+    FILE* file = temporaryFile(outFolder, archive.name, partial, error);
+    if (file == nullptr) {
         return false;
     }
     // Made entries are small; the story's files are what takes time.
@@ -255,6 +276,15 @@ bool checkBeforePacking(const Options& options, StoryContents* contents) {
                          return a.line != b.line ? a.line < b.line : a.column < b.column;
                      });
     fputs(formatText(report, folderPrefix(options.story)).c_str(), stdout);
+    auto linkedOut = static_cast<uint32_t>(
+        std::count_if(report.diagnostics.begin(), report.diagnostics.end(), unforceable));
+    if (linkedOut > 0) {
+        fprintf(stderr,
+                "bexu-pack: %u link%s lead%s out of the story folder: nothing packed, not even "
+                "with --force (copy the files into the story folder)\n",
+                linkedOut, linkedOut == 1 ? "" : "s", linkedOut == 1 ? "s" : "");
+        return false;
+    }
     if (!report.readable) {
         fprintf(stderr, "bexu-pack: %sscript.bexu cannot be read: nothing packed\n",
                 folderPrefix(options.story).c_str());
@@ -273,6 +303,7 @@ bool checkBeforePacking(const Options& options, StoryContents* contents) {
 struct PlayerSizes {
     uint64_t windowsPlayer;
     uint64_t linuxPlayer;
+    WebPlayer webPlayer;
 };
 
 // The story folder, both players and the output folder, before anything is read.
@@ -291,12 +322,19 @@ bool checkInputs(const Options& options, PlayerSizes* sizes, std::string* error)
            checkPlayer(options.linuxPlayer, kElfMark, "Linux player",
                        "build bexu-static or name one with --linux-player", &sizes->linuxPlayer,
                        error) &&
+           checkWebPlayer(options.webPlayer, &sizes->webPlayer, error) &&
            makeFolder(options.out, error);
 }
 
-// Sizes and offsets of a zip archive have 32 bits; 1 MiB is room for the rest.
+// Sizes and offsets of a zip archive have 32 bits; 1 MiB is room for the rest. The web
+// archive's coded story is never larger than the story.
 bool fitsZip(const StoryContents& contents, const PlayerSizes& sizes, std::string* error) {
-    if (contents.totalSize + sizes.windowsPlayer + (1u << 20) > UINT32_MAX) {
+    uint64_t webPlayer = 0;
+    for (uint64_t size : sizes.webPlayer.sizes) {
+        webPlayer += size;
+    }
+    uint64_t players = std::max(sizes.windowsPlayer, webPlayer);
+    if (contents.totalSize + players + (1u << 20) > UINT32_MAX) {
         *error = "the story's files come to " + megabytes(contents.totalSize) +
                  "; a zip archive holds at most 4.2 GB";
         return false;
@@ -331,43 +369,65 @@ Archive linuxArchive(const StoryContents& contents, const Options& options,
     return archive;
 }
 
-// Writes both archives under temporary names, then gives them their own: both or neither.
-bool writeBoth(const std::string& out, const Archive* archives[2], std::string* error) {
-    signal(SIGINT, removePartials);
-    signal(SIGTERM, removePartials);
-    signal(SIGHUP, removePartials);
-    bool fine = true;
-    for (size_t i = 0; i < 2 && fine; ++i) {
-        fine = writeArchive(out, *archives[i], gPartial[i], error);
-    }
-    for (size_t i = 0; i < 2 && fine; ++i) {
-        std::string final = out + "/" + archives[i]->name;
-        fine = rename(gPartial[i], final.c_str()) == 0;
-        if (!fine) {
-            *error = "cannot write " + final + ": " + strerror(errno);
-            if (i == 1) {
-                unlink((out + "/" + archives[0]->name).c_str());
-            }
-        } else {
-            gPartial[i][0] = '\0';
-        }
-    }
+void removeLeftPartials() {
     for (char* partial : gPartial) {
         if (partial[0] != '\0') {
             unlink(partial);
+            partial[0] = '\0';
         }
+    }
+}
+
+// Writes the archives under temporary names, then gives them their own: all or none.
+bool writeAll(const std::string& out, const Archive* archives[kArchives], std::string* error) {
+    bool fine = true;
+    for (size_t i = 0; i < kArchives && fine; ++i) {
+        fine = writeArchive(out, *archives[i], gPartial[i], error);
+    }
+    size_t renamed = 0;
+    for (; renamed < kArchives && fine; ++renamed) {
+        std::string final = out + "/" + archives[renamed]->name;
+        fine = rename(gPartial[renamed], final.c_str()) == 0;
+        if (!fine) {
+            *error = "cannot write " + final + ": " + strerror(errno);
+            break;
+        }
+        gPartial[renamed][0] = '\0';
+    }
+    if (!fine) {
+        for (size_t i = 0; i < renamed; ++i) {
+            unlink((out + "/" + archives[i]->name).c_str());
+        }
+    }
+    removeLeftPartials();
+    return fine;
+}
+
+// The web story's files, coded into a temporary file beside the archives.
+bool codeWebStory(const std::string& out, const StoryContents& contents, WebStory* story,
+                  std::string* codedPath, std::string* error) {
+    char* partial = gPartial[kArchives];
+    FILE* coded = temporaryFile(out, webArchiveName(contents) + ".story", partial, error);
+    if (coded == nullptr) {
+        return false;
+    }
+    *codedPath = partial;
+    bool fine = writeWebStory(contents, coded, story, error);
+    if (fclose(coded) != 0 && fine) {
+        *error = std::string("the web story cannot be written: ") + strerror(errno);
+        fine = false;
     }
     return fine;
 }
 
 void printPacked(const StoryContents& contents, const std::string& out,
-                 const Archive* archives[2]) {
+                 const Archive* archives[kArchives]) {
     printf("bexu-pack: \"%s\": %zu story files, %s\n", printableTitle(contents.title).c_str(),
            contents.files.size(), megabytes(contents.totalSize).c_str());
     for (const std::string& left : contents.leftOut) {
         printf("  left out: %s\n", left.c_str());
     }
-    for (size_t i = 0; i < 2; ++i) {
+    for (size_t i = 0; i < kArchives; ++i) {
         printf("  %s%s\n", folderPrefix(out).c_str(), archives[i]->name.c_str());
     }
 }
@@ -392,10 +452,21 @@ int pack(const Options& options) {
         return failure("the story's file '" + clash +
                        "' has the name of one the packer adds: rename it");
     }
+    signal(SIGINT, removePartials);
+    signal(SIGTERM, removePartials);
+    signal(SIGHUP, removePartials);
+    WebStory story;
+    std::string codedPath;
+    if (!codeWebStory(options.out, contents, &story, &codedPath, &error)) {
+        removeLeftPartials();
+        return failure(error + ": nothing packed");
+    }
     Archive windowsZip = windowsArchive(contents, options, sizes);
     Archive linuxTarball = linuxArchive(contents, options, sizes);
-    const Archive* archives[2] = {&windowsZip, &linuxTarball};
-    if (!writeBoth(options.out, archives, &error)) {
+    Archive webZip = {webArchiveName(contents),
+                      webArchiveEntries(contents, sizes.webPlayer, story, codedPath), true};
+    const Archive* archives[kArchives] = {&windowsZip, &linuxTarball, &webZip};
+    if (!writeAll(options.out, archives, &error)) {
         return failure(error + ": nothing packed");
     }
     printPacked(contents, options.out, archives);

@@ -54,6 +54,17 @@ std::string linuxReadMe(const std::string& title, const std::string& fileTitle) 
            "XWayland) and plays sound through ALSA's library, when the machine has it.\n";
 }
 
+std::string webReadMe(const std::string& title) {
+    return printableTitle(title) + "\n\n" +
+           "The story as a web page. Put these files, as they are, in a folder of any static\n"
+           "web host (GitHub Pages, Netlify, your own server; itch.io takes this zip as an\n"
+           "HTML project) and open index.html there. No server code is needed.\n\n"
+           "Opened from the disk (file://), the page cannot load the story: the browser\n"
+           "allows that only over the web. To try it on your own machine, serve the folder:\n"
+           "  python3 -m http.server --bind 127.0.0.1 8000\n"
+           "and open http://127.0.0.1:8000/ in a browser.\n";
+}
+
 std::string linuxLauncher() {
     return "#!/bin/sh\n"
            "# Plays the story of this folder, from wherever it is started.\n"

@@ -9,6 +9,7 @@ std::string printableTitle(const std::string& title);
 
 std::string windowsReadMe(const std::string& title, const std::string& fileTitle);
 std::string linuxReadMe(const std::string& title, const std::string& fileTitle);
+std::string webReadMe(const std::string& title);
 // A shell script that enters its own folder and starts the player there.
 std::string linuxLauncher();
 // A desktop entry that starts the launcher named `fileTitle` beside it.

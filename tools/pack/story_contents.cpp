@@ -1,6 +1,8 @@
 #include "pack/story_contents.h"
 
 #include "check/author_traps.h"
+#include "check/story_paths.h"
+#include "format/story_format.h"
 
 #include <algorithm>
 #include <cctype>
@@ -14,7 +16,8 @@
 
 namespace {
 
-const char* const kFixedFiles[] = {"script.bexu", "font.bmp", "transparency.bmp", "init.bexc"};
+// In the order the player opens them.
+const char* const kFixedFiles[] = {kScriptFileName, kTitleFileName, kFontFileName, kTileFileName};
 constexpr size_t kLongestFileTitle = 64;
 // Enough of a title to name the files.
 constexpr size_t kTitleKept = 4096;
@@ -100,9 +103,35 @@ Resolved resolveName(const std::string& folder, const std::string& name, std::st
     return Resolved::Fine;
 }
 
-bool plainFileSize(const std::string& path, uint64_t* size) {
+// Adds `problem` unless the checker has told the same at the same place.
+void addProblem(std::vector<Diagnostic>* problems, const Diagnostic& problem) {
+    for (const Diagnostic& told : *problems) {
+        if (told.file == problem.file && told.line == problem.line &&
+            told.column == problem.column && told.code == problem.code) {
+            return;
+        }
+    }
+    problems->push_back(problem);
+}
+
+// Opens a story file as the packer reads it: never through a link out of the folder.
+// A link that leads out is added to `problems` at the name's place (`line` 0: the
+// file itself is meant), and the file is not opened.
+StoryFileOpened openStoryFile(const std::string& folder, const std::string& path,
+                              const std::string& written, const std::string& file, uint32_t line,
+                              uint32_t column, std::vector<Diagnostic>* problems) {
+    StoryFileOpened opened = openInStory(folder, path);
+    TrapFinding trap;
+    if (linkTrap(opened, written, &trap)) {
+        addProblem(problems,
+                   Diagnostic{trap.severity, file, line, column, trap.code, trap.message});
+    }
+    return opened;
+}
+
+bool plainFileSize(int descriptor, uint64_t* size) {
     struct stat info;
-    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
         return false;
     }
     *size = static_cast<uint64_t>(info.st_size);
@@ -111,31 +140,48 @@ bool plainFileSize(const std::string& path, uint64_t* size) {
 
 // Reads the first kTitleKept bytes of the title file, from which the file names are
 // made; what the title may hold is the checker's to tell.
-void readTitle(const std::string& folder, StoryContents* contents) {
-    int descriptor = open((folder + "/init.bexc").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+void readTitle(const std::string& folder, StoryContents* contents,
+               std::vector<Diagnostic>* problems) {
+    StoryFileOpened opened =
+        openStoryFile(folder, "init.bexc", "init.bexc", "init.bexc", 0, 0, problems);
+    int descriptor = opened.descriptor;
     struct stat info;
     if (descriptor < 0 || fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
-        if (descriptor >= 0) {
-            close(descriptor);
-        }
+        closeStoryFile(&opened);
         return;
     }
     char buffer[kTitleKept];
     ssize_t got = read(descriptor, buffer, sizeof buffer);
-    close(descriptor);
+    closeStoryFile(&opened);
     contents->title.assign(buffer, got > 0 ? static_cast<size_t>(got) : 0);
 }
 
-// Adds the file once, when it is a plain file. `added` holds the paths added so far.
-void addFile(const std::string& folder, const std::string& path, std::set<std::string>* added,
-             StoryContents* contents) {
-    uint64_t size = 0;
-    std::string source = folder + "/" + path;
-    if (added->count(path) == 0 && plainFileSize(source, &size)) {
-        added->insert(path);
-        contents->files.push_back(StoryFile{path, source, size});
-        contents->totalSize += size;
+// Adds the file once, when it is a plain file inside the story folder. `added` holds
+// the paths added so far; `written` is the name as the script has it, at `line`:`column`
+// of `file` (line 0 for a file the player opens by its fixed name).
+StoryFile* addFile(const std::string& folder, const std::string& path, const std::string& written,
+                   const std::string& file, uint32_t line, uint32_t column,
+                   std::set<std::string>* added, StoryContents* contents,
+                   std::vector<Diagnostic>* problems) {
+    if (added->count(path) != 0) {
+        for (StoryFile& known : contents->files) {
+            if (known.path == path) {
+                return &known;
+            }
+        }
     }
+    StoryFileOpened opened = openStoryFile(folder, path, written, file, line, column, problems);
+    uint64_t size = 0;
+    StoryFile* made = nullptr;
+    if (opened.result == StoryOpen::Opened && plainFileSize(opened.descriptor, &size)) {
+        added->insert(path);
+        auto order = static_cast<uint32_t>(contents->files.size());
+        contents->files.push_back(StoryFile{path, folder + "/" + path, size, false, false, order});
+        contents->totalSize += size;
+        made = &contents->files.back();
+    }
+    closeStoryFile(&opened);
+    return made;
 }
 
 void addUses(const std::string& folder, const FileUses& uses, std::set<std::string>* added,
@@ -151,7 +197,12 @@ void addUses(const std::string& folder, const FileUses& uses, std::set<std::stri
             problems->push_back(Diagnostic{Severity::Error, "script.bexu", use.line, use.column,
                                            "unpackable-name", what + use.name + "' " + why});
         } else if (resolved == Resolved::Fine) {
-            addFile(folder, path, added, contents);
+            StoryFile* file = addFile(folder, path, use.name, "script.bexu", use.line, use.column,
+                                      added, contents, problems);
+            if (file != nullptr) {
+                file->bitmap = file->bitmap || use.scene;
+                file->wave = file->wave || !use.scene;
+            }
             folders.insert(passed.begin(), passed.end());
         }
     }
@@ -223,6 +274,10 @@ std::string folderName(const std::string& folder) {
 
 } // namespace
 
+bool unforceable(const Diagnostic& problem) {
+    return problem.code == "path-link-outside";
+}
+
 std::string safeFileTitle(const std::string& title) {
     std::string out;
     for (char c : title) {
@@ -253,13 +308,17 @@ StoryContents gatherStory(const std::string& folder, const FileUses& uses,
                           std::vector<Diagnostic>* problems) {
     StoryContents contents = {};
     std::set<std::string> added;
+    contents.folder = folder;
     for (const char* name : kFixedFiles) {
-        addFile(folder, name, &added, &contents);
+        StoryFile* file = addFile(folder, name, name, name, 0, 0, &added, &contents, problems);
+        if (file != nullptr) {
+            file->bitmap = strcmp(name, kFontFileName) == 0 || strcmp(name, kTileFileName) == 0;
+        }
     }
     addUses(folder, uses, &added, &contents, problems);
     std::sort(contents.files.begin(), contents.files.end(),
               [](const StoryFile& a, const StoryFile& b) { return a.path < b.path; });
-    readTitle(folder, &contents);
+    readTitle(folder, &contents, problems);
     if (contents.title.empty()) {
         contents.title = folderName(folder);
     }

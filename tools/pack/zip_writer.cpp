@@ -23,16 +23,6 @@ struct Central {
     uint32_t offset;
 };
 
-void put16(std::string* out, uint32_t value) {
-    out->push_back(static_cast<char>(value & 0xFF));
-    out->push_back(static_cast<char>(value >> 8 & 0xFF));
-}
-
-void put32(std::string* out, uint32_t value) {
-    put16(out, value & 0xFFFF);
-    put16(out, value >> 16);
-}
-
 std::string localHeader(const Central& entry) {
     std::string header;
     put32(&header, 0x04034b50);
@@ -74,6 +64,27 @@ std::string centralHeader(const Central& entry) {
 uint32_t unixAttributes(const ArchiveEntry& entry) {
     uint32_t mode = entry.folder ? 040755 : entry.executable ? 0100755 : 0100644;
     return mode << 16 | (entry.folder ? 0x10 : 0); // 0x10: the DOS folder bit
+}
+
+// Streams the entry into `out` as it is; fills crc and sizes.
+bool storeEntry(OutputFile* out, const ArchiveEntry& entry, Central* central) {
+    uLong crc = crc32(0, nullptr, 0);
+    uint64_t written = 0;
+    std::string error;
+    bool fine = streamEntry(
+        entry,
+        [&](const char* bytes, size_t count) {
+            crc = crc32_z(crc, reinterpret_cast<const Bytef*>(bytes), count);
+            written += count;
+            return writeBytes(out, bytes, count);
+        },
+        out->progress, &error);
+    if (!error.empty()) {
+        failWith(out, error);
+    }
+    central->crc = static_cast<uint32_t>(crc);
+    central->compressed = static_cast<uint32_t>(written);
+    return fine;
 }
 
 // Streams the entry through deflate into `out`; fills crc and sizes.
@@ -133,7 +144,7 @@ bool writeEntry(OutputFile* out, const ArchiveEntry& entry, std::vector<Central>
         return false;
     }
     Central central = {entry.path,
-                       static_cast<uint16_t>(entry.folder ? 0 : 8),
+                       static_cast<uint16_t>(entry.folder || entry.stored ? 0 : 8),
                        0,
                        0,
                        static_cast<uint32_t>(entrySize(entry)),
@@ -144,7 +155,9 @@ bool writeEntry(OutputFile* out, const ArchiveEntry& entry, std::vector<Central>
         return false;
     }
     if (!entry.folder) {
-        if (!deflateEntry(out, entry, &central)) {
+        bool fine =
+            entry.stored ? storeEntry(out, entry, &central) : deflateEntry(out, entry, &central);
+        if (!fine) {
             return false;
         }
         // Back to the header for the checksum and sizes, then on at the end.

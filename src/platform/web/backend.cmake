@@ -9,12 +9,12 @@ target_compile_options(bexu_platform_web PRIVATE -msimd128 -msse2 -mbulk-memory)
 target_compile_definitions(bexu_platform_web PUBLIC BEXU_SOFT_RGBA)
 # The most memory the page may take, in bytes: 256 MiB.
 set(BEXU_WEB_MEMORY_CAP 268435456 CACHE STRING "Wasm memory cap of the web player, bytes")
-# The story's files come with the page (emscripten's file packager, see scripts/web.sh);
-# memory may grow to a cap, beyond which allocations fail as on a full desktop heap.
+# The page fetches the story's data itself and hands each file over when the player
+# opens it (web/files.cpp): the player calls on no file system, so emscripten builds none
+# in. Memory may grow to a cap, beyond which allocations fail as on a full desktop heap.
 target_link_options(bexu_platform_web INTERFACE
   -mbulk-memory -sASYNCIFY -sASYNCIFY_IGNORE_INDIRECT=1 -sENVIRONMENT=web -sEXIT_RUNTIME=1
-  -sFORCE_FILESYSTEM=1 -sALLOW_MEMORY_GROWTH=1 -sINITIAL_MEMORY=33554432
-  -sMAXIMUM_MEMORY=${BEXU_WEB_MEMORY_CAP} -sABORTING_MALLOC=0
-  "-sEXPORTED_RUNTIME_METHODS=['FS_createPath','FS_createDataFile','addRunDependency','removeRunDependency']")
-# The page that loads the story's data and the player.
+  -sALLOW_MEMORY_GROWTH=1 -sINITIAL_MEMORY=33554432
+  -sMAXIMUM_MEMORY=${BEXU_WEB_MEMORY_CAP} -sABORTING_MALLOC=0)
+# The page that loads the story's data and the player; bexu-pack packs it with them.
 configure_file(${CMAKE_CURRENT_LIST_DIR}/index.html ${CMAKE_BINARY_DIR}/index.html COPYONLY)
