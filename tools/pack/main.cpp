@@ -1,10 +1,8 @@
 // bexu-pack STORY_DIR [--out DIR] [--force]: packs a story into release archives
 // for readers, one for Windows and one for Linux, after checking it.
-#include "check/story_check.h"
-#include "check/story_files.h"
 #include "pack/archive_entry.h"
+#include "pack/release_plan.h"
 #include "pack/release_texts.h"
-#include "pack/story_contents.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -108,26 +106,6 @@ bool parseOptions(int argc, char** argv, Options* options, int* exitCode) {
     return true;
 }
 
-// The player file exists, is plain and begins with its format's mark.
-bool checkPlayer(const std::string& path, const char* mark, const char* what, const char* hint,
-                 uint64_t* size, std::string* error) {
-    int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    struct stat info;
-    char head[4] = {};
-    bool fine = descriptor >= 0 && fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode) &&
-                read(descriptor, head, sizeof head) == static_cast<ssize_t>(sizeof head) &&
-                memcmp(head, mark, strlen(mark)) == 0;
-    if (descriptor >= 0) {
-        close(descriptor);
-    }
-    if (!fine) {
-        *error = std::string("the ") + what + " '" + path + "' is missing or not one: " + hint;
-        return false;
-    }
-    *size = static_cast<uint64_t>(info.st_size);
-    return true;
-}
-
 bool makeFolder(const std::string& path, std::string* error) {
     struct stat info;
     if (stat(path.c_str(), &info) == 0) {
@@ -144,58 +122,7 @@ bool makeFolder(const std::string& path, std::string* error) {
     return true;
 }
 
-ArchiveEntry folderEntry(const std::string& path) {
-    return ArchiveEntry{path, true, false, "", "", 0};
-}
-
-ArchiveEntry madeEntry(const std::string& path, const std::string& bytes, bool executable) {
-    return ArchiveEntry{path, false, executable, "", bytes, 0};
-}
-
-ArchiveEntry fileEntry(const std::string& path, const std::string& source, uint64_t size,
-                       bool executable) {
-    return ArchiveEntry{path, false, executable, source, "", size};
-}
-
-// The story's folders and files under `top`, in path order.
-void addStoryEntries(const StoryContents& contents, const std::string& top,
-                     std::vector<ArchiveEntry>* entries) {
-    std::vector<ArchiveEntry> story;
-    for (const std::string& folder : contents.folders) {
-        story.push_back(folderEntry(top + folder));
-    }
-    for (const StoryFile& file : contents.files) {
-        story.push_back(fileEntry(top + file.path, file.source, file.size, false));
-    }
-    std::sort(story.begin(), story.end(),
-              [](const ArchiveEntry& a, const ArchiveEntry& b) { return a.path < b.path; });
-    entries->insert(entries->end(), story.begin(), story.end());
-}
-
-// A story file that has the name of one the packer adds, as Windows compares names.
-std::string clashingName(const StoryContents& contents, const std::vector<std::string>& added) {
-    auto lower = [](std::string text) {
-        std::transform(text.begin(), text.end(), text.begin(),
-                       [](unsigned char c) { return static_cast<char>(tolower(c)); });
-        return text;
-    };
-    for (const StoryFile& file : contents.files) {
-        for (const std::string& name : added) {
-            if (lower(file.path) == lower(name)) {
-                return file.path;
-            }
-        }
-    }
-    return "";
-}
-
-struct Archive {
-    std::string name;
-    std::vector<ArchiveEntry> entries;
-    bool zip;
-};
-
-bool writeArchive(const std::string& outFolder, const Archive& archive, char* partial,
+bool writeArchive(const std::string& outFolder, const ReleaseArchive& archive, char* partial,
                   std::string* error) {
     std::string temporary =
         outFolder + "/." + archive.name + "." + std::to_string(getpid()) + ".partial";
@@ -227,107 +154,20 @@ bool writeArchive(const std::string& outFolder, const Archive& archive, char* pa
     return fine;
 }
 
-std::string megabytes(uint64_t bytes) {
-    char text[32];
-    snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
-    return text;
-}
-
-std::string folderPrefix(const std::string& folder) {
-    return folder.back() == '/' ? folder : folder + "/";
-}
-
-// Checks the story; true when it may be packed. Prints the findings.
-bool checkBeforePacking(const Options& options, StoryContents* contents) {
-    CheckReport report = checkStory(options.story);
-    FileUses uses = listFileUses(options.story);
-    *contents = gatherStory(options.story, uses, &report.diagnostics);
-    std::stable_sort(report.diagnostics.begin(), report.diagnostics.end(),
-                     [](const Diagnostic& a, const Diagnostic& b) {
-                         if (a.file != b.file) {
-                             return a.file < b.file;
-                         }
-                         return a.line != b.line ? a.line < b.line : a.column < b.column;
-                     });
-    fputs(formatText(report, folderPrefix(options.story)).c_str(), stdout);
-    if (!report.readable || !uses.readable) {
-        fprintf(stderr, "bexu-pack: %sscript.bexu cannot be read: nothing packed\n",
-                folderPrefix(options.story).c_str());
-        return false;
-    }
-    uint32_t errors = countSeverity(report, Severity::Error);
-    if (errors > 0 && !options.force) {
-        fprintf(stderr,
-                "bexu-pack: %u error%s: nothing packed (--force packs the story as it is)\n",
-                errors, errors == 1 ? "" : "s");
-        return false;
-    }
-    return true;
-}
-
-struct PlayerSizes {
-    uint64_t windowsPlayer;
-    uint64_t linuxPlayer;
-};
-
 // The story folder, both players and the output folder, before anything is read.
-bool checkInputs(const Options& options, PlayerSizes* sizes, std::string* error) {
-    static const char kElfMark[] = {0x7f, 'E', 'L', 'F', 0};
+bool checkInputs(const Options& options, ReleasePlayers* players, std::string* error) {
     DIR* story = opendir(options.story.c_str());
     if (story == nullptr) {
         *error = "story folder '" + options.story + "' cannot be read: " + strerror(errno);
         return false;
     }
     closedir(story);
-    return checkPlayer(options.windowsPlayer, "MZ", "Windows player",
-                       "build it (cmake --preset win32 && cmake --build --preset win32) or name "
-                       "one with --windows-player",
-                       &sizes->windowsPlayer, error) &&
-           checkPlayer(options.linuxPlayer, kElfMark, "Linux player",
-                       "build bexu-static or name one with --linux-player", &sizes->linuxPlayer,
-                       error) &&
-           makeFolder(options.out, error);
-}
-
-// Sizes and offsets of a zip archive have 32 bits; 1 MiB is room for the rest.
-bool fitsZip(const StoryContents& contents, const PlayerSizes& sizes, std::string* error) {
-    if (contents.totalSize + sizes.windowsPlayer + (1u << 20) > UINT32_MAX) {
-        *error = "the story's files come to " + megabytes(contents.totalSize) +
-                 "; a zip archive holds at most 4.2 GB";
-        return false;
-    }
-    return true;
-}
-
-Archive windowsArchive(const StoryContents& contents, const Options& options,
-                       const PlayerSizes& sizes) {
-    const std::string& title = contents.fileTitle;
-    std::string top = title + "/";
-    Archive archive = {title + "-windows.zip", {}, true};
-    archive.entries = {
-        folderEntry(top),
-        fileEntry(top + title + ".exe", options.windowsPlayer, sizes.windowsPlayer, true),
-        madeEntry(top + "README.txt", windowsReadMe(contents.title, title), false)};
-    addStoryEntries(contents, top, &archive.entries);
-    return archive;
-}
-
-Archive linuxArchive(const StoryContents& contents, const Options& options,
-                     const PlayerSizes& sizes) {
-    const std::string& title = contents.fileTitle;
-    std::string top = title + "/";
-    Archive archive = {title + "-linux-x86_64.tar.gz", {}, false};
-    archive.entries = {
-        folderEntry(top), madeEntry(top + title, linuxLauncher(), true),
-        madeEntry(top + title + ".desktop", desktopEntry(contents.title, title), true),
-        madeEntry(top + "README.txt", linuxReadMe(contents.title, title), false),
-        fileEntry(top + "bexu", options.linuxPlayer, sizes.linuxPlayer, true)};
-    addStoryEntries(contents, top, &archive.entries);
-    return archive;
+    *players = ReleasePlayers{options.windowsPlayer, options.linuxPlayer, 0, 0};
+    return checkReleasePlayers(players, error) && makeFolder(options.out, error);
 }
 
 // Writes both archives under temporary names, then gives them their own: both or neither.
-bool writeBoth(const std::string& out, const Archive* archives[2], std::string* error) {
+bool writeBoth(const std::string& out, const ReleaseArchive* archives[2], std::string* error) {
     signal(SIGINT, removePartials);
     signal(SIGTERM, removePartials);
     signal(SIGHUP, removePartials);
@@ -356,7 +196,7 @@ bool writeBoth(const std::string& out, const Archive* archives[2], std::string* 
 }
 
 void printPacked(const StoryContents& contents, const std::string& out,
-                 const Archive* archives[2]) {
+                 const ReleaseArchive* archives[2]) {
     printf("bexu-pack: \"%s\": %zu story files, %s\n", printableTitle(contents.title).c_str(),
            contents.files.size(), megabytes(contents.totalSize).c_str());
     for (const std::string& left : contents.leftOut) {
@@ -369,31 +209,20 @@ void printPacked(const StoryContents& contents, const std::string& out,
 
 int pack(const Options& options) {
     std::string error;
-    PlayerSizes sizes = {};
-    if (!checkInputs(options, &sizes, &error)) {
+    ReleasePlayers players;
+    if (!checkInputs(options, &players, &error)) {
         return failure(error);
     }
-    StoryContents contents;
-    if (!checkBeforePacking(options, &contents)) {
-        return 1;
+    ReleasePlan plan = planRelease(options.story, players, options.force);
+    fputs(plan.findings.c_str(), stdout);
+    if (!plan.refusal.empty()) {
+        return failure(plan.refusal);
     }
-    if (!fitsZip(contents, sizes, &error)) {
-        return failure(error + ": nothing packed");
-    }
-    const std::string& title = contents.fileTitle;
-    std::string clash =
-        clashingName(contents, {title + ".exe", "README.txt", title, title + ".desktop", "bexu"});
-    if (!clash.empty()) {
-        return failure("the story's file '" + clash +
-                       "' has the name of one the packer adds: rename it");
-    }
-    Archive windowsZip = windowsArchive(contents, options, sizes);
-    Archive linuxTarball = linuxArchive(contents, options, sizes);
-    const Archive* archives[2] = {&windowsZip, &linuxTarball};
+    const ReleaseArchive* archives[2] = {&plan.archives[0], &plan.archives[1]};
     if (!writeBoth(options.out, archives, &error)) {
         return failure(error + ": nothing packed");
     }
-    printPacked(contents, options.out, archives);
+    printPacked(plan.contents, options.out, archives);
     return 0;
 }
 

@@ -7,7 +7,6 @@
 #include "engine/engine.h"
 #include "platform/headless/headless.h"
 #include "platform/soft/soft_surface.h"
-#include "shot/png_writer.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -55,8 +54,9 @@ void capture() {
     char name[32];
     snprintf(name, sizeof name, "shot-%04zu.png", recorder.run->shots.size() + 1);
     shot.file = name;
-    if (screen == nullptr || !writePng(recorder.options->outFolder + "/" + name, screen->width,
-                                       screen->height, screen->pixels)) {
+    if (screen == nullptr ||
+        !recorder.options->writePicture(recorder.options->outFolder + "/" + name, screen->width,
+                                        screen->height, screen->pixels)) {
         stopPlay(ShotEnd::WriteFailed, "cannot write " + recorder.options->outFolder + "/" + name);
     }
     shot.before.swap(recorder.events);

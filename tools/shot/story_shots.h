@@ -8,9 +8,15 @@
 #include <string>
 #include <vector>
 
+// Keeps one picture: `pixels` (0x00RRGGBB, rows top-down) as the file at `path`.
+// False when it cannot be kept, which stops the play.
+using PictureWriter = bool (*)(const std::string& path, int32_t width, int32_t height,
+                               const uint32_t* pixels);
+
 struct ShotOptions {
     std::string folder;    // the story
     std::string outFolder; // must exist; absolute, since the play works in the story's folder
+    PictureWriter writePicture = nullptr; // bexu-shot's writes PNG files
     int32_t width = 1600;
     int32_t height = 900;
     // The stutter generator's seed, and the clock's start: a run is reproducible.

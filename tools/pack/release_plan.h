@@ -1,0 +1,47 @@
+// What bexu-pack decides before it writes a byte: the check, the story's files and
+// the entries of each archive. The studio makes the same plan in the page and writes
+// the archives there.
+#pragma once
+
+#include "pack/archive_entry.h"
+#include "pack/story_contents.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct ReleaseArchive {
+    std::string name;
+    std::vector<ArchiveEntry> entries;
+    bool zip; // otherwise a gzip-compressed tar
+};
+
+// The players packed beside the story.
+struct ReleasePlayers {
+    std::string windows; // the 32-bit Windows player
+    std::string linux;   // the self-contained Linux player
+    uint64_t windowsSize;
+    uint64_t linuxSize;
+};
+
+// Each player exists, is a plain file and begins with its format's mark; fills the sizes.
+bool checkReleasePlayers(ReleasePlayers* players, std::string* error);
+
+struct ReleasePlan {
+    // The checker's findings, bexu-pack's name refusals among them, in place order and
+    // with the story folder as written before each file, as bexu-pack prints them.
+    std::string findings;
+    // Why nothing is packed, as bexu-pack says it; empty when the archives may be written.
+    std::string refusal;
+    StoryContents contents;
+    std::vector<ReleaseArchive> archives; // none when refused
+};
+
+// Checks the story in `story` and plans its archives; with `force`, errors in the story
+// do not stop it.
+ReleasePlan planRelease(const std::string& story, const ReleasePlayers& players, bool force);
+
+// "0.6 MB"
+std::string megabytes(uint64_t bytes);
+// `folder` with one '/' at its end.
+std::string folderPrefix(const std::string& folder);
