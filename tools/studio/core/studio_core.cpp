@@ -1,0 +1,195 @@
+// The author tools in the studio's page: bexu-check, bexu-shot's play and bexu-pack's
+// plan, over a story folder the page mounts in the file system. The page makes a
+// fresh instance for every call, as a shell starts a tool anew: a play that stops
+// from inside ends the instance, as it ends bexu-shot's process.
+#include "check/check_text.h"
+#include "check/story_check.h"
+#include "check/story_files.h"
+#include "engine/engine.h"
+#include "pack/release_plan.h"
+#include "platform/platform.h"
+#include "shot/story_shots.h"
+
+#include <emscripten.h>
+
+#include <string>
+
+namespace {
+
+// The answer of the one call an instance makes, kept until the page has read it.
+std::string answer;
+
+// clang-format off
+EM_JS(bool, handPicture, (const char* name, int32_t width, int32_t height, const uint32_t* pixels,
+                         uint32_t line, uint32_t column, uint32_t reached, uint32_t commands), {
+    return Module.onPicture(UTF8ToString(name), width, height,
+                            HEAPU8.subarray(pixels, pixels + width * height * 4),
+                            {line: line, column: column, reached: reached, commands: commands});
+});
+
+EM_JS(void, handShots, (const char* json), {
+    Module.onShotsDone(UTF8ToString(json));
+});
+// clang-format on
+
+std::string jsonNumber(uint64_t value) {
+    return std::to_string(value);
+}
+
+std::string jsonBool(bool value) {
+    return value ? "true" : "false";
+}
+
+template <typename Item, typename Write>
+std::string jsonList(const std::vector<Item>& items, Write write) {
+    std::string out = "[";
+    for (size_t i = 0; i < items.size(); ++i) {
+        out += (i == 0 ? "" : ",") + write(items[i]);
+    }
+    return out + "]";
+}
+
+std::string placeJson(const std::vector<CommandPlace>& places, int32_t block, int32_t command) {
+    const CommandPlace* place = findPlace(places, block, static_cast<uint32_t>(command));
+    return "\"block\":" + std::to_string(block) + ",\"command\":" + std::to_string(command) +
+           ",\"line\":" + jsonNumber(place != nullptr ? place->line : 0) +
+           ",\"column\":" + jsonNumber(place != nullptr ? place->column : 0);
+}
+
+const char* eventKindName(ShotEventKind kind) {
+    switch (kind) {
+    case ShotEventKind::Scene:
+        return "scene";
+    case ShotEventKind::Sound:
+        return "sound";
+    case ShotEventKind::Wait:
+        return "wait";
+    default:
+        return "page-turn";
+    }
+}
+
+const char* shotEndName(ShotEnd end) {
+    switch (end) {
+    case ShotEnd::Finished:
+        return "finished";
+    case ShotEnd::Fatal:
+        return "fatal";
+    case ShotEnd::Stuck:
+        return "stuck";
+    case ShotEnd::WriteFailed:
+        return "write-failed";
+    default:
+        return "cannot-start";
+    }
+}
+
+std::string eventsJson(const ShotRun& run, const std::vector<ShotEvent>& events) {
+    return jsonList(events, [&](const ShotEvent& event) {
+        return "{\"kind\":\"" + std::string(eventKindName(event.kind)) +
+               "\",\"argument\":" + jsonString(event.argument) + "," +
+               placeJson(run.places, event.block, event.command) + "}";
+    });
+}
+
+// Hands the run to the page: the play is over, however it ended.
+int finishShots(const ShotOptions&, const ShotRun& run) {
+    std::string shots = jsonList(run.shots, [&](const Shot& shot) {
+        return "{\"file\":" + jsonString(shot.file) + "," +
+               placeJson(run.places, shot.block, shot.command) +
+               ",\"text\":" + jsonString(shot.text) + ",\"dialogue\":" + jsonString(shot.dialogue) +
+               ",\"before\":" + eventsJson(run, shot.before) + "}";
+    });
+    answer = "{\"end\":\"" + std::string(shotEndName(run.end)) +
+             "\",\"message\":" + jsonString(run.message) + ",\"title\":" + jsonString(run.title) +
+             ",\"commands\":" + jsonNumber(run.places.size()) + ",\"shots\":" + shots +
+             ",\"after\":" + eventsJson(run, run.after) + "}";
+    handShots(answer.c_str());
+    return run.end == ShotEnd::Finished ? 0 : 1;
+}
+
+// Where each command stands, for the pictures' places while the play goes on.
+std::vector<CommandPlace> places;
+
+// A picture is taken in the frame after its key wait began: the wait's command is the
+// one before the pointer.
+bool keepPicture(const std::string& path, int32_t width, int32_t height, const uint32_t* pixels) {
+    const CommandPlace* place = findPlace(
+        places, currentBlockNumber(), static_cast<uint32_t>(engineState.script.commandPointer - 1));
+    uint32_t reached = place != nullptr ? static_cast<uint32_t>(place - places.data()) + 1 : 0;
+    return handPicture(path.c_str(), width, height, pixels, place != nullptr ? place->line : 0,
+                       place != nullptr ? place->column : 0, reached,
+                       static_cast<uint32_t>(places.size()));
+}
+
+std::string entryJson(const ArchiveEntry& entry) {
+    return "{\"path\":" + jsonString(entry.path) + ",\"folder\":" + jsonBool(entry.folder) +
+           ",\"executable\":" + jsonBool(entry.executable) +
+           ",\"source\":" + jsonString(entry.source) + ",\"bytes\":" + jsonString(entry.bytes) +
+           ",\"size\":" + jsonNumber(entry.size) + "}";
+}
+
+std::string quoted(const std::string& text) {
+    return jsonString(text);
+}
+
+} // namespace
+
+extern "C" {
+
+// bexu-check FOLDER [--notes], run from the folder's parent: the text it prints and its
+// JSON, and the story files the player opens (the fixed ones and those the script names).
+EMSCRIPTEN_KEEPALIVE const char* studioCheck(const char* folder, int notes) {
+    std::string prefix = folderPrefix(folder);
+    CheckReport report = checkStory(folder, notes != 0);
+    FileUses uses = listFileUses(folder);
+    std::string names = jsonList(uses.uses, [](const FileUse& use) { return quoted(use.name); });
+    answer = "{\"text\":" + jsonString(formatText(report, prefix)) +
+             ",\"report\":" + formatJson(report, prefix) + ",\"uses\":" + names + "}";
+    return answer.c_str();
+}
+
+// bexu-shot's play of the story in `folder`: each picture goes to the page as it is
+// made, and the run when the play is over (also when it stops from inside, which
+// then ends this instance).
+EMSCRIPTEN_KEEPALIVE const char* studioShots(const char* folder, int32_t width, int32_t height,
+                                             uint32_t seed) {
+    ShotOptions options;
+    options.folder = folder;
+    options.outFolder = "";
+    options.writePicture = keepPicture;
+    options.width = width;
+    options.height = height;
+    options.seed = seed;
+    places = checkStory(folder).places;
+    playAndShoot(options, finishShots);
+    return answer.c_str();
+}
+
+// bexu-pack FOLDER [--force] with the players at these paths, up to the writing: the
+// findings, the refusal, and every archive's entries.
+EMSCRIPTEN_KEEPALIVE const char* studioPlan(const char* folder, const char* windowsPlayer,
+                                            const char* linuxPlayer, int force) {
+    ReleasePlayers players = {windowsPlayer, linuxPlayer, 0, 0};
+    std::string error;
+    if (!checkReleasePlayers(&players, &error)) {
+        answer = "{\"findings\":\"\",\"refusal\":" + jsonString(error) + ",\"archives\":[]}";
+        return answer.c_str();
+    }
+    ReleasePlan plan = planRelease(folder, players, force != 0);
+    const StoryContents& contents = plan.contents;
+    std::string archives = jsonList(plan.archives, [](const ReleaseArchive& archive) {
+        return "{\"name\":" + jsonString(archive.name) + ",\"zip\":" + jsonBool(archive.zip) +
+               ",\"entries\":" + jsonList(archive.entries, entryJson) + "}";
+    });
+    answer =
+        "{\"findings\":" + jsonString(plan.findings) + ",\"refusal\":" + jsonString(plan.refusal) +
+        ",\"title\":" + jsonString(contents.title) +
+        ",\"fileTitle\":" + jsonString(contents.fileTitle) +
+        ",\"files\":" + jsonNumber(contents.files.size()) +
+        ",\"size\":" + jsonString(megabytes(contents.totalSize)) +
+        ",\"leftOut\":" + jsonList(contents.leftOut, quoted) + ",\"archives\":" + archives + "}";
+    return answer.c_str();
+}
+
+} // extern "C"
