@@ -1,0 +1,175 @@
+// The studio's tools, off the page's thread: bexu-check, bexu-shot's play and bexu-pack's
+// plan in the wasm of their own code, one fresh instance per call (as a shell starts a
+// tool), and the archives written with pako.
+"use strict";
+importScripts("bexu-studio-core.js", "vendor/pako_deflate.min.js", "archive.js");
+
+const compiled = fetch("bexu-studio-core.wasm")
+  .then((answer) => {
+    if (!answer.ok) throw new Error("bexu-studio-core.wasm: " + answer.status);
+    return answer.arrayBuffer();
+  })
+  .then((bytes) => WebAssembly.compile(bytes));
+
+// The story as the page last handed it over: {name, entries}; players: {windows, linux}.
+let story = null;
+let players = null;
+
+// A byte string from the wasm's memory, one character per byte.
+function byteString(core, pointer) {
+  const heap = core.HEAPU8;
+  let end = pointer;
+  while (heap[end] != 0) ++end;
+  let out = "";
+  for (let at = pointer; at < end; at += 32768) {
+    out += String.fromCharCode.apply(null, heap.subarray(at, Math.min(end, at + 32768)));
+  }
+  return out;
+}
+
+// A new instance of the core with the story mounted at /<name> and the players at
+// /players, the current folder /.
+async function instance(hooks) {
+  const module = await compiled;
+  const core = await createStudioCore(Object.assign({
+    instantiateWasm(imports, done) {
+      WebAssembly.instantiate(module, imports).then((made) => done(made, module));
+      return {};
+    },
+    print: (text) => console.log(text),
+    printErr: (text) => console.warn(text),
+  }, hooks));
+  core.FS.mkdir("/" + story.name);
+  core.FS.mount(core.STORYFS, {entries: story.entries}, "/" + story.name);
+  if (players) {
+    core.FS.mkdir("/players");
+    core.FS.mount(core.STORYFS, {entries: players}, "/players");
+  }
+  core.FS.chdir("/");
+  return core;
+}
+
+// Calls the core; a play that ends the instance from inside ends the call too.
+function call(core, name, types, args) {
+  try {
+    return JSON.parse(byteString(core, core.ccall(name, "number", types, args)));
+  } catch (error) {
+    if (error && error.name == "ExitStatus") return null;
+    throw error;
+  }
+}
+
+async function check(job) {
+  const core = await instance({});
+  return call(core, "studioCheck", ["string", "number"], [story.name, job.notes ? 1 : 0]);
+}
+
+// The player's 0x00RRGGBB pixels as opaque RGBA.
+function rgbaOf(pixels, width, height) {
+  const from = new Uint32Array(pixels.buffer, pixels.byteOffset, width * height);
+  const to = new Uint32Array(width * height);
+  for (let i = 0; i < to.length; ++i) {
+    const p = from[i];
+    to[i] = 0xFF000000 | ((p & 0xFF) << 16) | (p & 0xFF00) | ((p >>> 16) & 0xFF);
+  }
+  return new ImageData(new Uint8ClampedArray(to.buffer), width, height);
+}
+
+// A PNG of the pixels, made by the browser: lossless, so its pixels are the player's.
+// One at a time: the browser encodes one picture many times faster than several at once.
+const canvas = new OffscreenCanvas(1, 1);
+
+async function pngOf(image) {
+  if (canvas.width != image.width || canvas.height != image.height) {
+    canvas.width = image.width;
+    canvas.height = image.height;
+  }
+  canvas.getContext("2d").putImageData(image, 0, 0);
+  return canvas.convertToBlob({type: "image/png"});
+}
+
+// Every key wait as a PNG of the exact pixels. The play runs on while its pictures wait
+// to be encoded; a play with more pictures than may wait at once is played again from
+// the start for the rest, leaving out the pictures already made.
+const PICTURES_AT_ONCE = 24;
+
+async function shots(job) {
+  let made = 0;
+  for (;;) {
+    const waiting = [];
+    let seen = 0;
+    let run = null;
+    const core = await instance({
+      onPicture(name, width, height, pixels, place) {
+        const index = seen++;
+        postMessage({id: job.id, progress: Object.assign({pictures: seen}, place)});
+        if (index < made) return true;
+        if (waiting.length == PICTURES_AT_ONCE) return false;
+        waiting.push({index, line: place.line, column: place.column,
+                      image: rgbaOf(pixels, width, height)});
+        return true;
+      },
+      onShotsDone(json) { run = JSON.parse(json); },
+    });
+    call(core, "studioShots", ["string", "number", "number", "number"],
+         [story.name, job.width, job.height, job.seed]);
+    for (const picture of waiting) {
+      picture.blob = await pngOf(picture.image);
+      delete picture.image;
+      postMessage({id: job.id, picture});
+    }
+    made += waiting.length;
+    if (!run || run.end != "write-failed" || waiting.length < PICTURES_AT_ONCE) return run;
+  }
+}
+
+async function plan(job) {
+  const core = await instance({});
+  return call(core, "studioPlan", ["string", "string", "string", "number"],
+              [story.name, "/players/bexu.exe", "/players/bexu-static", job.force ? 1 : 0]);
+}
+
+// The bytes [start, end) of a file the plan names: a player, or a story file, named
+// from the story folder's parent.
+function sourceOf(path, start, end) {
+  const inPlayers = path.startsWith("/players/");
+  const name = inPlayers ? path.slice("/players/".length) : path.slice(story.name.length + 1);
+  const entry = (inPlayers ? players : story.entries).find((e) => e.path == name);
+  if (!entry) return Promise.reject(new Error(path + ": not in the folder"));
+  if (entry.blob) {
+    return entry.blob.slice(start, end).arrayBuffer().then((b) => new Uint8Array(b));
+  }
+  return fetch(entry.url, {headers: {Range: "bytes=" + start + "-" + (end - 1)}})
+    .then((answer) => {
+      if (!answer.ok) throw new Error(path + ": cannot be read (" + answer.status + ")");
+      return answer.arrayBuffer().then((b) => {
+        const bytes = new Uint8Array(b);
+        return answer.status == 206 ? bytes : bytes.subarray(start, end);
+      });
+    });
+}
+
+async function archive(job) {
+  const parts = await writeArchive(job.archive, sourceOf);
+  return new Blob(parts, {type: job.archive.zip ? "application/zip" : "application/gzip"});
+}
+
+const jobs = {check, shots, plan, archive};
+
+onmessage = async (event) => {
+  const message = event.data;
+  if (message.story) {
+    story = message.story;
+    return;
+  }
+  if (message.players) {
+    players = message.players;
+    return;
+  }
+  try {
+    const result = await jobs[message.kind](message);
+    postMessage({id: message.id, result});
+  } catch (error) {
+    postMessage({id: message.id, error: String(error && error.message || error)});
+  }
+};

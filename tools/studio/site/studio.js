@@ -1,0 +1,712 @@
+// bexu studio: open a story folder, see the checker's findings at their lines, play from
+// any line or page, see every page, and export the release archives. The tools run in a
+// worker (studio-worker.js); the player is the web player in a frame (play/).
+"use strict";
+
+// What the studio holds and shows; tests read it too.
+const studio = {
+  story: null,   // {name, files: Map(path -> {size, mtime, blob | url}), source, ...}
+  check: null,   // the checker's answer: {text, report, uses}
+  scriptLines: [],
+  run: null,     // the pictures' play: {end, message, shots, ...}
+  pictures: [],  // {index, blob, url, line, column}
+  place: null,   // where the player starts: {line, column} or {page}; null: the start
+  exports: {},   // archive name -> Blob, as last made
+  timings: {},   // milliseconds: check, pages, play, export
+  generation: 0, // bumped at every (re)opening of the story
+};
+
+// Beyond these the studio says so rather than trying.
+const MOST_FILES = 100000;
+const JOB_TIME_LIMIT = {check: 60000, shots: 300000, plan: 60000, archive: 600000};
+const POLL_HANDLE_MS = 700;
+const ROW_HEIGHT = 18;
+
+const $ = (id) => document.getElementById(id);
+
+function say(text, bad) {
+  $("status").textContent = text;
+  $("status").classList.toggle("bad", !!bad);
+}
+
+function now() {
+  return performance.now();
+}
+
+// Bytes as one character each, and back: how the tools' texts travel.
+function utf8Text(byteString) {
+  const bytes = new Uint8Array(byteString.length);
+  for (let i = 0; i < byteString.length; ++i) bytes[i] = byteString.charCodeAt(i);
+  return new TextDecoder("utf-8").decode(bytes);
+}
+
+// ---- the worker ---------------------------------------------------------------------
+
+const tools = {
+  worker: null,
+  next: 1,
+  waiting: new Map(),
+  players: null, // the players' entries once fetched
+
+  start() {
+    this.worker = new Worker("studio-worker.js");
+    this.worker.onmessage = (event) => this.answer(event.data);
+    this.worker.onerror = (event) => {
+      event.preventDefault();
+      this.restart("the tools stopped: " + (event.message || "an error in the worker"));
+    };
+    if (studio.story) this.worker.postMessage({story: storyForWorker(studio.story)});
+    if (this.players) this.worker.postMessage({players: this.players});
+  },
+
+  answer(message) {
+    const job = this.waiting.get(message.id);
+    if (!job) return;
+    if (message.progress) return job.onProgress && job.onProgress(message.progress);
+    if (message.picture) return job.onPicture && job.onPicture(message.picture);
+    clearTimeout(job.timer);
+    this.waiting.delete(message.id);
+    if (message.error !== undefined) job.reject(new Error(message.error));
+    else job.resolve(message.result);
+  },
+
+  // Ends the worker and every job it had, and starts a new one.
+  restart(why) {
+    this.worker.terminate();
+    for (const job of this.waiting.values()) {
+      clearTimeout(job.timer);
+      job.reject(new Error(why));
+    }
+    this.waiting.clear();
+    this.start();
+  },
+
+  run(kind, params, hooks) {
+    return new Promise((resolve, reject) => {
+      const id = this.next++;
+      const job = Object.assign({resolve, reject}, hooks);
+      job.timer = setTimeout(() => {
+        this.restart(kind + " took longer than " + JOB_TIME_LIMIT[kind] / 1000 + " s: stopped");
+      }, JOB_TIME_LIMIT[kind]);
+      this.waiting.set(id, job);
+      this.worker.postMessage(Object.assign({id, kind}, params));
+    });
+  },
+
+  story(story) {
+    // Work still going on for the story as it was is of no use now.
+    if (this.waiting.size > 0) this.restart("the story changed");
+    this.worker.postMessage({story: storyForWorker(story)});
+  },
+
+  async ensurePlayers() {
+    if (this.players) return;
+    const entries = [];
+    for (const [path, url] of [["bexu.exe", "players/bexu.exe"],
+                               ["bexu-static", "players/bexu-static"]]) {
+      const answer = await fetch(url);
+      // A missing player is told by the plan, as bexu-pack tells it.
+      if (!answer.ok) continue;
+      const blob = await answer.blob();
+      entries.push({path, size: blob.size, blob});
+    }
+    this.players = entries;
+    this.worker.postMessage({players: entries});
+  },
+};
+
+function storyForWorker(story) {
+  const entries = [];
+  for (const [path, file] of story.files) {
+    entries.push({path, size: file.size, mtime: file.mtime, blob: file.blob, url: file.url});
+  }
+  return {name: story.name, entries};
+}
+
+// ---- opening a story ----------------------------------------------------------------
+
+// Files given as [relativePath, File] with the folder's name first in every path.
+function storyFromFiles(list, source) {
+  const files = new Map();
+  let name = null;
+  for (const [path, file] of list) {
+    const slash = path.indexOf("/");
+    if (slash < 0) continue;
+    name = name || path.slice(0, slash);
+    files.set(path.slice(slash + 1), {size: file.size, mtime: file.lastModified, blob: file});
+  }
+  return {name: name || "story", files, source};
+}
+
+function openFromInput(input) {
+  const list = Array.from(input.files, (file) => [file.webkitRelativePath || file.name, file]);
+  if (list.length == 0) return;
+  openStory(storyFromFiles(list, "upload"));
+}
+
+// Every file under a directory handle: [relative path, File].
+async function filesOfHandle(handle, prefix, out) {
+  for await (const [name, child] of handle.entries()) {
+    if (out.length > MOST_FILES) break;
+    if (child.kind == "directory") {
+      await filesOfHandle(child, prefix + name + "/", out);
+    } else {
+      out.push([prefix + name, await child.getFile()]);
+    }
+  }
+  return out;
+}
+
+async function openFromHandle(handle) {
+  say("Reading " + handle.name + "…");
+  const list = await filesOfHandle(handle, handle.name + "/", []);
+  const story = storyFromFiles(list, "handle");
+  story.name = handle.name;
+  story.handle = handle;
+  openStory(story);
+}
+
+// Every file under a dropped folder's entry (browsers without folder handles).
+function filesOfEntry(entry, prefix, out) {
+  return new Promise((resolve, reject) => {
+    if (entry.isFile) {
+      entry.file((file) => { out.push([prefix + entry.name, file]); resolve(out); }, reject);
+      return;
+    }
+    const reader = entry.createReader();
+    const readMore = () => reader.readEntries(async (entries) => {
+      if (entries.length == 0 || out.length > MOST_FILES) return resolve(out);
+      for (const child of entries) await filesOfEntry(child, prefix + entry.name + "/", out);
+      readMore();
+    }, reject);
+    readMore();
+  });
+}
+
+async function openDropped(items) {
+  const item = Array.from(items).find((i) => i.kind == "file");
+  if (!item) return;
+  if (item.getAsFileSystemHandle) {
+    const handle = await item.getAsFileSystemHandle();
+    if (handle && handle.kind == "directory") return openFromHandle(handle);
+  }
+  const entry = item.webkitGetAsEntry && item.webkitGetAsEntry();
+  if (!entry || !entry.isDirectory) {
+    say("Drop the story's folder, not a file.", true);
+    return;
+  }
+  const list = [];
+  for (const child of await new Promise((resolve, reject) =>
+    entry.createReader().readEntries(resolve, reject))) {
+    await filesOfEntry(child, entry.name + "/", list);
+  }
+  const story = storyFromFiles(list, "dropped");
+  story.name = entry.name;
+  story.entry = entry;
+  openStory(story);
+}
+
+// Why the folder cannot be a story, or null.
+function folderProblem(story) {
+  if (story.files.size > MOST_FILES) {
+    return "The folder '" + story.name + "' holds more than " + MOST_FILES.toLocaleString("en") +
+      " files: open the story's own folder.";
+  }
+  if (story.files.has("script.bexu")) return null;
+  const inside = [...story.files.keys()].filter((p) => p.endsWith("/script.bexu"))
+    .map((p) => p.slice(0, -"/script.bexu".length)).sort().slice(0, 5);
+  return "No script.bexu in '" + story.name + "': a story folder holds its script at its top" +
+    (inside.length ? " (found in " + inside.map((p) => "'" + p + "'").join(", ") + ")" : "") +
+    ". The player would say: script.bexu could not be located.";
+}
+
+async function openStory(story) {
+  studio.story = story;
+  const generation = ++studio.generation;
+  studio.openedAt = now();
+  studio.timings = {};
+  $("story-name").textContent = story.name;
+  $("reload").hidden = story.source == "handle" || story.source == "server";
+  tools.story(story);
+  const problem = folderProblem(story);
+  showFilesNote(story);
+  if (problem) {
+    say(problem, true);
+    clearStoryViews();
+    showCheck({text: "", report: null, uses: []}, null);
+    return;
+  }
+  say("Checking " + story.name + "…");
+  await refresh(generation);
+}
+
+function showFilesNote(story) {
+  const count = story.files.size;
+  $("story-name").title = count.toLocaleString("en") + " files";
+}
+
+function clearStoryViews() {
+  studio.check = null;
+  studio.scriptLines = [];
+  studio.run = null;
+  releasePictures();
+  $("pages").textContent = "";
+  $("pages-count").textContent = "";
+  stopPlayer();
+  drawScript();
+  for (const button of document.querySelectorAll("button.export")) button.disabled = true;
+}
+
+// Check, show, play and picture the story as it is now.
+async function refresh(generation) {
+  const started = now();
+  let check;
+  try {
+    const [answer, script] = await Promise.all([tools.run("check", {notes: false}),
+                                                readScript(studio.story)]);
+    check = answer;
+    studio.scriptLines = script;
+  } catch (error) {
+    if (generation == studio.generation) say("The checker stopped: " + error.message, true);
+    return;
+  }
+  if (generation != studio.generation) return;
+  showCheck(check, started);
+  studio.timings.check = now() - started;
+  enableExports();
+  play(studio.place);
+  await makePictures(generation);
+}
+
+// The script's lines, each byte one character (the player's single-byte text).
+async function readScript(story) {
+  const file = story.files.get("script.bexu");
+  if (!file) return [];
+  const bytes = new Uint8Array(await readWhole(file));
+  const text = new TextDecoder("windows-1252").decode(bytes);
+  return text.split("\n");
+}
+
+function readWhole(file) {
+  if (file.blob) return file.blob.arrayBuffer();
+  return fetch(file.url).then((answer) => {
+    if (!answer.ok) throw new Error(file.url + ": " + answer.status);
+    return answer.arrayBuffer();
+  });
+}
+
+// ---- findings and the script --------------------------------------------------------
+
+// Rows of the script view: every line, and under it its findings.
+let rows = [];
+
+function showCheck(check, started) {
+  studio.check = check;
+  const lines = check.text ? utf8Text(check.text).split("\n") : [];
+  if (lines.length && lines[lines.length - 1] == "") lines.pop();
+  const diagnostics = check.report ? check.report.diagnostics : [];
+  const list = $("findings");
+  list.textContent = "";
+  lines.forEach((text, i) => {
+    const item = document.createElement("li");
+    item.textContent = text;
+    const diagnostic = diagnostics[i];
+    if (diagnostic) {
+      item.className = diagnostic.severity;
+      if (diagnostic.line) item.onclick = () => scrollToLine(diagnostic.line);
+    } else {
+      item.className = "summary";
+    }
+    list.append(item);
+  });
+  if (check.report) {
+    const r = check.report;
+    $("findings-summary").textContent = "(" + r.errors + " error" + (r.errors == 1 ? "" : "s") +
+      ", " + r.warnings + " warning" + (r.warnings == 1 ? "" : "s") + ")";
+    if (!r.readable) say("script.bexu cannot be read: " + (lines[0] || ""), true);
+    else say(r.errors ? r.errors + " error" + (r.errors == 1 ? "" : "s") + " in " +
+             studio.story.name : studio.story.name + ": no errors", r.errors > 0);
+  } else {
+    $("findings-summary").textContent = "";
+  }
+  buildRows(diagnostics);
+  drawScript();
+}
+
+function buildRows(diagnostics) {
+  const byLine = new Map();
+  for (const d of diagnostics) {
+    if (d.file != studio.story.name + "/script.bexu" || !d.line) continue;
+    if (!byLine.has(d.line)) byLine.set(d.line, []);
+    byLine.get(d.line).push(d);
+  }
+  rows = [];
+  studio.lineRow = new Map();
+  studio.scriptLines.forEach((text, i) => {
+    const found = byLine.get(i + 1) || [];
+    studio.lineRow.set(i + 1, rows.length);
+    rows.push({line: i + 1, text, severity: worstOf(found)});
+    for (const d of found) {
+      rows.push({finding: d.column + ": " + d.severity + ": " + d.message + " [" + d.code + "]",
+                 severity: d.severity});
+    }
+  });
+  $("script-space").style.height = rows.length * ROW_HEIGHT + "px";
+}
+
+function worstOf(found) {
+  if (found.some((d) => d.severity == "error")) return "error";
+  if (found.some((d) => d.severity == "warning")) return "warning";
+  return found.length ? "note" : null;
+}
+
+// Only the rows in sight are made, so a script of any length scrolls at once.
+function drawScript() {
+  const view = $("script");
+  const first = Math.max(0, Math.floor(view.scrollTop / ROW_HEIGHT) - 20);
+  const last = Math.min(rows.length, first + Math.ceil(view.clientHeight / ROW_HEIGHT) + 40);
+  const holder = $("script-rows");
+  holder.style.top = first * ROW_HEIGHT + "px";
+  holder.textContent = "";
+  const playing = studio.place && studio.place.line;
+  for (let i = first; i < last; ++i) {
+    const row = rows[i];
+    const element = document.createElement("div");
+    if (row.finding) {
+      element.className = "row finding " + row.severity;
+      element.textContent = row.finding;
+    } else {
+      element.className = "row" + (row.severity ? " has-" + row.severity : "") +
+        (row.line == playing ? " playing" : "");
+      const number = document.createElement("span");
+      number.className = "ln";
+      number.textContent = row.line;
+      number.title = "Play from line " + row.line;
+      number.onclick = () => playFrom({line: row.line, column: 1});
+      const text = document.createElement("span");
+      text.className = "text";
+      text.textContent = row.text.replace(/\r$/, "");
+      element.append(number, text);
+    }
+    holder.append(element);
+  }
+}
+
+function scrollToLine(line) {
+  const row = studio.lineRow && studio.lineRow.get(line);
+  if (row === undefined) return;
+  $("script").scrollTop = Math.max(0, row * ROW_HEIGHT - $("script").clientHeight / 3);
+  drawScript();
+}
+
+// ---- the player ---------------------------------------------------------------------
+
+// What the player's page takes when it starts (play/story.js asks for it).
+let playerStory = null;
+
+window.studioPlayerStory = () => playerStory;
+
+function stopPlayer() {
+  $("player-frame").textContent = "";
+  $("play-start").disabled = true;
+  $("player-place").textContent = "";
+}
+
+// The files the player opens: the fixed ones and those the script names.
+function playerFileNames() {
+  const names = new Set(["script.bexu", "font.bmp", "transparency.bmp", "init.bexc"]);
+  for (const name of studio.check ? studio.check.uses : []) names.add(utf8Text(name));
+  return [...names].filter((name) => studio.story.files.has(name));
+}
+
+async function play(place) {
+  const generation = studio.generation;
+  const asked = now();
+  const names = playerFileNames();
+  const files = await Promise.all(names.map(async (name) => {
+    try {
+      return [name, new Uint8Array(await readWhole(studio.story.files.get(name)))];
+    } catch (error) {
+      return null; // unreadable: the player meets it as a missing file
+    }
+  }));
+  if (generation != studio.generation) return;
+  playerStory = {files: files.filter((f) => f), start: place};
+  const frame = document.createElement("iframe");
+  frame.title = "The story's player";
+  frame.src = "play/index.html";
+  $("player-frame").textContent = "";
+  $("player-frame").append(frame);
+  frame.addEventListener("load", () => {
+    frame.contentWindow.focus();
+    watchFirstFrame(frame, asked);
+  });
+  $("play-start").disabled = false;
+  $("player-place").textContent = place ? (place.page ? "from page " + place.page :
+    "from line " + place.line) : "from the start";
+}
+
+// The time from the asking to the first picture the player shows.
+function watchFirstFrame(frame, asked) {
+  const look = () => {
+    const canvas = frame.contentDocument && frame.contentDocument.getElementById("canvas");
+    if (canvas && canvas.width > 0 &&
+        canvas.getContext("2d").getImageData(0, 0, 1, 1).data[3] != 0) {
+      studio.timings.play = now() - asked;
+      return;
+    }
+    if (frame.isConnected) requestAnimationFrame(look);
+  };
+  look();
+}
+
+function playFrom(place) {
+  studio.place = place;
+  drawScript();
+  play(place);
+}
+
+// ---- the pages ----------------------------------------------------------------------
+
+function releasePictures() {
+  for (const picture of studio.pictures) URL.revokeObjectURL(picture.url);
+  studio.pictures = [];
+}
+
+async function makePictures(generation) {
+  const started = now();
+  releasePictures();
+  const pages = $("pages");
+  pages.textContent = "";
+  const progress = $("pages-progress");
+  progress.hidden = false;
+  progress.value = 0;
+  $("pages-count").textContent = "(making…)";
+  let run;
+  try {
+    run = await tools.run("shots", {width: 1600, height: 900, seed: 100000}, {
+      onProgress(p) {
+        if (p.commands) progress.value = p.reached / p.commands;
+        $("pages-count").textContent = "(making page " + p.pictures + "…)";
+      },
+      onPicture(picture) { addPicture(picture); },
+    });
+  } catch (error) {
+    if (generation == studio.generation) {
+      $("pages-count").textContent = "(stopped: " + error.message + ")";
+      progress.hidden = true;
+    }
+    return;
+  }
+  if (generation != studio.generation) return;
+  progress.hidden = true;
+  studio.run = run;
+  studio.timings.pages = now() - started;
+  const count = studio.pictures.length;
+  let note = "(" + count + " page" + (count == 1 ? "" : "s") + ")";
+  if (run && run.end != "finished") note += " the play stopped: " + utf8Text(run.message);
+  $("pages-count").textContent = note;
+}
+
+function addPicture(picture) {
+  const url = URL.createObjectURL(picture.blob);
+  const entry = Object.assign({url}, picture);
+  studio.pictures[picture.index] = entry;
+  const figure = document.createElement("figure");
+  figure.title = "Play from page " + (picture.index + 1);
+  const image = document.createElement("img");
+  image.src = url;
+  image.alt = "Page " + (picture.index + 1);
+  image.loading = "lazy";
+  const caption = document.createElement("figcaption");
+  caption.textContent = (picture.index + 1) + " · script.bexu:" + picture.line + ":" +
+    picture.column;
+  figure.append(image, caption);
+  figure.onclick = () => playFrom({page: picture.index + 1, line: picture.line,
+                                   column: picture.column});
+  $("pages").append(figure);
+}
+
+// ---- export -------------------------------------------------------------------------
+
+function enableExports() {
+  for (const button of document.querySelectorAll("button.export")) {
+    button.disabled = button.dataset.kind == "web";
+  }
+}
+
+function download(blob, name) {
+  const link = document.createElement("a");
+  link.href = URL.createObjectURL(blob);
+  link.download = name;
+  document.body.append(link);
+  link.click();
+  link.remove();
+  setTimeout(() => URL.revokeObjectURL(link.href), 60000);
+}
+
+// The plan as bexu-pack prints it before it writes, then the archive of `kind`.
+async function exportArchive(kind) {
+  const started = now();
+  const log = $("export-log");
+  log.textContent = "Checking…";
+  let plan;
+  try {
+    await tools.ensurePlayers();
+    plan = await tools.run("plan", {force: $("force").checked});
+  } catch (error) {
+    log.textContent = "The packing stopped: " + error.message;
+    return null;
+  }
+  studio.plan = plan;
+  log.textContent = utf8Text(plan.findings);
+  if (plan.refusal) {
+    const refused = document.createElement("span");
+    refused.className = "refused";
+    refused.textContent = "bexu-pack: " + utf8Text(plan.refusal) + "\n";
+    log.append(refused);
+    return null;
+  }
+  const archive = plan.archives.find((a) => kind == "windows" ? a.zip : !a.zip);
+  log.append("bexu-pack: \"" + printable(plan.title) + "\": " + plan.files + " story files, " +
+             plan.size + "\n");
+  for (const left of plan.leftOut) log.append("  left out: " + utf8Text(left) + "\n");
+  let blob;
+  try {
+    blob = await tools.run("archive", {archive});
+  } catch (error) {
+    log.append("bexu-pack: " + archive.name + ": " + error.message + ": nothing packed\n");
+    return null;
+  }
+  const name = utf8Text(archive.name);
+  studio.exports[name] = blob;
+  studio.timings.export = now() - started;
+  log.append("  " + name + " (" + (blob.size / 1e6).toFixed(2) + " MB)\n");
+  download(blob, name);
+  return name;
+}
+
+function printable(title) {
+  return title.replace(/[^\x20-\x7e]/g, "?");
+}
+
+// ---- watching the folder -------------------------------------------------------------
+
+// With a folder handle, the files are looked at again and again: a change reopens.
+async function pollHandle() {
+  const story = studio.story;
+  if (story && story.source == "handle" && !studio.pollBusy) {
+    studio.pollBusy = true;
+    try {
+      const list = await filesOfHandle(story.handle, story.name + "/", []);
+      if (changed(story, list)) {
+        const fresh = storyFromFiles(list, "handle");
+        fresh.name = story.name;
+        fresh.handle = story.handle;
+        if (studio.story == story) openStory(fresh);
+      }
+    } catch (error) {
+      say("The folder cannot be read any more: " + error.message, true);
+    } finally {
+      studio.pollBusy = false;
+    }
+  }
+  setTimeout(pollHandle, POLL_HANDLE_MS);
+}
+
+function changed(story, list) {
+  if (list.length != story.files.size) return true;
+  const slash = story.name.length + 1;
+  return list.some(([path, file]) => {
+    const known = story.files.get(path.slice(slash));
+    return !known || known.size != file.size || known.mtime != file.lastModified;
+  });
+}
+
+async function reload() {
+  const story = studio.story;
+  if (!story) return;
+  if (story.source == "dropped" && story.entry) {
+    const list = [];
+    for (const child of await new Promise((resolve, reject) =>
+      story.entry.createReader().readEntries(resolve, reject))) {
+      await filesOfEntry(child, story.entry.name + "/", list);
+    }
+    const fresh = storyFromFiles(list, "dropped");
+    fresh.name = story.name;
+    fresh.entry = story.entry;
+    return openStory(fresh);
+  }
+  // An uploaded folder is read anew only by choosing it again.
+  $("folder-input").value = "";
+  $("folder-input").click();
+}
+
+// ---- local mode: bexu-studio serves the story and tells of changes ----------------------
+
+async function openServedStory() {
+  let answer;
+  try {
+    answer = await fetch("api/story", {cache: "no-store"});
+  } catch (error) {
+    return false;
+  }
+  if (!answer.ok) return false;
+  const listing = await answer.json();
+  const files = new Map();
+  for (const file of listing.files) {
+    files.set(file.path, {size: file.size, mtime: file.mtime,
+                          url: "story/" + file.path.split("/").map(encodeURIComponent).join("/")});
+  }
+  const story = {name: listing.name, files, source: "server"};
+  if (listing.note) say(listing.note, true);
+  await openStory(story);
+  return true;
+}
+
+function listenToServer() {
+  const events = new EventSource("api/events");
+  events.addEventListener("change", () => openServedStory());
+}
+
+// ---- start ---------------------------------------------------------------------------
+
+function start() {
+  tools.start();
+  $("open-folder").onclick = async () => {
+    if (window.showDirectoryPicker) {
+      try {
+        return await openFromHandle(await window.showDirectoryPicker());
+      } catch (error) {
+        if (error.name == "AbortError") return;
+      }
+    }
+    $("folder-input").click();
+  };
+  $("folder-input").onchange = (event) => openFromInput(event.target);
+  $("reload").onclick = reload;
+  $("play-start").onclick = () => playFrom(null);
+  $("script").addEventListener("scroll", () => requestAnimationFrame(drawScript));
+  window.addEventListener("resize", () => drawScript());
+  for (const button of document.querySelectorAll("button.export")) {
+    button.onclick = () => exportArchive(button.dataset.kind);
+  }
+  let dragDepth = 0;
+  document.addEventListener("dragenter", (e) => { e.preventDefault(); ++dragDepth;
+    $("drop-hint").hidden = false; });
+  document.addEventListener("dragleave", () => { if (--dragDepth <= 0) $("drop-hint").hidden = true; });
+  document.addEventListener("dragover", (e) => e.preventDefault());
+  document.addEventListener("drop", (e) => {
+    e.preventDefault();
+    dragDepth = 0;
+    $("drop-hint").hidden = true;
+    openDropped(e.dataTransfer.items).catch((error) => say(error.message, true));
+  });
+  setTimeout(pollHandle, POLL_HANDLE_MS);
+  openServedStory().then((served) => {
+    if (served) listenToServer();
+    studio.ready = true;
+  });
+}
+
+start();
