@@ -55,13 +55,14 @@ void BM_CheckStory(benchmark::State& state) {
 BENCHMARK(BM_CheckStory)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 void BM_PlayerReadsEveryBlock(benchmark::State& state) {
-    PlatformFile* file = platformOpenFile((storyFolder() + "/script.bexu").c_str());
+    static ScriptPosition cursor;
+    openCursor(&cursor, (storyFolder() + "/script.bexu").c_str(), false);
     for (auto _ : state) {
-        if (readEveryBlock(file) != kBlocks) {
+        if (readEveryBlock(&cursor) != kBlocks) {
             state.SkipWithError("not every block was found");
         }
     }
-    platformCloseFile(file);
+    closeCursor(&cursor);
 }
 BENCHMARK(BM_PlayerReadsEveryBlock)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 

@@ -36,7 +36,7 @@ void startFullPage(int32_t width, int32_t height) {
     if (chdir(folder.c_str()) != 0) {
         return;
     }
-    resetEngineState();
+    releaseRun();
     headlessReset(100000);
     headlessSetClientSize(width, height);
     startUp();

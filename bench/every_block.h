@@ -1,16 +1,15 @@
 // Reading a whole script as the player does, block after block, from a fresh state.
 #pragma once
 
-#include "engine/engine.h"
+#include "engine/play_cursor.h"
 
 #include <cstdint>
 
 // Returns how many blocks were found.
-inline int32_t readEveryBlock(PlatformFile* script) {
-    resetEngineState();
-    engineState.script.scriptFile = script;
+inline int32_t readEveryBlock(ScriptPosition* cursor) {
+    rewindCursor(cursor);
     int32_t blocks = 0;
-    while (loadNextBlock()) {
+    while (loadNextBlockOf(cursor)) {
         ++blocks;
     }
     return blocks;

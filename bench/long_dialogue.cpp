@@ -76,7 +76,7 @@ void BM_PageAndHiddenLines(benchmark::State& state) {
     double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     state.counters["x_full_page"] = seconds / double(state.iterations()) / baseline;
-    state.counters["cursor_y"] = engineState.pen.textCursorY;
+    state.counters["cursor_y"] = renderState.pen.textCursorY;
 }
 
 } // namespace

@@ -71,16 +71,18 @@ double secondsPerScan(PlatformFile* file, int scans) {
 void BM_PlayThroughAllBlocks(benchmark::State& state) {
     PlatformFile* file = platformOpenFile(bigScriptPath().c_str());
     double baseline = secondsPerScan(file, 20);
+    static ScriptPosition cursor;
+    openCursor(&cursor, bigScriptPath().c_str(), false);
     std::clock_t start = std::clock();
     for (auto _ : state) {
-        if (readEveryBlock(file) != kBlocks) {
+        if (readEveryBlock(&cursor) != kBlocks) {
             state.SkipWithError("not every block was found");
         }
     }
     double seconds = double(std::clock() - start) / CLOCKS_PER_SEC;
     state.counters["x_memchr"] = baseline / (seconds / double(state.iterations()));
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(fileSize(file)));
-    releaseCommands();
+    closeCursor(&cursor);
     platformCloseFile(file);
 }
 BENCHMARK(BM_PlayThroughAllBlocks)->Unit(benchmark::kMillisecond)->MinTime(2.0);
@@ -97,8 +99,7 @@ BENCHMARK(BM_MemchrScanOfTheSameBytes)->Unit(benchmark::kMillisecond)->MinTime(2
 
 // A say appended to a dialogue of 1 MiB: amortised constant time, two allocations a call.
 void BM_SayOnLargeDialogue(benchmark::State& state) {
-    resetEngineState();
-    initDialogue();
+    startCommandEffects(0);
     std::string line(1 << 20, 'd');
     appendDialogueLine(line.c_str());
     engineState.script.commands = extractItems("[say~Another line of dialogue.]", '[', ']');
@@ -112,9 +113,8 @@ void BM_SayOnLargeDialogue(benchmark::State& state) {
         double(platformAllocationCount() - allocationsBefore) / double(state.iterations());
     state.counters["allocations_per_say"] = perCall;
     state.counters["dialogue_MiB"] = double(engineState.effects.dialogue.length) / (1 << 20);
-    releaseCommands();
-    platformFree(engineState.effects.dialogue.text);
-    resetEngineState();
+    releaseScriptPosition();
+    releaseCommandEffects();
 }
 BENCHMARK(BM_SayOnLargeDialogue);
 

@@ -5,7 +5,7 @@
 // Input: the content of one block. Scene files offered in the working folder:
 // scene.bmp (64 x 36), font.bmp and transparency.bmp.
 #include "app/app.h"
-#include "engine/engine.h"
+#include "engine/play_cursor.h"
 #include "fuzz_files.h"
 #include "platform/headless/headless.h"
 #include "render/render.h"
@@ -39,7 +39,6 @@ void startPlayer() {
     if (chdir(folder.c_str()) != 0) {
         abort();
     }
-    resetEngineState();
     headlessReset(100000);
     headlessSetExitHandler(onExit);
     if (setjmp(fatalJump) != 0) {
@@ -52,13 +51,14 @@ void startPlayer() {
 }
 
 // Back to a fresh play: no commands, an empty dialogue, no scene image.
-void resetPlay() {
-    resetScriptPosition();
-    if (!resetCommandEffects(12345)) {
+void startPlay() {
+    rewindCursor(&engineState.script);
+    releaseCommandEffects();
+    if (!startCommandEffects(12345)) {
         abort();
     }
-    resetInput();
-    resetTextPen();
+    releaseInput();
+    releaseTextPen();
 }
 
 // Scene names stay inside the working folder: no path separators.
@@ -93,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!started) {
         startPlayer();
     }
-    resetPlay();
+    startPlay();
     std::string block(reinterpret_cast<const char*>(data), size);
     engineState.script.commands = extractItems(block.c_str(), '[', ']');
     if (engineState.script.commands == nullptr) {
@@ -123,9 +123,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fatalLeaksFree(heapBlockOf(engineState.effects.dialogue.text));
         fatalLeaksWatch(false);
     }
-    drawText(engineState.presentation.frameSurface, engineState.presentation.fontSurface, 0, 0,
+    drawText(renderState.presentation.frameSurface, renderState.presentation.fontSurface, 0, 0,
              engineState.effects.dialogue.text);
-    drawGlyph(engineState.presentation.frameSurface, engineState.presentation.fontSurface,
-              engineState.pen.textCursorX, engineState.pen.textCursorY, advanceIndicator());
+    drawGlyph(renderState.presentation.frameSurface, renderState.presentation.fontSurface,
+              renderState.pen.textCursorX, renderState.pen.textCursorY, advanceIndicator());
     return 0;
 }

@@ -73,9 +73,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string text(reinterpret_cast<const char*>(data + 9), size - 9);
     text = text.c_str();
 
-    engineState.effects.randomSeed = seed;
+    uint32_t generator = seed;
     platformFailAllocation(failAt);
-    char* line = stutterText(text.c_str(), intensity);
+    char* line = stutterText(text.c_str(), intensity, &generator);
     platformFailAllocation(0);
     if (line == nullptr) {
         if (failAt == 0) {

@@ -14,7 +14,5 @@ int32_t runMainLoop();
 // Frees everything the run holds, sub-record by sub-record, and leaves the record at its
 // start values. For shutdown and for hosts that play a story inside their own process.
 void releaseRun();
-// Drops a Space not yet used. Input holds nothing to free.
-void resetInput();
 intptr_t windowProcedure(PlatformWindow* window, uint32_t message, uintptr_t wParam,
                          intptr_t lParam);

@@ -18,23 +18,6 @@ bool drainMessages(int32_t* exitCode) {
     return true;
 }
 
-void advanceScript() {
-    if (engineState.effects.timedWait) {
-        // Key presses during a timed wait are dropped.
-        engineState.input.advanceRequested = false;
-        if (static_cast<int32_t>(platformTickCount() - engineState.effects.waitDeadline) >= 0) {
-            engineState.effects.timedWait = false;
-            stepScript();
-        }
-    } else if (!engineState.effects.awaitingKey) {
-        stepScript();
-    } else if (engineState.input.advanceRequested) {
-        engineState.effects.awaitingKey = false;
-        engineState.input.advanceRequested = false;
-        stepScript();
-    }
-}
-
 } // namespace
 
 int32_t runMainLoop() {
@@ -44,7 +27,7 @@ int32_t runMainLoop() {
     while (running) {
         running = drainMessages(&exitCode);
         composeFrame();
-        advanceScript();
+        advancePlay(platformTickCount());
         if (engineState.script.scriptState != ScriptState::Running && !loadNextBlock()) {
             running = false;
         }

@@ -7,8 +7,8 @@ void releaseRun() {
     // The scene image leaves its surface before the surfaces go.
     releaseCommandEffects();
     releasePresentation();
-    resetTextPen();
-    resetInput();
+    releaseTextPen();
+    releaseInput();
 }
 
 void shutDown(int32_t exitCode) {
@@ -17,7 +17,6 @@ void shutDown(int32_t exitCode) {
 }
 
 void runPlayer() {
-    resetEngineState();
     startUp();
     shutDown(runMainLoop());
 }

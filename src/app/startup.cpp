@@ -6,7 +6,7 @@
 namespace {
 
 // The optional title file: its whole content, untrimmed, becomes the title.
-void applyTitleFile() {
+void applyTitleFile(PlatformWindow* window) {
     PlatformFile* file = platformOpenFile(kTitleFileName);
     if (file == nullptr) {
         return;
@@ -16,7 +16,7 @@ void applyTitleFile() {
         auto* title = static_cast<char*>(platformAllocate(static_cast<size_t>(size) + 1, true));
         uint32_t got = 0;
         if (title != nullptr && platformReadFile(file, title, size, &got) && got == size) {
-            platformSetWindowTitle(engineState.presentation.window, title);
+            platformSetWindowTitle(window, title);
             platformSetConsoleTitle(title);
         }
         platformFree(title);
@@ -33,15 +33,15 @@ void startUp() {
     if (!platformRegisterWindowClass(kWindowClassName, windowProcedure)) {
         platformExitProcess(1);
     }
-    engineState.presentation.window =
+    PlatformWindow* window =
         platformCreateWindow(kWindowClassName, kDefaultTitle, kCanvasWidth, kCanvasHeight);
-    if (engineState.presentation.window == nullptr) {
+    if (window == nullptr) {
         platformExitProcess(1);
     }
     if (!startScriptPosition(kScriptFileName)) {
         platformFatal(kScriptMissingCaption, kScriptMissingMessage, 1);
     }
-    applyTitleFile();
-    platformShowWindow(engineState.presentation.window);
-    startPresentation();
+    applyTitleFile(window);
+    platformShowWindow(window);
+    startPresentation(window);
 }

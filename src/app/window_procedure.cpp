@@ -1,17 +1,18 @@
 #include "app/app.h"
 #include "engine/engine.h"
+#include "render/render.h"
 
 intptr_t windowProcedure(PlatformWindow* window, uint32_t message, uintptr_t wParam,
                          intptr_t lParam) {
     switch (message) {
     case kMessageKeyDown:
         if (wParam == kVirtualKeySpace) {
-            engineState.input.advanceRequested = true;
+            requestAdvance();
         }
         return 0;
     case kMessagePaint:
         platformValidateWindow(window);
-        engineState.presentation.windowNeedsPaint = true;
+        windowNeedsPaint();
         return 0;
     case kMessageDestroy:
         platformPostQuitMessage(0);
@@ -19,8 +20,4 @@ intptr_t windowProcedure(PlatformWindow* window, uint32_t message, uintptr_t wPa
     default:
         return platformDefaultWindowProcedure(window, message, wParam, lParam);
     }
-}
-
-void resetInput() {
-    engineState.input = InputState{};
 }

@@ -1,6 +1,8 @@
 // Which command a name stands for: the first keyword, in the fixed order, found inside it.
 #include "engine/engine.h"
 
+#include <cstring>
+
 const char* commandKeyword(CommandKind kind) {
     switch (kind) {
     case CommandKind::Say:
@@ -28,4 +30,9 @@ CommandKind commandKindOf(const char* name) {
         }
     }
     return CommandKind::None;
+}
+
+const char* commandArgument(const char* command) {
+    const char* tilde = strchr(command, '~');
+    return tilde == nullptr ? "" : tilde + 1;
 }

@@ -1,5 +1,5 @@
 // Cuts a block into its bracketed commands and keeps the current block's list.
-#include "engine/engine.h"
+#include "engine/play_cursor.h"
 
 #include <cstring>
 
@@ -97,57 +97,29 @@ CommandList extractItems(const char* text, char open, char close, ItemPlaces* pl
 }
 
 void releaseCommands() {
-    freeCommandList(engineState.script.commands);
-    engineState.script.commands = nullptr;
+    releaseCommandsOf(&engineState.script);
 }
 
 bool loadNextBlock() {
-    releaseCommands();
-    if (engineState.script.scriptFile == nullptr) {
+    if (!loadNextBlockOf(&engineState.script)) {
         return false;
     }
-    char* text = readBlockThrough(&engineState.script.window, engineState.script.nextBlockNumber,
-                                  engineState.script.scriptFile, &engineState.script.resumeOffset);
-    if (text == nullptr) {
-        return false;
-    }
-    // Without memory for the list the block cannot be played; the play ends as at the
-    // end of the script.
-    engineState.script.commands = extractItems(text, '[', ']');
-    platformFree(text);
-    if (engineState.script.commands == nullptr) {
-        return false;
-    }
-    engineState.script.commandPointer = 0;
     engineState.input.advanceRequested = false;
-    engineState.script.scriptState = ScriptState::Running;
-    engineState.script.nextBlockNumber =
-        static_cast<int32_t>(static_cast<uint32_t>(engineState.script.nextBlockNumber) + 1u);
     return true;
 }
 
 int32_t currentBlockNumber() {
-    return static_cast<int32_t>(static_cast<uint32_t>(engineState.script.nextBlockNumber) - 1u);
+    return cursorBlock(&engineState.script);
+}
+
+void keepPlayPlaces() {
+    engineState.script.keepPlaces = true;
 }
 
 bool startScriptPosition(const char* path) {
-    releaseScriptPosition();
-    engineState.script.scriptFile = platformOpenFile(path);
-    return engineState.script.scriptFile != nullptr;
-}
-
-void resetScriptPosition() {
-    releaseCommands();
-    ScriptPosition& script = engineState.script;
-    script.commandPointer = 0;
-    script.nextBlockNumber = 0;
-    script.resumeOffset = 0;
-    script.scriptState = ScriptState::Unloaded;
-    script.window = ScriptWindow{};
+    return openCursor(&engineState.script, path, engineState.script.keepPlaces);
 }
 
 void releaseScriptPosition() {
-    releaseCommands();
-    platformCloseFile(engineState.script.scriptFile);
-    engineState.script = ScriptPosition{};
+    closeCursor(&engineState.script);
 }

@@ -1,10 +1,4 @@
 #include "engine/engine.h"
 
-#include <cstring>
-
+// Zero at start: every record of it is at its start values.
 EngineState engineState;
-
-void resetEngineState() {
-    memset(&engineState, 0, sizeof engineState);
-    engineState.script.scriptState = ScriptState::Unloaded;
-}

@@ -18,14 +18,17 @@ void showScene(const char* path) {
         platformFatal(kErrorCaption, kSceneFailedMessage, 1);
     }
     engineState.effects.sceneImage = image;
-    platformSelectBitmap(engineState.presentation.sceneSurface, image);
     ++engineState.effects.sceneGeneration;
 }
 
-void startWait(const char* argument) {
-    engineState.effects.waitDeadline =
-        platformTickCount() + static_cast<uint32_t>(parseLeadingNumber(argument));
+void startWait(const char* argument, uint32_t now) {
+    engineState.effects.waitDeadline = now + static_cast<uint32_t>(parseLeadingNumber(argument));
     engineState.effects.timedWait = true;
+}
+
+void beginKeyWait() {
+    engineState.effects.awaitingKey = true;
+    ++engineState.script.lastStep.keyWaits;
 }
 
 void sayStuttered(const char* command, const char* argument) {
@@ -34,27 +37,27 @@ void sayStuttered(const char* command, const char* argument) {
         appendLineOrDie(argument);
     } else {
         // A line that cannot be made for want of memory is a dialogue that cannot grow.
-        char* line = stutterText(argument, intensity);
+        char* line = stutterText(argument, intensity, &engineState.effects.randomSeed);
         if (line == nullptr) {
             platformFatal(kErrorCaption, kDialogueFailedMessage, 1);
         }
         appendLineOrDie(line);
         platformFree(line);
     }
-    engineState.effects.awaitingKey = true;
+    beginKeyWait();
 }
 
-void execute(const char* command, const char* name, const char* argument) {
-    switch (commandKindOf(name)) {
+void execute(CommandKind kind, const char* command, const char* argument, uint32_t now) {
+    switch (kind) {
     case CommandKind::Say:
         appendLineOrDie(argument);
-        engineState.effects.awaitingKey = true;
+        beginKeyWait();
         break;
     case CommandKind::Cg:
         showScene(argument);
         break;
     case CommandKind::Wait:
-        startWait(argument);
+        startWait(argument, now);
         break;
     case CommandKind::Play:
         platformPlaySound(argument);
@@ -74,31 +77,35 @@ void execute(const char* command, const char* name, const char* argument) {
     }
 }
 
+// Notes the command executed, for whoever follows the play.
+void recordStep(CommandKind kind) {
+    StepRecord& step = engineState.script.lastStep;
+    ++step.executed;
+    step.kind = kind;
+    step.block = currentBlockNumber();
+    step.index = engineState.script.commandPointer;
+}
+
 } // namespace
 
 void releaseSceneImage() {
-    if (engineState.effects.sceneImage != nullptr) {
-        platformSelectBitmap(engineState.presentation.sceneSurface,
-                             engineState.presentation.sceneSurfaceFirstBitmap);
-        platformDeleteBitmap(engineState.effects.sceneImage);
-        engineState.effects.sceneImage = nullptr;
-    }
+    // The frame selects the image only while it copies from it: it is never selected here.
+    platformDeleteBitmap(engineState.effects.sceneImage);
+    engineState.effects.sceneImage = nullptr;
 }
 
 bool keyWaitBegan(KeyWaitWatch* watch) {
-    bool awaiting = engineState.effects.awaitingKey && !engineState.effects.timedWait;
-    bool moved =
-        currentBlockNumber() != watch->block || engineState.script.commandPointer != watch->pointer;
-    bool began = awaiting && (!watch->waiting || moved);
-    if (began) {
-        watch->block = currentBlockNumber();
-        watch->pointer = engineState.script.commandPointer;
-    }
-    watch->waiting = awaiting;
+    uint32_t begun = engineState.script.lastStep.keyWaits;
+    bool began = begun != watch->seen && engineState.effects.awaitingKey;
+    watch->seen = begun;
     return began;
 }
 
 void stepScript() {
+    stepScriptAt(platformTickCount());
+}
+
+void stepScriptAt(uint32_t now) {
     if (engineState.script.commands == nullptr ||
         engineState.script.scriptState != ScriptState::Running) {
         return;
@@ -124,8 +131,11 @@ void stepScript() {
         strcpy(argument, tilde + 1);
     }
     // An empty argument holds the play at this command for good.
+    engineState.script.lastStep.held = argument[0] == '\0';
     if (argument[0] != '\0') {
-        execute(command, name, argument);
+        CommandKind kind = commandKindOf(name);
+        recordStep(kind);
+        execute(kind, command, argument, now);
         ++engineState.script.commandPointer;
     }
     platformFree(name);

@@ -54,12 +54,12 @@ void appendToBuilder(TextBuilder* builder, const char* bytes, size_t count) {
 }
 
 void appendSyllable(TextBuilder* out, const char* part, uint32_t word, uint32_t index,
-                    uint32_t intensity) {
+                    uint32_t intensity, uint32_t* seed) {
     if (part[0] == '%') {
         appendToBuilder(out, part + 1, strlen(part + 1));
         return;
     }
-    uint32_t repeats = (nextRandomByte() + word + index) % intensity;
+    uint32_t repeats = (nextRandomByte(seed) + word + index) % intensity;
     if (part[0] != '\0') {
         const char stammer[2] = {part[0], '-'};
         for (uint32_t k = 0; k < repeats; ++k) {
@@ -71,9 +71,9 @@ void appendSyllable(TextBuilder* out, const char* part, uint32_t word, uint32_t 
 
 } // namespace
 
-uint8_t nextRandomByte() {
-    engineState.effects.randomSeed = engineState.effects.randomSeed * 1103515245u + 12345u;
-    return static_cast<uint8_t>((engineState.effects.randomSeed >> 16) & 255u);
+uint8_t nextRandomByte(uint32_t* seed) {
+    *seed = *seed * 1103515245u + 12345u;
+    return static_cast<uint8_t>((*seed >> 16) & 255u);
 }
 
 void freePieces(TextPieces* pieces) {
@@ -124,7 +124,7 @@ bool splitOn(const char* text, char delimiter, TextPieces* out) {
     }
 }
 
-char* stutterText(const char* text, uint32_t intensity) {
+char* stutterText(const char* text, uint32_t intensity, uint32_t* seed) {
     if (intensity == 0) {
         intensity = 1; // never asked for; avoids a division by zero
     }
@@ -144,7 +144,7 @@ char* stutterText(const char* text, uint32_t intensity) {
             break;
         }
         for (uint32_t p = 0; p < parts.count; ++p) {
-            appendSyllable(&out, parts.pieces[p], w, p, intensity);
+            appendSyllable(&out, parts.pieces[p], w, p, intensity, seed);
         }
         freePieces(&parts);
         appendToBuilder(&out, " ", 1);

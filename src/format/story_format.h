@@ -27,6 +27,10 @@ constexpr int32_t kGlyphRows = (kLastGlyphByte - kFirstGlyphByte) / kGlyphsPerRo
 // The smallest sheet that holds every cell: 400 x 198.
 constexpr int32_t kFontSheetWidth = kGlyphsPerRow * kGlyphWidth;
 constexpr int32_t kFontSheetHeight = kGlyphRows * kGlyphHeight;
+// The marker's frames: while the next command mentions "turn", a turning page; otherwise
+// a blinking line end.
+constexpr unsigned char kPageTurnMarker[] = {123, 124, 125, 124};
+constexpr unsigned char kLineEndMarker[] = {126, 127};
 // Pixels of this colour reference (0x00BBGGRR) are left out when a glyph is drawn.
 constexpr uint32_t kTransparentColor = 0xFF00FF;
 

@@ -1,4 +1,4 @@
-// Dialogue text in the bitmap font: 25 x 33 cells, 16 to a row, magenta transparent.
+// Dialogue text in the bitmap font: one cell a glyph, the transparent colour left out.
 #include "engine/engine.h"
 #include "render/render.h"
 
@@ -9,9 +9,8 @@ namespace {
 
 void copyCell(PlatformSurface* target, PlatformSurface* font, int32_t x, int32_t y,
               unsigned char c) {
-    int32_t cell = c - 32;
-    platformCopyKeyed(target, x, y, kGlyphWidth, kGlyphHeight, font, (cell % 16) * kGlyphWidth,
-                      (cell / 16) * kGlyphHeight, kGlyphWidth, kGlyphHeight, kColorMagenta);
+    platformCopyKeyed(target, x, y, kGlyphWidth, kGlyphHeight, font, glyphCellX(c), glyphCellY(c),
+                      kGlyphWidth, kGlyphHeight, kTransparentColor);
 }
 } // namespace
 
@@ -56,8 +55,8 @@ void drawTextBetween(PlatformSurface* target, PlatformSurface* font, int32_t sta
     int32_t cursorX = 0;
     int32_t cursorY = 0;
     if (walkGlyphs(startX, startY, text, draw, &cursorX, &cursorY)) {
-        engineState.pen.textCursorX = cursorX;
-        engineState.pen.textCursorY = cursorY;
+        renderState.pen.textCursorX = cursorX;
+        renderState.pen.textCursorY = cursorY;
     }
 }
 } // namespace
@@ -73,7 +72,7 @@ void drawTextRows(PlatformSurface* target, PlatformSurface* font, const char* te
 }
 
 GlyphRows glyphRowsFrom(const char* text, uint32_t from) {
-    GlyphRows rows = {kCanvasHeight, 0, engineState.pen.textCursorX, engineState.pen.textCursorY};
+    GlyphRows rows = {kCanvasHeight, 0, renderState.pen.textCursorX, renderState.pen.textCursorY};
     auto note = [&](ptrdiff_t index, int32_t, int32_t y) {
         if (index >= static_cast<ptrdiff_t>(from)) {
             rows.top = y < rows.top ? y : rows.top;
@@ -113,6 +112,6 @@ void drawGlyph(PlatformSurface* target, PlatformSurface* font, int32_t x, int32_
     }
 }
 
-void resetTextPen() {
-    engineState.pen = TextPen{};
+void releaseTextPen() {
+    renderState.pen = TextPen{};
 }

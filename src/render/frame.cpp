@@ -52,8 +52,8 @@ PlatformRect windowPartOf(const PlatformRect& area, const PlatformRect& fit) {
 void tileWindowSurface(int32_t width, int32_t height) {
     for (int32_t y = 0; y < height; y += kTileSize) {
         for (int32_t x = 0; x < width; x += kTileSize) {
-            platformCopy(engineState.presentation.windowSurface, x, y, kTileSize, kTileSize,
-                         engineState.presentation.tileSurface, 0, 0);
+            platformCopy(renderState.presentation.windowSurface, x, y, kTileSize, kTileSize,
+                         renderState.presentation.tileSurface, 0, 0);
         }
     }
 }
@@ -69,7 +69,7 @@ void releaseBitmap(PlatformBitmap** bitmap) {
 // back buffer, which is the window's pixels where lent. Returns true when the canvas is a
 // new bitmap that holds nothing yet.
 bool arrangeTargets(int32_t width, int32_t height, PlatformBitmap* pixels) {
-    Presentation& presentation = engineState.presentation;
+    Presentation& presentation = renderState.presentation;
     // Without memory for a window that shows something the play ends with the surfaces'
     // message, as when start-up makes them; a minimised or closed window shows nothing.
     bool shown = width > 0 && height > 0;
@@ -117,7 +117,7 @@ bool arrangeTargets(int32_t width, int32_t height, PlatformBitmap* pixels) {
 
 // Follows the client size and the window's pixels; true when the targets were made anew.
 bool followClientSize(int32_t width, int32_t height) {
-    Presentation& presentation = engineState.presentation;
+    Presentation& presentation = renderState.presentation;
     PlatformBitmap* pixels = platformWindowPixels(presentation.window);
     if (width == presentation.lastWidth && height == presentation.lastHeight &&
         pixels == presentation.windowPixels && presentation.frameSurface != nullptr) {
@@ -152,17 +152,19 @@ CanvasKey currentCanvas() {
     return key;
 }
 
-// The scene over `area` of the canvas; where the scene image is smaller than the canvas
-// the rest is black, never an older frame's pixels.
+// The scene over `area` of the canvas; where the scene image is smaller than the canvas,
+// or before the first scene, the rest is black, never an older frame's pixels.
 void copyScene(const PlatformRect& area) {
-    Presentation& presentation = engineState.presentation;
-    platformCopy(presentation.frameSurface, area.x, area.y, area.width, area.height,
-                 presentation.sceneSurface, area.x, area.y);
+    Presentation& presentation = renderState.presentation;
+    PlatformBitmap* image = engineState.effects.sceneImage;
     int32_t width = 0;
     int32_t height = 0;
-    if (!platformBitmapSize(engineState.effects.sceneImage, &width, &height)) {
-        width = 0;
-        height = 0;
+    if (platformBitmapSize(image, &width, &height)) {
+        // Selected only for the copy, so the engine may destroy its image at any time.
+        PlatformBitmap* own = platformSelectBitmap(presentation.sceneSurface, image);
+        platformCopy(presentation.frameSurface, area.x, area.y, area.width, area.height,
+                     presentation.sceneSurface, area.x, area.y);
+        platformSelectBitmap(presentation.sceneSurface, own);
     }
     int32_t right = area.x + area.width;
     int32_t bottom = area.y + area.height;
@@ -180,14 +182,14 @@ void copyScene(const PlatformRect& area) {
 
 void drawMarker(const CanvasKey& key) {
     if (key.indicatorShown) {
-        drawGlyph(engineState.presentation.frameSurface, engineState.presentation.fontSurface,
-                  engineState.pen.textCursorX, engineState.pen.textCursorY, key.indicatorGlyph);
+        drawGlyph(renderState.presentation.frameSurface, renderState.presentation.fontSurface,
+                  renderState.pen.textCursorX, renderState.pen.textCursorY, key.indicatorGlyph);
     }
 }
 
 void buildCanvas(const CanvasKey& key) {
     copyScene(kWholeCanvas);
-    drawText(engineState.presentation.frameSurface, engineState.presentation.fontSurface, 0, 0,
+    drawText(renderState.presentation.frameSurface, renderState.presentation.fontSurface, 0, 0,
              engineState.effects.dialogue.text);
     drawMarker(key);
 }
@@ -198,7 +200,7 @@ void buildCanvas(const CanvasKey& key) {
 bool redrawMarkerCell(const CanvasKey& key, PlatformRect* cell) {
     int32_t x = 0;
     int32_t y = 0;
-    if (!glyphCellAt(engineState.pen.textCursorX, engineState.pen.textCursorY, &x, &y) ||
+    if (!glyphCellAt(renderState.pen.textCursorX, renderState.pen.textCursorY, &x, &y) ||
         x >= kCanvasWidth || y >= kCanvasHeight) {
         return false;
     }
@@ -233,7 +235,7 @@ bool redrawAddedLines(const CanvasKey& built, const CanvasKey& key, PlatformRect
     const char* text = engineState.effects.dialogue.text;
     GlyphRows rows = glyphRowsFrom(text, built.dialogueLength);
     if (built.indicatorShown) {
-        widenToMarkerCell(engineState.pen.textCursorX, engineState.pen.textCursorY, &rows.top,
+        widenToMarkerCell(renderState.pen.textCursorX, renderState.pen.textCursorY, &rows.top,
                           &rows.bottom);
     }
     if (key.indicatorShown) {
@@ -244,7 +246,7 @@ bool redrawAddedLines(const CanvasKey& built, const CanvasKey& key, PlatformRect
         copyScene(*area);
     }
     // Also where nothing shows, the cursor must move on, as a full build moves it.
-    Presentation& presentation = engineState.presentation;
+    Presentation& presentation = renderState.presentation;
     drawTextRows(presentation.frameSurface, presentation.fontSurface, text, rows.top, rows.bottom);
     if (area->height > 0) {
         drawMarker(key);
@@ -255,7 +257,7 @@ bool redrawAddedLines(const CanvasKey& built, const CanvasKey& key, PlatformRect
 // Shows `area` of the canvas. Scaled, only the window pixels that read it are stretched
 // again, and they come out as the whole stretch makes them.
 void showCanvasPart(const PlatformRect& area, int32_t width, int32_t height) {
-    Presentation& presentation = engineState.presentation;
+    Presentation& presentation = renderState.presentation;
     if (showsOneToOne(width, height)) {
         platformCopy(presentation.screen, area.x, area.y, area.width, area.height,
                      presentation.frameSurface, area.x, area.y);
@@ -275,7 +277,7 @@ void showCanvasPart(const PlatformRect& area, int32_t width, int32_t height) {
 
 // Shows the whole client area; `stretch` when the back buffer does not hold the canvas yet.
 void showWindow(int32_t width, int32_t height, bool stretch) {
-    Presentation& presentation = engineState.presentation;
+    Presentation& presentation = renderState.presentation;
     if (showsOneToOne(width, height)) {
         platformCopy(presentation.screen, 0, 0, width, height, presentation.frameSurface, 0, 0);
         return;
@@ -292,7 +294,7 @@ void showWindow(int32_t width, int32_t height, bool stretch) {
 } // namespace
 
 void composeFrame() {
-    Presentation& presentation = engineState.presentation;
+    Presentation& presentation = renderState.presentation;
     int32_t width = 0;
     int32_t height = 0;
     platformClientSize(presentation.window, &width, &height);

@@ -3,8 +3,6 @@
 #include "render/render.h"
 
 namespace {
-const unsigned char kPageTurnFrames[] = {123, 124, 125, 124};
-const unsigned char kLineEndFrames[] = {126, 127};
 
 bool nextCommandTurnsPage() {
     if (engineState.script.commands == nullptr) {
@@ -16,13 +14,16 @@ bool nextCommandTurnsPage() {
 } // namespace
 
 unsigned char advanceIndicator() {
+    return advanceIndicatorAt(platformTickCount());
+}
+
+unsigned char advanceIndicatorAt(uint32_t now) {
     bool pageTurn = nextCommandTurnsPage();
-    const unsigned char* frames = pageTurn ? kPageTurnFrames : kLineEndFrames;
-    int32_t length = pageTurn ? 4 : 2;
-    uint32_t now = platformTickCount();
-    if (now - engineState.pen.indicatorSwitchTick > kMarkerInterval) {
-        engineState.pen.indicatorFrame = (engineState.pen.indicatorFrame + 1) % length;
-        engineState.pen.indicatorSwitchTick = now;
+    const unsigned char* frames = pageTurn ? kPageTurnMarker : kLineEndMarker;
+    int32_t length = pageTurn ? sizeof kPageTurnMarker : sizeof kLineEndMarker;
+    if (now - renderState.pen.indicatorSwitchTick > kMarkerInterval) {
+        renderState.pen.indicatorFrame = (renderState.pen.indicatorFrame + 1) % length;
+        renderState.pen.indicatorSwitchTick = now;
     }
-    return frames[engineState.pen.indicatorFrame % length];
+    return frames[renderState.pen.indicatorFrame % length];
 }

@@ -2,12 +2,14 @@
 #include "engine/engine.h"
 #include "render/render.h"
 
+RenderState renderState;
+
 namespace {
 const char kNoSurfaces[] = "Not enough memory for the window's surfaces.";
 } // namespace
 
 PlatformSurface* makeSurface() {
-    PlatformSurface* surface = platformCreateSurface(engineState.presentation.screen);
+    PlatformSurface* surface = platformCreateSurface(renderState.presentation.screen);
     if (surface == nullptr) {
         platformFatal(kErrorCaption, kNoSurfaces, 1);
     }
@@ -15,7 +17,7 @@ PlatformSurface* makeSurface() {
 }
 
 PlatformBitmap* makeBitmap(int32_t width, int32_t height) {
-    PlatformBitmap* bitmap = platformCreateBitmap(engineState.presentation.screen, width, height);
+    PlatformBitmap* bitmap = platformCreateBitmap(renderState.presentation.screen, width, height);
     if (bitmap == nullptr) {
         platformFatal(kErrorCaption, kNoSurfaces, 1);
     }
@@ -35,22 +37,17 @@ PlatformBitmap* loadSheet(PlatformSurface* surface, const char* path, const char
 
 } // namespace
 
-void startPresentation() {
-    Presentation& presentation = engineState.presentation;
-    presentation.screen = platformWindowScreen(presentation.window);
+void startPresentation(PlatformWindow* window) {
+    Presentation& presentation = renderState.presentation;
+    presentation.window = window;
+    presentation.screen = platformWindowScreen(window);
     if (presentation.screen == nullptr) {
         platformFatal(kErrorCaption, kNoSurfaces, 1);
     }
     presentation.sceneSurface = makeSurface();
     presentation.fontSurface = makeSurface();
     presentation.tileSurface = makeSurface();
-    // Black is the first scene image: the first scene shown replaces it. The frame shows
-    // black wherever the scene image ends, so one black pixel shows the same as 1600 x 900
-    // of them, without their 5.8 MB to fill, copy and free.
-    PlatformBitmap* black = makeBitmap(1, 1);
-    presentation.sceneSurfaceFirstBitmap = platformSelectBitmap(presentation.sceneSurface, black);
-    platformFillRect(presentation.sceneSurface, 0, 0, 1, 1, kColorBlack);
-    engineState.effects.sceneImage = black;
+    // The scene image is the engine's: the frame selects it only while it copies from it.
 
     presentation.fontBitmap =
         loadSheet(presentation.fontSurface, kFontFileName, kFontFailedMessage);
@@ -59,8 +56,12 @@ void startPresentation() {
     // The canvas and the back buffer follow the client size: the first frame makes them.
 }
 
-void resetPresentation() {
-    Presentation& presentation = engineState.presentation;
+void windowNeedsPaint() {
+    renderState.presentation.windowNeedsPaint = true;
+}
+
+void rebuildNextFrame() {
+    Presentation& presentation = renderState.presentation;
     presentation.builtCanvas = CanvasKey{};
     // The next frame takes the client size and the window's pixels anew, makes the canvas
     // and the back buffer for them and tiles the bars again.
@@ -70,7 +71,7 @@ void resetPresentation() {
 }
 
 void releasePresentation() {
-    Presentation& presentation = engineState.presentation;
+    Presentation& presentation = renderState.presentation;
     // A selected bitmap cannot be deleted: the surfaces go first.
     PlatformSurface* surfaces[] = {presentation.sceneSurface, presentation.fontSurface,
                                    presentation.tileSurface, presentation.frameSurface,

@@ -251,7 +251,7 @@ FrameHashes windowAfterFrames(const std::string& folder, StoryOptions options,
         result.checked.push_back(check);
         result.hashes.push_back(check ? windowHash() : 0);
         if (rebuilt != nullptr && frame + 1 < rebuilt->size() && (*rebuilt)[frame + 1]) {
-            resetPresentation();
+            rebuildNextFrame();
         }
     };
     playStory(folder, options);

@@ -264,8 +264,7 @@ TEST(ExtractItems, ReturnsNoneWhenMemoryRunsOut) {
 
 TEST(LoadNextBlock, PlaysBlocksInOrderUntilOneIsMissing) {
     ScriptFile script("{0 [cg~room.bmp][say~Hello.] / [turn~page]} / {1 [say~Bye.]}{3[x]}");
-    resetEngineState();
-    engineState.script.scriptFile = script.file;
+    ASSERT_TRUE(startScriptPosition((script.folder + "/script.bexu").c_str()));
     ASSERT_TRUE(loadNextBlock());
     EXPECT_EQ(engineState.script.scriptState, ScriptState::Running);
     EXPECT_EQ(engineState.script.nextBlockNumber, 1);
@@ -279,16 +278,16 @@ TEST(LoadNextBlock, PlaysBlocksInOrderUntilOneIsMissing) {
     EXPECT_STREQ(engineState.script.commands[0], "say~Bye.");
     EXPECT_FALSE(loadNextBlock());
     EXPECT_EQ(engineState.script.commands, nullptr);
-    resetEngineState();
+    releaseScriptPosition();
+    releaseInput();
 }
 
 TEST(LoadNextBlock, EndsThePlayWhenTheCommandListCannotBeMade) {
     ScriptFile script("{0[say~a][say~b]}");
-    resetEngineState();
-    engineState.script.scriptFile = script.file;
+    ASSERT_TRUE(startScriptPosition((script.folder + "/script.bexu").c_str()));
     platformFailAllocation(2); // the block's buffer succeeds, the list does not
     EXPECT_FALSE(loadNextBlock());
     platformFailAllocation(0);
     EXPECT_EQ(engineState.script.commands, nullptr);
-    resetEngineState();
+    releaseScriptPosition();
 }

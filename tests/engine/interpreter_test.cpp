@@ -186,21 +186,18 @@ TEST(DialogueBuffer, GrowsByDoublingAndKeepsItsText) {
         uint32_t capacity;
     } cases[] = {{0, 512}, {509, 512}, {510, 1024}, {600, 1024}, {1022, 2048}, {5000, 8192}};
     for (const Case& c : cases) {
-        resetEngineState();
-        ASSERT_TRUE(initDialogue());
+        ASSERT_TRUE(startCommandEffects(0));
         std::string line(c.lineLength, 'q');
         ASSERT_TRUE(appendDialogueLine(line.c_str()));
         EXPECT_EQ(engineState.effects.dialogue.capacity, c.capacity) << c.lineLength;
         EXPECT_EQ(engineState.effects.dialogue.length, c.lineLength + 1);
         EXPECT_EQ(std::string(engineState.effects.dialogue.text), line + "\n");
-        platformFree(engineState.effects.dialogue.text);
+        releaseCommandEffects();
     }
-    resetEngineState();
 }
 
 TEST(DialogueBuffer, FailedGrowthLeavesTheBufferAsItWas) {
-    resetEngineState();
-    ASSERT_TRUE(initDialogue());
+    ASSERT_TRUE(startCommandEffects(0));
     ASSERT_TRUE(appendDialogueLine("kept"));
     platformFailAllocation(1);
     EXPECT_FALSE(appendDialogueLine(std::string(700, 'z').c_str()));
@@ -214,13 +211,11 @@ TEST(DialogueBuffer, FailedGrowthLeavesTheBufferAsItWas) {
     for (uint32_t i = 0; i < 512; ++i) {
         ASSERT_EQ(engineState.effects.dialogue.text[i], 0);
     }
-    platformFree(engineState.effects.dialogue.text);
-    resetEngineState();
+    releaseCommandEffects();
 }
 
 TEST(Interpreter, EndOfCommandsFinishesWithoutExecuting) {
-    resetEngineState();
-    ASSERT_TRUE(initDialogue());
+    ASSERT_TRUE(startCommandEffects(0));
     engineState.script.commands = extractItems("[say~a]", '[', ']');
     engineState.script.scriptState = ScriptState::Running;
     stepScript();
@@ -231,7 +226,6 @@ TEST(Interpreter, EndOfCommandsFinishesWithoutExecuting) {
     EXPECT_EQ(engineState.script.commandPointer, 1);
     EXPECT_FALSE(engineState.effects.awaitingKey);
     EXPECT_STREQ(engineState.effects.dialogue.text, "a\n");
-    releaseCommands();
-    platformFree(engineState.effects.dialogue.text);
-    resetEngineState();
+    releaseScriptPosition();
+    releaseCommandEffects();
 }

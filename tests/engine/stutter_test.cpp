@@ -7,8 +7,7 @@
 
 namespace {
 std::string stuttered(const char* text, uint32_t intensity, uint32_t seed) {
-    engineState.effects.randomSeed = seed;
-    char* out = stutterText(text, intensity);
+    char* out = stutterText(text, intensity, &seed);
     std::string result = out != nullptr ? out : "(none)";
     platformFree(out);
     return result;
@@ -24,13 +23,13 @@ std::vector<std::string> split(const char* text, char delimiter) {
 } // namespace
 
 TEST(NextRandomByte, FollowsTheLinearCongruentialSequence) {
-    engineState.effects.randomSeed = 0;
+    uint32_t seed = 0;
     for (uint8_t expected : {0, 220, 4, 101, 170}) {
-        EXPECT_EQ(nextRandomByte(), expected);
+        EXPECT_EQ(nextRandomByte(&seed), expected);
     }
-    engineState.effects.randomSeed = 123456789;
+    seed = 123456789;
     for (uint8_t expected : {208, 43, 200, 185, 109}) {
-        EXPECT_EQ(nextRandomByte(), expected);
+        EXPECT_EQ(nextRandomByte(&seed), expected);
     }
 }
 
@@ -92,21 +91,21 @@ TEST(StutterText, StammersStayBelowTheIntensity) {
 }
 
 TEST(StutterText, DrawsNoRandomByteForMarkedParts) {
-    engineState.effects.randomSeed = 5;
-    char* out = stutterText("%a %b/%c", 3);
+    uint32_t seed = 5;
+    char* out = stutterText("%a %b/%c", 3, &seed);
     platformFree(out);
-    EXPECT_EQ(engineState.effects.randomSeed, 5u);
-    out = stutterText("a/", 3); // the empty part still draws
+    EXPECT_EQ(seed, 5u);
+    out = stutterText("a/", 3, &seed); // the empty part still draws
     platformFree(out);
-    engineState.effects.randomSeed = 5;
-    nextRandomByte();
-    uint32_t afterOne = engineState.effects.randomSeed;
-    nextRandomByte();
-    uint32_t afterTwo = engineState.effects.randomSeed;
-    engineState.effects.randomSeed = 5;
-    out = stutterText("a/", 3);
+    seed = 5;
+    nextRandomByte(&seed);
+    uint32_t afterOne = seed;
+    nextRandomByte(&seed);
+    uint32_t afterTwo = seed;
+    seed = 5;
+    out = stutterText("a/", 3, &seed);
     platformFree(out);
-    EXPECT_EQ(engineState.effects.randomSeed, afterTwo);
+    EXPECT_EQ(seed, afterTwo);
     EXPECT_NE(afterOne, afterTwo);
 }
 
@@ -120,9 +119,9 @@ TEST(StutterText, FailsCleanlyWhereverMemoryRunsOut) {
     std::string text = "the/quick br/own fox " + std::string(600, 'j');
     std::string expected = stuttered(text.c_str(), 4, 11);
     for (uint32_t nth = 1; nth < 60; ++nth) {
-        engineState.effects.randomSeed = 11;
+        uint32_t seed = 11;
         platformFailAllocation(nth);
-        char* out = stutterText(text.c_str(), 4);
+        char* out = stutterText(text.c_str(), 4, &seed);
         platformFailAllocation(0);
         if (out != nullptr) {
             EXPECT_EQ(out, expected) << nth;

@@ -94,7 +94,6 @@ StoryResult playStory(const std::string& folder, const StoryOptions& options) {
         result.text = "cannot enter " + folder;
         return result;
     }
-    resetEngineState();
     headlessReset(options.startTick);
     headlessSetClientSize(options.clientWidth, options.clientHeight);
     headlessSetLending(options.lending);
@@ -105,7 +104,7 @@ StoryResult playStory(const std::string& folder, const StoryOptions& options) {
     driver.options = &options;
     driver.result = &result;
     driver.startTick = options.startTick;
-    driver.waits.block = -1;
+
     for (uint32_t at : options.extraKeys) {
         headlessSchedule(HeadlessEvent{options.startTick + at, HeadlessEventKind::Key,
                                        uint32_t(kVirtualKeySpace), 0, 0});

@@ -6,7 +6,8 @@
 #include "check/author_traps.h"
 #include "check/check_text.h"
 
-#include "engine/engine.h"
+#include "check/story_files.h"
+#include "engine/play_cursor.h"
 #include "platform/sdl/wave_chunks.h"
 #include "render/render.h"
 
@@ -19,37 +20,21 @@
 
 namespace {
 
-const char kScriptName[] = "script.bexu";
+const char* const kScriptName = kScriptFileName;
 constexpr uint32_t kNowhere = UINT32_MAX;
-// The checker holds the whole script in memory; the player's offsets are 31 bits anyway.
-constexpr uint32_t kLargestScript = 0x7FFFFFFFu;
 // A title file larger than this is no title an author meant; it is not looked into.
 constexpr uint32_t kLargestTitle = 1u << 20;
 
-// Bytes the block searches may read in all before the check gives up.
-constexpr uint64_t kScanBudget = uint64_t{256} << 20;
-
 // ---- where things stand in the file ------------------------------------------
 
+// The whole script in memory, for the findings that look around a command.
 struct Script {
     std::string bytes;
-    std::vector<uint32_t> lineStarts;
+    LineIndex lines;
 };
 
-void indexLines(Script* script) {
-    script->lineStarts.assign(1, 0);
-    for (uint32_t i = 0; i < script->bytes.size(); ++i) {
-        if (script->bytes[i] == '\n') {
-            script->lineStarts.push_back(i + 1);
-        }
-    }
-}
-
 void positionOf(const Script& script, uint32_t offset, uint32_t* line, uint32_t* column) {
-    auto after = std::upper_bound(script.lineStarts.begin(), script.lineStarts.end(), offset);
-    auto index = static_cast<uint32_t>(after - script.lineStarts.begin()); // >= 1
-    *line = index;
-    *column = offset - script.lineStarts[index - 1] + 1;
+    lineAndColumn(&script.lines, offset, line, column);
 }
 
 std::string where(const Script& script, uint32_t offset) {
@@ -59,7 +44,7 @@ std::string where(const Script& script, uint32_t offset) {
     return std::to_string(line) + ":" + std::to_string(column);
 }
 
-// ---- blocks and commands, found by the engine's reader and cutter -------------
+// ---- blocks and commands: the written ones by the reader, the played ones by the cursor --
 
 // Every block as the file is written: each completed number outside a block opens one.
 std::vector<BlockPlace> writtenBlocks(ScriptWindow* window, PlatformFile* file) {
@@ -103,11 +88,13 @@ struct Checker {
     CheckReport* report;
     Script script;
     Pen pen;
-    bool stopped;                            // a command with an empty argument has ended the play
+    bool held;                               // a command with an empty argument holds the play
     std::map<std::string, SceneLoad> scenes; // by path, loaded once
-    ScriptWindow window;                     // the reader's, over the script
+    ScriptPosition cursor;                   // the play's, over the script
+    ScriptWindow window;                     // the reader's, for the blocks as written
     bool notes;                              // style findings asked for
     bool lineExplained; // the command's text is told by a bracket finding already
+    uint32_t seed;      // the stutter's generator, as a play from the start would have it
 };
 
 void addAt(Checker* checker, Severity severity, uint32_t offset, const char* code,
@@ -366,9 +353,8 @@ void checkStutter(Checker* checker, const std::string& command, const std::strin
         return;
     }
     // Without stammers the line is at its shortest: what overflows then always does.
-    uint32_t seed = engineState.effects.randomSeed;
-    char* line = stutterText(argument.c_str(), 1);
-    engineState.effects.randomSeed = seed;
+    uint32_t seed = checker->seed;
+    char* line = stutterText(argument.c_str(), 1, &seed);
     if (line != nullptr) {
         addDialogueLine(checker, line, false, argumentAt, nameAt);
         platformFree(line);
@@ -385,7 +371,7 @@ void checkCommand(Checker* checker, const std::string& command, uint32_t at) {
         std::string what = command.empty() ? "an empty command" : "command " + shown(command);
         addAt(checker, Severity::Error, at, "empty-argument",
               what + " has no argument: the play stops here for good");
-        checker->stopped = true;
+        checker->held = true;
         return;
     }
     CommandKind kind = commandKindOf(name.c_str());
@@ -466,101 +452,119 @@ void checkBlockOpeners(Checker* checker, const BlockPlace& span, const std::vect
     }
 }
 
-void checkItems(Checker* checker, const BlockPlace& span, const char* content) {
-    // A zero byte ends the text that is cut into commands.
-    auto textLength = static_cast<uint32_t>(strlen(content));
-    bool cutShort = textLength < span.contentEnd - span.contentStart;
-    uint32_t textEnd = span.contentStart + textLength;
-    ItemPlaces places = {};
-    CommandList list = extractItems(content, '[', ']', &places);
-    if (list == nullptr) {
-        return;
+// The block the cursor walks, and the spans of its commands so far.
+struct BlockWalk {
+    bool open;
+    BlockPlace span;
+    uint32_t textEnd;  // a zero byte ends the text that is cut into commands
+    bool cutShort;     // and came before the block's end
+    uint32_t unclosed; // a `[` with no `]` after it, or UINT32_MAX
+    std::vector<ItemSpan> items;
+};
+
+BlockWalk beginBlock(const CursorPlaces& places) {
+    const BlockPlace& span = places.block;
+    BlockWalk block = {true,
+                       span,
+                       span.contentStart + places.textLength,
+                       places.textLength < span.contentEnd - span.contentStart,
+                       places.items.unclosed,
+                       {}};
+    return block;
+}
+
+// The scenes and sounds the play meets, up to the command where it holds for good.
+void noteFileUse(Checker* checker, const char* command, uint32_t start) {
+    FileUse use;
+    uint32_t argumentAt = 0;
+    if (!checker->held && fileUseOf(command, start, &use, &argumentAt)) {
+        positionOf(checker->script, argumentAt, &use.line, &use.column);
+        checker->report->uses.push_back(use);
     }
-    std::vector<ItemSpan> spans;
+}
+
+void checkPlayedCommand(Checker* checker, BlockWalk* block) {
+    const ScriptPosition& cursor = checker->cursor;
+    const char* command = cursor.commands[cursor.commandPointer];
+    uint32_t start = block->span.contentStart + cursor.places.items.starts[cursor.commandPointer];
+    uint32_t end = start + static_cast<uint32_t>(strlen(command));
+    block->items.push_back(ItemSpan{start, end});
+    TrapFinding trap;
+    checker->lineExplained = false;
     PlaceOf placeOf = [checker](uint32_t offset) { return where(checker->script, offset); };
-    for (size_t i = 0; list[i] != nullptr; ++i) {
-        uint32_t start = span.contentStart + places.starts[i];
-        uint32_t end = start + static_cast<uint32_t>(strlen(list[i]));
-        spans.push_back(ItemSpan{start, end});
-        TrapFinding trap;
-        checker->lineExplained = false;
-        if (bracketTrap(checker->script.bytes, start, end, textEnd, placeOf, &trap)) {
-            addTrap(checker, trap, 0);
-            checker->lineExplained = trap.code == "unclosed-command";
-        }
-        CommandPlace place = {span.number, static_cast<uint32_t>(i), 0, 0};
-        positionOf(checker->script, start, &place.line, &place.column);
-        checker->report->places.push_back(place);
-        checkCommand(checker, list[i], start);
+    if (bracketTrap(checker->script.bytes, start, end, block->textEnd, placeOf, &trap)) {
+        addTrap(checker, trap, 0);
+        checker->lineExplained = trap.code == "unclosed-command";
     }
-    freeCommandList(list);
-    platformFree(places.starts);
-    checkBlockOpeners(checker, span, spans, textEnd);
-    if (places.unclosed != UINT32_MAX && span.closed && !cutShort) {
+    noteFileUse(checker, command, start);
+    checkCommand(checker, command, start);
+}
+
+void endBlock(Checker* checker, const BlockWalk& block) {
+    const BlockPlace& span = block.span;
+    checkBlockOpeners(checker, span, block.items, block.textEnd);
+    if (block.unclosed != UINT32_MAX && span.closed && !block.cutShort) {
         addAt(checker, Severity::Error, span.contentEnd, "brace-in-command",
               "'}' inside the command begun at " +
-                  where(checker->script, span.contentStart + places.unclosed) + " closes block " +
+                  where(checker->script, span.contentStart + block.unclosed) + " closes block " +
                   std::to_string(span.number) +
                   ": the command is lost and the rest reads as text outside blocks");
     }
 }
 
-// Plays the blocks in the reader's order. Returns the number that was not found and
-// the offset its search started from.
-void playBlocks(Checker* checker, PlatformFile* file, std::vector<BlockPlace>* played,
-                int32_t* missing, uint32_t* searchFrom) {
-    const std::string& bytes = checker->script.bytes;
-    int32_t number = 0;
-    int32_t resume = 0;
-    uint64_t scanned = 0;
+void noteBlock(Checker* checker, const BlockPlace& span) {
+    ++checker->report->blocks;
+    if (!span.closed) {
+        addAt(checker, Severity::Error, span.open, "unclosed-block",
+              "block " + std::to_string(span.number) +
+                  " is never closed: it runs to the end of the file, and the search for block " +
+                  std::to_string(span.number + 1) +
+                  " starts again here, so commands after it may play twice");
+    }
+}
+
+// Walks the play in the player's order. Returns the number that was not found and the
+// offset its search started from; -1 when the walk ended otherwise.
+void playBlocks(Checker* checker, std::vector<BlockPlace>* played, int32_t* missing,
+                uint32_t* searchFrom) {
+    ScriptPosition& cursor = checker->cursor;
+    BlockWalk block = {};
     for (;;) {
-        int32_t before = resume;
-        if (scanned > kScanBudget) {
+        int32_t before = cursor.resumeOffset;
+        int32_t number = cursor.nextBlockNumber;
+        uint64_t scanned = cursor.places.scanned;
+        WalkStep step = walkCursor(&cursor, kWalkBudget);
+        if (step == WalkStep::Command) {
+            checkPlayedCommand(checker, &block);
+            continue;
+        }
+        if (block.open) {
+            endBlock(checker, block);
+        }
+        if (step == WalkStep::Block) {
+            block = beginBlock(cursor.places);
+            played->push_back(block.span);
+            noteBlock(checker, block.span);
+            continue;
+        }
+        *searchFrom = static_cast<uint32_t>(before);
+        // Seven digits at most: no higher number can be found.
+        *missing = number > kLargestBlockNumber ? -1 : number;
+        if (scanned > kWalkBudget) {
             addAt(checker, Severity::Warning, static_cast<uint32_t>(before), "checker-limit",
                   "bexu-check stops at block " + std::to_string(number) +
                       ": the unclosed blocks before it make every search read the rest of the "
                       "file again");
             *missing = -1;
-            *searchFrom = static_cast<uint32_t>(before);
-            return;
         }
-        BlockPlace span = {};
-        char* content = readBlockThrough(&checker->window, number, file, &resume, &span);
-        if (content == nullptr) {
-            *missing = number;
-            *searchFrom = static_cast<uint32_t>(before);
-            return;
-        }
-        // A closed block is read up to its end; an unclosed one makes the search for every
-        // later block start over from the same place and read the rest of the file again.
-        scanned +=
-            (span.closed ? span.contentEnd + 1 : bytes.size()) - static_cast<uint32_t>(before);
-        ++checker->report->blocks;
-        played->push_back(span);
-        if (!span.closed) {
-            addAt(
-                checker, Severity::Error, span.open, "unclosed-block",
-                "block " + std::to_string(number) +
-                    " is never closed: it runs to the end of the file, and the search for block " +
-                    std::to_string(number + 1) +
-                    " starts again here, so commands after it may play twice");
-        }
-        checkItems(checker, span, content);
-        platformFree(content);
-        // Seven digits at most: no higher number can be found.
-        if (number == 9999999) {
-            *missing = -1;
-            *searchFrom = static_cast<uint32_t>(resume);
-            return;
-        }
-        ++number;
+        return;
     }
 }
 
 // Blocks written in the file that the play never reaches, and stray braces.
-void checkUnplayed(Checker* checker, PlatformFile* file, const std::vector<BlockPlace>& played,
-                   int32_t missing, uint32_t searchFrom) {
-    std::vector<BlockPlace> written = writtenBlocks(&checker->window, file);
+void checkUnplayed(Checker* checker, const std::vector<BlockPlace>& played, int32_t missing,
+                   uint32_t searchFrom) {
+    std::vector<BlockPlace> written = writtenBlocks(&checker->window, checker->cursor.scriptFile);
     for (const BlockPlace& span : written) {
         if (span.digits == 0) {
             addAt(checker, Severity::Warning, span.open, "stray-brace",
@@ -633,7 +637,7 @@ void checkUnplayed(Checker* checker, PlatformFile* file, const std::vector<Block
 
 bool readWhole(PlatformFile* file, std::string* bytes) {
     uint32_t size = 0;
-    if (!platformFileSize(file, &size) || size > kLargestScript || !platformSeekFile(file, 0)) {
+    if (!platformFileSize(file, &size) || size > kLargestScriptSize || !platformSeekFile(file, 0)) {
         return false;
     }
     bytes->assign(size, '\0');
@@ -650,7 +654,7 @@ bool readWhole(PlatformFile* file, std::string* bytes) {
 
 // The title file as a whole: the window title is its every byte.
 void checkTitle(CheckReport* report) {
-    PlatformFile* file = platformOpenFile("init.bexc");
+    PlatformFile* file = platformOpenFile(kTitleFileName);
     if (file == nullptr) {
         return;
     }
@@ -662,50 +666,62 @@ void checkTitle(CheckReport* report) {
         return;
     }
     Script text = {title, {}};
-    indexLines(&text);
+    if (!indexText(&text.lines, title.data(), static_cast<uint32_t>(title.size()))) {
+        return;
+    }
     for (const TrapFinding& trap : titleTraps(title)) {
-        Diagnostic diagnostic = {trap.severity, "init.bexc", 0, 0, trap.code, trap.message};
+        Diagnostic diagnostic = {trap.severity, kTitleFileName, 0, 0, trap.code, trap.message};
         positionOf(text, trap.offset, &diagnostic.line, &diagnostic.column);
         report->diagnostics.push_back(diagnostic);
     }
+    releaseLineIndex(&text.lines);
+}
+
+bool readScript(Checker* checker) {
+    PlatformFile* file = platformOpenFile(kScriptName);
+    bool read = file != nullptr && readWhole(file, &checker->script.bytes);
+    platformCloseFile(file);
+    if (!read) {
+        addForFile(checker->report, Severity::Error, kScriptName, "script-unreadable",
+                   file == nullptr ? std::string("cannot be opened: the player stops with \"") +
+                                         kScriptMissingMessage + "\""
+                                   : "cannot be read");
+        return false;
+    }
+    const std::string& bytes = checker->script.bytes;
+    return indexText(&checker->script.lines, bytes.data(), static_cast<uint32_t>(bytes.size())) &&
+           openCursor(&checker->cursor, kScriptName, true);
 }
 
 void checkFolder(CheckReport* report, bool notes) {
-    PlatformFile* file = platformOpenFile(kScriptName);
-    Checker checker = {};
-    checker.report = report;
-    checker.notes = notes;
-    if (file == nullptr || !readWhole(file, &checker.script.bytes)) {
-        addForFile(report, Severity::Error, kScriptName, "script-unreadable",
-                   file == nullptr ? "cannot be opened: the player stops with \"script.bexu could "
-                                     "not be located.\""
-                                   : "cannot be read");
-        platformCloseFile(file);
-        return;
+    // Large: the cursor and the reader each hold a window of the script.
+    auto* checker = new Checker{};
+    checker->report = report;
+    checker->notes = notes;
+    if (readScript(checker)) {
+        report->readable = true;
+        turnPage(checker);
+        checkSheet(report, kFontFileName, kFontSheetWidth, kFontSheetHeight, "the font",
+                   "font-missing", "font-small");
+        checkSheet(report, kTileFileName, kTileSize, kTileSize, "the tile pattern", "tile-missing",
+                   "tile-small");
+        checkTitle(report);
+        std::vector<BlockPlace> played;
+        int32_t missing = -1;
+        uint32_t searchFrom = 0;
+        playBlocks(checker, &played, &missing, &searchFrom);
+        checkUnplayed(checker, played, missing, searchFrom);
+        std::stable_sort(report->diagnostics.begin(), report->diagnostics.end(),
+                         [](const Diagnostic& a, const Diagnostic& b) {
+                             if (a.file != b.file) {
+                                 return a.file != kScriptName && b.file == kScriptName;
+                             }
+                             return a.line != b.line ? a.line < b.line : a.column < b.column;
+                         });
     }
-    report->readable = true;
-    indexLines(&checker.script);
-    turnPage(&checker);
-    checkSheet(report, "font.bmp", 400, 198, "the font", "font-missing", "font-small");
-    checkSheet(report, "transparency.bmp", 32, 32, "the tile pattern", "tile-missing",
-               "tile-small");
-    checkTitle(report);
-    // The stutter draws from the play state's generator; leave it as it was.
-    uint32_t seed = engineState.effects.randomSeed;
-    std::vector<BlockPlace> played;
-    int32_t missing = -1;
-    uint32_t searchFrom = 0;
-    playBlocks(&checker, file, &played, &missing, &searchFrom);
-    engineState.effects.randomSeed = seed;
-    checkUnplayed(&checker, file, played, missing, searchFrom);
-    platformCloseFile(file);
-    std::stable_sort(report->diagnostics.begin(), report->diagnostics.end(),
-                     [](const Diagnostic& a, const Diagnostic& b) {
-                         if (a.file != b.file) {
-                             return a.file != kScriptName && b.file == kScriptName;
-                         }
-                         return a.line != b.line ? a.line < b.line : a.column < b.column;
-                     });
+    closeCursor(&checker->cursor);
+    releaseLineIndex(&checker->script.lines);
+    delete checker;
 }
 
 } // namespace
@@ -733,18 +749,4 @@ uint32_t countSeverity(const CheckReport& report, Severity severity) {
     return static_cast<uint32_t>(
         std::count_if(report.diagnostics.begin(), report.diagnostics.end(),
                       [severity](const Diagnostic& d) { return d.severity == severity; }));
-}
-
-const CommandPlace* findPlace(const std::vector<CommandPlace>& places, int32_t block,
-                              uint32_t index) {
-    // Blocks play in rising numbers, commands in order: the places are sorted.
-    auto before = [](const CommandPlace& place, std::pair<int32_t, uint32_t> wanted) {
-        return std::make_pair(place.block, place.index) < wanted;
-    };
-    auto found =
-        std::lower_bound(places.begin(), places.end(), std::make_pair(block, index), before);
-    if (found == places.end() || found->block != block || found->index != index) {
-        return nullptr;
-    }
-    return &*found;
 }

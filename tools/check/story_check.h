@@ -2,6 +2,8 @@
 // traps that would make it misbehave without a word.
 #pragma once
 
+#include "check/story_files.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -18,14 +20,6 @@ struct Diagnostic {
     std::string message;
 };
 
-// Where a command the player reaches stands: the byte after its `[`, as findings name it.
-struct CommandPlace {
-    int32_t block;
-    uint32_t index; // in the block
-    uint32_t line;
-    uint32_t column;
-};
-
 struct CheckReport {
     // False when the script cannot be read at all; the diagnostics say why.
     bool readable;
@@ -33,12 +27,9 @@ struct CheckReport {
     uint32_t commands; // commands in them
     uint32_t pages;    // pages of dialogue, counted at page turns
     std::vector<Diagnostic> diagnostics;
-    std::vector<CommandPlace> places; // in play order
+    // The scenes and sounds the play meets, as listFileUses lists them, from the same walk.
+    std::vector<FileUse> uses;
 };
-
-// The place of command `index` of block `block`; none when the check did not reach it.
-const CommandPlace* findPlace(const std::vector<CommandPlace>& places, int32_t block,
-                              uint32_t index);
 
 // Checks the story in `folder`. Works in that folder for the time of the check, as
 // the player does, and returns to the current one afterwards.

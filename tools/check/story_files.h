@@ -1,5 +1,5 @@
 // The files a story's script names: the scenes and sounds of the blocks that play,
-// read with the player's own block reader and command cutter.
+// found by walking the engine's play cursor.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +18,14 @@ struct FileUses {
     bool readable;
     std::vector<FileUse> uses; // in the order the play meets them, repeats included
 };
+
+// Bytes the block searches of a walk may read before a tool gives up: unclosed blocks make
+// every later search read the rest of the file again.
+constexpr uint64_t kWalkBudget = uint64_t{256} << 20;
+
+// The scene or sound that `command`, whose text starts at offset `start` of the script,
+// names: the name, and the offset of its first byte. False for other commands.
+bool fileUseOf(const char* command, uint32_t start, FileUse* use, uint32_t* nameAt);
 
 // The scene and sound names of `folder`'s script, block 0, 1, 2 ... as the player
 // plays them, up to the first missing block or the first command without an

@@ -114,8 +114,9 @@ ReleaseArchive linuxArchive(const StoryContents& contents, const ReleasePlayers&
 
 // The check; the refusal is set when the story may not be packed.
 void checkStoryForRelease(const std::string& story, bool force, ReleasePlan* plan) {
+    // One walk of the play: the check lists the files it meets.
     CheckReport report = checkStory(story);
-    FileUses uses = listFileUses(story);
+    FileUses uses = {report.readable, report.uses};
     plan->contents = gatherStory(story, uses, &report.diagnostics);
     std::stable_sort(report.diagnostics.begin(), report.diagnostics.end(),
                      [](const Diagnostic& a, const Diagnostic& b) {
@@ -125,7 +126,7 @@ void checkStoryForRelease(const std::string& story, bool force, ReleasePlan* pla
                          return a.line != b.line ? a.line < b.line : a.column < b.column;
                      });
     plan->findings = formatText(report, folderPrefix(story));
-    if (!report.readable || !uses.readable) {
+    if (!report.readable) {
         plan->refusal = folderPrefix(story) + "script.bexu cannot be read: nothing packed";
         return;
     }

@@ -4,20 +4,17 @@
 #include "shot/story_shots.h"
 
 #include "app/app.h"
-#include "engine/engine.h"
+#include "engine/play_cursor.h"
 #include "platform/headless/headless.h"
 #include "platform/soft/soft_surface.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <unistd.h>
 
 namespace {
-
-// Iterations without a command and without a wait: the play has stopped for good
-// (a command with an empty argument).
-constexpr uint32_t kStuckIterations = 4;
 
 struct Recorder {
     const ShotOptions* options;
@@ -26,13 +23,8 @@ struct Recorder {
     Shot pending; // the key wait whose first frame comes next
     KeyWaitWatch waits;
     bool captureDue;
-    int32_t lastBlock;
-    int32_t lastPointer;
-    uint32_t idle;
+    uint32_t executed;             // commands the engine had executed at the last frame
     std::vector<ShotEvent> events; // since the last picture
-    uint32_t sceneGeneration;
-    uint32_t dialogueGeneration;
-    uint32_t soundCount;
 };
 Recorder recorder;
 
@@ -65,15 +57,25 @@ void capture() {
                                    static_cast<uint32_t>(kVirtualKeySpace), 0, 0});
 }
 
+// Keeps where command `index` of the current block stands, for the sheet to name it.
+void notePlace(int32_t index) {
+    CommandPlace place;
+    std::vector<CommandPlace>& places = recorder.run->places;
+    bool known = !places.empty() && places.back().block == currentBlockNumber() &&
+                 places.back().index == static_cast<uint32_t>(index);
+    if (!known && cursorPlaceOf(&engineState.script, index, &place)) {
+        places.push_back(place);
+    }
+}
+
+// The key wait begun by the say or stutter just executed.
 void noteWait() {
-    int32_t pointer = engineState.script.commandPointer;
+    const StepRecord& step = engineState.script.lastStep;
     Shot& shot = recorder.pending;
     shot = Shot{};
-    shot.block = currentBlockNumber();
-    shot.command = pointer - 1;
-    if (engineState.script.commands != nullptr && pointer > 0) {
-        shot.text = engineState.script.commands[pointer - 1];
-    }
+    shot.block = step.block;
+    shot.command = step.index;
+    shot.text = engineState.script.commands[step.index];
     shot.dialogue = engineState.effects.dialogue.text;
     recorder.captureDue = true;
 }
@@ -87,58 +89,50 @@ void skipTimedWait() {
     }
 }
 
-void watchStuck() {
-    bool moved = currentBlockNumber() != recorder.lastBlock ||
-                 engineState.script.commandPointer != recorder.lastPointer;
-    recorder.lastBlock = currentBlockNumber();
-    recorder.lastPointer = engineState.script.commandPointer;
-    bool idle = !moved && !engineState.effects.awaitingKey && !engineState.effects.timedWait &&
-                engineState.script.scriptState == ScriptState::Running;
-    recorder.idle = idle ? recorder.idle + 1 : 0;
-    if (recorder.idle >= kStuckIterations) {
-        int32_t block = currentBlockNumber();
-        int32_t pointer = engineState.script.commandPointer;
-        stopPlay(ShotEnd::Stuck, placeName(*recorder.run, block, pointer) + ": [" +
-                                     engineState.script.commands[pointer] +
-                                     "] has no argument: the play stops for good");
+// A command without an argument holds the play for good.
+void watchHeld() {
+    if (!engineState.script.lastStep.held) {
+        return;
     }
-}
-
-std::string argumentOf(const char* command) {
-    const char* tilde = strchr(command, '~');
-    return tilde != nullptr ? tilde + 1 : "";
-}
-
-// The main loop runs at most one command an iteration: when the pointer moved on by
-// one, what changed since the last iteration is that command's doing.
-void noteEffects() {
     int32_t block = currentBlockNumber();
     int32_t pointer = engineState.script.commandPointer;
-    bool stepped = engineState.script.commands != nullptr && block == recorder.lastBlock &&
-                   pointer == recorder.lastPointer + 1;
-    uint32_t sounds = headlessSoundCount();
-    if (stepped) {
-        std::string argument = argumentOf(engineState.script.commands[pointer - 1]);
-        if (engineState.effects.sceneGeneration != recorder.sceneGeneration) {
-            recorder.events.push_back({ShotEventKind::Scene, block, pointer - 1, argument});
-        }
-        if (sounds != recorder.soundCount) {
-            recorder.events.push_back({ShotEventKind::Sound, block, pointer - 1, argument});
-        }
-        bool turned = engineState.effects.dialogueGeneration != recorder.dialogueGeneration &&
-                      engineState.effects.dialogue.length == 0;
-        if (turned) {
-            recorder.events.push_back({ShotEventKind::PageTurn, block, pointer - 1, argument});
-        }
-        if (engineState.effects.timedWait) {
-            recorder.events.push_back(
-                {ShotEventKind::Wait, block, pointer - 1,
-                 std::to_string(static_cast<uint32_t>(parseLeadingNumber(argument.c_str())))});
-        }
+    notePlace(pointer);
+    stopPlay(ShotEnd::Stuck, placeName(*recorder.run, block, pointer) + ": [" +
+                                 engineState.script.commands[pointer] +
+                                 "] has no argument: the play stops for good");
+}
+
+// What the command executed in this iteration did, as the engine recorded it: the main
+// loop runs at most one command an iteration.
+void noteEffects() {
+    const StepRecord& step = engineState.script.lastStep;
+    if (step.executed == recorder.executed) {
+        return;
     }
-    recorder.sceneGeneration = engineState.effects.sceneGeneration;
-    recorder.dialogueGeneration = engineState.effects.dialogueGeneration;
-    recorder.soundCount = sounds;
+    recorder.executed = step.executed;
+    notePlace(step.index);
+    const char* command = engineState.script.commands[step.index];
+    std::string argument = commandArgument(command);
+    switch (step.kind) {
+    case CommandKind::Cg:
+        recorder.events.push_back({ShotEventKind::Scene, step.block, step.index, argument});
+        break;
+    case CommandKind::Play:
+        recorder.events.push_back({ShotEventKind::Sound, step.block, step.index, argument});
+        break;
+    case CommandKind::Turn:
+        if (argument == "page") {
+            recorder.events.push_back({ShotEventKind::PageTurn, step.block, step.index, argument});
+        }
+        break;
+    case CommandKind::Wait:
+        recorder.events.push_back(
+            {ShotEventKind::Wait, step.block, step.index,
+             std::to_string(static_cast<uint32_t>(parseLeadingNumber(argument.c_str())))});
+        break;
+    default:
+        break;
+    }
 }
 
 void onFrame() {
@@ -146,14 +140,14 @@ void onFrame() {
         recorder.captureDue = false;
         capture();
     }
+    noteEffects();
     if (keyWaitBegan(&recorder.waits)) {
         noteWait();
     }
-    noteEffects();
     if (engineState.effects.timedWait) {
         skipTimedWait();
     }
-    watchStuck();
+    watchHeld();
 }
 
 // The command a fatal report came from, and the file it names when it loads one.
@@ -165,11 +159,12 @@ std::string stoppedBy(const char* text) {
     int32_t block = currentBlockNumber();
     int32_t pointer = engineState.script.commandPointer;
     const char* command = engineState.script.commands[pointer];
+    notePlace(pointer);
     std::string where = placeName(*recorder.run, block, pointer) + ": [" + command + "]";
-    if (strcmp(text, "Failed to load scene.") != 0) {
+    if (strcmp(text, kSceneFailedMessage) != 0) {
         return where + " stopped the play";
     }
-    std::string file = argumentOf(command);
+    std::string file = commandArgument(command);
     PlatformFile* opened = platformOpenFile(file.c_str());
     platformCloseFile(opened);
     return where + " stopped the play: the scene file '" + file + "' " +
@@ -193,14 +188,11 @@ void onExit(int32_t exitCode, const char* caption, const char* text) {
 
 int playAndShoot(const ShotOptions& options, ShotFinish finish) {
     ShotRun run;
-    // Positions as bexu-check gives them; it returns to the current folder when done.
-    run.places = checkStory(options.folder).places;
     char previous[4096];
     if (getcwd(previous, sizeof previous) == nullptr || chdir(options.folder.c_str()) != 0) {
         run.message = "cannot enter " + options.folder;
         return finish(options, run);
     }
-    resetEngineState();
     headlessReset(options.seed);
     headlessSetClientSize(options.width, options.height);
     headlessSetExitHandler(onExit);
@@ -209,13 +201,9 @@ int playAndShoot(const ShotOptions& options, ShotFinish finish) {
     recorder.options = &options;
     recorder.run = &run;
     recorder.finish = finish;
-    recorder.waits.block = -1;
-    recorder.lastBlock = -1;
+    // Where each command stands, as bexu-check names it.
+    keepPlayPlaces();
     startUp();
-    recorder.lastBlock = currentBlockNumber();
-    recorder.lastPointer = engineState.script.commandPointer;
-    recorder.sceneGeneration = engineState.effects.sceneGeneration;
-    recorder.dialogueGeneration = engineState.effects.dialogueGeneration;
     runMainLoop();
     run.end = ShotEnd::Finished;
     run.after = recorder.events;
@@ -230,10 +218,24 @@ int playAndShoot(const ShotOptions& options, ShotFinish finish) {
     return finish(options, run);
 }
 
+const CommandPlace* shotPlace(const ShotRun& run, int32_t block, int32_t command) {
+    // Blocks play in rising numbers, commands in order: the places are sorted.
+    auto before = [](const CommandPlace& place, std::pair<int32_t, uint32_t> wanted) {
+        return std::make_pair(place.block, place.index) < wanted;
+    };
+    auto wanted = std::make_pair(block, static_cast<uint32_t>(command));
+    auto found = std::lower_bound(run.places.begin(), run.places.end(), wanted, before);
+    return found != run.places.end() && found->block == block && found->index == wanted.second
+               ? &*found
+               : nullptr;
+}
+
 std::string placeName(const ShotRun& run, int32_t block, int32_t command) {
-    const CommandPlace* place = findPlace(run.places, block, static_cast<uint32_t>(command));
+    const CommandPlace* place = shotPlace(run, block, command);
     if (place == nullptr) {
         return "block " + std::to_string(block) + ", command " + std::to_string(command);
     }
-    return "script.bexu:" + std::to_string(place->line) + ":" + std::to_string(place->column);
+    // Named by the command's first byte, as bexu-check's findings name a command.
+    return std::string(kScriptFileName) + ":" + std::to_string(place->line) + ":" +
+           std::to_string(place->column + 1);
 }

@@ -2,7 +2,7 @@
 // skipping timed waits, and keeps the window's picture of each key wait.
 #pragma once
 
-#include "check/story_check.h"
+#include "engine/play_cursor.h"
 
 #include <cstdint>
 #include <string>
@@ -50,9 +50,11 @@ struct ShotRun {
     std::vector<Shot> shots;
     std::vector<ShotEvent> after;     // after the last picture
     std::string title;                // the window's, as the player set it
-    std::vector<CommandPlace> places; // where each command stands, as bexu-check names it
+    std::vector<CommandPlace> places; // where the commands the play met stand, in play order
 };
 
+// Where a command of the play stands; none when the play did not reach it.
+const CommandPlace* shotPlace(const ShotRun& run, int32_t block, int32_t command);
 // "script.bexu:LINE:COLUMN" of a command, or its block and index when not known.
 std::string placeName(const ShotRun& run, int32_t block, int32_t command);
 

@@ -2,41 +2,47 @@
 #include "platform/soft/soft_internal.h"
 #include "platform/soft/soft_surface.h"
 
-// The opaque runs of every whole 25 x 33 cell of a bitmap, for one key colour: font
-// glyphs are drawn cell by cell, and copying runs skips the per-pixel test.
+// The opaque runs of every whole cell of a bitmap, for one key colour and one cell size:
+// a sheet of glyphs is drawn cell by cell, each copy the size of a cell, and copying runs
+// skips the per-pixel test. The cell is the size of the copies asked for.
 struct KeyedRun {
     uint8_t row, x, length;
 };
 
+struct CellGrid {
+    int32_t width, height;
+};
+
 struct KeyedRuns {
     uint32_t keyPixel;
+    CellGrid cell;
     int32_t cellsAcross, cellsDown;
     uint32_t* cellFirst; // cellsAcross * cellsDown + 1 run indices
     KeyedRun* runs;
 };
 
 namespace {
-constexpr int32_t kCellWidth = 25;
-constexpr int32_t kCellHeight = 33;
 constexpr int64_t kMostIndexedPixels = int64_t{1} << 22;
+// A run's place and length are kept in a byte each.
+constexpr int32_t kLargestCell = 255;
 
 // Walks the runs of every cell; `emit` receives the cell number and a run.
 template <typename Emit>
-void forEachRun(const PlatformBitmap* bitmap, uint32_t keyPixel, Emit emit) {
-    int32_t cellsAcross = bitmap->width / kCellWidth;
-    int32_t cellsDown = bitmap->height / kCellHeight;
+void forEachRun(const PlatformBitmap* bitmap, uint32_t keyPixel, CellGrid grid, Emit emit) {
+    int32_t cellsAcross = bitmap->width / grid.width;
+    int32_t cellsDown = bitmap->height / grid.height;
     for (int32_t cell = 0; cell < cellsAcross * cellsDown; ++cell) {
-        int32_t left = (cell % cellsAcross) * kCellWidth;
-        int32_t top = (cell / cellsAcross) * kCellHeight;
-        for (int32_t row = 0; row < kCellHeight; ++row) {
+        int32_t left = (cell % cellsAcross) * grid.width;
+        int32_t top = (cell / cellsAcross) * grid.height;
+        for (int32_t row = 0; row < grid.height; ++row) {
             const uint32_t* pixels = softRow(bitmap, top + row) + left;
             int32_t x = 0;
-            while (x < kCellWidth) {
-                while (x < kCellWidth && pixels[x] == keyPixel) {
+            while (x < grid.width) {
+                while (x < grid.width && pixels[x] == keyPixel) {
                     ++x;
                 }
                 int32_t start = x;
-                while (x < kCellWidth && pixels[x] != keyPixel) {
+                while (x < grid.width && pixels[x] != keyPixel) {
                     ++x;
                 }
                 if (x > start) {
@@ -48,19 +54,21 @@ void forEachRun(const PlatformBitmap* bitmap, uint32_t keyPixel, Emit emit) {
     }
 }
 
-// The bitmap's runs for this key, made when first needed; none without memory.
-const KeyedRuns* runsOf(PlatformBitmap* bitmap, uint32_t keyPixel) {
-    if (bitmap->keyedRuns != nullptr && bitmap->keyedRuns->keyPixel == keyPixel) {
-        return bitmap->keyedRuns;
+// The bitmap's runs for this key and cell, made when first needed; none without memory.
+const KeyedRuns* runsOf(PlatformBitmap* bitmap, uint32_t keyPixel, CellGrid grid) {
+    const KeyedRuns* known = bitmap->keyedRuns;
+    if (known != nullptr && known->keyPixel == keyPixel && known->cell.width == grid.width &&
+        known->cell.height == grid.height) {
+        return known;
     }
     softBitmapChanged(bitmap);
-    int32_t cells = (bitmap->width / kCellWidth) * (bitmap->height / kCellHeight);
+    int32_t cells = (bitmap->width / grid.width) * (bitmap->height / grid.height);
     // Font sheets are small; a huge bitmap is not worth indexing for a few cells.
     if (cells == 0 || static_cast<int64_t>(bitmap->width) * bitmap->height > kMostIndexedPixels) {
         return nullptr;
     }
     size_t count = 0;
-    forEachRun(bitmap, keyPixel, [&](int32_t, KeyedRun) { ++count; });
+    forEachRun(bitmap, keyPixel, grid, [&](int32_t, KeyedRun) { ++count; });
     size_t firstBytes = (static_cast<size_t>(cells) + 1) * sizeof(uint32_t);
     auto* block = static_cast<uint8_t*>(
         platformAllocate(sizeof(KeyedRuns) + firstBytes + count * sizeof(KeyedRun), false));
@@ -69,13 +77,14 @@ const KeyedRuns* runsOf(PlatformBitmap* bitmap, uint32_t keyPixel) {
     }
     auto* runs = reinterpret_cast<KeyedRuns*>(block);
     runs->keyPixel = keyPixel;
-    runs->cellsAcross = bitmap->width / kCellWidth;
-    runs->cellsDown = bitmap->height / kCellHeight;
+    runs->cell = grid;
+    runs->cellsAcross = bitmap->width / grid.width;
+    runs->cellsDown = bitmap->height / grid.height;
     runs->cellFirst = reinterpret_cast<uint32_t*>(block + sizeof(KeyedRuns));
     runs->runs = reinterpret_cast<KeyedRun*>(block + sizeof(KeyedRuns) + firstBytes);
     uint32_t next = 0;
     int32_t lastCell = -1;
-    forEachRun(bitmap, keyPixel, [&](int32_t cell, KeyedRun run) {
+    forEachRun(bitmap, keyPixel, grid, [&](int32_t cell, KeyedRun run) {
         while (lastCell < cell) {
             runs->cellFirst[++lastCell] = next;
         }
@@ -88,19 +97,20 @@ const KeyedRuns* runsOf(PlatformBitmap* bitmap, uint32_t keyPixel) {
     return runs;
 }
 
-// A whole cell to a place wholly inside the target: copy its runs.
+// A whole cell of the grid to a place wholly inside the target: copy its runs.
 bool copyCellRuns(PlatformBitmap* to, PlatformBitmap* from, int32_t x, int32_t y, int32_t sourceX,
-                  int32_t sourceY, uint32_t keyPixel) {
-    if (sourceX < 0 || sourceY < 0 || sourceX % kCellWidth != 0 || sourceY % kCellHeight != 0 ||
-        x < 0 || y < 0 || x > to->width - kCellWidth || y > to->height - kCellHeight ||
-        sourceX > from->width - kCellWidth || sourceY > from->height - kCellHeight) {
+                  int32_t sourceY, CellGrid grid, uint32_t keyPixel) {
+    if (grid.width > kLargestCell || grid.height > kLargestCell || sourceX < 0 || sourceY < 0 ||
+        sourceX % grid.width != 0 || sourceY % grid.height != 0 || x < 0 || y < 0 ||
+        x > to->width - grid.width || y > to->height - grid.height ||
+        sourceX > from->width - grid.width || sourceY > from->height - grid.height) {
         return false;
     }
-    const KeyedRuns* runs = runsOf(from, keyPixel);
+    const KeyedRuns* runs = runsOf(from, keyPixel, grid);
     if (runs == nullptr) {
         return false;
     }
-    int32_t cell = (sourceY / kCellHeight) * runs->cellsAcross + sourceX / kCellWidth;
+    int32_t cell = (sourceY / grid.height) * runs->cellsAcross + sourceX / grid.width;
     const uint32_t* source = softRow(from, sourceY) + sourceX;
     uint32_t* target = softRow(to, y) + x;
     size_t sourceStride = static_cast<size_t>(from->width);
@@ -149,8 +159,8 @@ void platformCopyKeyed(PlatformSurface* target, int32_t x, int32_t y, int32_t wi
         softBitmapChanged(to);
         // The source's runs are a cache: building them does not change its pixels.
         auto* cells = const_cast<PlatformBitmap*>(from);
-        if (width == kCellWidth && height == kCellHeight && to != from &&
-            copyCellRuns(to, cells, x, y, sourceX, sourceY, keyPixel)) {
+        if (to != from &&
+            copyCellRuns(to, cells, x, y, sourceX, sourceY, CellGrid{width, height}, keyPixel)) {
             return;
         }
         SoftCopyRect rect;

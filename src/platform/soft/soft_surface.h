@@ -11,7 +11,7 @@ struct PlatformBitmap {
     int32_t width;
     int32_t height;
     uint32_t* pixels; // width * height, row after row, top row first
-    // Opaque runs per 25 x 33 cell, made lazily for colour-keyed copies and
+    // Opaque runs per cell of the size keyed copies ask for, made lazily for them and
     // dropped whenever the pixels change.
     struct KeyedRuns* keyedRuns;
     bool ownedBySurface; // a surface's own `empty` bitmap: never deleted

@@ -5,7 +5,7 @@
 #include "check/check_text.h"
 #include "check/story_check.h"
 #include "check/story_files.h"
-#include "engine/engine.h"
+#include "engine/play_cursor.h"
 #include "pack/release_plan.h"
 #include "platform/platform.h"
 #include "shot/story_shots.h"
@@ -49,11 +49,14 @@ std::string jsonList(const std::vector<Item>& items, Write write) {
     return out + "]";
 }
 
-std::string placeJson(const std::vector<CommandPlace>& places, int32_t block, int32_t command) {
-    const CommandPlace* place = findPlace(places, block, static_cast<uint32_t>(command));
+// A command's block and index, the line and column of its `[`, and its name as bexu-shot
+// gives it.
+std::string placeJson(const ShotRun& run, int32_t block, int32_t command) {
+    const CommandPlace* place = shotPlace(run, block, command);
     return "\"block\":" + std::to_string(block) + ",\"command\":" + std::to_string(command) +
            ",\"line\":" + jsonNumber(place != nullptr ? place->line : 0) +
-           ",\"column\":" + jsonNumber(place != nullptr ? place->column : 0);
+           ",\"column\":" + jsonNumber(place != nullptr ? place->column : 0) +
+           ",\"place\":" + jsonString(placeName(run, block, command));
 }
 
 const char* eventKindName(ShotEventKind kind) {
@@ -88,7 +91,7 @@ std::string eventsJson(const ShotRun& run, const std::vector<ShotEvent>& events)
     return jsonList(events, [&](const ShotEvent& event) {
         return "{\"kind\":\"" + std::string(eventKindName(event.kind)) +
                "\",\"argument\":" + jsonString(event.argument) + "," +
-               placeJson(run.places, event.block, event.command) + "}";
+               placeJson(run, event.block, event.command) + "}";
     });
 }
 
@@ -96,30 +99,28 @@ std::string eventsJson(const ShotRun& run, const std::vector<ShotEvent>& events)
 int finishShots(const ShotOptions&, const ShotRun& run) {
     std::string shots = jsonList(run.shots, [&](const Shot& shot) {
         return "{\"file\":" + jsonString(shot.file) + "," +
-               placeJson(run.places, shot.block, shot.command) +
-               ",\"text\":" + jsonString(shot.text) + ",\"dialogue\":" + jsonString(shot.dialogue) +
+               placeJson(run, shot.block, shot.command) + ",\"text\":" + jsonString(shot.text) +
+               ",\"dialogue\":" + jsonString(shot.dialogue) +
                ",\"before\":" + eventsJson(run, shot.before) + "}";
     });
     answer = "{\"end\":\"" + std::string(shotEndName(run.end)) +
              "\",\"message\":" + jsonString(run.message) + ",\"title\":" + jsonString(run.title) +
-             ",\"commands\":" + jsonNumber(run.places.size()) + ",\"shots\":" + shots +
-             ",\"after\":" + eventsJson(run, run.after) + "}";
+             ",\"shots\":" + shots + ",\"after\":" + eventsJson(run, run.after) + "}";
     handShots(answer.c_str());
     return run.end == ShotEnd::Finished ? 0 : 1;
 }
 
-// Where each command stands, for the pictures' places while the play goes on.
-std::vector<CommandPlace> places;
+// The commands of the blocks that play, for the progress of the pictures.
+uint32_t commandsToPlay;
 
-// A picture is taken in the frame after its key wait began: the wait's command is the
-// one before the pointer.
+// A picture is taken in the frame after its key wait began, with nothing executed since:
+// the wait's command is the last one executed.
 bool keepPicture(const std::string& path, int32_t width, int32_t height, const uint32_t* pixels) {
-    const CommandPlace* place = findPlace(
-        places, currentBlockNumber(), static_cast<uint32_t>(engineState.script.commandPointer - 1));
-    uint32_t reached = place != nullptr ? static_cast<uint32_t>(place - places.data()) + 1 : 0;
-    return handPicture(path.c_str(), width, height, pixels, place != nullptr ? place->line : 0,
-                       place != nullptr ? place->column : 0, reached,
-                       static_cast<uint32_t>(places.size()));
+    const StepRecord& step = engineState.script.lastStep;
+    CommandPlace place = {};
+    cursorPlaceOf(&engineState.script, step.index, &place);
+    return handPicture(path.c_str(), width, height, pixels, place.line, place.column, step.executed,
+                       commandsToPlay);
 }
 
 std::string entryJson(const ArchiveEntry& entry) {
@@ -142,8 +143,7 @@ extern "C" {
 EMSCRIPTEN_KEEPALIVE const char* studioCheck(const char* folder, int notes) {
     std::string prefix = folderPrefix(folder);
     CheckReport report = checkStory(folder, notes != 0);
-    FileUses uses = listFileUses(folder);
-    std::string names = jsonList(uses.uses, [](const FileUse& use) { return quoted(use.name); });
+    std::string names = jsonList(report.uses, [](const FileUse& use) { return quoted(use.name); });
     answer = "{\"text\":" + jsonString(formatText(report, prefix)) +
              ",\"report\":" + formatJson(report, prefix) + ",\"uses\":" + names + "}";
     return answer.c_str();
@@ -161,7 +161,7 @@ EMSCRIPTEN_KEEPALIVE const char* studioShots(const char* folder, int32_t width, 
     options.width = width;
     options.height = height;
     options.seed = seed;
-    places = checkStory(folder).places;
+    commandsToPlay = checkStory(folder).commands;
     playAndShoot(options, finishShots);
     return answer.c_str();
 }
