@@ -29,6 +29,10 @@ CHROMIUM_FLAGS = [
 ]
 
 
+# The player's canvas in its own page.
+CANVAS = "document.getElementById('canvas')"
+
+
 class Failure(Exception):
     pass
 
@@ -193,20 +197,29 @@ class Page:
             self.send("Input.dispatchMouseEvent", type=kind, x=x, y=y, button="left",
                       clickCount=1)
 
-    def canvas_digest(self):
-        """(width, height, SHA-256 of the canvas's RGBA bytes)."""
+    def set_files(self, selector, paths):
+        """Gives the file input `selector` these files (a folder for a folder input)."""
+        root = self.send("DOM.getDocument", depth=0)["root"]["nodeId"]
+        node = self.send("DOM.querySelector", nodeId=root, selector=selector)["nodeId"]
+        if not node:
+            raise Failure("no %s in the page" % selector)
+        self.send("DOM.setFileInputFiles", nodeId=node, files=list(paths))
+
+    def canvas_digest(self, canvas=CANVAS):
+        """(width, height, SHA-256 of the canvas's RGBA bytes); `canvas` is a script
+        expression giving the canvas element."""
         value = self.evaluate(
-            "(async () => { const c = document.getElementById('canvas');"
+            "(async () => { const c = " + canvas + ";"
             " const d = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;"
             " const h = new Uint8Array(await crypto.subtle.digest('SHA-256', d));"
             " return [c.width, c.height, Array.from(h, b => b.toString(16).padStart(2, '0'))"
             ".join('')]; })()", wait=True)
         return tuple(value)
 
-    def canvas_pixels(self):
+    def canvas_pixels(self, canvas=CANVAS):
         """(width, height, RGB bytes) of the canvas."""
         value = self.evaluate(
-            "(() => { const c = document.getElementById('canvas');"
+            "(() => { const c = " + canvas + ";"
             " const d = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;"
             " const rgb = new Uint8Array(c.width * c.height * 3);"
             " for (let i = 0, j = 0; i < d.length; i += 4, j += 3) {"
@@ -215,6 +228,17 @@ class Page:
             " s += String.fromCharCode.apply(null, rgb.subarray(i, i + 32768));"
             " return [c.width, c.height, btoa(s)]; })()")
         return value[0], value[1], base64.b64decode(value[2])
+
+    def blob_bytes(self, blob):
+        """The bytes of the Blob that the script expression `blob` gives."""
+        value = self.evaluate(
+            "(async () => { const b = " + blob + "; if (!b) return null;"
+            " return await new Promise((done, failed) => { const r = new FileReader();"
+            " r.onload = () => done(r.result.slice(r.result.indexOf(',') + 1));"
+            " r.onerror = () => failed(r.error); r.readAsDataURL(b); }); })()", wait=True)
+        if value is None:
+            raise Failure("no blob at %s" % blob)
+        return base64.b64decode(value)
 
     def console_errors(self):
         return [e for e in self.events if e["method"] == "Runtime.exceptionThrown"]

@@ -4,12 +4,9 @@
 "use strict";
 importScripts("bexu-studio-core.js", "vendor/pako_deflate.min.js", "archive.js");
 
-const compiled = fetch("bexu-studio-core.wasm")
-  .then((answer) => {
-    if (!answer.ok) throw new Error("bexu-studio-core.wasm: " + answer.status);
-    return answer.arrayBuffer();
-  })
-  .then((bytes) => WebAssembly.compile(bytes));
+// The core's compiled module, handed over by the page, which compiles it once.
+let haveModule;
+const compiled = new Promise((resolve) => { haveModule = resolve; });
 
 // The story as the page last handed it over: {name, entries}; players: {windows, linux}.
 let story = null;
@@ -158,6 +155,10 @@ const jobs = {check, shots, plan, archive};
 
 onmessage = async (event) => {
   const message = event.data;
+  if (message.module) {
+    haveModule(message.module);
+    return;
+  }
   if (message.story) {
     story = message.story;
     return;

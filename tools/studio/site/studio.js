@@ -42,6 +42,13 @@ function utf8Text(byteString) {
 
 // ---- the worker ---------------------------------------------------------------------
 
+// A wasm file compiled once for every instance the page or its workers make.
+async function compileWasm(url) {
+  const answer = await fetch(url);
+  if (!answer.ok) throw new Error(url + ": " + answer.status);
+  return WebAssembly.compile(await answer.arrayBuffer());
+}
+
 const tools = {
   worker: null,
   next: 1,
@@ -50,6 +57,7 @@ const tools = {
 
   start() {
     this.worker = new Worker("studio-worker.js");
+    this.worker.postMessage({module: studio.coreModule});
     this.worker.onmessage = (event) => this.answer(event.data);
     this.worker.onerror = (event) => {
       event.preventDefault();
@@ -221,6 +229,7 @@ function folderProblem(story) {
 }
 
 async function openStory(story) {
+  const previous = studio.story;
   studio.story = story;
   const generation = ++studio.generation;
   studio.openedAt = now();
@@ -237,7 +246,12 @@ async function openStory(story) {
     return;
   }
   say("Checking " + story.name + "…");
-  await refresh(generation);
+  // The same story changed: it plays again at once with the files the last check found,
+  // while the check runs.
+  const again = previous && studio.check && previous.name == story.name &&
+    previous.source == story.source;
+  if (again) play(studio.place);
+  await refresh(generation, again ? studio.check.uses : null);
 }
 
 function showFilesNote(story) {
@@ -257,8 +271,9 @@ function clearStoryViews() {
   for (const button of document.querySelectorAll("button.export")) button.disabled = true;
 }
 
-// Check, show, play and picture the story as it is now.
-async function refresh(generation) {
+// Check, show, play and picture the story as it is now. `played` are the names the
+// player was given, when it was started already.
+async function refresh(generation, played) {
   const started = now();
   let check;
   try {
@@ -274,7 +289,7 @@ async function refresh(generation) {
   showCheck(check, started);
   studio.timings.check = now() - started;
   enableExports();
-  play(studio.place);
+  if (!played || played.join("\n") != check.uses.join("\n")) play(studio.place);
   await makePictures(generation);
 }
 
@@ -401,46 +416,84 @@ function scrollToLine(line) {
 
 // ---- the player ---------------------------------------------------------------------
 
-// What the player's page takes when it starts (play/story.js asks for it).
-let playerStory = null;
+// The player's pages: the one playing, and a spare one loaded and waiting for a story
+// (play/story.js), so that playing again costs only the play.
+const player = {current: null, spare: null, requests: 0};
 
-window.studioPlayerStory = () => playerStory;
+window.studioPlayerModule = () => studio.playerModule;
+
+window.studioPlayerFrameReady = (frameWindow) => {
+  const spare = player.spare;
+  if (spare && spare.frame.contentWindow == frameWindow) spare.ready(frameWindow);
+};
+
+function makeSpareFrame() {
+  const frame = document.createElement("iframe");
+  frame.title = "The story's player";
+  frame.className = "spare";
+  frame.tabIndex = -1;
+  const spare = {frame};
+  spare.window = new Promise((resolve) => { spare.ready = resolve; });
+  player.spare = spare;
+  frame.src = "play/index.html";
+  $("player-frame").append(frame);
+}
 
 function stopPlayer() {
-  $("player-frame").textContent = "";
+  if (player.current) player.current.remove();
+  player.current = null;
   $("play-start").disabled = true;
   $("player-place").textContent = "";
 }
 
-// The files the player opens: the fixed ones and those the script names.
-function playerFileNames() {
+// The files the player opens: the fixed ones and those the script names (`all`: also
+// those the folder lacks).
+function playerFileNames(all) {
   const names = new Set(["script.bexu", "font.bmp", "transparency.bmp", "init.bexc"]);
   for (const name of studio.check ? studio.check.uses : []) names.add(utf8Text(name));
-  return [...names].filter((name) => studio.story.files.has(name));
+  return [...names].filter((name) => all || studio.story.files.has(name));
+}
+
+// The bytes of the player's files, kept while they do not change.
+const playerBytes = new Map();
+
+async function bytesFor(name) {
+  const file = studio.story.files.get(name);
+  const key = studio.story.name + "/" + name;
+  const kept = playerBytes.get(key);
+  if (kept && kept.file.size == file.size && kept.file.mtime == file.mtime) return kept.bytes;
+  const bytes = new Uint8Array(await readWhole(file));
+  playerBytes.set(key, {file, bytes});
+  return bytes;
 }
 
 async function play(place) {
-  const generation = studio.generation;
+  const request = ++player.requests;
   const asked = now();
   const names = playerFileNames();
   const files = await Promise.all(names.map(async (name) => {
     try {
-      return [name, new Uint8Array(await readWhole(studio.story.files.get(name)))];
+      return [name, await bytesFor(name)];
     } catch (error) {
       return null; // unreadable: the player meets it as a missing file
     }
   }));
-  if (generation != studio.generation) return;
-  playerStory = {files: files.filter((f) => f), start: place};
-  const frame = document.createElement("iframe");
-  frame.title = "The story's player";
-  frame.src = "play/index.html";
-  $("player-frame").textContent = "";
-  $("player-frame").append(frame);
-  frame.addEventListener("load", () => {
-    frame.contentWindow.focus();
-    watchFirstFrame(frame, asked);
-  });
+  let spare;
+  let frameWindow;
+  do {
+    spare = player.spare;
+    frameWindow = await spare.window;
+    // A later play was asked for meanwhile: it plays instead.
+    if (request != player.requests) return;
+  } while (spare != player.spare);
+  makeSpareFrame();
+  if (player.current) player.current.remove();
+  player.current = spare.frame;
+  spare.frame.className = "playing";
+  spare.frame.tabIndex = 0;
+  frameWindow.studioPlay({files: files.filter((f) => f), start: place});
+  frameWindow.focus();
+  watchFirstFrame(spare.frame, asked);
   $("play-start").disabled = false;
   $("player-place").textContent = place ? (place.page ? "from page " + place.page :
     "from line " + place.line) : "from the start";
@@ -598,12 +651,10 @@ async function pollHandle() {
   if (story && story.source == "handle" && !studio.pollBusy) {
     studio.pollBusy = true;
     try {
-      const list = await filesOfHandle(story.handle, story.name + "/", []);
-      if (changed(story, list)) {
-        const fresh = storyFromFiles(list, "handle");
-        fresh.name = story.name;
-        fresh.handle = story.handle;
-        if (studio.story == story) openStory(fresh);
+      const fresh = storyOfList(await filesOfHandle(story.handle, story.name + "/", []), story);
+      if (studio.story == story) {
+        if (mattersFor(fresh)) openStory(fresh);
+        else studio.story.files = fresh.files;
       }
     } catch (error) {
       say("The folder cannot be read any more: " + error.message, true);
@@ -614,13 +665,29 @@ async function pollHandle() {
   setTimeout(pollHandle, POLL_HANDLE_MS);
 }
 
-function changed(story, list) {
-  if (list.length != story.files.size) return true;
-  const slash = story.name.length + 1;
-  return list.some(([path, file]) => {
-    const known = story.files.get(path.slice(slash));
-    return !known || known.size != file.size || known.mtime != file.lastModified;
-  });
+// Whether a story's files changed in a way its check, play or pages could see: files
+// the player opens, or may open under another case or separator, and the files the
+// script names but the folder lacked. Other files (an editor's swap file) do not count.
+function mattersFor(fresh) {
+  const story = studio.story;
+  if (!story || !studio.check || fresh.name != story.name) return true;
+  const watched = new Set(playerFileNames(true).map((name) =>
+    name.replace(/\\/g, "/").toLowerCase()));
+  const paths = new Set([...story.files.keys(), ...fresh.files.keys()]);
+  for (const path of paths) {
+    const before = story.files.get(path);
+    const after = fresh.files.get(path);
+    const same = before && after && before.size == after.size && before.mtime == after.mtime;
+    if (!same && watched.has(path.toLowerCase())) return true;
+  }
+  return false;
+}
+
+function storyOfList(list, like) {
+  const fresh = storyFromFiles(list, like.source);
+  fresh.name = like.name;
+  fresh.handle = like.handle;
+  return fresh;
 }
 
 async function reload() {
@@ -660,7 +727,8 @@ async function openServedStory() {
   }
   const story = {name: listing.name, files, source: "server"};
   if (listing.note) say(listing.note, true);
-  await openStory(story);
+  if (mattersFor(story)) await openStory(story);
+  else studio.story.files = story.files;
   return true;
 }
 
@@ -671,8 +739,16 @@ function listenToServer() {
 
 // ---- start ---------------------------------------------------------------------------
 
-function start() {
+async function start() {
+  try {
+    [studio.coreModule, studio.playerModule] = await Promise.all([
+      compileWasm("bexu-studio-core.wasm"), compileWasm("play/bexu.wasm")]);
+  } catch (error) {
+    say("The studio cannot start: " + error.message, true);
+    return;
+  }
   tools.start();
+  makeSpareFrame();
   $("open-folder").onclick = async () => {
     if (window.showDirectoryPicker) {
       try {

@@ -1,18 +1,31 @@
-// The story of the studio's player: instead of a packed story.data, the files the
-// studio's page hands over, put into the file system before the player starts, and
-// where to start.
+// The story of the studio's player. Instead of a packed story.data, the page waits,
+// loaded and ready, until the studio hands it the story's files and where to start;
+// they go into the file system and the player starts at once.
 (function() {
-  var story = parent.studioPlayerStory && parent.studioPlayerStory();
-  if (!story) return;
-  Module.preRun = Module.preRun || [];
-  Module.preRun.push(function() {
+  var studioWindow = parent !== window && parent.studioPlayerModule ? parent : null;
+  if (!studioWindow) return;
+  var module = studioWindow.studioPlayerModule();
+  // The studio compiled the player once: each play makes only a new instance.
+  Module.instantiateWasm = function(imports, done) {
+    WebAssembly.instantiate(module, imports).then(function(made) {
+      done(made, module);
+    });
+    return {};
+  };
+  Module.preRun = [function() {
+    Module.addRunDependency("studio-story");
+    studioWindow.studioPlayerFrameReady(window);
+  }];
+  // story: {files: [[path, bytes]], start}
+  window.studioPlay = function(story) {
     story.files.forEach(function(file) {
       var path = file[0];
       var slash = path.lastIndexOf("/");
-      var folder = "/" + (slash < 0 ? "" : path.slice(0, slash));
       if (slash >= 0) Module.FS_createPath("/", path.slice(0, slash), true, false);
-      Module.FS_createDataFile(folder, path.slice(slash + 1), file[1], true, false, false);
+      Module.FS_createDataFile("/" + path.slice(0, slash + 1), path.slice(slash + 1), file[1],
+                               true, false, false);
     });
-  });
-  Module.bexuStart = story.start;
+    Module.bexuStart = story.start;
+    Module.removeRunDependency("studio-story");
+  };
 })();
