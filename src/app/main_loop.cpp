@@ -20,18 +20,21 @@ bool drainMessages(int32_t* exitCode) {
 
 } // namespace
 
+bool runLoopIteration(int32_t* exitCode) {
+    bool running = drainMessages(exitCode);
+    composeFrame();
+    advancePlay(platformTickCount());
+    if (engineState.script.scriptState != ScriptState::Running && !loadNextBlock()) {
+        running = false;
+    }
+    platformSleep(kFramePause);
+    return running;
+}
+
 int32_t runMainLoop() {
     // The play running out is an ordinary end.
     int32_t exitCode = 0;
-    bool running = true;
-    while (running) {
-        running = drainMessages(&exitCode);
-        composeFrame();
-        advancePlay(platformTickCount());
-        if (engineState.script.scriptState != ScriptState::Running && !loadNextBlock()) {
-            running = false;
-        }
-        platformSleep(kFramePause);
+    while (runLoopIteration(&exitCode)) {
     }
     return exitCode;
 }

@@ -8,6 +8,7 @@ bool startCommandEffects(uint32_t randomSeed) {
 
 void releaseCommandEffects() {
     releaseSceneImage();
+    platformFree(engineState.effects.aheadScene);
     platformFree(engineState.effects.dialogue.text);
     engineState.effects = CommandEffects{};
 }

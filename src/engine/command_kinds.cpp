@@ -36,3 +36,28 @@ const char* commandArgument(const char* command) {
     const char* tilde = strchr(command, '~');
     return tilde == nullptr ? "" : tilde + 1;
 }
+
+namespace {
+
+// The keyword inside the first `length` bytes of `text`.
+bool holdsKeyword(const char* text, size_t length, const char* keyword) {
+    size_t keywordLength = strlen(keyword);
+    for (size_t at = 0; at + keywordLength <= length; ++at) {
+        if (memcmp(text + at, keyword, keywordLength) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+CommandKind commandKindOfCommand(const char* command) {
+    size_t nameLength = strcspn(command, "~");
+    for (CommandKind kind : kCommandKindOrder) {
+        if (holdsKeyword(command, nameLength, commandKeyword(kind))) {
+            return kind;
+        }
+    }
+    return CommandKind::None;
+}

@@ -110,6 +110,10 @@ struct CommandEffects {
     uint32_t dialoguePage; // moves on with every page turn
     // the stutter's random generator
     uint32_t randomSeed;
+    // Commands run ahead of the reader (play from a position): no sound, and a scene is
+    // only noted, to be loaded when the play catches up.
+    bool runningAhead;
+    char* aheadScene;
 };
 
 // Space from the reader. Owner: the engine; the window procedure asks it to note a
@@ -179,6 +183,8 @@ int32_t currentBlockNumber();
 
 // Found anywhere inside the name, case-sensitive; None when it holds no keyword.
 CommandKind commandKindOf(const char* name);
+// The kind of a whole command, by its name: the text before its first `~`.
+CommandKind commandKindOfCommand(const char* command);
 // The argument of a command: all after its first `~`, empty without one. A command with an
 // empty argument holds the play for good.
 const char* commandArgument(const char* command);
@@ -192,12 +198,23 @@ void stepScript();
 // Destroys the scene image: the scene shows black until the next.
 void releaseSceneImage();
 
+// Runs the commands that follow ahead of the reader: `play` starts no sound, and `cg` only
+// checks that its file opens and notes it (the player's message when it does not).
+void startRunningAhead();
+// Back to the reader's pace: the last scene noted is loaded and shown, as its `cg` would
+// have shown it (the player's message when it does not load).
+void stopRunningAhead();
+
 // ---- the play's step, as the main loop takes it ------------------------------------
 
 // The reader pressed Space.
 void requestAdvance();
-// Lets the script advance by at most one command at the tick `now`: the waits and the
-// reader's Space decide whether it may. Space during a timed wait is dropped.
+// Whether the script may advance at the tick `now`: the waits and the reader's Space decide.
+bool playMayStep(uint32_t now);
+// The same, and a wait that lets it go is over; Space during a timed wait is dropped.
+bool passPlayGate(uint32_t now);
+// Lets the script advance by at most one command at the tick `now` (passPlayGate, then
+// stepScriptAt).
 void advancePlay(uint32_t now);
 
 // Follows the play from outside, once per loop iteration, to tell when a key wait begins:

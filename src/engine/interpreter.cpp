@@ -21,6 +21,25 @@ void showScene(const char* path) {
     ++engineState.effects.sceneGeneration;
 }
 
+// Ahead of the reader a scene is only noted: decoding every scene on the way would cost
+// more than the rest of the run. A file that does not open stops the play here, as it
+// would the reader's.
+void noteScene(const char* path) {
+    PlatformFile* file = platformOpenFile(path);
+    if (file == nullptr) {
+        platformFatal(kErrorCaption, kSceneFailedMessage, 1);
+    }
+    platformCloseFile(file);
+    size_t length = strlen(path);
+    char* noted = static_cast<char*>(platformAllocate(length + 1, false));
+    if (noted == nullptr) {
+        platformFatal(kErrorCaption, kSceneFailedMessage, 1);
+    }
+    memcpy(noted, path, length + 1);
+    platformFree(engineState.effects.aheadScene);
+    engineState.effects.aheadScene = noted;
+}
+
 void startWait(const char* argument, uint32_t now) {
     engineState.effects.waitDeadline = now + static_cast<uint32_t>(parseLeadingNumber(argument));
     engineState.effects.timedWait = true;
@@ -54,13 +73,19 @@ void execute(CommandKind kind, const char* command, const char* argument, uint32
         beginKeyWait();
         break;
     case CommandKind::Cg:
-        showScene(argument);
+        if (engineState.effects.runningAhead) {
+            noteScene(argument);
+        } else {
+            showScene(argument);
+        }
         break;
     case CommandKind::Wait:
         startWait(argument, now);
         break;
     case CommandKind::Play:
-        platformPlaySound(argument);
+        if (!engineState.effects.runningAhead) {
+            platformPlaySound(argument);
+        }
         break;
     case CommandKind::Stutter:
         sayStuttered(command, argument);
@@ -92,6 +117,20 @@ void releaseSceneImage() {
     // The frame selects the image only while it copies from it: it is never selected here.
     platformDeleteBitmap(engineState.effects.sceneImage);
     engineState.effects.sceneImage = nullptr;
+}
+
+void startRunningAhead() {
+    engineState.effects.runningAhead = true;
+}
+
+void stopRunningAhead() {
+    engineState.effects.runningAhead = false;
+    // Kept in the record until shown, so a scene that does not load is freed with it.
+    if (engineState.effects.aheadScene != nullptr) {
+        showScene(engineState.effects.aheadScene);
+        platformFree(engineState.effects.aheadScene);
+        engineState.effects.aheadScene = nullptr;
+    }
 }
 
 bool keyWaitBegan(KeyWaitWatch* watch) {

@@ -120,13 +120,29 @@ WalkStep walkCursor(ScriptPosition* cursor, uint64_t scanBudget) {
     return loadNextBlockOf(cursor) ? WalkStep::Block : WalkStep::End;
 }
 
+namespace {
+
+bool linesIndexed(ScriptPosition* cursor) {
+    return cursor->places.lines.made ||
+           (cursor->scriptFile != nullptr && indexFile(&cursor->places.lines, cursor->scriptFile));
+}
+
+} // namespace
+
 bool cursorLineAndColumn(ScriptPosition* cursor, uint32_t offset, uint32_t* line,
                          uint32_t* column) {
-    if (!cursor->places.lines.made &&
-        (cursor->scriptFile == nullptr || !indexFile(&cursor->places.lines, cursor->scriptFile))) {
+    if (!linesIndexed(cursor)) {
         return false;
     }
     lineAndColumn(&cursor->places.lines, offset, line, column);
+    return true;
+}
+
+bool cursorOffsetOf(ScriptPosition* cursor, uint32_t line, uint32_t column, uint32_t* offset) {
+    if (!linesIndexed(cursor)) {
+        return false;
+    }
+    *offset = offsetOfLine(&cursor->places.lines, line, column);
     return true;
 }
 

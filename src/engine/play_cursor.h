@@ -46,3 +46,5 @@ bool cursorPlace(ScriptPosition* cursor, CommandPlace* place);
 bool cursorPlaceOf(ScriptPosition* cursor, int32_t index, CommandPlace* place);
 // The place of a byte offset in the cursor's script, counted as for commands.
 bool cursorLineAndColumn(ScriptPosition* cursor, uint32_t offset, uint32_t* line, uint32_t* column);
+// The byte offset of a line and column of the cursor's script (offsetOfLine).
+bool cursorOffsetOf(ScriptPosition* cursor, uint32_t line, uint32_t column, uint32_t* offset);

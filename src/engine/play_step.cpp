@@ -10,20 +10,30 @@ void releaseInput() {
     engineState.input = InputState{};
 }
 
-void advancePlay(uint32_t now) {
+bool playMayStep(uint32_t now) {
+    const CommandEffects& effects = engineState.effects;
+    if (effects.timedWait) {
+        return static_cast<int32_t>(now - effects.waitDeadline) >= 0;
+    }
+    return !effects.awaitingKey || engineState.input.advanceRequested;
+}
+
+bool passPlayGate(uint32_t now) {
     CommandEffects& effects = engineState.effects;
+    bool may = playMayStep(now);
     if (effects.timedWait) {
         // Key presses during a timed wait are dropped.
         engineState.input.advanceRequested = false;
-        if (static_cast<int32_t>(now - effects.waitDeadline) >= 0) {
-            effects.timedWait = false;
-            stepScriptAt(now);
-        }
-    } else if (!effects.awaitingKey) {
-        stepScriptAt(now);
-    } else if (engineState.input.advanceRequested) {
+        effects.timedWait = !may;
+    } else if (effects.awaitingKey && may) {
         effects.awaitingKey = false;
         engineState.input.advanceRequested = false;
+    }
+    return may;
+}
+
+void advancePlay(uint32_t now) {
+    if (passPlayGate(now)) {
         stepScriptAt(now);
     }
 }

@@ -27,3 +27,13 @@ if(TARGET bexu-static)
       --out ${CMAKE_CURRENT_BINARY_DIR}/e2e-output/pack)
   set_tests_properties(e2e_pack PROPERTIES TIMEOUT 180 LABELS e2e)
 endif()
+
+# bexu-preview plays from a line of the demo, and again after the line is changed on disk.
+if(TARGET bexu-preview)
+  add_test(NAME e2e_preview
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/run_preview_e2e.py
+      --preview $<TARGET_FILE:bexu-preview> --shot $<TARGET_FILE:bexu-shot>
+      --demo ${PROJECT_SOURCE_DIR}/examples/demo
+      --out ${CMAKE_CURRENT_BINARY_DIR}/e2e-output/preview)
+  set_tests_properties(e2e_preview PROPERTIES TIMEOUT 180 LABELS e2e)
+endif()

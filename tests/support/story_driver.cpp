@@ -77,6 +77,23 @@ void onExit(int32_t exitCode, const char* caption, const char* text) {
     std::longjmp(driver.exitJump, 1);
 }
 
+// Runs ahead to the start with the clock where the reader's would stand, then lets the loop
+// take over. False when the play does not go on.
+bool startAhead(const PlayStart& start, StoryResult* result) {
+    result->startReached = runAheadTo(start, &result->startReport);
+    if (!result->startReached) {
+        result->exitCode = 0;
+        return false;
+    }
+    headlessSetTick(result->startReport.tick);
+    driver.waits.seen = engineState.script.lastStep.keyWaits;
+    if (!catchUp()) {
+        result->exitCode = 0;
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 std::vector<std::string> StoryResult::dialogues() const {
@@ -120,8 +137,13 @@ StoryResult playStory(const std::string& folder, const StoryOptions& options) {
     fatalLeaksWatch(true);
     if (setjmp(driver.exitJump) == 0) {
         platformFailAllocation(options.failAllocationAt);
+        if (options.playFrom) {
+            keepPlayPlaces();
+        }
         startUp();
-        result.exitCode = runMainLoop();
+        if (!options.playFrom || startAhead(options.start, &result)) {
+            result.exitCode = runMainLoop();
+        }
     }
     fatalLeaksWatch(false);
     platformFailAllocation(0);

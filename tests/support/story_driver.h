@@ -2,6 +2,7 @@
 // main loop, a virtual clock, and Space pressed a little after each key wait begins.
 #pragma once
 
+#include "app/play_from.h"
 #include "support/test_files.h"
 
 #include <cstdint>
@@ -31,6 +32,9 @@ struct StoryOptions {
     uint32_t failAllocationAt = 0;
     // Called once per main-loop iteration, after the script advanced.
     std::function<void()> eachFrame;
+    // When set, the play runs ahead to this start and the loop takes over there.
+    bool playFrom = false;
+    PlayStart start = {};
 };
 
 struct KeyWait {
@@ -50,6 +54,9 @@ struct StoryResult {
     std::vector<TestImage> snapshots; // one per key wait, with snapshotDelay
     std::vector<std::string> sounds;
     uint32_t elapsed = 0;
+    // With playFrom: how the run ahead ended.
+    bool startReached = false;
+    PlayStartReport startReport = {};
     // The dialogue at each wait, for compact expectations.
     std::vector<std::string> dialogues() const;
 };

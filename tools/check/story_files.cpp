@@ -10,8 +10,7 @@ bool fileUseOf(const char* command, uint32_t start, FileUse* use, uint32_t* name
     if (tilde == nullptr || tilde[1] == '\0') {
         return false;
     }
-    std::string name(command, static_cast<size_t>(tilde - command));
-    CommandKind kind = commandKindOf(name.c_str());
+    CommandKind kind = commandKindOfCommand(command);
     if (kind != CommandKind::Cg && kind != CommandKind::Play) {
         return false;
     }
