@@ -147,7 +147,8 @@ class Suite:
 
     def open_site(self, url=None, width=1600, height=1000):
         self.page.size(width, height)
-        self.page.navigate(url or self.server.url("index.html"))
+        # The player's clock starts where bexu-shot's does: the same stammers.
+        self.page.navigate((url or self.server.url("index.html")) + "?start-tick=%d" % SHOT_SEED)
         self.page.wait_for("typeof studio == 'object' && studio.ready", 20, "the studio")
 
     def open_story(self, folder, pictures=True):
@@ -268,6 +269,60 @@ class Suite:
             raise Failure("the page says %r; bexu-shot ended %d saying %r" % (shown, code, said))
         self.notes.append("%d pages of the trap story equal bexu-shot's, and its stop" % count)
 
+    # ---- play from a line or a page -------------------------------------------------------
+
+    def wait_canvas(self, picture, what, timeout=8):
+        """Waits until the player shows `picture` (bexu-shot's); the time it took."""
+        wanted = native.rgba_digest(*picture)
+        start = time.monotonic()
+        while True:
+            try:
+                shown = self.page.canvas_digest(PLAYER_CANVAS)
+            except Failure:
+                shown = None  # the player's page is on its way in
+            if shown is not None and shown[2] == wanted:
+                return time.monotonic() - start
+            if time.monotonic() - start > timeout:
+                width, height, rgb = self.page.canvas_pixels(PLAYER_CANVAS)
+                path = os.path.join(self.args.out, what.replace(" ", "-") + ".ppm")
+                with open(path, "wb") as f:
+                    f.write(b"P6\n%d %d\n255\n" % (width, height) + rgb)
+                raise Failure("%s: the player shows %dx%d, not bexu-shot's picture (%s pixels "
+                              "differ; saved %s)" % (what, width, height, differing(
+                                  rgb, picture[2]) if (width, height) == picture[:2] else "all",
+                                  path))
+            time.sleep(0.02)
+
+    def check_play_from(self, folder, name):
+        """From the line of a page in the middle, and from a page picture: the first frame
+        is bexu-shot's picture of that page, and Space goes on to the next one's."""
+        pictures, _, _ = self.bexu_shot(folder)
+        self.open_story(folder)
+        # A 1600 x 900 player, as bexu-shot's window.
+        self.page.evaluate("document.getElementById('player-frame').style.width = '1600px'")
+        middle = len(pictures) // 2
+        line = self.page.evaluate("studio.pictures[%d].line" % middle)
+        self.page.evaluate("playFrom({line: %d, column: 0})" % line)
+        took = self.wait_canvas(pictures[middle], "%s from line %d" % (name, line))
+        self.page.key_space()
+        self.wait_canvas(pictures[middle + 1], "%s after Space" % name)
+        place = self.page.evaluate("studio.showing")
+        if place["page"] != middle + 2:
+            raise Failure("%s: after Space the player says it shows page %s, not %d" % (
+                name, place["page"], middle + 2))
+        self.page.evaluate("document.querySelectorAll('#pages figure')[%d].click()" % (middle - 1))
+        self.wait_canvas(pictures[middle - 1], "%s from page %d" % (name, middle))
+        self.notes.append("%s: from line %d the player shows page %d as bexu-shot does (%.0f ms),"
+                          " Space goes on; from page %d too" % (name, line, middle + 1,
+                                                                took * 1000, middle))
+
+    def case_play_from_demo(self):
+        self.check_play_from(self.args.demo, "demo")
+
+    def case_play_from_traps(self):
+        self.check_play_from(trap_story(os.path.join(self.work, "traps-play"), self.args.demo),
+                             "trap story")
+
     # ---- export -------------------------------------------------------------------------
 
     def export(self, kind):
@@ -365,32 +420,39 @@ class Suite:
             self.studio = None
 
     def case_local_mode(self):
-        """bexu-studio serves the story: the page opens it by itself, and a line changed
-        on disk shows in the player at the same place within 1 s."""
+        """bexu-studio serves the story: the page opens it by itself; played from a line in
+        the middle, the line changed on disk shows in the player at the same place within
+        1 s."""
         folder = os.path.join(self.work, "local", "demo")
         shutil.copytree(self.args.demo, folder)
+        script = os.path.join(folder, "script.bexu")
+        with open(script, "rb") as f:
+            text = f.read()
+        old = b"A voice came out of the fog:"
+        line = text[:text.index(old)].count(b"\n") + 1
         url, _ = self.start_studio(folder)
         try:
             self.open_site(url)
             self.wait_story(0)
             if self.shown_findings() != self.bexu_check(folder):
                 raise Failure("served findings differ from bexu-check's")
-            self.page.wait_for(PLAYER_LINES + ".length == 1", 10, "the player's first line")
-            script = os.path.join(folder, "script.bexu")
-            with open(script, "rb") as f:
-                text = f.read()
-            changed = text.replace(b"on the last night of the season", b"changed on disk")
+            self.page.evaluate("playFrom({line: %d, column: 0})" % line)
+            last_line = ("(() => { try { const l = %s; return l[l.length - 1]; }"
+                         " catch (e) { return null; } })()" % PLAYER_LINES)
+            self.page.wait_for(last_line + " == %r" % old.decode(), 10, "line %d played" % line)
             start = time.monotonic()
             with open(script, "wb") as f:
-                f.write(changed)
-            self.page.wait_for("(() => { try { const l = %s; return l.length == 1 &&"
-                               " l[0].includes('changed on disk'); } catch (e) { return false; }"
-                               " })()" % PLAYER_LINES, 10, "the changed line in the player")
+                f.write(text.replace(old, b"A voice came out of the changed fog:"))
+            self.page.wait_for(last_line + " == 'A voice came out of the changed fog:'", 10,
+                               "the changed line in the player")
             took = time.monotonic() - start
+            shown = self.page.evaluate("studio.showing")
+            if shown is None or shown["line"] != line:
+                raise Failure("after the change the player shows %r, not line %d" % (shown, line))
             if took > 1.0:
                 raise Failure("the changed line showed after %.2f s, more than 1 s" % took)
-            self.notes.append("local mode: a changed line shows in the player %.0f ms after "
-                              "the save" % (took * 1000))
+            self.notes.append("local mode: a changed line shows in the player at its place %.0f "
+                              "ms after the save" % (took * 1000))
         finally:
             self.stop_studio()
 
@@ -519,7 +581,8 @@ class Suite:
         return failures
 
 
-CASES = ["findings_demo", "findings_traps", "pages_demo", "pages_traps", "export_demo",
+CASES = ["findings_demo", "findings_traps", "pages_demo", "pages_traps", "play_from_demo",
+         "play_from_traps", "export_demo",
          "export_refused", "local_mode", "path_escapes", "bad_input"]
 
 

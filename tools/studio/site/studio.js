@@ -250,6 +250,9 @@ async function openStory(story) {
   // while the check runs.
   const again = previous && studio.check && previous.name == story.name &&
     previous.source == story.source;
+  if (again && studio.showing) {
+    studio.place = {line: studio.showing.line, column: studio.showing.column};
+  }
   if (again) play(studio.place);
   await refresh(generation, again ? studio.check.uses : null);
 }
@@ -383,7 +386,7 @@ function drawScript() {
   const holder = $("script-rows");
   holder.style.top = first * ROW_HEIGHT + "px";
   holder.textContent = "";
-  const playing = studio.place && studio.place.line;
+  const playing = studio.showing && studio.showing.line;
   for (let i = first; i < last; ++i) {
     const row = rows[i];
     const element = document.createElement("div");
@@ -397,7 +400,7 @@ function drawScript() {
       number.className = "ln";
       number.textContent = row.line;
       number.title = "Play from line " + row.line;
-      number.onclick = () => playFrom({line: row.line, column: 1});
+      number.onclick = () => playFrom({line: row.line, column: 0});
       const text = document.createElement("span");
       text.className = "text";
       text.textContent = row.text.replace(/\r$/, "");
@@ -422,6 +425,28 @@ const player = {current: null, spare: null, requests: 0};
 
 window.studioPlayerModule = () => studio.playerModule;
 
+// Where the playing player started, and the key wait it shows: after a change, the story
+// plays again from there.
+window.studioPlayerPlace = (frameWindow, place) => {
+  if (!player.current || player.current.contentWindow != frameWindow) return;
+  if (place.what == "wait") {
+    studio.showing = {line: place.line, column: place.column, page: place.page};
+  } else if (place.what != "start") {
+    studio.showing = null;
+    say(place.what == "held" ? "The play holds for good at script.bexu:" + place.line + " (a " +
+        "command without an argument), before the place asked for." :
+        "The play ends before the place asked for.", true);
+  }
+  showPlace();
+};
+
+function showPlace() {
+  const shown = studio.showing;
+  $("player-place").textContent = shown ? "script.bexu:" + shown.line + " \u2014 page " +
+    shown.page : "";
+  drawScript();
+}
+
 window.studioPlayerFrameReady = (frameWindow) => {
   const spare = player.spare;
   if (spare && spare.frame.contentWindow == frameWindow) spare.ready(frameWindow);
@@ -435,7 +460,9 @@ function makeSpareFrame() {
   const spare = {frame};
   spare.window = new Promise((resolve) => { spare.ready = resolve; });
   player.spare = spare;
-  frame.src = "play/index.html";
+  // A fixed start for the clock, whose first reading seeds the stammers (tests).
+  const tick = new URLSearchParams(location.search).get("start-tick");
+  frame.src = "play/index.html" + (tick ? "?start-tick=" + encodeURIComponent(tick) : "");
   $("player-frame").append(frame);
 }
 
@@ -495,8 +522,8 @@ async function play(place) {
   frameWindow.focus();
   watchFirstFrame(spare.frame, asked);
   $("play-start").disabled = false;
-  $("player-place").textContent = place ? (place.page ? "from page " + place.page :
-    "from line " + place.line) : "from the start";
+  studio.showing = null;
+  showPlace();
 }
 
 // The time from the asking to the first picture the player shows.
@@ -572,11 +599,11 @@ function addPicture(picture) {
   image.alt = "Page " + (picture.index + 1);
   image.loading = "lazy";
   const caption = document.createElement("figcaption");
-  caption.textContent = (picture.index + 1) + " · script.bexu:" + picture.line + ":" +
-    picture.column;
+  // Named by the command's first byte, as bexu-shot names it.
+  caption.textContent = (picture.index + 1) + " \u00b7 script.bexu:" + picture.line + ":" +
+    (picture.column + 1);
   figure.append(image, caption);
-  figure.onclick = () => playFrom({page: picture.index + 1, line: picture.line,
-                                   column: picture.column});
+  figure.onclick = () => playFrom({page: picture.index + 1});
   $("pages").append(figure);
 }
 

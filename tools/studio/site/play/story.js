@@ -26,6 +26,8 @@
                                true, false, false);
     });
     Module.bexuStart = story.start;
+    // Where the play starts, and each key wait it reaches.
+    Module.studioPlace = function(place) { studioWindow.studioPlayerPlace(window, place); };
     Module.removeRunDependency("studio-story");
   };
 })();
