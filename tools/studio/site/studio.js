@@ -257,9 +257,16 @@ async function openStory(story) {
   await refresh(generation, again ? studio.check.uses : null);
 }
 
+// How many files the folder holds, and how many of them the story opens.
 function showFilesNote(story) {
   const count = story.files.size;
-  $("story-name").title = count.toLocaleString("en") + " files";
+  let text = count.toLocaleString("en") + " file" + (count == 1 ? "" : "s");
+  if (studio.check && story == studio.story) {
+    const used = playerFileNames().length;
+    text += ", " + used.toLocaleString("en") + " used by the story" +
+      (used < count ? " (the exports pack only those)" : "");
+  }
+  $("story-files").textContent = text;
 }
 
 function clearStoryViews() {
@@ -290,6 +297,7 @@ async function refresh(generation, played) {
   }
   if (generation != studio.generation) return;
   showCheck(check, started);
+  showFilesNote(studio.story);
   studio.timings.check = now() - started;
   enableExports();
   if (!played || played.join("\n") != check.uses.join("\n")) play(studio.place);
@@ -494,10 +502,16 @@ async function bytesFor(name) {
   return bytes;
 }
 
+// The most memory the web player may take (BEXU_WEB_MEMORY_CAP): a larger file cannot be
+// read into it, so the player is not handed one; it says "Failed to load scene." as it
+// does when the file cannot be read.
+const PLAYER_MEMORY_CAP = 256 << 20;
+
 async function play(place) {
   const request = ++player.requests;
   const asked = now();
-  const names = playerFileNames();
+  const names = playerFileNames().filter((name) =>
+    studio.story.files.get(name).size < PLAYER_MEMORY_CAP);
   const files = await Promise.all(names.map(async (name) => {
     try {
       return [name, await bytesFor(name)];
