@@ -11,7 +11,7 @@ out="${BEXU_FUZZ_BUILD:-$root/build-fuzz}"
 seconds="${1:-60}"
 shift || true
 harnesses=("$@")
-[ ${#harnesses[@]} -eq 0 ] && harnesses=(block_reader extract_items stutter step_script wave file_uses wave_decoder author_traps)
+[ ${#harnesses[@]} -eq 0 ] && harnesses=(block_reader extract_items stutter step_script wave file_uses wave_decoder author_traps served_path)
 
 mkdir -p "$out"
 cmake -S "$root/fuzz/parsers" -B "$out" -G Ninja -DCMAKE_CXX_COMPILER=clang++ \
@@ -25,6 +25,7 @@ options_for() {
     stutter) echo "-max_len=1024" ;;
     step_script) echo "-max_len=4096 -dict=$root/fuzz/step_script.dict" ;;
     wave | wave_decoder) echo "-max_len=8192" ;;
+    served_path) echo "-max_len=256" ;;
     *) echo "-max_len=4096" ;;
   esac
 }

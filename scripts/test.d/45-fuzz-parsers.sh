@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Fuzzes the story parsers for 50 s each, two at a time (about 3.5 minutes): the
+# Fuzzes the story parsers for 50 s each, two at a time (about 4 minutes): the
 # block reader, command cutting, the interpreter, the stutter transform, the
 # SDL backend's wave loading, bexu-pack's list of named files, the web backend's WAV
-# decoder and the checker's readings of a story's text. Any finding fails the phase;
+# decoder, the checker's readings of a story's text and bexu-studio's request paths. Any finding fails the phase;
 # see fuzz/run-parsers.sh.
 set -euo pipefail
 cd "$BEXU_ROOT"

@@ -86,19 +86,20 @@ struct Walk {
     std::string root;
     size_t mostFiles;
     FolderListing* listing;
-    std::vector<std::string> visited; // real folders entered, so a link loop ends
+    std::vector<std::string> entered; // the real folders on the way down, so a link loop ends
 };
 
 void walkFolder(Walk* walk, const std::string& folder, const std::string& relative) {
     std::string real = realPath(folder);
-    if (std::find(walk->visited.begin(), walk->visited.end(), real) != walk->visited.end()) {
+    if (std::find(walk->entered.begin(), walk->entered.end(), real) != walk->entered.end()) {
+        ++walk->listing->leftOut;
         return;
     }
-    walk->visited.push_back(real);
     DIR* directory = opendir(folder.c_str());
     if (directory == nullptr) {
         return;
     }
+    walk->entered.push_back(real);
     while (dirent* entry = readdir(directory)) {
         std::string name = entry->d_name;
         if (name == "." || name == "..") {
@@ -126,6 +127,7 @@ void walkFolder(Walk* walk, const std::string& folder, const std::string& relati
         }
     }
     closedir(directory);
+    walk->entered.pop_back();
 }
 
 } // namespace
@@ -169,7 +171,8 @@ std::string listingJson(const std::string& name, const FolderListing& listing) {
     } else if (listing.leftOut > 0) {
         note = std::to_string(listing.leftOut) +
                (listing.leftOut == 1 ? " name is" : " names are") +
-               " left out: links that lead out of the folder, or names that are not UTF-8.";
+               " left out: links that lead out of the folder or round in a loop, or names that "
+               "are not UTF-8.";
     }
     if (!note.empty()) {
         out += ",\"note\":" + jsonUtf8(note);

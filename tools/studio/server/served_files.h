@@ -20,7 +20,7 @@ struct ListedFile {
 
 struct FolderListing {
     std::vector<ListedFile> files; // sorted by path
-    uint32_t leftOut;              // links out of the folder, names that are not UTF-8
+    uint32_t leftOut;              // links out of the folder or in a loop, names that are not UTF-8
     bool cut;                      // more files than listed
 };
 
