@@ -25,7 +25,7 @@ void startFullPage(int32_t width, int32_t height) {
         }
         page.pop_back(); // the marker stands in the last cell of the page, not below it
         folder = makeStoryFolder("{0[cg~scene.bmp][say~" + page + "][turn~page]}");
-        TestImage scene = solidImage(1600, 900, 0);
+        TestImage scene = solidImage(kCanvasWidth, kCanvasHeight, 0);
         for (size_t i = 0; i < scene.pixels.size(); ++i) {
             scene.pixels[i] = uint32_t(i * 2654435761u) & 0xFFFFFF;
         }

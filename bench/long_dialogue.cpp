@@ -22,10 +22,11 @@ const Canvas& canvas() {
     static Canvas made = [] {
         Canvas c = {platformCreateSurface(nullptr), platformCreateSurface(nullptr)};
         platformSelectBitmap(c.frame, platformCreateBitmap(nullptr, kCanvasWidth, kCanvasHeight));
-        platformSelectBitmap(c.font, platformCreateBitmap(nullptr, 400, 198));
-        platformFillRect(c.font, 0, 0, 400, 198, 0x00C0FF);
-        for (int32_t y = 0; y < 198; y += 3) {
-            platformFillRect(c.font, 0, y, 400, 1, kColorMagenta);
+        platformSelectBitmap(c.font,
+                             platformCreateBitmap(nullptr, kFontSheetWidth, kFontSheetHeight));
+        platformFillRect(c.font, 0, 0, kFontSheetWidth, kFontSheetHeight, 0x00C0FF);
+        for (int32_t y = 0; y < kFontSheetHeight; y += 3) {
+            platformFillRect(c.font, 0, y, kFontSheetWidth, 1, kTransparentColor);
         }
         return c;
     }();

@@ -46,8 +46,8 @@ const std::string& storyFolder() {
     }
     script += "[say~The end.]\n}\n";
     folder = makeStoryFolder(script);
-    writeFile(folder + "/a.bmp", encodeBmp24(solidImage(1600, 900, 0x203040)));
-    writeFile(folder + "/b.bmp", encodeBmp24(solidImage(1600, 900, 0x402030)));
+    writeFile(folder + "/a.bmp", encodeBmp24(solidImage(kCanvasWidth, kCanvasHeight, 0x203040)));
+    writeFile(folder + "/b.bmp", encodeBmp24(solidImage(kCanvasWidth, kCanvasHeight, 0x402030)));
     return folder;
 }
 
@@ -62,7 +62,7 @@ void startPlayer() {
     }
     releaseRun();
     headlessReset(100000);
-    headlessSetClientSize(1600, 900);
+    headlessSetClientSize(kCanvasWidth, kCanvasHeight);
     keepPlayPlaces();
     startUp();
 }

@@ -2,6 +2,7 @@
 // pixman's bilinear scaling and a memcpy of the target frame (the floor for any
 // pass that writes every pixel). Compare medians:
 //   bench_stretch --benchmark_repetitions=7 --benchmark_report_aggregates_only=true
+#include "format/story_format.h"
 #include "measure/soft_canvas.h"
 #include "platform/soft/soft_stretch.h"
 
@@ -14,8 +15,6 @@
 #include <vector>
 
 namespace {
-constexpr int32_t kCanvasWidth = 1600;
-constexpr int32_t kCanvasHeight = 900;
 
 void setSize(benchmark::State& state, int32_t* width, int32_t* height) {
     *width = static_cast<int32_t>(state.range(0));

@@ -69,7 +69,7 @@ bool placeFits(const std::string& file, const BlockPlace& place, int32_t wanted,
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::string path = writeFuzzFile("script.bexu", data, size);
+    std::string path = writeFuzzFile(kScriptFileName, data, size);
     PlatformFile* file = platformOpenFile(path.c_str());
     if (file == nullptr) {
         abort();

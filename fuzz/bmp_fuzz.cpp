@@ -3,6 +3,7 @@
 // the clipped copies and both stretch modes, with rectangles read from the last
 // 32 bytes of the input, so odd sizes and coordinates reach those too. The smooth
 // stretch runs on the fastest path and on the portable one.
+#include "format/story_format.h"
 #include "platform/soft/soft_stretch.h"
 #include "platform/soft/soft_surface.h"
 
@@ -34,7 +35,8 @@ void draw(const PlatformBitmap* bitmap, const uint8_t* data, size_t size) {
         memcpy(r, data + size - sizeof r, sizeof r);
     }
     platformCopy(target, r[0], r[1], r[2], r[3], source, r[4], r[5]);
-    platformCopyKeyed(target, r[0], r[1], 25, 33, source, r[4], r[5], 25, 33, kColorMagenta);
+    platformCopyKeyed(target, r[0], r[1], kGlyphWidth, kGlyphHeight, source, r[4], r[5],
+                      kGlyphWidth, kGlyphHeight, kTransparentColor);
     platformCopyKeyed(target, r[0], r[1], r[2], r[3], source, r[4], r[5], r[6], r[7],
                       kColorMagenta);
     target->smoothStretch = false;

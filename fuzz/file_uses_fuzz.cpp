@@ -1,13 +1,14 @@
 // The list of files a script names (bexu-pack's), over any script: every name with a
 // place must stand at that place, right after the `~` of its command.
 #include "check/story_files.h"
+#include "format/story_format.h"
 #include "fuzz_files.h"
 
 #include <cstring>
 #include <string>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    writeFuzzFile("script.bexu", data, size);
+    writeFuzzFile(kScriptFileName, data, size);
     FileUses uses = listFileUses(fuzzFolder());
     if (!uses.readable) {
         abort();

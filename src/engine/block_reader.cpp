@@ -8,11 +8,8 @@
 
 namespace {
 
-constexpr uint32_t kMaxBlockDigits = 7;
 // A new window reads little at first, since most blocks are short, and more for long scans.
 constexpr uint32_t kFirstRead = 512;
-// Offsets are 32-bit signed: a larger file could not be addressed without wrapping.
-constexpr uint32_t kLargestScript = 0x7FFFFFFFu;
 
 struct GrowingText {
     char* bytes;
@@ -32,7 +29,7 @@ bool appendBytes(GrowingText* text, const char* bytes, uint32_t count) {
         if (capacity < needed) {
             capacity = needed;
         }
-        if (capacity > kLargestScript + uint64_t{1}) {
+        if (capacity > kLargestScriptSize + uint64_t{1}) {
             return false;
         }
         char* grown = static_cast<char*>(platformResize(text->bytes, capacity, false));
@@ -116,7 +113,7 @@ template <bool kPlace> uint32_t scanChunk(BlockScan* scan, const char* chunk, ui
             ++i;
             continue;
         }
-        if (isDecimalDigit(c) && scan->digitCount < kMaxBlockDigits) {
+        if (isDecimalDigit(c) && scan->digitCount < static_cast<uint32_t>(kBlockNumberDigits)) {
             scan->numberValue = scan->numberValue * 10 + static_cast<uint32_t>(c - '0');
             ++scan->digitCount;
             ++i;
@@ -180,7 +177,7 @@ char* scanFile(BlockScan* scan, ScriptWindow* window, PlatformFile* file, int32_
         }
         window->file = file;
     }
-    if (window->fileSize > kLargestScript || *resumeOffset < 0) {
+    if (window->fileSize > kLargestScriptSize || *resumeOffset < 0) {
         return nullptr;
     }
     scan->output.limit = uint64_t{window->fileSize} + 1;

@@ -1,5 +1,5 @@
-// Cuts a block into its bracketed commands and keeps the current block's list.
-#include "engine/play_cursor.h"
+// Cuts a block into its bracketed commands.
+#include "engine/engine.h"
 
 #include <cstring>
 
@@ -94,32 +94,4 @@ CommandList extractItems(const char* text, char open, char close, ItemPlaces* pl
         list[made++] = item;
     }
     return list;
-}
-
-void releaseCommands() {
-    releaseCommandsOf(&engineState.script);
-}
-
-bool loadNextBlock() {
-    if (!loadNextBlockOf(&engineState.script)) {
-        return false;
-    }
-    engineState.input.advanceRequested = false;
-    return true;
-}
-
-int32_t currentBlockNumber() {
-    return cursorBlock(&engineState.script);
-}
-
-void keepPlayPlaces() {
-    engineState.script.keepPlaces = true;
-}
-
-bool startScriptPosition(const char* path) {
-    return openCursor(&engineState.script, path, engineState.script.keepPlaces);
-}
-
-void releaseScriptPosition() {
-    closeCursor(&engineState.script);
 }

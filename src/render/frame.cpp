@@ -195,7 +195,7 @@ void buildCanvas(const CanvasKey& key) {
 }
 
 // Redraws the marker's cell alone: the scene under it and the new glyph, if any. No text
-// stands there: glyphs sit on the 25 x 33 grid in reading order and the marker follows the
+// stands there: glyphs sit on the glyph grid in reading order and the marker follows the
 // last one drawn. False when the cell lies off the canvas, so nothing visible changed.
 bool redrawMarkerCell(const CanvasKey& key, PlatformRect* cell) {
     int32_t x = 0;

@@ -1,4 +1,5 @@
 // Virtual clock, scheduled events, sound log, fatal report and process end.
+#include "format/story_format.h"
 #include "platform/headless/headless_state.h"
 
 #include <algorithm>
@@ -110,8 +111,8 @@ void headlessReset(uint32_t startTick) {
     state.tick = startTick;
     state.startTick = startTick;
     state.timeLimit = 0;
-    state.startWidth = 1600;
-    state.startHeight = 900;
+    state.startWidth = kCanvasWidth;
+    state.startHeight = kCanvasHeight;
     state.classes.clear();
     state.schedule.clear();
     state.queue.clear();
