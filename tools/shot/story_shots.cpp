@@ -4,6 +4,7 @@
 #include "shot/story_shots.h"
 
 #include "app/app.h"
+#include "app/play_from.h"
 #include "engine/play_cursor.h"
 #include "platform/headless/headless.h"
 #include "platform/soft/soft_surface.h"
@@ -44,7 +45,8 @@ void capture() {
     const PlatformBitmap* screen = headlessScreen();
     Shot& shot = recorder.pending;
     char name[32];
-    snprintf(name, sizeof name, "shot-%04zu.png", recorder.run->shots.size() + 1);
+    snprintf(name, sizeof name, "shot-%04zu.png",
+             recorder.run->shots.size() + recorder.options->fromPage);
     shot.file = name;
     if (screen == nullptr ||
         !recorder.options->writePicture(recorder.options->outFolder + "/" + name, screen->width,
@@ -184,6 +186,20 @@ void onExit(int32_t exitCode, const char* caption, const char* text) {
     stopPlay(ShotEnd::Fatal, stoppedBy(text) + ": " + caption + ": " + text + why);
 }
 
+// Runs ahead to the key wait of that page, in the reader's time; false when the play ends
+// before it (a play that holds for good before it stops as it would at its place).
+bool runAheadToPage(uint32_t page) {
+    PlayStartReport report;
+    bool reached = runAheadTo(PlayStart{0, 0, page}, &report);
+    if (!reached && report.end == PlayStartEnd::PlayHeld) {
+        watchHeld();
+    }
+    headlessSetTick(report.tick);
+    recorder.waits.seen = engineState.script.lastStep.keyWaits;
+    recorder.executed = engineState.script.lastStep.executed;
+    return reached && catchUp();
+}
+
 } // namespace
 
 int playAndShoot(const ShotOptions& options, ShotFinish finish) {
@@ -204,7 +220,9 @@ int playAndShoot(const ShotOptions& options, ShotFinish finish) {
     // Where each command stands, as bexu-check names it.
     keepPlayPlaces();
     startUp();
-    runMainLoop();
+    if (options.fromPage <= 1 || runAheadToPage(options.fromPage)) {
+        runMainLoop();
+    }
     run.end = ShotEnd::Finished;
     run.after = recorder.events;
     const char* title = headlessWindowTitle();

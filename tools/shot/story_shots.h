@@ -21,6 +21,10 @@ struct ShotOptions {
     int32_t height = 900;
     // The stutter generator's seed, and the clock's start: a run is reproducible.
     uint32_t seed = 100000;
+    // The first page pictured (1-based): the play runs ahead to it without frames, as a
+    // reader who pressed Space through would find it, and its pictures are numbered on
+    // from there.
+    uint32_t fromPage = 1;
 };
 
 // What happened between two pictures: a scene shown, a sound started, a timed wait,

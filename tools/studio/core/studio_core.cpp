@@ -19,6 +19,12 @@ namespace {
 // The answer of the one call an instance makes, kept until the page has read it.
 std::string answer;
 
+// The commands of the blocks that play, for the progress of the pictures.
+uint32_t commandsToPlay;
+// The pictures this call may make; the play stops after the last one.
+uint32_t picturesLeft;
+bool morePictures;
+
 // clang-format off
 EM_JS(bool, handPicture, (const char* name, int32_t width, int32_t height, const uint32_t* pixels,
                          uint32_t line, uint32_t column, uint32_t reached, uint32_t commands), {
@@ -103,19 +109,22 @@ int finishShots(const ShotOptions&, const ShotRun& run) {
                ",\"dialogue\":" + jsonString(shot.dialogue) +
                ",\"before\":" + eventsJson(run, shot.before) + "}";
     });
-    answer = "{\"end\":\"" + std::string(shotEndName(run.end)) +
-             "\",\"message\":" + jsonString(run.message) + ",\"title\":" + jsonString(run.title) +
-             ",\"shots\":" + shots + ",\"after\":" + eventsJson(run, run.after) + "}";
+    const char* end = morePictures ? "more" : shotEndName(run.end);
+    answer = "{\"end\":\"" + std::string(end) + "\",\"message\":" + jsonString(run.message) +
+             ",\"title\":" + jsonString(run.title) + ",\"shots\":" + shots +
+             ",\"after\":" + eventsJson(run, run.after) + "}";
     handShots(answer.c_str());
     return run.end == ShotEnd::Finished ? 0 : 1;
 }
 
-// The commands of the blocks that play, for the progress of the pictures.
-uint32_t commandsToPlay;
-
 // A picture is taken in the frame after its key wait began, with nothing executed since:
 // the wait's command is the last one executed.
 bool keepPicture(const std::string& path, int32_t width, int32_t height, const uint32_t* pixels) {
+    if (picturesLeft == 0) {
+        morePictures = true;
+        return false;
+    }
+    --picturesLeft;
     const StepRecord& step = engineState.script.lastStep;
     CommandPlace place = {};
     cursorPlaceOf(&engineState.script, step.index, &place);
@@ -149,11 +158,14 @@ EMSCRIPTEN_KEEPALIVE const char* studioCheck(const char* folder, int notes) {
     return answer.c_str();
 }
 
-// bexu-shot's play of the story in `folder`: each picture goes to the page as it is
-// made, and the run when the play is over (also when it stops from inside, which
-// then ends this instance).
+// bexu-shot's play of the story in `folder`, from page `fromPage` on, for at most `most`
+// pictures: each picture goes to the page as it is made, and the run when the play is
+// over (also when it stops from inside, which then ends this instance); its end is
+// "more" when the story goes on after the last picture allowed. `commands`, the check's
+// count of the commands that play, measures the progress.
 EMSCRIPTEN_KEEPALIVE const char* studioShots(const char* folder, int32_t width, int32_t height,
-                                             uint32_t seed) {
+                                             uint32_t seed, uint32_t fromPage, uint32_t most,
+                                             uint32_t commands) {
     ShotOptions options;
     options.folder = folder;
     options.outFolder = "";
@@ -161,7 +173,10 @@ EMSCRIPTEN_KEEPALIVE const char* studioShots(const char* folder, int32_t width, 
     options.width = width;
     options.height = height;
     options.seed = seed;
-    commandsToPlay = checkStory(folder).commands;
+    options.fromPage = fromPage;
+    picturesLeft = most;
+    morePictures = false;
+    commandsToPlay = commands;
     playAndShoot(options, finishShots);
     return answer.c_str();
 }

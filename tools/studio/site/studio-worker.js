@@ -85,38 +85,41 @@ async function pngOf(image) {
   return canvas.convertToBlob({type: "image/png"});
 }
 
-// Every key wait as a PNG of the exact pixels. The play runs on while its pictures wait
-// to be encoded; a play with more pictures than may wait at once is played again from
-// the start for the rest, leaving out the pictures already made.
+// Every key wait as a PNG of the exact pixels, sent as they come, from page
+// job.fromPage on and at most job.most of them. The pictures of a play wait to be
+// encoded until it is over, so a play makes a few at a time: the next one runs ahead to
+// the page after its last picture, as a reader who pressed Space through would find it.
 const PICTURES_AT_ONCE = 24;
 
 async function shots(job) {
-  let made = 0;
+  const last = job.fromPage + job.most - 1;
+  let from = job.fromPage;
   for (;;) {
     const waiting = [];
-    let seen = 0;
     let run = null;
     const core = await instance({
       onPicture(name, width, height, pixels, place) {
-        const index = seen++;
-        postMessage({id: job.id, progress: Object.assign({pictures: seen}, place)});
-        if (index < made) return true;
-        if (waiting.length == PICTURES_AT_ONCE) return false;
+        const index = from - 1 + waiting.length;
+        postMessage({id: job.id, progress: Object.assign({pictures: index + 1}, place)});
         waiting.push({index, line: place.line, column: place.column,
                       image: rgbaOf(pixels, width, height)});
         return true;
       },
       onShotsDone(json) { run = JSON.parse(json); },
     });
-    call(core, "studioShots", ["string", "number", "number", "number"],
-         [story.name, job.width, job.height, job.seed]);
+    call(core, "studioShots",
+         ["string", "number", "number", "number", "number", "number", "number"],
+         [story.name, job.width, job.height, job.seed, from,
+          Math.min(PICTURES_AT_ONCE, last - from + 1), job.commands]);
     for (const picture of waiting) {
       picture.blob = await pngOf(picture.image);
       delete picture.image;
       postMessage({id: job.id, picture});
     }
-    made += waiting.length;
-    if (!run || run.end != "write-failed" || waiting.length < PICTURES_AT_ONCE) return run;
+    from += waiting.length;
+    if (!run || run.end != "more" || from > last) {
+      return run && Object.assign(run, {nextPage: from});
+    }
   }
 }
 

@@ -146,10 +146,15 @@ function storyFromFiles(list, source) {
   return {name: name || "story", files, source};
 }
 
+// A chosen folder: each file's path begins with the folder's name. Files chosen one by
+// one (browsers that cannot open folders) make a story folder of their own, "story".
 function openFromInput(input) {
-  const list = Array.from(input.files, (file) => [file.webkitRelativePath || file.name, file]);
+  const list = Array.from(input.files, (file) =>
+    [file.webkitRelativePath || "story/" + file.name, file]);
   if (list.length == 0) return;
-  openStory(storyFromFiles(list, "upload"));
+  const story = storyFromFiles(list, "upload");
+  story.input = input.id;
+  openStory(story);
 }
 
 // Every file under a directory handle: [relative path, File].
@@ -567,18 +572,28 @@ function releasePictures() {
   studio.pictures = [];
 }
 
-async function makePictures(generation) {
+// The pages pictured at a time; a longer story has a button for the next ones. (A test
+// may ask for fewer: ?pages-at-once=N.)
+const PAGES_AT_ONCE =
+  Number(new URLSearchParams(location.search).get("pages-at-once")) || 240;
+
+async function makePictures(generation, fromPage) {
   const started = now();
-  releasePictures();
-  const pages = $("pages");
-  pages.textContent = "";
+  fromPage = fromPage || 1;
+  if (fromPage == 1) {
+    releasePictures();
+    $("pages").textContent = "";
+  }
+  $("more-pages").hidden = true;
   const progress = $("pages-progress");
   progress.hidden = false;
   progress.value = 0;
   $("pages-count").textContent = "(making…)";
   let run;
   try {
-    run = await tools.run("shots", {width: 1600, height: 900, seed: 100000}, {
+    const commands = studio.check && studio.check.report ? studio.check.report.commands : 0;
+    run = await tools.run("shots", {width: 1600, height: 900, seed: 100000, fromPage,
+                                    most: PAGES_AT_ONCE, commands}, {
       onProgress(p) {
         if (p.commands) progress.value = p.reached / p.commands;
         $("pages-count").textContent = "(making page " + p.pictures + "…)";
@@ -598,7 +613,13 @@ async function makePictures(generation) {
   studio.timings.pages = now() - started;
   const count = studio.pictures.length;
   let note = "(" + count + " page" + (count == 1 ? "" : "s") + ")";
-  if (run && run.end != "finished") note += " the play stopped: " + utf8Text(run.message);
+  if (run && run.end == "more") {
+    note += " the story goes on";
+    $("more-pages").hidden = false;
+    $("more-pages").onclick = () => makePictures(studio.generation, run.nextPage);
+  } else if (run && run.end != "finished") {
+    note += " the play stopped: " + utf8Text(run.message);
+  }
   $("pages-count").textContent = note;
 }
 
@@ -746,8 +767,8 @@ async function reload() {
     return openStory(fresh);
   }
   // An uploaded folder is read anew only by choosing it again.
-  $("folder-input").value = "";
-  $("folder-input").click();
+  $(story.input).value = "";
+  $(story.input).click();
 }
 
 // ---- local mode: bexu-studio serves the story and tells of changes ----------------------
@@ -801,6 +822,8 @@ async function start() {
     $("folder-input").click();
   };
   $("folder-input").onchange = (event) => openFromInput(event.target);
+  $("open-files").onclick = () => $("files-input").click();
+  $("files-input").onchange = (event) => openFromInput(event.target);
   $("reload").onclick = reload;
   $("play-start").onclick = () => playFrom(null);
   $("script").addEventListener("scroll", () => requestAnimationFrame(drawScript));
