@@ -7,7 +7,7 @@
 const studio = {
   story: null,   // {name, files: Map(path -> {size, mtime, blob | url}), source, ...}
   check: null,   // the checker's answer: {text, report, uses}
-  scriptLines: [],
+  script: null,  // {text, starts}: the script's text and where each line starts
   run: null,     // the pictures' play: {end, message, shots, ...}
   pictures: [],  // {index, blob, url, line, column}
   place: null,   // where the player starts: {line, column} or {page}; null: the start
@@ -276,7 +276,7 @@ function showFilesNote(story) {
 
 function clearStoryViews() {
   studio.check = null;
-  studio.scriptLines = [];
+  studio.script = null;
   studio.run = null;
   releasePictures();
   $("pages").textContent = "";
@@ -295,7 +295,7 @@ async function refresh(generation, played) {
     const [answer, script] = await Promise.all([tools.run("check", {notes: false}),
                                                 readScript(studio.story)]);
     check = answer;
-    studio.scriptLines = script;
+    studio.script = script;
   } catch (error) {
     if (generation == studio.generation) say("The checker stopped: " + error.message, true);
     return;
@@ -309,13 +309,27 @@ async function refresh(generation, played) {
   await makePictures(generation);
 }
 
-// The script's lines, each byte one character (the player's single-byte text).
+// The script as text, each byte one character (the player's single-byte text), and
+// where each of its lines starts; a line is cut out only when it is shown.
 async function readScript(story) {
   const file = story.files.get("script.bexu");
-  if (!file) return [];
+  if (!file) return {text: "", starts: new Uint32Array([0, 1])};
   const bytes = new Uint8Array(await readWhole(file));
-  const text = new TextDecoder("windows-1252").decode(bytes);
-  return text.split("\n");
+  let count = 1;
+  for (let i = 0; i < bytes.length; ++i) if (bytes[i] == 10) ++count;
+  const starts = new Uint32Array(count + 1);
+  for (let i = 0, line = 1; i < bytes.length; ++i) if (bytes[i] == 10) starts[line++] = i + 1;
+  starts[count] = bytes.length + 1;
+  return {text: new TextDecoder("windows-1252").decode(bytes), starts};
+}
+
+function lineCount() {
+  return studio.script ? studio.script.starts.length - 1 : 0;
+}
+
+function lineText(line) {
+  const starts = studio.script.starts;
+  return studio.script.text.slice(starts[line - 1], starts[line] - 1).replace(/\r$/, "");
 }
 
 function readWhole(file) {
@@ -328,8 +342,10 @@ function readWhole(file) {
 
 // ---- findings and the script --------------------------------------------------------
 
-// Rows of the script view: every line, and under it its findings.
-let rows = [];
+// Rows of the script view: every line, and under it its findings. rowOf[row] is a line
+// number, or -(1 + i) for findings[i]; lineRows[line] is the line's row.
+const view = {rowOf: new Int32Array(0), lineRows: new Int32Array(1), findings: [],
+              worst: new Map()};
 
 function showCheck(check, started) {
   studio.check = check;
@@ -366,23 +382,32 @@ function showCheck(check, started) {
 
 function buildRows(diagnostics) {
   const byLine = new Map();
+  const script = studio.story.name + "/script.bexu";
   for (const d of diagnostics) {
-    if (d.file != studio.story.name + "/script.bexu" || !d.line) continue;
+    if (utf8Text(d.file) != script || !d.line || d.line > lineCount()) continue;
     if (!byLine.has(d.line)) byLine.set(d.line, []);
     byLine.get(d.line).push(d);
   }
-  rows = [];
-  studio.lineRow = new Map();
-  studio.scriptLines.forEach((text, i) => {
-    const found = byLine.get(i + 1) || [];
-    studio.lineRow.set(i + 1, rows.length);
-    rows.push({line: i + 1, text, severity: worstOf(found)});
+  const lines = lineCount();
+  let findingCount = 0;
+  for (const found of byLine.values()) findingCount += found.length;
+  view.rowOf = new Int32Array(lines + findingCount);
+  view.lineRows = new Int32Array(lines + 1);
+  view.findings = [];
+  view.worst = new Map();
+  for (let line = 1, row = 0; line <= lines; ++line) {
+    view.lineRows[line] = row;
+    view.rowOf[row++] = line;
+    const found = byLine.get(line);
+    if (!found) continue;
+    view.worst.set(line, worstOf(found));
     for (const d of found) {
-      rows.push({finding: d.column + ": " + d.severity + ": " + d.message + " [" + d.code + "]",
-                 severity: d.severity});
+      view.findings.push({severity: d.severity, text: utf8Text(d.column + ": " + d.severity +
+        ": " + d.message + " [" + d.code + "]")});
+      view.rowOf[row++] = -view.findings.length;
     }
-  });
-  $("script-space").style.height = rows.length * ROW_HEIGHT + "px";
+  }
+  $("script-space").style.height = view.rowOf.length * ROW_HEIGHT + "px";
 }
 
 function worstOf(found) {
@@ -393,30 +418,33 @@ function worstOf(found) {
 
 // Only the rows in sight are made, so a script of any length scrolls at once.
 function drawScript() {
-  const view = $("script");
-  const first = Math.max(0, Math.floor(view.scrollTop / ROW_HEIGHT) - 20);
-  const last = Math.min(rows.length, first + Math.ceil(view.clientHeight / ROW_HEIGHT) + 40);
+  const box = $("script");
+  const rows = view.rowOf.length;
+  const first = Math.max(0, Math.floor(box.scrollTop / ROW_HEIGHT) - 20);
+  const last = Math.min(rows, first + Math.ceil(box.clientHeight / ROW_HEIGHT) + 40);
   const holder = $("script-rows");
   holder.style.top = first * ROW_HEIGHT + "px";
   holder.textContent = "";
   const playing = studio.showing && studio.showing.line;
   for (let i = first; i < last; ++i) {
-    const row = rows[i];
+    const line = view.rowOf[i];
     const element = document.createElement("div");
-    if (row.finding) {
-      element.className = "row finding " + row.severity;
-      element.textContent = row.finding;
+    if (line < 0) {
+      const finding = view.findings[-line - 1];
+      element.className = "row finding " + finding.severity;
+      element.textContent = finding.text;
     } else {
-      element.className = "row" + (row.severity ? " has-" + row.severity : "") +
-        (row.line == playing ? " playing" : "");
+      const worst = view.worst.get(line);
+      element.className = "row" + (worst ? " has-" + worst : "") +
+        (line == playing ? " playing" : "");
       const number = document.createElement("span");
       number.className = "ln";
-      number.textContent = row.line;
-      number.title = "Play from line " + row.line;
-      number.onclick = () => playFrom({line: row.line, column: 0});
+      number.textContent = line;
+      number.title = "Play from line " + line;
+      number.onclick = () => playFrom({line, column: 0});
       const text = document.createElement("span");
       text.className = "text";
-      text.textContent = row.text.replace(/\r$/, "");
+      text.textContent = lineText(line);
       element.append(number, text);
     }
     holder.append(element);
@@ -424,8 +452,8 @@ function drawScript() {
 }
 
 function scrollToLine(line) {
-  const row = studio.lineRow && studio.lineRow.get(line);
-  if (row === undefined) return;
+  if (line < 1 || line > lineCount()) return;
+  const row = view.lineRows[line];
   $("script").scrollTop = Math.max(0, row * ROW_HEIGHT - $("script").clientHeight / 3);
   drawScript();
 }
@@ -846,6 +874,8 @@ async function start() {
   openServedStory().then((served) => {
     if (served) listenToServer();
     studio.ready = true;
+    // Milliseconds from the page's start to a studio that takes a story.
+    studio.readyAt = now();
   });
 }
 
