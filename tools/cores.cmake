@@ -1,6 +1,7 @@
-# The author tools' cores: the checker, the page pictures' play and what bexu-pack packs.
-# Built natively beside the tools, and into the studio's wasm (tools/studio), where the
-# zlib parts (PNG and archive writing) stay out: the page does those.
+# The author tools' cores: the checker, the page pictures' play and PNGs, and bexu-pack's
+# plan and archive writers. Built natively beside the tools, and into the studio's wasm
+# (tools/studio). Their deflate comes from `bexu_deflate`, which the includer defines:
+# zlib natively, pako in the studio (tools/studio/core/zlib_pako.cpp).
 set(tools_dir ${CMAKE_CURRENT_LIST_DIR})
 
 # Sounds are checked with the desktop player's own wave reading.
@@ -11,12 +12,15 @@ add_library(bexu_check_core STATIC ${tools_dir}/check/story_check.cpp
 target_include_directories(bexu_check_core PUBLIC ${tools_dir} ${PROJECT_SOURCE_DIR}/src)
 target_link_libraries(bexu_check_core PUBLIC ${BEXU_GAME_LIBRARIES} bexu_platform_headless)
 
-add_library(bexu_shot_core STATIC ${tools_dir}/shot/story_shots.cpp ${tools_dir}/shot/shot_index.cpp)
+add_library(bexu_shot_core STATIC ${tools_dir}/shot/story_shots.cpp ${tools_dir}/shot/shot_index.cpp
+  ${tools_dir}/shot/png_writer.cpp)
 target_include_directories(bexu_shot_core PUBLIC ${tools_dir} ${PROJECT_SOURCE_DIR}/src)
 target_link_libraries(bexu_shot_core PUBLIC bexu_check_core ${BEXU_GAME_LIBRARIES}
-                      bexu_platform_headless)
+                      bexu_platform_headless bexu_deflate)
 
 add_library(bexu_pack_core STATIC ${tools_dir}/pack/story_contents.cpp
-  ${tools_dir}/pack/release_texts.cpp ${tools_dir}/pack/release_plan.cpp)
+  ${tools_dir}/pack/release_texts.cpp ${tools_dir}/pack/release_plan.cpp
+  ${tools_dir}/pack/archive_entry.cpp ${tools_dir}/pack/zip_writer.cpp
+  ${tools_dir}/pack/tar_writer.cpp)
 target_include_directories(bexu_pack_core PUBLIC ${tools_dir})
-target_link_libraries(bexu_pack_core PUBLIC bexu_check_core)
+target_link_libraries(bexu_pack_core PUBLIC bexu_check_core bexu_deflate)

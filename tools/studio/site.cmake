@@ -6,6 +6,12 @@ foreach(player IN ITEMS WINDOWS_PLAYER LINUX_PLAYER)
                         "builds it (presets win32 and default)")
   endif()
 endforeach()
+# The page's own files anew, so none left from an older site stays (the wasm files beside
+# them are the linker's).
+file(GLOB old "${SITE}/*.html" "${SITE}/*.css" "${SITE}/*.js")
+list(FILTER old EXCLUDE REGEX "/bexu-studio-core\\.js$")
+file(REMOVE ${old})
+file(REMOVE_RECURSE "${SITE}/vendor")
 file(GLOB pages "${SOURCE}/*")
 file(COPY ${pages} DESTINATION "${SITE}")
 # The shipped player page plays the studio's player, its story handed over by the studio.

@@ -42,10 +42,6 @@ std::string jsonNumber(uint64_t value) {
     return std::to_string(value);
 }
 
-std::string jsonBool(bool value) {
-    return value ? "true" : "false";
-}
-
 template <typename Item, typename Write>
 std::string jsonList(const std::vector<Item>& items, Write write) {
     std::string out = "[";
@@ -132,13 +128,6 @@ bool keepPicture(const std::string& path, int32_t width, int32_t height, const u
                        commandsToPlay);
 }
 
-std::string entryJson(const ArchiveEntry& entry) {
-    return "{\"path\":" + jsonString(entry.path) + ",\"folder\":" + jsonBool(entry.folder) +
-           ",\"executable\":" + jsonBool(entry.executable) +
-           ",\"source\":" + jsonString(entry.source) + ",\"bytes\":" + jsonString(entry.bytes) +
-           ",\"size\":" + jsonNumber(entry.size) + "}";
-}
-
 std::string quoted(const std::string& text) {
     return jsonString(text);
 }
@@ -181,29 +170,45 @@ EMSCRIPTEN_KEEPALIVE const char* studioShots(const char* folder, int32_t width, 
     return answer.c_str();
 }
 
-// bexu-pack FOLDER [--force] with the players at these paths, up to the writing: the
-// findings, the refusal, and every archive's entries.
-EMSCRIPTEN_KEEPALIVE const char* studioPlan(const char* folder, const char* windowsPlayer,
-                                            const char* linuxPlayer, int force) {
+// bexu-pack FOLDER [--force] with the players at these paths, for its archive whose name
+// ends in `kind` ("-windows.zip", "-linux-x86_64.tar.gz"): the findings and refusal as
+// bexu-pack prints them, what the story packs, and the archive written by bexu-pack's
+// own writers to `outPath`.
+EMSCRIPTEN_KEEPALIVE const char* studioExport(const char* folder, const char* windowsPlayer,
+                                              const char* linuxPlayer, int force, const char* kind,
+                                              const char* outPath) {
     ReleasePlayers players = {windowsPlayer, linuxPlayer, 0, 0};
     std::string error;
     if (!checkReleasePlayers(&players, &error)) {
-        answer = "{\"findings\":\"\",\"refusal\":" + jsonString(error) + ",\"archives\":[]}";
+        answer = "{\"findings\":\"\",\"refusal\":" + jsonString(error) + "}";
         return answer.c_str();
     }
     ReleasePlan plan = planRelease(folder, players, force != 0);
     const StoryContents& contents = plan.contents;
-    std::string archives = jsonList(plan.archives, [](const ReleaseArchive& archive) {
-        return "{\"name\":" + jsonString(archive.name) + ",\"zip\":" + jsonBool(archive.zip) +
-               ",\"entries\":" + jsonList(archive.entries, entryJson) + "}";
-    });
-    answer =
-        "{\"findings\":" + jsonString(plan.findings) + ",\"refusal\":" + jsonString(plan.refusal) +
-        ",\"title\":" + jsonString(contents.title) +
-        ",\"fileTitle\":" + jsonString(contents.fileTitle) +
-        ",\"files\":" + jsonNumber(contents.files.size()) +
-        ",\"size\":" + jsonString(megabytes(contents.totalSize)) +
-        ",\"leftOut\":" + jsonList(contents.leftOut, quoted) + ",\"archives\":" + archives + "}";
+    std::string written = "null";
+    for (const ReleaseArchive& archive : plan.archives) {
+        std::string ending = kind;
+        if (archive.name.size() < ending.size() ||
+            archive.name.compare(archive.name.size() - ending.size(), ending.size(), ending) != 0) {
+            continue;
+        }
+        FILE* file = fopen(outPath, "wb");
+        OutputFile out = {file, 0, file == nullptr, &error};
+        bool fine = file != nullptr && (archive.zip ? writeZip(&out, archive.entries)
+                                                    : writeTarGz(&out, archive.entries));
+        fine = (file == nullptr || fclose(file) == 0) && fine;
+        written = "{\"name\":" + jsonString(archive.name) + ",\"error\":" +
+                  jsonString(fine            ? ""
+                             : error.empty() ? "cannot be written"
+                                             : error) +
+                  "}";
+    }
+    answer = "{\"findings\":" + jsonString(plan.findings) +
+             ",\"refusal\":" + jsonString(plan.refusal) +
+             ",\"title\":" + jsonString(contents.title) +
+             ",\"files\":" + jsonNumber(contents.files.size()) +
+             ",\"size\":" + jsonString(megabytes(contents.totalSize)) +
+             ",\"leftOut\":" + jsonList(contents.leftOut, quoted) + ",\"archive\":" + written + "}";
     return answer.c_str();
 }
 

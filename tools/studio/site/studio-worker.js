@@ -1,8 +1,8 @@
-// The studio's tools, off the page's thread: bexu-check, bexu-shot's play and bexu-pack's
-// plan in the wasm of their own code, one fresh instance per call (as a shell starts a
-// tool), and the archives written with pako.
+// The studio's tools, off the page's thread: bexu-check, bexu-shot's play and bexu-pack in
+// the wasm of their own code, one fresh instance per call (as a shell starts a tool). The
+// core deflates with pako (core/zlib_pako.cpp), loaded here first.
 "use strict";
-importScripts("bexu-studio-core.js", "vendor/pako_deflate.min.js", "archive.js");
+importScripts("vendor/pako_deflate.min.js", "bexu-studio-core.js");
 
 // The core's compiled module, handed over by the page, which compiles it once.
 let haveModule;
@@ -123,38 +123,23 @@ async function shots(job) {
   }
 }
 
-async function plan(job) {
+// bexu-pack's findings and plan, and its archive of `job.kind` as a Blob.
+async function exportArchive(job) {
   const core = await instance({});
-  return call(core, "studioPlan", ["string", "string", "string", "number"],
-              [story.name, "/players/bexu.exe", "/players/bexu-static", job.force ? 1 : 0]);
-}
-
-// The bytes [start, end) of a file the plan names: a player, or a story file, named
-// from the story folder's parent.
-function sourceOf(path, start, end) {
-  const inPlayers = path.startsWith("/players/");
-  const name = inPlayers ? path.slice("/players/".length) : path.slice(story.name.length + 1);
-  const entry = (inPlayers ? players : story.entries).find((e) => e.path == name);
-  if (!entry) return Promise.reject(new Error(path + ": not in the folder"));
-  if (entry.blob) {
-    return entry.blob.slice(start, end).arrayBuffer().then((b) => new Uint8Array(b));
+  core.FS.mkdir("/out");
+  const answer = call(core, "studioExport",
+                      ["string", "string", "string", "number", "string", "string"],
+                      [story.name, "/players/bexu.exe", "/players/bexu-static",
+                       job.force ? 1 : 0, job.ending, "/out/archive"]);
+  if (answer.archive && !answer.archive.error) {
+    const bytes = core.FS.readFile("/out/archive");
+    const type = answer.archive.name.endsWith(".zip") ? "application/zip" : "application/gzip";
+    answer.blob = new Blob([bytes], {type});
   }
-  return fetch(entry.url, {headers: {Range: "bytes=" + start + "-" + (end - 1)}})
-    .then((answer) => {
-      if (!answer.ok) throw new Error(path + ": cannot be read (" + answer.status + ")");
-      return answer.arrayBuffer().then((b) => {
-        const bytes = new Uint8Array(b);
-        return answer.status == 206 ? bytes : bytes.subarray(start, end);
-      });
-    });
+  return answer;
 }
 
-async function archive(job) {
-  const parts = await writeArchive(job.archive, sourceOf);
-  return new Blob(parts, {type: job.archive.zip ? "application/zip" : "application/gzip"});
-}
-
-const jobs = {check, shots, plan, archive};
+const jobs = {check, shots, export: exportArchive};
 
 onmessage = async (event) => {
   const message = event.data;

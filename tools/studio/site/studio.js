@@ -18,7 +18,7 @@ const studio = {
 
 // Beyond these the studio says so rather than trying.
 const MOST_FILES = 100000;
-const JOB_TIME_LIMIT = {check: 60000, shots: 300000, plan: 60000, archive: 600000};
+const JOB_TIME_LIMIT = {check: 60000, shots: 300000, export: 600000};
 const POLL_HANDLE_MS = 700;
 const ROW_HEIGHT = 18;
 
@@ -688,44 +688,45 @@ function download(blob, name) {
   setTimeout(() => URL.revokeObjectURL(link.href), 60000);
 }
 
-// The plan as bexu-pack prints it before it writes, then the archive of `kind`.
+// The endings of bexu-pack's archive names, by the export buttons' kinds.
+const ARCHIVE_ENDINGS = {windows: "-windows.zip", linux: "-linux-x86_64.tar.gz"};
+
+// bexu-pack in the page: its findings and refusal as it prints them, and the archive of
+// `kind`, written by its own writers.
 async function exportArchive(kind) {
   const started = now();
   const log = $("export-log");
   log.textContent = "Checking…";
-  let plan;
+  let answer;
   try {
     await tools.ensurePlayers();
-    plan = await tools.run("plan", {force: $("force").checked});
+    answer = await tools.run("export", {force: $("force").checked, ending: ARCHIVE_ENDINGS[kind]});
   } catch (error) {
     log.textContent = "The packing stopped: " + error.message;
     return null;
   }
-  studio.plan = plan;
-  log.textContent = utf8Text(plan.findings);
-  if (plan.refusal) {
+  studio.plan = answer;
+  log.textContent = utf8Text(answer.findings);
+  if (answer.refusal) {
     const refused = document.createElement("span");
     refused.className = "refused";
-    refused.textContent = "bexu-pack: " + utf8Text(plan.refusal) + "\n";
+    refused.textContent = "bexu-pack: " + utf8Text(answer.refusal) + "\n";
     log.append(refused);
     return null;
   }
-  const archive = plan.archives.find((a) => kind == "windows" ? a.zip : !a.zip);
-  log.append("bexu-pack: \"" + printable(plan.title) + "\": " + plan.files + " story files, " +
-             plan.size + "\n");
-  for (const left of plan.leftOut) log.append("  left out: " + utf8Text(left) + "\n");
-  let blob;
-  try {
-    blob = await tools.run("archive", {archive});
-  } catch (error) {
-    log.append("bexu-pack: " + archive.name + ": " + error.message + ": nothing packed\n");
+  log.append("bexu-pack: \"" + printable(answer.title) + "\": " + answer.files +
+             " story files, " + answer.size + "\n");
+  for (const left of answer.leftOut) log.append("  left out: " + utf8Text(left) + "\n");
+  const archive = answer.archive;
+  const name = utf8Text(archive.name);
+  if (archive.error) {
+    log.append("bexu-pack: " + name + ": " + utf8Text(archive.error) + ": nothing packed\n");
     return null;
   }
-  const name = utf8Text(archive.name);
-  studio.exports[name] = blob;
+  studio.exports[name] = answer.blob;
   studio.timings.export = now() - started;
-  log.append("  " + name + " (" + (blob.size / 1e6).toFixed(2) + " MB)\n");
-  download(blob, name);
+  log.append("  " + name + " (" + (answer.blob.size / 1e6).toFixed(2) + " MB)\n");
+  download(answer.blob, name);
   return name;
 }
 
