@@ -4,13 +4,17 @@
 # zlib natively, pako in the studio (tools/studio/core/zlib_pako.cpp).
 set(tools_dir ${CMAKE_CURRENT_LIST_DIR})
 
+# How the tools show texts: quoted, escaped, as JSON (bexu-studio's listing too).
+add_library(bexu_check_text STATIC ${tools_dir}/check/check_text.cpp)
+target_include_directories(bexu_check_text PUBLIC ${tools_dir})
+
 # Sounds are checked with the desktop player's own wave reading.
 add_library(bexu_check_core STATIC ${tools_dir}/check/story_check.cpp
   ${tools_dir}/check/check_output.cpp ${tools_dir}/check/story_files.cpp
-  ${tools_dir}/check/check_text.cpp ${tools_dir}/check/author_traps.cpp
-  ${PROJECT_SOURCE_DIR}/src/platform/sdl/wave_chunks.cpp)
+  ${tools_dir}/check/author_traps.cpp ${PROJECT_SOURCE_DIR}/src/platform/sdl/wave_chunks.cpp)
 target_include_directories(bexu_check_core PUBLIC ${tools_dir} ${PROJECT_SOURCE_DIR}/src)
-target_link_libraries(bexu_check_core PUBLIC ${BEXU_GAME_LIBRARIES} bexu_platform_headless)
+target_link_libraries(bexu_check_core PUBLIC bexu_check_text ${BEXU_GAME_LIBRARIES}
+                      bexu_platform_headless)
 
 add_library(bexu_shot_core STATIC ${tools_dir}/shot/story_shots.cpp ${tools_dir}/shot/shot_index.cpp
   ${tools_dir}/shot/png_writer.cpp)

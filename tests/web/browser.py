@@ -14,6 +14,7 @@ import subprocess
 import tempfile
 import threading
 import time
+import traceback
 import urllib.request
 
 import websocket  # Debian's python3-websocket
@@ -250,3 +251,22 @@ class Page:
             self.socket.close()
         except OSError:
             pass
+
+
+def run_cases(suite, names):
+    """Runs suite.case_<name> for each name, each reporting PASS or FAIL and the run going
+    on; then the suite's notes. Returns the number of failures."""
+    failures = 0
+    for name in names:
+        start = time.monotonic()
+        try:
+            getattr(suite, "case_" + name)()
+            print("PASS %s (%.1f s)" % (name, time.monotonic() - start), flush=True)
+        except Exception as error:  # noqa: BLE001 - every case reports and the run goes on
+            failures += 1
+            print("FAIL %s: %s" % (name, error), flush=True)
+            if not isinstance(error, Failure):
+                traceback.print_exc()
+    for note in suite.notes:
+        print("  " + note)
+    return failures

@@ -25,7 +25,6 @@ import subprocess
 import sys
 import tempfile
 import time
-import traceback
 
 from PIL import Image  # Debian's python3-pil
 
@@ -622,29 +621,9 @@ class Suite:
         self.notes.append("a folder of 10,000 files: opened, checked and pictured in %.1f s "
                           "(Chromium's own reading of the folder included)" % took)
 
-    # ---- running ------------------------------------------------------------------------
-
-    def run(self, names):
-        failures = 0
-        for name in names:
-            start = time.monotonic()
-            try:
-                getattr(self, "case_" + name)()
-                print("PASS %s (%.1f s)" % (name, time.monotonic() - start), flush=True)
-            except Exception as error:  # noqa: BLE001 - every case reports and the run goes on
-                failures += 1
-                print("FAIL %s: %s" % (name, error), flush=True)
-                if not isinstance(error, Failure):
-                    traceback.print_exc()
-        for note in self.notes:
-            print("  " + note)
-        return failures
-
-
 CASES = ["findings_demo", "findings_traps", "pages_demo", "pages_long", "pages_traps",
-         "play_from_demo",
-         "play_from_traps", "export_demo",
-         "export_refused", "local_mode", "path_escapes", "bad_input"]
+         "play_from_demo", "play_from_traps", "export_demo", "export_refused", "local_mode",
+         "path_escapes", "bad_input"]
 
 
 def main():
@@ -665,7 +644,7 @@ def main():
     os.makedirs(args.out, exist_ok=True)
     suite = Suite(args, work)
     try:
-        failures = suite.run(args.case or CASES)
+        failures = browser.run_cases(suite, args.case or CASES)
     finally:
         suite.close()
         shutil.rmtree(work, ignore_errors=True)

@@ -1,5 +1,7 @@
 #include "studio/server/served_files.h"
 
+#include "check/check_text.h"
+
 #include <algorithm>
 #include <climits>
 #include <cstdint>
@@ -61,25 +63,6 @@ bool isUtf8(const std::string& text) {
         i += more + 1;
     }
     return true;
-}
-
-// `text` as a JSON string; the text is UTF-8 and stays so.
-std::string jsonUtf8(const std::string& text) {
-    std::string out = "\"";
-    for (char c : text) {
-        auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (byte < 32) {
-            char escaped[8];
-            snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
 }
 
 struct Walk {
@@ -156,10 +139,11 @@ FolderListing listFolder(const std::string& root, size_t mostFiles) {
 }
 
 std::string listingJson(const std::string& name, const FolderListing& listing) {
-    std::string out = "{\"name\":" + jsonUtf8(isUtf8(name) ? name : "story") + ",\"files\":[";
+    std::string out =
+        "{\"name\":" + jsonString(isUtf8(name) ? name : "story", true) + ",\"files\":[";
     for (size_t i = 0; i < listing.files.size(); ++i) {
         const ListedFile& file = listing.files[i];
-        out += (i == 0 ? "" : ",") + std::string("{\"path\":") + jsonUtf8(file.path) +
+        out += (i == 0 ? "" : ",") + std::string("{\"path\":") + jsonString(file.path, true) +
                ",\"size\":" + std::to_string(file.size) +
                ",\"mtime\":" + std::to_string(file.modified) + "}";
     }
@@ -175,7 +159,7 @@ std::string listingJson(const std::string& name, const FolderListing& listing) {
                "are not UTF-8.";
     }
     if (!note.empty()) {
-        out += ",\"note\":" + jsonUtf8(note);
+        out += ",\"note\":" + jsonString(note, true);
     }
     return out + "}";
 }

@@ -5,7 +5,7 @@ add_library(bexu_studio_server STATIC ${CMAKE_CURRENT_LIST_DIR}/served_files.cpp
             ${CMAKE_CURRENT_LIST_DIR}/folder_watch.cpp)
 target_include_directories(bexu_studio_server PUBLIC ${PROJECT_SOURCE_DIR}/tools)
 find_package(Threads REQUIRED)
-target_link_libraries(bexu_studio_server PUBLIC Threads::Threads)
+target_link_libraries(bexu_studio_server PUBLIC bexu_check_text Threads::Threads)
 
 find_package(PkgConfig QUIET)
 if(PkgConfig_FOUND)
