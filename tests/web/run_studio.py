@@ -499,6 +499,38 @@ class Suite:
         finally:
             self.stop_studio()
 
+    def case_dropped_folder(self):
+        """A folder dropped on the page opens as a folder handle (Chromium): a line changed
+        on disk is read again by itself and shows in the player at its place."""
+        folder = os.path.join(self.work, "dropped", "demo")
+        shutil.copytree(self.args.demo, folder)
+        script = os.path.join(folder, "script.bexu")
+        with open(script, "rb") as f:
+            text = f.read()
+        old = b"She took her lantern and ran down the spiral stairs."
+        line = text[:text.index(old)].count(b"\n") + 1
+        self.open_site()
+        data = {"items": [], "files": [folder], "dragOperationsMask": 1}
+        for kind in ("dragEnter", "dragOver", "drop"):
+            self.page.send("Input.dispatchDragEvent", type=kind, x=400, y=500, data=data)
+        self.wait_story(0)
+        if self.page.evaluate("studio.story.source") != "handle":
+            raise Failure("the dropped folder opened as %r, not as a folder handle" %
+                          self.page.evaluate("studio.story.source"))
+        if self.shown_findings() != self.bexu_check(folder):
+            raise Failure("the dropped folder's findings differ from bexu-check's")
+        self.page.evaluate("playFrom({line: %d, column: 0})" % line)
+        last_line = ("(() => { try { const l = %s; return l[l.length - 1]; }"
+                     " catch (e) { return null; } })()" % PLAYER_LINES)
+        self.page.wait_for(last_line + " == %r" % old.decode(), 10, "line %d played" % line)
+        with open(script, "wb") as f:
+            f.write(text.replace(old, b"She ran down the changed stairs."))
+        start = time.monotonic()
+        self.page.wait_for(last_line + " == 'She ran down the changed stairs.'", 10,
+                           "the changed line in the player")
+        self.notes.append("a dropped folder is read again by itself: the changed line shows "
+                          "%.0f ms after the save" % ((time.monotonic() - start) * 1000))
+
     def case_path_escapes(self):
         """Every way out of the story folder gets 404, and nothing outside is opened."""
         base = os.path.join(self.work, "escapes")
@@ -623,7 +655,7 @@ class Suite:
 
 CASES = ["findings_demo", "findings_traps", "pages_demo", "pages_long", "pages_traps",
          "play_from_demo", "play_from_traps", "export_demo", "export_refused", "local_mode",
-         "path_escapes", "bad_input"]
+         "dropped_folder", "path_escapes", "bad_input"]
 
 
 def main():
