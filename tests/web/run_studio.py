@@ -190,6 +190,11 @@ class Suite:
         for name in names:
             with open(os.path.join(out, name), "rb") as f:
                 pictures.append(png_rgb(f.read()))
+        # Each picture's place on the contact sheet: the first after its file's name.
+        with open(os.path.join(out, "index.html"), encoding="utf-8") as f:
+            sheet = f.read()
+        self.sheet_places = [re.search(r"script\.bexu:\d+:\d+", sheet[sheet.rindex(name):])
+                             .group(0) for name in names]
         return pictures, done.returncode, done.stderr.decode("utf-8")
 
     def bexu_pack(self, folder, out, force=False):
@@ -260,6 +265,12 @@ class Suite:
             " const h = new Uint8Array(await crypto.subtle.digest('SHA-256', d));"
             " out.push(Array.from(h, x => x.toString(16).padStart(2, '0')).join('')); }"
             " return out; })()", wait=True)
+        captions = self.page.evaluate(
+            "Array.from(document.querySelectorAll('#pages figcaption'), c => c.textContent)")
+        wanted = ["%d \u00b7 %s" % (i + 1, place) for i, place in enumerate(self.sheet_places)]
+        if captions != wanted:
+            raise Failure("the pictures' places %r differ from bexu-shot's sheet's %r" % (
+                captions[:4], wanted[:4]))
         for index, (width, height, rgb) in enumerate(pictures):
             if digests[index] == native.rgba_digest(width, height, rgb):
                 continue

@@ -111,6 +111,11 @@ async function shots(job) {
          ["string", "number", "number", "number", "number", "number", "number"],
          [story.name, job.width, job.height, job.seed, from,
           Math.min(PICTURES_AT_ONCE, last - from + 1), job.commands]);
+    waiting.forEach((picture, i) => {
+      // Its command's place as bexu-shot names it on its sheet.
+      const shot = run && run.shots[i];
+      picture.place = shot ? shot.place : "";
+    });
     for (const picture of waiting) {
       picture.blob = await pngOf(picture.image);
       delete picture.image;

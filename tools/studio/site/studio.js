@@ -662,9 +662,7 @@ function addPicture(picture) {
   image.alt = "Page " + (picture.index + 1);
   image.loading = "lazy";
   const caption = document.createElement("figcaption");
-  // Named by the command's first byte, as bexu-shot names it.
-  caption.textContent = (picture.index + 1) + " \u00b7 script.bexu:" + picture.line + ":" +
-    (picture.column + 1);
+  caption.textContent = (picture.index + 1) + " \u00b7 " + utf8Text(picture.place);
   figure.append(image, caption);
   figure.onclick = () => playFrom({page: picture.index + 1});
   $("pages").append(figure);
