@@ -9,7 +9,7 @@ const studio = {
   check: null,   // the checker's answer: {text, report, uses}
   script: null,  // {text, starts}: the script's text and where each line starts
   run: null,     // the pictures' play: {end, message, shots, ...}
-  pictures: [],  // {index, blob, url, line, column}
+  pictures: [],  // {index, blob, url, line, column, place}
   place: null,   // where the player starts: {line, column} or {page}; null: the start
   exports: {},   // archive name -> Blob, as last made
   timings: {},   // milliseconds: check, pages, play, export
@@ -101,10 +101,11 @@ const tools = {
     });
   },
 
+  // The story as it is now (studio.story); a new worker is handed it as it starts.
   story(story) {
     // Work still going on for the story as it was is of no use now.
     if (this.waiting.size > 0) this.restart("the story changed");
-    this.worker.postMessage({story: storyForWorker(story)});
+    else this.worker.postMessage({story: storyForWorker(story)});
   },
 
   async ensurePlayers() {
