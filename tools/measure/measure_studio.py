@@ -118,7 +118,7 @@ def sizes(site):
         return len(data), len(gzip.compress(data, 6))
     rows = []
     for name in ("bexu-studio-core.wasm", "play/bexu.wasm", "bexu-studio-core.js", "play/bexu.js",
-                 "studio.js", "studio-worker.js", "archive.js", "vendor/pako_deflate.min.js"):
+                 "studio.js", "studio-worker.js", "vendor/pako_deflate.min.js"):
         raw, packed = size(os.path.join(site, name))
         rows.append((name, raw, packed))
     total = players = 0

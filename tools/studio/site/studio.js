@@ -556,12 +556,14 @@ async function play(place) {
   let spare;
   let frameWindow;
   do {
+    if (!player.spare) makeSpareFrame();
     spare = player.spare;
     frameWindow = await spare.window;
     // A later play was asked for meanwhile: it plays instead.
     if (request != player.requests) return;
   } while (spare != player.spare);
-  makeSpareFrame();
+  // The next spare page loads once this play shows its first picture, not against it.
+  player.spare = null;
   if (player.current) player.current.remove();
   player.current = spare.frame;
   spare.frame.className = "playing";
@@ -574,18 +576,30 @@ async function play(place) {
   showPlace();
 }
 
-// The time from the asking to the first picture the player shows.
+// The time from the asking to the first picture the player shows; then the next spare
+// page loads (or a second at the latest, for a play that shows none).
+const SPARE_AT_THE_LATEST = 1000;
+
 function watchFirstFrame(frame, asked) {
+  let spareDue = setTimeout(() => { spareDue = null; spareLater(); }, SPARE_AT_THE_LATEST);
   const look = () => {
     const canvas = frame.contentDocument && frame.contentDocument.getElementById("canvas");
     if (canvas && canvas.width > 0 &&
         canvas.getContext("2d").getImageData(0, 0, 1, 1).data[3] != 0) {
       studio.timings.play = now() - asked;
+      if (spareDue) {
+        clearTimeout(spareDue);
+        spareLater();
+      }
       return;
     }
     if (frame.isConnected) requestAnimationFrame(look);
   };
   look();
+}
+
+function spareLater() {
+  if (!player.spare) makeSpareFrame();
 }
 
 function playFrom(place) {
