@@ -62,6 +62,7 @@ TRAP_SCRIPT = (
     b"  [play~../outside.wav]\n"
     b"  [turn~Page]\n"
     b"  [say~a [b] c]\n"
+    b"  [say~A line far longer than the sixty-four glyphs that the page holds across, cut.]\n"
     b"  [say~tab\there\x01]\n"
     b"  [nothing~at all]\n"
     b"  [say~unclosed\n"
@@ -174,9 +175,9 @@ class Suite:
 
     # ---- the native tools -------------------------------------------------------------
 
-    def bexu_check(self, folder):
+    def bexu_check(self, folder, *options):
         """bexu-check FOLDER's output, run from the folder's parent as the page names it."""
-        done = subprocess.run([self.tool("bexu-check"), os.path.basename(folder)],
+        done = subprocess.run([self.tool("bexu-check"), os.path.basename(folder)] + list(options),
                               cwd=os.path.dirname(folder), stdout=subprocess.PIPE, timeout=60)
         return done.stdout.decode("utf-8")
 
@@ -234,8 +235,16 @@ class Suite:
             "(() => { document.getElementById('script').scrollTop = 0; drawScript();"
             " return Array.from(document.querySelectorAll('#script-rows .row.finding'),"
             " r => r.textContent); })()")
-        if not any("path-case" in row for row in marked):
-            raise Failure("no finding under line 2 of the script: %r" % marked[:5])
+        if not any("keyword-inside-name" in row for row in marked):
+            raise Failure("no finding under line 4 of the script: %r" % marked[:5])
+        # With the notes on style, as bexu-check --notes.
+        self.page.evaluate("document.getElementById('notes').click()")
+        wanted = self.bexu_check(folder, "--notes")
+        self.page.wait_for("document.querySelectorAll('#findings li').length == %d" %
+                           wanted.count("\n"), 10, "the notes")
+        if self.shown_findings() != wanted or "[long-line]" not in wanted:
+            raise Failure("with notes the page shows\n%s\nbexu-check --notes says\n%s" % (
+                self.shown_findings(), wanted))
         self.notes.append("findings of the trap story (%d codes) equal bexu-check's" % len(codes))
 
     # ---- pages ------------------------------------------------------------------------

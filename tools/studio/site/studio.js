@@ -293,8 +293,8 @@ async function refresh(generation, played) {
   const started = now();
   let check;
   try {
-    const [answer, script] = await Promise.all([tools.run("check", {notes: false}),
-                                                readScript(studio.story)]);
+    const [answer, script] = await Promise.all([
+      tools.run("check", {notes: $("notes").checked}), readScript(studio.story)]);
     check = answer;
     studio.script = script;
   } catch (error) {
@@ -867,6 +867,13 @@ async function start() {
   $("open-files").onclick = () => $("files-input").click();
   $("files-input").onchange = (event) => openFromInput(event.target);
   $("reload").onclick = reload;
+  // bexu-check --notes: the findings again, with the notes on style.
+  $("notes").onchange = async () => {
+    if (!studio.story || !studio.check) return;
+    const generation = studio.generation;
+    const check = await tools.run("check", {notes: $("notes").checked});
+    if (generation == studio.generation) showCheck(check, 0);
+  };
   $("play-start").onclick = () => playFrom(null);
   $("script").addEventListener("scroll", () => requestAnimationFrame(drawScript));
   window.addEventListener("resize", () => drawScript());
