@@ -30,7 +30,7 @@ options_for() {
   esac
 }
 
-# Chunk lengths are cut to the file before SDL reads a wave, so no harness may
+# The wave decoder cuts chunk lengths to the file, so no harness may
 # allocate more than its input warrants: the sanitizer's defaults stay strict.
 sanitizer_options() {
   echo ""

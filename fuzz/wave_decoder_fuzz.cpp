@@ -1,8 +1,8 @@
-// The web player's WAV decoder on any bytes: it either refuses them with a reason or
+// The players' WAV decoder on any bytes: it either refuses them with a reason or
 // decodes no more samples than the bytes can hold (4-bit ADPCM at most two per
 // byte), each of them readable, within its bounds.
 #include "platform/platform.h"
-#include "platform/web/wave_decoder.h"
+#include "platform/soft/wave_decoder.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -8,10 +8,10 @@ set(tools_dir ${CMAKE_CURRENT_LIST_DIR})
 add_library(bexu_check_text STATIC ${tools_dir}/check/check_text.cpp)
 target_include_directories(bexu_check_text PUBLIC ${tools_dir})
 
-# Sounds are checked with the desktop player's own wave reading.
+# Sounds are checked by the players' own wave decoder, which the headless backend holds.
 add_library(bexu_check_core STATIC ${tools_dir}/check/story_check.cpp
   ${tools_dir}/check/check_output.cpp ${tools_dir}/check/story_files.cpp
-  ${tools_dir}/check/author_traps.cpp ${PROJECT_SOURCE_DIR}/src/platform/sdl/wave_chunks.cpp)
+  ${tools_dir}/check/author_traps.cpp ${tools_dir}/check/windows_sound.cpp)
 target_include_directories(bexu_check_core PUBLIC ${tools_dir} ${PROJECT_SOURCE_DIR}/src)
 target_link_libraries(bexu_check_core PUBLIC bexu_check_text ${BEXU_GAME_LIBRARIES}
                       bexu_platform_headless)

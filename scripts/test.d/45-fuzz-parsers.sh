@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Fuzzes the story parsers for 50 s each, two at a time (about 4 minutes): the
-# block reader, command cutting, the interpreter, the stutter transform, the
-# SDL backend's wave loading, bexu-pack's list of named files, the web backend's WAV
-# decoder, the checker's readings of a story's text and bexu-studio's request paths. Any finding fails the phase;
-# see fuzz/run-parsers.sh.
+# block reader, command cutting, the interpreter, the stutter transform, the wave
+# decoder with the SDL backend's conversion of its samples, bexu-pack's list of named
+# files, the wave decoder alone, the checker's readings of a story's text and
+# bexu-studio's request paths. Any finding fails the phase; see fuzz/run-parsers.sh.
 set -euo pipefail
 cd "$BEXU_ROOT"
 BEXU_FUZZ_BUILD="$BEXU_ROOT/build-fuzz" bash fuzz/run-parsers.sh 50

@@ -38,7 +38,8 @@ What it holds:
   kill_group(process)   ends a process and everything it started.
   anchored(title)  a window-name pattern that matches `title` and nothing longer.
   Display(width, height)   an Xvfb server: env(extra), find_windows(regex),
-                   wait_window(regex, timeout, process), top_level_windows(),
+                   wait_window(regex, timeout, process), wait_window_of(process, timeout),
+                   property_bytes(window, name), top_level_windows(),
                    is_viewable(window), shown(title), wait_box(caption, timeout, process),
                    key(window, key), focus_key(window, key), resize(window, w, h),
                    window_size(window), screenshot(window) -> Image, stop().
@@ -116,7 +117,7 @@ def run(args, env=None, timeout=30, check=True):
 
 
 # What Display and Image run.
-TOOLS = ("Xvfb", "xdotool", "xwininfo", "import", "convert")
+TOOLS = ("Xvfb", "xdotool", "xwininfo", "xprop", "import", "convert")
 
 
 def missing_tool(names=TOOLS):
@@ -252,6 +253,30 @@ class Display:
                               % (process.returncode, name_regex))
             time.sleep(0.2)
         raise Failure("no window %r within %d s" % (name_regex, timeout))
+
+    def wait_window_of(self, process, timeout):
+        """The shown window of `process`, found by the process id it sets on it."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            out = run(["xdotool", "search", "--onlyvisible", "--pid", str(process.pid)],
+                      env=self.env(), timeout=10, check=False)
+            if out.split():
+                return int(out.split()[0])
+            if process.poll() is not None:
+                raise Failure("program ended (code %s) before its window showed"
+                              % process.returncode)
+            time.sleep(0.2)
+        raise Failure("no window of process %d within %d s" % (process.pid, timeout))
+
+    def property_bytes(self, window, name):
+        """The bytes of a window's 8-bit property, as xprop reads them (no locale in the
+        way); None when the window has no such property."""
+        out = run(["xprop", "-id", str(window), "-notype", "-f", name, "8x", name],
+                  env=self.env(), timeout=10).decode()
+        values = out.partition(" = ")[2].strip()
+        if not values or "not found" in out:
+            return None
+        return bytes(int(value, 16) for value in values.split(", "))
 
     def top_level_windows(self):
         """(id, name) of the root's children, from xwininfo -root -tree."""

@@ -2,7 +2,8 @@
 """End-to-end tests of the Linux player (the SDL2 build) on a virtual X display.
 
 Usage: run_e2e.py --player build/bexu --close-helper build/tests/e2e_close_window
-                  --demo examples/demo [--case play|resize|scenes|close|hold|fatal] [--out DIR]
+                  --demo examples/demo [--static-player build/bexu-static]
+                  [--case play|resize|scenes|close|hold|fatal|titles|sound_reopen] [--out DIR]
 
 Every expected pixel is worked out from the story's own files (font sheet, tile
 pattern, scenes, script), never from stored screenshots. Keys go in with
@@ -14,6 +15,7 @@ its own process group and is killed with it when a limit passes (tests/desktop/h
 import argparse
 import os
 import re
+import struct
 import subprocess
 import sys
 import time
@@ -520,11 +522,113 @@ class Suite:
         finally:
             player.stop()
 
+    # The bytes of 0x80-0xFF that the Windows code page defines.
+    CODE_PAGE_HIGH = bytes(b for b in range(0x80, 0x100) if b not in (0x81, 0x8D, 0x8F, 0x90, 0x9D))
+
+    def case_titles(self):
+        """A title in the Windows code page shows on both Linux players: _NET_WM_NAME, the
+        name window managers show, holds its UTF-8 form, for a dash and for every byte of
+        0x80-0xFF that the code page defines."""
+        titles = [b"Part 1 \x96 The Sea", b"High bytes: " + self.CODE_PAGE_HIGH]
+        players = [self.args.player] + ([self.args.static_player] if self.args.static_player
+                                        else [])
+        failures = []
+        for program in players:
+            for title in titles:
+                folder = self.story_copy("title", script="{0[say~A title]}",
+                                         title=title.decode("latin-1"))
+                player = self.session.start([program], folder, dict(PLAYER_ENV))
+                try:
+                    window = self.display.wait_window_of(player.process, START_TIMEOUT)
+                    wanted = title.decode("cp1252").encode("utf-8")
+                    shown = None
+                    deadline = time.monotonic() + STATE_TIMEOUT
+                    while shown != wanted and time.monotonic() < deadline:
+                        shown = self.display.property_bytes(window, "_NET_WM_NAME")
+                        time.sleep(0.1)
+                    if shown != wanted:
+                        failures.append("%s: _NET_WM_NAME %r, wanted %r" % (
+                            os.path.basename(program), shown and shown.decode("utf-8", "replace"),
+                            wanted.decode("utf-8")))
+                finally:
+                    player.stop()
+        if failures:
+            raise Failure("; ".join(failures))
+        self.session.note("titles: %d titles right on %s" % (
+            len(titles), " and ".join(os.path.basename(p) for p in players)))
+
+    def case_sound_reopen(self):
+        """The sound device closes after a second of silence; a play that cannot open it
+        again (its output unwritable) plays nothing, and the next play, with the output
+        writable again, is heard (SDL's disk driver)."""
+        rate = 22050
+        tone = b"".join(struct.pack("<h", 8000 if (i // 25) % 2 else -8000)
+                        for i in range(rate * 3 // 10))
+        fmt = struct.pack("<HHIIHH", 1, 1, rate, rate * 2, 2, 16)
+        body = b"WAVEfmt " + struct.pack("<I", len(fmt)) + fmt + b"data" + \
+            struct.pack("<I", len(tone)) + tone
+        wave = b"RIFF" + struct.pack("<I", len(body)) + body
+        lines = ["one", "two", "three"]
+        folder = self.story_copy("reopen", script="{0" + "".join(
+            "[play~tone.wav][say~%s]" % line for line in lines) + "}", extra={"tone.wav": wave})
+        output = os.path.join(self.work, "reopen.raw")
+        player = self.start(folder, {"SDL_AUDIODRIVER": "disk", "SDL_DISKAUDIOFILE": output})
+        try:
+            window = self.wait_main(player, self.title)
+            self.wait_state(window, State(None, lines[:1], ex.LINE_END, 0))
+            if not self.heard(output):
+                raise Failure("the first play was not heard")
+            self.wait_closed(output)
+            # A folder cannot be opened for writing, not even by root.
+            os.rename(output, output + ".first")
+            os.mkdir(output)
+            self.display.key(window, "space")
+            self.wait_state(window, State(None, lines[:2], ex.LINE_END, 0))
+            os.rmdir(output)
+            self.display.key(window, "space")
+            self.wait_state(window, State(None, lines, ex.LINE_END, 0))
+            if not self.heard(output):
+                raise Failure("the play after a failed reopen was not heard")
+        finally:
+            player.stop()
+
+    @staticmethod
+    def heard(path, timeout=3):
+        """Whether the disk driver's output holds a tenth of a second of the tone."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if os.path.isfile(path):
+                with open(path, "rb") as f:
+                    data = f.read()
+                samples = struct.unpack("<%dh" % (len(data) // 2), data[:len(data) // 2 * 2])
+                if sum(1 for sample in samples if abs(sample) > 4000) > 44100 * 2 // 10:
+                    return True
+            time.sleep(0.1)
+        return False
+
+    @staticmethod
+    def wait_closed(path, timeout=5):
+        """Waits until the disk driver's output stops growing: the device was closed."""
+        deadline = time.monotonic() + timeout
+        size, since = -1, time.monotonic()
+        while time.monotonic() < deadline:
+            now = os.path.getsize(path)
+            if now != size:
+                size, since = now, time.monotonic()
+            elif time.monotonic() - since > 0.5:
+                return
+            time.sleep(0.05)
+        raise Failure("the sound device was still open %d s after the sound" % timeout)
+
     def story_copy(self, name, omit=(), script=None, extra=None, title=True):
+        """A copy of the demo; `title` True keeps its title file, False leaves it out, a
+        text replaces it."""
         self.copies += 1
+        if title is True or title is False:
+            title = harness.KEEP if title else None
         return harness.copy_story(self.args.demo,
                                   os.path.join(self.work, "%s-%d" % (name, self.copies)), omit,
-                                  script, harness.KEEP if title else None, extra)
+                                  script, title, extra)
 
     def fatal(self, name, caption, text, main_title, main_shown, keys=(), **story):
         player = self.start(self.story_copy(name, **story))
@@ -607,13 +711,15 @@ class Suite:
         return self.session.finish()
 
 
-CASES = ["play", "resize", "scenes", "close", "hold", "fatal"]
+CASES = ["play", "resize", "scenes", "close", "hold", "fatal", "titles", "sound_reopen"]
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--player", required=True)
     parser.add_argument("--close-helper", required=True)
+    parser.add_argument("--static-player", default=None,
+                        help="the self-contained player, for the cases that run both")
     parser.add_argument("--demo", required=True)
     parser.add_argument("--case", choices=CASES, action="append")
     parser.add_argument("--out", default=None, help="screenshots and logs go here")
@@ -627,6 +733,8 @@ def main():
     harness.time_limit(args.time_limit)
     args.player = os.path.abspath(args.player)
     args.close_helper = os.path.abspath(args.close_helper)
+    if args.static_player:
+        args.static_player = os.path.abspath(args.static_player)
     args.demo = os.path.abspath(args.demo)
     with harness.work_folders("bexu-e2e-", args.out) as (work, out):
         try:

@@ -10,10 +10,16 @@ add_executable(e2e_close_window ${CMAKE_CURRENT_LIST_DIR}/helper/close_window.cp
 target_link_libraries(e2e_close_window PRIVATE X11::X11)
 
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
-foreach(e2e_case play resize scenes close hold fatal)
+# The cases that hold for both Linux players run the self-contained one too.
+set(e2e_static_player)
+if(TARGET bexu-static)
+  set(e2e_static_player --static-player $<TARGET_FILE:bexu-static>)
+endif()
+foreach(e2e_case play resize scenes close hold fatal titles sound_reopen)
   add_test(NAME e2e_${e2e_case}
     COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/run_e2e.py
       --player $<TARGET_FILE:bexu> --close-helper $<TARGET_FILE:e2e_close_window>
+      ${e2e_static_player}
       --demo ${PROJECT_SOURCE_DIR}/examples/demo --case ${e2e_case}
       --out ${CMAKE_CURRENT_BINARY_DIR}/e2e-output/${e2e_case})
   set_tests_properties(e2e_${e2e_case} PROPERTIES TIMEOUT 240 LABELS e2e)

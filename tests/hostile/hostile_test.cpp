@@ -508,7 +508,7 @@ std::vector<uint8_t> wave(uint32_t riffSize, uint32_t dataSize, size_t sampleByt
 
 } // namespace
 
-// The headless player does not read waves; the SDL player hands them to SDL_LoadWAV.
+// The headless player does not read waves; the SDL player decodes them.
 TEST(HostileSounds, SdlPlayerGoesOnPastWhatIsNoPlayableWave) {
     std::string player = sdlPlayerPath();
     if (player.empty()) {

@@ -5,9 +5,12 @@
 #include "tool_run.h"
 
 #include "engine/engine.h"
+#include "platform/win32/bitmap_file.h"
+#include "support/player_load.h"
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <random>
 #include <regex>
 #include <string>
@@ -64,6 +67,16 @@ std::string riffWave() {
     return wave;
 }
 
+// riffWave with another format tag, channel count, sample size and block size.
+std::string riffWave(uint8_t tag, uint8_t channels, uint8_t bits, uint8_t blockAlign) {
+    std::string wave = riffWave();
+    wave[20] = static_cast<char>(tag);
+    wave[22] = static_cast<char>(channels);
+    wave[32] = static_cast<char>(blockAlign);
+    wave[34] = static_cast<char>(bits);
+    return wave;
+}
+
 // Extra files a trap folder gets beside the test font and tile.
 enum class Extra {
     None,
@@ -71,6 +84,12 @@ enum class Extra {
     BadScene,
     Sound,
     BadSound,
+    BareSound,
+    Sound24,
+    SoundFloat,
+    SoundSixChannels,
+    SoundImaAdpcm,
+    SoundALaw,
     NoFont,
     SmallFont,
     NoTile,
@@ -125,6 +144,24 @@ void addExtra(const std::string& folder, Extra extra) {
         break;
     case Extra::BadSound:
         writeFile(folder + "/sound.wav", std::string("ID3 an mp3 file"));
+        break;
+    case Extra::BareSound: // no RIFF header: the Windows player does not find its chunks
+        writeFile(folder + "/sound.wav", riffWave().substr(8));
+        break;
+    case Extra::Sound24:
+        writeFile(folder + "/sound.wav", riffWave(1, 1, 24, 3));
+        break;
+    case Extra::SoundFloat:
+        writeFile(folder + "/sound.wav", riffWave(3, 1, 32, 4));
+        break;
+    case Extra::SoundSixChannels:
+        writeFile(folder + "/sound.wav", riffWave(1, 6, 8, 6));
+        break;
+    case Extra::SoundImaAdpcm:
+        writeFile(folder + "/sound.wav", riffWave(0x11, 1, 4, 8));
+        break;
+    case Extra::SoundALaw:
+        writeFile(folder + "/sound.wav", riffWave(6, 2, 8, 2));
         break;
     case Extra::NoFont:
         remove((folder + "/font.bmp").c_str());
@@ -218,6 +255,15 @@ const std::vector<Trap>& traps() {
          "warning"},
         {"sound no wave", "{0[play~sound.wav]}", Extra::BadSound, "sound-unreadable", "script.bexu",
          1, 9, "warning"},
+        {"sound without its RIFF header", "{0[play~sound.wav]}", Extra::BareSound,
+         "sound-unreadable", "script.bexu", 1, 9, "warning"},
+        // Encodings the Windows player may lack.
+        {"sound in 24-bit PCM", "{0[play~sound.wav][say~a]}", Extra::Sound24, "sound-windows",
+         "script.bexu", 1, 9, "warning"},
+        {"sound in floating point", "{0[play~sound.wav][say~a]}", Extra::SoundFloat,
+         "sound-windows", "script.bexu", 1, 9, "warning"},
+        {"sound of six channels", "{0[play~sound.wav][say~a]}", Extra::SoundSixChannels,
+         "sound-windows", "script.bexu", 1, 9, "warning"},
         {"font missing", "{0[say~a]}", Extra::NoFont, "font-missing", "font.bmp", 0, 0, "error"},
         {"font too small", "{0[say~a]}", Extra::SmallFont, "font-small", "font.bmp", 0, 0, "error"},
         {"tile missing", "{0[say~a]}", Extra::NoTile, "tile-missing", "transparency.bmp", 0, 0,
@@ -305,6 +351,10 @@ const std::vector<Trap>& traps() {
         {"clean files", "{0[cg~scene.bmp][wait~500][say~a]}{1[say~b][turn~page]}", Extra::Scene,
          nullptr, "", 0, 0, ""},
         {"clean sound", "{0[play~sound.wav][say~a]}", Extra::Sound, nullptr, "", 0, 0, ""},
+        {"clean IMA ADPCM sound", "{0[play~sound.wav][say~a]}", Extra::SoundImaAdpcm, nullptr, "",
+         0, 0, ""},
+        {"clean A-law stereo sound", "{0[play~sound.wav][say~a]}", Extra::SoundALaw, nullptr, "", 0,
+         0, ""},
         {"clean stammer", "{0[stutter3~I/don't %know]}", Extra::None, nullptr, "", 0, 0, ""},
         {"page turned in time", "{0[say~" + kFullPage + "][turn~page][say~b]}", Extra::None,
          nullptr, "", 0, 0, ""},
@@ -379,6 +429,61 @@ TEST(CheckTool, SaysWhyAFileDoesNotLoad) {
     EXPECT_NE(run.output.find("does not load as a bitmap (not a BMP file)"), std::string::npos)
         << run.output;
     EXPECT_NE(run.output.find("does not load (not a wave file)"), std::string::npos) << run.output;
+    removeFolder(folder);
+}
+
+// What the checker says of a file named on script line `line`: the reason it gives for
+// not loading it, or "loaded".
+std::string checkerAnswer(const CheckReport& report, uint32_t line) {
+    for (const Diagnostic& d : report.diagnostics) {
+        if (d.line == line && (d.code == "scene-unloadable" || d.code == "sound-unreadable")) {
+            size_t open = d.message.find("does not load");
+            open = d.message.find('(', open);
+            return d.message.substr(open + 1, d.message.find(')', open) - open - 1);
+        }
+        if (d.line == line && (d.code == "scene-missing" || d.code == "sound-missing")) {
+            return loadFailureText(LoadFailure::Missing);
+        }
+    }
+    return loadFailureText(LoadFailure::None);
+}
+
+// Every sound and bitmap of the test corpora gets one answer, with one reason, from the
+// players' decoders, from the Windows build's look at a bitmap before its loader, and
+// from the checker. run_web.py asks the decoders compiled to wasm about the same files.
+TEST(CheckTool, EveryCorpusFileHasOneAnswerOnEveryPath) {
+    if (runCommand("command -v python3 >/dev/null").exitCode != 0) {
+        GTEST_SKIP() << "python3 is needed to make the corpus";
+    }
+    std::string folder = makeStoryFolder("");
+    ToolRun made = runCommand(
+        "python3 " + shellQuoted(std::string(BEXU_SOURCE_DIR) + "/tests/web/decode_corpus.py") +
+        " " + shellQuoted(folder + "/corpus") + " --bmpsuite " +
+        shellQuoted(std::string(BEXU_TESTDATA_DIR) + "/bmpsuite"));
+    ASSERT_EQ(made.exitCode, 0);
+    std::vector<std::string> names = filesEndingWith(folder + "/corpus", ".wav");
+    std::vector<std::string> bitmaps = filesEndingWith(folder + "/corpus", ".bmp");
+    names.insert(names.end(), bitmaps.begin(), bitmaps.end());
+    std::string script = "{0\n";
+    for (const std::string& name : names) {
+        script += (namesSound(name) ? "[play~corpus/" : "[cg~corpus/") + name + "]\n";
+    }
+    writeFile(folder + "/script.bexu", script + "}\n");
+    CheckReport report = checkStory(folder);
+    std::map<std::string, int> answers;
+    for (size_t i = 0; i < names.size(); ++i) {
+        const std::string& name = names[i];
+        bool sound = namesSound(name);
+        std::string path = folder + "/corpus/" + name;
+        std::string answer = loadFailureText(playerLoadFailure(path));
+        EXPECT_EQ(checkerAnswer(report, static_cast<uint32_t>(i + 2)), answer) << name;
+        if (!sound) {
+            EXPECT_EQ(loadFailureText(bmpFileFailure(path.c_str())), answer) << name;
+        }
+        answers[std::string(sound ? "sound " : "bitmap ") + answer] += 1;
+    }
+    // Both kinds, loaded and refused for several reasons.
+    EXPECT_GE(answers.size(), 9u) << testing::PrintToString(answers);
     removeFolder(folder);
 }
 

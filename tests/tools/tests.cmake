@@ -9,3 +9,5 @@ target_link_libraries(test_tools PRIVATE bexu_check_core bexu_shot_core PNG::PNG
 # bexu-pack makes its archives with the players of this build.
 add_dependencies(test_tools bexu-pack bexu)
 target_link_libraries(test_tools PRIVATE bexu_pack_core)
+# The Windows build's look at a bitmap before its loader, asked about every corpus file.
+target_sources(test_tools PRIVATE ${PROJECT_SOURCE_DIR}/src/platform/win32/bitmap_file.cpp)

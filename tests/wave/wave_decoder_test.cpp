@@ -1,14 +1,19 @@
-// The web player's WAV decoder, built natively: sample for sample against sox on a
-// file of each encoding that sox writes at test time, and against hostile headers.
+// The players' WAV decoder: sample for sample against sox on a file of each encoding
+// that sox writes at test time, against hostile headers, and with its samples converted
+// to a sound device's format as the SDL backend converts them.
 #include "platform/platform.h"
-#include "platform/web/wave_decoder.h"
+#include "platform/sdl/sound_samples.h"
+#include "platform/soft/wave_decoder.h"
 #include "support/test_files.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -51,12 +56,13 @@ void put32(std::string& out, uint32_t value) {
 
 // A wave of one format chunk (`format` after its first 16 bytes) and a data chunk.
 std::string wave(uint16_t tag, uint16_t channels, uint16_t blockAlign, uint16_t bits,
-                 const std::string& extra, uint32_t dataClaim, const std::string& data) {
+                 const std::string& extra, uint32_t dataClaim, const std::string& data,
+                 uint32_t rate = 8000) {
     std::string format;
     put16(format, tag);
     put16(format, channels);
-    put32(format, 8000);
-    put32(format, 8000u * blockAlign);
+    put32(format, rate);
+    put32(format, rate * blockAlign);
     put16(format, blockAlign);
     put16(format, bits);
     format += extra;
@@ -68,6 +74,32 @@ std::string wave(uint16_t tag, uint16_t channels, uint16_t blockAlign, uint16_t 
     put32(out, dataClaim);
     return out + data;
 }
+
+// The data chunk moved before the format chunk.
+std::string dataFirst(const std::string& bytes) {
+    return bytes.substr(0, 12) + bytes.substr(36) + bytes.substr(12, 24);
+}
+
+// A chunk of `body` put before the data chunk; an odd length gets its pad byte.
+std::string withList(const std::string& bytes, const std::string& body) {
+    std::string list = "LIST";
+    put32(list, uint32_t(body.size()));
+    list += body + (body.size() % 2 != 0 ? std::string(1, '\0') : "");
+    return bytes.substr(0, 36) + list + bytes.substr(36);
+}
+
+// The format chunk declared 14 bytes long and holding only those.
+std::string shortFormat(const std::string& bytes) {
+    std::string cut = bytes.substr(0, 16);
+    put32(cut, 14);
+    return cut + bytes.substr(20, 14) + bytes.substr(36);
+}
+
+const std::string kMp3Format =
+    std::string("fmt \x10\0\0\0\x55\0\1\0\x40\x1f\0\0\x40\x1f\0\0\1\0\0\0", 24);
+const std::string kBareThenRiff("WAVEfmt \x12\0\0\0\3\0\1\0@\x1fRIFF\x92\0\0\0WAVEfmt "
+                                "\x12\0\0\0\3\0\1\0@\x1f\0\0\0}\0\0\4\0 \0\0\0data`\0\x80\xb8",
+                                64);
 
 } // namespace
 
@@ -148,6 +180,23 @@ TEST(WaveDecoder, HostileHeadersAreCutOrRefusedWithTheirReason) {
          wave(0xFFFE, 1, 2, 16, std::string("\x02\0\0\0", 4), 4, pcm), 0, F::Truncated},
         {"not RIFF", "RIFX" + wave(1, 1, 2, 16, "", 4, pcm).substr(4), 0, F::NotWave},
         {"no data chunk", wave(1, 1, 2, 16, "", 4, pcm).substr(0, 36), 0, F::Truncated},
+        // The Windows player finds chunks only inside a RIFF header, the data after the format.
+        {"only WAVE before the chunks", wave(1, 1, 2, 16, "", 4, pcm).substr(8), 0, F::NotWave},
+        {"data before the format", dataFirst(wave(1, 1, 2, 16, "", 4, pcm)), 0, F::Truncated},
+        {"second format after the data", wave(1, 1, 2, 16, "", 4, pcm) + kMp3Format, 2, F::None},
+        {"list chunk of odd length", withList(wave(1, 1, 2, 16, "", 4, pcm), "abc"), 2, F::None},
+        {"format chunk cut", wave(1, 1, 2, 16, "", 4, pcm).substr(0, 30), 0, F::Truncated},
+        {"format chunk of 14 bytes", shortFormat(wave(1, 1, 2, 16, "", 4, pcm)), 0, F::NotWave},
+        {"id3 tag", std::string("ID3\3\0\0\0\0\0\0\0\0", 12), 0, F::NotWave},
+        // Found by fuzzing the sound library's loader, which reserved 3 GB for it.
+        {"WAVE without RIFF, then a RIFF", kBareThenRiff, 0, F::NotWave},
+        // Channels the sound library converts, rates browsers play.
+        {"8 channels", wave(1, 8, 16, 16, "", 16, pcm + pcm + pcm + pcm), 1, F::None},
+        {"9 channels", wave(1, 9, 18, 16, "", 18, pcm + pcm + pcm + pcm + "ab"), 0, F::Unreadable},
+        {"3000 Hz", wave(1, 1, 2, 16, "", 4, pcm, 3000), 2, F::None},
+        {"2999 Hz", wave(1, 1, 2, 16, "", 4, pcm, 2999), 0, F::Unreadable},
+        {"768000 Hz", wave(1, 1, 2, 16, "", 4, pcm, 768000), 2, F::None},
+        {"768001 Hz", wave(1, 1, 2, 16, "", 4, pcm, 768001), 0, F::Unreadable},
     };
     for (const Case& c : cases) {
         DecodedWave decoded;
@@ -184,4 +233,121 @@ TEST(WaveDecoder, NoMemoryIsAFailureWithNothingHeld) {
     EXPECT_STREQ(waveFailureReason(), "out of memory");
     EXPECT_EQ(decoded.samples, nullptr);
     platformFailAllocation(0);
+}
+
+// One set of limits for every player: the samples of the largest 16-bit file, and files of
+// up to 64 MiB.
+TEST(WaveDecoder, LimitsAreTheSamplesOfTheLargestSixteenBitFile) {
+    using F = LoadFailure;
+    const uint32_t most = static_cast<uint32_t>(kWaveMaxSamples);
+    struct Case {
+        const char* name;
+        uint16_t tag, bits, blockAlign;
+        uint32_t dataBytes;
+        LoadFailure reason;
+    } cases[] = {
+        {"16-bit PCM of the most samples", 1, 16, 2, 2 * most, F::None},
+        {"8-bit PCM of the most samples", 1, 8, 1, most, F::None},
+        {"8-bit PCM of one more", 1, 8, 1, most + 1, F::TooLarge},
+        {"mu-law of one more", 7, 8, 1, most + 1, F::TooLarge},
+        // Blocks of 36 bytes hold 65 samples.
+        {"IMA ADPCM of the most whole blocks", 0x11, 4, 36, most / 65 * 36, F::None},
+        {"IMA ADPCM of one block more", 0x11, 4, 36, (most / 65 + 1) * 36, F::TooLarge},
+    };
+    // One buffer of silence for all: each case writes its header before `dataBytes` of it.
+    std::vector<uint8_t> bytes(44 + 2 * size_t{most} + 36, 0);
+    for (const Case& c : cases) {
+        std::string header = wave(c.tag, 1, c.blockAlign, c.bits, "", c.dataBytes, "");
+        memcpy(bytes.data(), header.data(), header.size());
+        WaveFormat format;
+        EXPECT_EQ(readWaveFormat(bytes.data(), header.size() + c.dataBytes, &format),
+                  c.reason == F::None)
+            << c.name << ": " << waveFailureReason();
+        EXPECT_EQ(platformLoadFailure(), c.reason) << c.name;
+    }
+
+    std::string folder = makeTempFolder();
+    std::string path = folder + "/sound.wav";
+    for (auto [extra, reason] : {std::pair{0, F::None}, std::pair{1, F::TooLarge}}) {
+        // Silence to the end, the file left sparse.
+        writeFile(path, wave(1, 1, 2, 16, "", kLargestWaveFile - 44, ""));
+        ASSERT_EQ(truncate(path.c_str(), kLargestWaveFile + extra), 0);
+        WaveFormat format;
+        EXPECT_EQ(inspectWaveFile(path.c_str(), &format), reason) << extra;
+        EXPECT_EQ(format.frames, reason == F::None ? (kLargestWaveFile - 44) / 2 : 0) << extra;
+        DecodedWave decoded;
+        EXPECT_EQ(loadWave(path.c_str(), &decoded), reason == F::None) << extra;
+        EXPECT_EQ(platformLoadFailure(), reason) << extra;
+        EXPECT_EQ(decoded.frames, format.frames) << extra;
+        freeDecodedWave(&decoded);
+    }
+    removeFolder(folder);
+    DecodedWave decoded;
+    EXPECT_FALSE(loadWave(path.c_str(), &decoded));
+    EXPECT_EQ(platformLoadFailure(), F::Missing);
+}
+
+namespace {
+void collect(const uint8_t* bytes, uint32_t length, void* context) {
+    static_cast<std::vector<uint8_t>*>(context)->insert(
+        static_cast<std::vector<uint8_t>*>(context)->end(), bytes, bytes + length);
+}
+} // namespace
+
+// The SDL backend plays the decoded samples converted to the device's format: every
+// frame arrives, at the device's rate and channels, at the level it had.
+TEST(SoundSamples, ReachTheDeviceAtItsRateAndChannels) {
+    struct Case {
+        const char* options;
+        uint32_t rate, channels;
+        int deviceRate;
+        SDL_AudioFormat deviceFormat;
+        Uint8 deviceChannels;
+    } cases[] = {
+        {"-r 22050 -c 1 -e signed-integer -b 16", 22050, 1, 44100, AUDIO_S16SYS, 2},
+        {"-r 44100 -c 2 -e signed-integer -b 16", 44100, 2, 44100, AUDIO_S16SYS, 2},
+        {"-r 16000 -c 1 -e ima-adpcm", 16000, 1, 48000, AUDIO_F32SYS, 6},
+        {"-r 8000 -c 8 -e signed-integer -b 24", 8000, 8, 44100, AUDIO_S16SYS, 2},
+        {"-r 3000 -c 1 -e u-law", 3000, 1, 44100, AUDIO_S32SYS, 1},
+    };
+    Sox sox;
+    for (const Case& c : cases) {
+        std::string bytes;
+        std::vector<int32_t> reference;
+        ASSERT_TRUE(sox.make(c.options, "0.5 sine 440 vol 0.5", &bytes, &reference)) << c.options;
+        DecodedWave decoded;
+        ASSERT_TRUE(decode(bytes, &decoded)) << c.options << ": " << waveFailureReason();
+        SDL_AudioSpec device;
+        SDL_zero(device);
+        device.freq = c.deviceRate;
+        device.format = c.deviceFormat;
+        device.channels = c.deviceChannels;
+        std::vector<uint8_t> out;
+        ASSERT_TRUE(convertForDevice(decoded, device, collect, &out)) << c.options;
+        size_t frameBytes = size_t{c.deviceChannels} * SDL_AUDIO_BITSIZE(c.deviceFormat) / 8;
+        ASSERT_EQ(out.size() % frameBytes, 0u) << c.options;
+        double expected = double(decoded.frames) * c.deviceRate / c.rate;
+        EXPECT_NEAR(double(out.size() / frameBytes), expected, expected / 100) << c.options;
+        // The loudest sample of the first channel, as a fraction of full scale: 0.5.
+        double peak = 0;
+        for (size_t at = 0; at + frameBytes <= out.size(); at += frameBytes) {
+            double value = 0;
+            if (c.deviceFormat == AUDIO_F32SYS) {
+                float sample;
+                memcpy(&sample, &out[at], 4);
+                value = sample;
+            } else if (c.deviceFormat == AUDIO_S32SYS) {
+                int32_t sample;
+                memcpy(&sample, &out[at], 4);
+                value = sample / 2147483648.0;
+            } else {
+                int16_t sample;
+                memcpy(&sample, &out[at], 2);
+                value = sample / 32768.0;
+            }
+            peak = std::max(peak, std::abs(value));
+        }
+        EXPECT_NEAR(peak, 0.5, 0.05) << c.options;
+        freeDecodedWave(&decoded);
+    }
 }

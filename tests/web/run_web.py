@@ -3,7 +3,7 @@
 protocol, with the pages served on 127.0.0.1.
 
 Usage: run_web.py --build build-web --headless build/bexu-headless --demo examples/demo
-                  [--out DIR] [--case NAME ...]
+                  [--check build/bexu-check] [--out DIR] [--case NAME ...]
 
 The demo is played at several canvas sizes; at every key wait the canvas must equal,
 pixel for pixel, one of the frames the native headless player shows in the same wait,
@@ -11,6 +11,7 @@ and the frames must follow each other as they do there (the marker's sequence).
 """
 
 import argparse
+import json
 import os
 import shutil
 import subprocess
@@ -22,6 +23,7 @@ import zipfile
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine"))
 
 import browser  # noqa: E402
+import decode_corpus  # noqa: E402
 import native  # noqa: E402
 import story as story_files  # noqa: E402  (BMP writing of the Wine tests)
 from browser import Failure  # noqa: E402
@@ -390,19 +392,83 @@ class Suite:
         with open(os.path.join(folder, "index.html"), "w") as f:
             f.write("<!doctype html><script src='bexu-stretch-paths.js'></script>\n")
         self.page.navigate(self.server.url("stretch/index.html"))
-        end = time.monotonic() + 60
+        said = self.console_lines("stretch paths:", 60)[-1]
+        if "equal" not in said:
+            raise Failure(said)
+        self.notes.append(said)
+
+    # ---- one answer per file from every decoder --------------------------------------
+
+    def checker_answers(self, folder, names):
+        """The native checker's answer for each corpus file: the reason it gives for not
+        loading it, or "loaded"."""
+        lines = ["{0"] + [("[play~corpus/%s]" if name.endswith(".wav") else "[cg~corpus/%s]")
+                          % name for name in names] + ["}"]
+        with open(os.path.join(folder, "script.bexu"), "w") as f:
+            f.write("\n".join(lines) + "\n")
+        for name in ("font.bmp", "transparency.bmp"):
+            shutil.copy(os.path.join(self.args.demo, name), folder)
+        out = subprocess.run([self.args.check, "--json", folder], stdout=subprocess.PIPE,
+                             timeout=120).stdout
+        answers = {name: "loaded" for name in names}
+        for finding in json.loads(out)["diagnostics"]:
+            line = finding["line"]
+            if finding["code"] in ("scene-unloadable", "sound-unreadable") and \
+                    2 <= line < 2 + len(names):
+                message = finding["message"]
+                reason = message[message.index("(", message.index("does not load")) + 1:]
+                answers[names[line - 2]] = reason[:reason.index(")")]
+        return answers
+
+    def case_decode_table(self):
+        """The players' WAV and BMP decoders compiled to wasm give every file of the test
+        corpora (decode_corpus.py) the answer and reason the native checker gives."""
+        folder = os.path.join(self.work, "decode-table")
+        corpus = os.path.join(folder, "corpus")
+        decode_corpus.make(corpus, os.path.join(os.environ.get(
+            "BEXU_TESTDATA_DIR", os.path.join(ROOT, "..", "shared", "testdata")), "bmpsuite"))
+        names = sorted(name for name in os.listdir(corpus) if name.endswith((".wav", ".bmp")))
+        wanted = self.checker_answers(folder, names)
+        site = os.path.join(self.sites, "decode")
+        os.makedirs(site)
+        for name in ("bexu-decode-answers.js", "bexu-decode-answers.wasm"):
+            shutil.copy(os.path.join(self.args.build, name), site)
+        subprocess.run([sys.executable, "/usr/share/emscripten/tools/file_packager.py",
+                        os.path.join(site, "corpus.data"), "--preload", corpus + "@/corpus",
+                        "--js-output=" + os.path.join(site, "corpus.js"), "--no-node"],
+                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       env=dict(os.environ, NODE_PATH="/usr/share/nodejs"))
+        with open(os.path.join(site, "index.html"), "w") as f:
+            f.write("<!doctype html><script>var Module = {};</script>"
+                    "<script src='corpus.js'></script>"
+                    "<script src='bexu-decode-answers.js'></script>\n")
+        self.page.navigate(self.server.url("decode/index.html"))
+        said = self.console_lines("decode answers:", 60)
+        answers = dict(line[len("decode answer: "):].rsplit(": ", 1) for line in said
+                       if line.startswith("decode answer: "))
+        if said[-1] != "decode answers: %d files" % len(names):
+            raise Failure("bexu-decode-answers ended with %r for %d files" % (said[-1],
+                                                                             len(names)))
+        differing = ["%s: %s in wasm, %s natively" % (name, answers.get(name), wanted[name])
+                     for name in names if answers.get(name) != wanted[name]]
+        if differing:
+            raise Failure("; ".join(differing))
+        refused = sum(1 for answer in wanted.values() if answer != "loaded")
+        self.notes.append("decode table: %d files, %d of them refused, the same answers in wasm "
+                          "and natively" % (len(names), refused))
+
+    def console_lines(self, last, timeout):
+        """The page's console lines up to the first that starts with `last`."""
+        end = time.monotonic() + timeout
         while time.monotonic() < end:
-            said = [e["params"]["args"][0].get("value", "") for e in self.page.events
+            said = [str(e["params"]["args"][0].get("value", "")) for e in self.page.events
                     if e["method"] == "Runtime.consoleAPICalled"]
-            said = [line for line in said if str(line).startswith("stretch paths:")]
-            if said:
-                if "equal" not in said[0]:
-                    raise Failure(said[0])
-                self.notes.append(said[0])
-                return
+            finished = [i for i, line in enumerate(said) if line.startswith(last)]
+            if finished:
+                return said[:finished[0] + 1]
             self.page.evaluate("1")  # takes in the events that came meanwhile
             time.sleep(0.2)
-        raise Failure("bexu-stretch-paths said nothing in 60 s")
+        raise Failure("no console line %r in %d s" % (last, timeout))
 
     # ---- running -----------------------------------------------------------------
 
@@ -413,19 +479,23 @@ class Suite:
 
 CASES = ["play_1600x900", "play_1200x900", "play_1920x1080", "resize", "missing_script",
          "bad_scene", "archive", "page_failures", "page_texts", "hostile", "memory_cap", "sound",
-         "stretch_paths"]
+         "stretch_paths", "decode_table"]
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", required=True, help="build folder of the web preset")
     parser.add_argument("--headless", required=True, help="the native bexu-headless")
+    parser.add_argument("--check", default=None,
+                        help="the native bexu-check (default: beside bexu-headless)")
     parser.add_argument("--demo", required=True)
     parser.add_argument("--out", default=None, help="where mismatching canvases are saved")
     parser.add_argument("--case", action="append", choices=CASES)
     args = parser.parse_args()
     args.build = os.path.abspath(args.build)
     args.headless = os.path.abspath(args.headless)
+    args.check = os.path.abspath(args.check or os.path.join(os.path.dirname(args.headless),
+                                                             "bexu-check"))
     args.demo = os.path.abspath(args.demo)
     work = tempfile.mkdtemp(prefix="bexu-web-")
     args.out = os.path.abspath(args.out or os.path.join(work, "out"))

@@ -5,10 +5,11 @@
 
 #include "check/author_traps.h"
 #include "check/check_text.h"
+#include "check/windows_sound.h"
 
 #include "check/story_files.h"
 #include "engine/play_cursor.h"
-#include "platform/sdl/wave_chunks.h"
+#include "platform/soft/wave_decoder.h"
 #include "render/render.h"
 
 #include <algorithm>
@@ -186,9 +187,10 @@ void checkScene(Checker* checker, const std::string& path, uint32_t at) {
     }
 }
 
-// The sound loading of the desktop player's sound library, without playing.
+// The sound as the Linux and web players' decoder reads it, without decoding.
 void checkSound(Checker* checker, const std::string& path, uint32_t at) {
-    LoadFailure failure = waveFileFailure(path.c_str());
+    WaveFormat format;
+    LoadFailure failure = inspectWaveFile(path.c_str(), &format);
     TrapFinding trap;
     if (pathTrap(path, failure != LoadFailure::Missing, false, &trap)) {
         addTrap(checker, trap, at);
@@ -204,6 +206,11 @@ void checkSound(Checker* checker, const std::string& path, uint32_t at) {
         addAt(checker, Severity::Warning, at, "sound-unreadable",
               "sound " + shown(path) + " does not load (" + loadFailureText(failure) +
                   "): the player cannot play it");
+    } else if (std::string doubt = windowsSoundDoubt(format); !doubt.empty()) {
+        addAt(checker, Severity::Warning, at, "sound-windows",
+              "sound " + shown(path) + " is in " + doubt +
+                  ": the Windows player may not play it; 8- or 16-bit PCM, or IMA ADPCM, in " +
+                  "one or two channels plays on every Windows");
     }
 }
 

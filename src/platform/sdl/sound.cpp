@@ -1,14 +1,16 @@
-// Wave files through one SDL audio device, opened at a sound. A new sound replaces
-// the queued rest of the old one; the device plays on its own thread, so playing never
-// blocks the frame loop. Played out, the device is closed: its thread would otherwise
-// wake every 23 ms for ever to play silence.
+// Wave files through one SDL audio device, opened at a sound. The shared decoder reads
+// the file; the sound library only converts its samples to the device's format and plays
+// them from its queue. A new sound replaces the queued rest of the old one; the device
+// plays on its own thread, so playing never blocks the frame loop. Played out, the device
+// is closed: its thread would otherwise wake every 23 ms for ever to play silence. A
+// device that cannot be opened is tried again at the next sound, as the Windows player
+// tries at each.
 #include "platform/platform.h"
 #include "platform/sdl/sound_device.h"
-#include "platform/sdl/wave_chunks.h"
+#include "platform/sdl/sound_samples.h"
 
 #include <SDL.h>
 
-#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -19,7 +21,6 @@ constexpr uint32_t kPlayedOutDelay = 1000;
 SDL_AudioDeviceID device = 0;
 SDL_AudioSpec deviceSpec;
 bool audioStarted = false;
-bool audioUnavailable = false; // tried once and failed: no more tries
 bool queueEmpty = false;
 uint32_t queueEmptySince = 0;
 
@@ -49,9 +50,6 @@ bool openDevice() {
     if (device != 0) {
         return true;
     }
-    if (audioUnavailable) {
-        return false;
-    }
     int savedError = silenceStandardError();
     if (!audioStarted) {
         audioStarted = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
@@ -66,77 +64,31 @@ bool openDevice() {
         device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &deviceSpec, SDL_AUDIO_ALLOW_ANY_CHANGE);
     }
     restoreStandardError(savedError);
-    audioUnavailable = device == 0;
     queueEmpty = false;
     return device != 0;
 }
-// What the sound library said when it refused a file, as one of the load reasons.
-LoadFailure failureOfLoader(const uint8_t* bytes, uint32_t size) {
-    LoadFailure look = waveFailure(bytes, size);
-    if (look != LoadFailure::None) {
-        return look;
-    }
-    const char* error = SDL_GetError();
-    if (strstr(error, "too big") != nullptr) {
-        return LoadFailure::TooLarge;
-    }
-    if (strstr(error, "runcat") != nullptr || strstr(error, "end of WAVE") != nullptr) {
-        return LoadFailure::Truncated;
-    }
-    return LoadFailure::Unreadable;
+
+void queuePiece(const uint8_t* bytes, uint32_t length, void*) {
+    SDL_QueueAudio(device, bytes, length);
 }
 } // namespace
 
 void platformPlaySound(const char* path) {
-    if (path == nullptr || !openDevice()) {
-        return;
-    }
     // Whatever comes of this call, the old sound stops.
-    SDL_ClearQueuedAudio(device);
-    uint32_t size = 0;
-    uint8_t* bytes = readWaveFile(path, &size);
-    if (bytes == nullptr) {
+    if (device != 0) {
+        SDL_ClearQueuedAudio(device);
+    }
+    DecodedWave wave;
+    if (!loadWave(path, &wave)) {
         return;
     }
-    clampWaveChunks(bytes, size);
-    SDL_AudioSpec fileSpec;
-    Uint8* samples = nullptr;
-    Uint32 length = 0;
-    SDL_RWops* stream = SDL_RWFromMem(bytes, static_cast<int>(size));
-    bool loaded =
-        stream != nullptr && SDL_LoadWAV_RW(stream, 1, &fileSpec, &samples, &length) != nullptr;
-    platformNoteLoadFailure(loaded ? LoadFailure::None : failureOfLoader(bytes, size));
-    platformFree(bytes);
-    if (!loaded) {
-        return;
+    if (wave.frames > 0 && openDevice()) {
+        // What was converted plays, should the conversion fail part way; an empty queue
+        // closes the device as a played-out one.
+        convertForDevice(wave, deviceSpec, queuePiece, nullptr);
+        SDL_PauseAudioDevice(device, 0);
     }
-    SDL_AudioCVT conversion;
-    int built = SDL_BuildAudioCVT(&conversion, fileSpec.format, fileSpec.channels, fileSpec.freq,
-                                  deviceSpec.format, deviceSpec.channels, deviceSpec.freq);
-    if (built < 0 ||
-        length > static_cast<Uint32>(SDL_MAX_SINT32 / SDL_max(conversion.len_mult, 1))) {
-        SDL_FreeWAV(samples);
-        return;
-    }
-    if (built == 0) {
-        SDL_QueueAudio(device, samples, length);
-        SDL_FreeWAV(samples);
-    } else {
-        conversion.len = static_cast<int>(length);
-        conversion.buf = static_cast<Uint8*>(
-            SDL_malloc(static_cast<size_t>(length) * static_cast<size_t>(conversion.len_mult)));
-        if (conversion.buf == nullptr) {
-            SDL_FreeWAV(samples);
-            return;
-        }
-        SDL_memcpy(conversion.buf, samples, length);
-        SDL_FreeWAV(samples);
-        if (SDL_ConvertAudio(&conversion) == 0) {
-            SDL_QueueAudio(device, conversion.buf, static_cast<Uint32>(conversion.len_cvt));
-        }
-        SDL_free(conversion.buf);
-    }
-    SDL_PauseAudioDevice(device, 0);
+    freeDecodedWave(&wave);
 }
 
 void closePlayedOutSoundDevice() {

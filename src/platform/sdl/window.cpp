@@ -2,6 +2,7 @@
 // that turns SDL events into our message codes, and presenting software pixels
 // through the window surface.
 #include "platform/platform.h"
+#include "platform/sdl/window_title.h"
 #include "platform/sdl/windows_text.h"
 #include "platform/soft/soft_surface.h"
 #include "platform/window_classes/window_classes.h"
@@ -207,7 +208,7 @@ void platformSetWindowTitle(PlatformWindow* window, const char* title) {
     // Without memory for its UTF-8 form the title stays as it was.
     if (utf8 != nullptr) {
         windows1252ToUtf8(title, utf8);
-        SDL_SetWindowTitle(window->handle, utf8);
+        setSdlWindowTitle(window->handle, utf8);
         platformFree(utf8);
     }
 }

@@ -18,8 +18,6 @@ bool softClipCopy(int32_t x, int32_t y, int32_t width, int32_t height, int64_t t
                   int64_t targetHeight, const PlatformBitmap* source, int32_t sourceX,
                   int32_t sourceY, SoftCopyRect* out);
 
-bool softBitmapSizeAllowed(int64_t width, int64_t height);
-
 // Must be called before a bitmap's pixels are written: drops what was derived from them.
 void softBitmapChanged(PlatformBitmap* bitmap);
 
@@ -32,7 +30,7 @@ void softCopyNearest(PlatformBitmap* to, const PlatformBitmap* from, const SoftB
                      uint32_t keyPixel);
 
 // How far a screen context reaches; the backend clips to the real window.
-constexpr int64_t kSoftScreenLimit = kSoftMaxSide;
+constexpr int64_t kSoftScreenLimit = kBitmapMaxSide;
 
 inline uint32_t* softRow(PlatformBitmap* bitmap, int64_t y) {
     return bitmap->pixels + static_cast<size_t>(y) * static_cast<size_t>(bitmap->width);

@@ -65,13 +65,8 @@ void softInitSurface(PlatformSurface* surface, PlatformWindow* window) {
     surface->smoothStretch = false;
 }
 
-bool softBitmapSizeAllowed(int64_t width, int64_t height) {
-    return width >= 1 && height >= 1 && width <= kSoftMaxSide && height <= kSoftMaxSide &&
-           width * height <= kSoftMaxPixelBytes / 4;
-}
-
 PlatformBitmap* softCreateBitmap(int32_t width, int32_t height) {
-    if (!softBitmapSizeAllowed(width, height)) {
+    if (!bitmapSizeAllowed(width, height)) {
         return nullptr;
     }
     size_t bytes = static_cast<size_t>(width) * static_cast<size_t>(height) * 4u;

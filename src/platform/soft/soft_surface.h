@@ -3,6 +3,7 @@
 // a drawing context with one bitmap selected into it.
 #pragma once
 
+#include "platform/bitmap_limits.h"
 #include "platform/platform.h"
 
 #include <cstdint>
@@ -41,14 +42,10 @@ inline uint32_t softPixelOfColor(uint32_t color) {
 // Makes a surface's fields ready; used by backends for screen contexts too.
 void softInitSurface(PlatformSurface* surface, PlatformWindow* window);
 // A zero-filled (black) bitmap; none when a side is below 1 or the size is over
-// the limits below, or memory runs out. Freed by platformDeleteBitmap.
+// the limits of bitmap_limits.h, or memory runs out. Freed by platformDeleteBitmap.
 // A screen context for the window; backends hand it out as the window's drawing context.
 PlatformSurface* softCreateScreen(PlatformWindow* window);
 PlatformBitmap* softCreateBitmap(int32_t width, int32_t height);
-
-// Largest bitmap: 32768 pixels on a side and 256 MiB of pixel data.
-constexpr int64_t kSoftMaxSide = 32768;
-constexpr int64_t kSoftMaxPixelBytes = int64_t{256} << 20;
 
 // Backend hook: shows `width` x `height` pixels of `source` at (sourceX, sourceY)
 // in the window, at (x, y) of its client area. Called by copies into a screen context.

@@ -98,7 +98,7 @@ bool followCanvasSize() {
     shown.width = 0;
     shown.height = 0;
     shown.bitmap = nullptr;
-    if (width <= 0 || height <= 0 || width > kSoftMaxSide || height > kSoftMaxSide) {
+    if (width <= 0 || height <= 0 || width > kBitmapMaxSide || height > kBitmapMaxSide) {
         return false;
     }
     shown.rgba = static_cast<uint32_t*>(

@@ -1,20 +1,16 @@
-// Wave files through WebAudio. The file is decoded here (the browser's own decoder
-// refuses the ADPCM encodings), handed over as one AudioBuffer and played from the
-// start; a new sound stops the old one, whatever comes of the new one.
-// Browsers start audio only after a gesture: until the first key press or tap the
-// latest sound waits, and then starts where it would be by now, or not at all when
-// it would be over already. The analyser on the way out lets a page see the signal.
-#include "platform/load_file.h"
+// Wave files through WebAudio. The file is decoded by the shared decoder, as the Linux
+// player decodes it (the browser's own decoder refuses the ADPCM encodings), handed over as one
+// AudioBuffer and played from the start; a new sound stops the old one, whatever comes of the new
+// one. Browsers start audio only after a gesture: until the first key press or tap the latest sound
+// waits, and then starts where it would be by now, or not at all when it would be over already. The
+// analyser on the way out lets a page see the signal.
 #include "platform/platform.h"
-#include "platform/web/wave_decoder.h"
+#include "platform/soft/wave_decoder.h"
 #include "platform/web/web.h"
 
 #include <emscripten.h>
 
 namespace {
-
-// Larger files are no sound a story plays; decoded they would pass the memory cap.
-constexpr uint32_t kLargestWave = 64u << 20;
 
 // clang-format off
 EM_JS(void, prepareAudio, (), {
@@ -97,16 +93,8 @@ void webAudioAllowed() {
 void platformPlaySound(const char* path) {
     prepareAudio();
     stopSound();
-    uint32_t size = 0;
-    uint8_t* bytes =
-        path != nullptr ? loadWholeFile(path, kLargestWave, LoadFailure::NotWave, &size) : nullptr;
-    if (bytes == nullptr) {
-        return;
-    }
     DecodedWave wave;
-    bool decoded = decodeWave(bytes, size, &wave);
-    platformFree(bytes);
-    if (decoded && wave.frames > 0) {
+    if (loadWave(path, &wave) && wave.frames > 0) {
         playSamples(wave.samples, wave.channels, wave.frames, wave.rate);
     }
     freeDecodedWave(&wave);
