@@ -403,8 +403,8 @@ function buildRows(diagnostics) {
     if (!found) continue;
     view.worst.set(line, worstOf(found));
     for (const d of found) {
-      view.findings.push({severity: d.severity, text: utf8Text(d.column + ": " + d.severity +
-        ": " + d.message + " [" + d.code + "]")});
+      view.findings.push({severity: d.severity, text: utf8Text(d.line + ":" + d.column + ": " +
+        d.severity + ": " + d.message + " [" + d.code + "]")});
       view.rowOf[row++] = -view.findings.length;
     }
   }
@@ -434,6 +434,7 @@ function drawScript() {
       const finding = view.findings[-line - 1];
       element.className = "row finding " + finding.severity;
       element.textContent = finding.text;
+      element.title = finding.text;
     } else {
       const worst = view.worst.get(line);
       element.className = "row" + (worst ? " has-" + worst : "") +
