@@ -1,5 +1,5 @@
 # The two set-up commands of the README. Each installs what it needs first.
-.PHONY: play test build dist fresh-check
+.PHONY: play test build dist studio fresh-check
 
 play:
 	bash scripts/install-deps.sh play
@@ -19,6 +19,12 @@ build:
 dist:
 	bash scripts/install-deps.sh dist
 	bash scripts/dist.sh
+
+# bexu studio, the author tools in a web page: the site folder build-web/studio/ with the
+# players it exports, and build/bexu-studio, which serves it with a story on 127.0.0.1.
+studio:
+	bash scripts/install-deps.sh studio
+	bash scripts/studio.sh
 
 # The README's set-up on a Debian 12 root made anew, alone: the play command, then the
 # test command's install and configure steps.

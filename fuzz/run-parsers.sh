@@ -11,7 +11,7 @@ out="${BEXU_FUZZ_BUILD:-$root/build-fuzz}"
 seconds="${1:-60}"
 shift || true
 harnesses=("$@")
-[ ${#harnesses[@]} -eq 0 ] && harnesses=(block_reader extract_items stutter step_script wave file_uses wave_decoder lossless_wave author_traps scene)
+[ ${#harnesses[@]} -eq 0 ] && harnesses=(block_reader extract_items stutter step_script wave file_uses wave_decoder lossless_wave author_traps scene served_path)
 
 mkdir -p "$out"
 cmake -S "$root/fuzz/parsers" -B "$out" -G Ninja -DCMAKE_CXX_COMPILER=clang++ \
@@ -27,6 +27,7 @@ options_for() {
     wave | wave_decoder | lossless_wave) echo "-max_len=8192" ;;
     # Room for a small PNG or JPEG with its tables.
     scene) echo "-max_len=16384" ;;
+    served_path) echo "-max_len=256" ;;
     *) echo "-max_len=4096" ;;
   esac
 }

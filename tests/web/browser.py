@@ -14,6 +14,7 @@ import subprocess
 import tempfile
 import threading
 import time
+import traceback
 import urllib.request
 
 import websocket  # Debian's python3-websocket
@@ -31,6 +32,10 @@ CHROMIUM_FLAGS = [
     "--disable-background-timer-throttling", "--disable-renderer-backgrounding",
     "--disable-backgrounding-occluded-windows",
 ]
+
+
+# The player's canvas in its own page.
+CANVAS = "document.getElementById('canvas')"
 
 
 class Failure(Exception):
@@ -55,6 +60,8 @@ class Server:
     def __init__(self, root):
         handler = functools.partial(QuietHandler, directory=root)
         self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
+        # A page that goes away in the middle of an answer is no error of the test's.
+        self.httpd.handle_error = lambda request, address: None
         self.port = self.httpd.server_address[1]
         self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
         self.thread.start()
@@ -224,10 +231,19 @@ class Page:
             self.send("Input.dispatchMouseEvent", type=kind, x=x, y=y, button="left",
                       clickCount=1)
 
-    def canvas_digest(self):
-        """(width, height, SHA-256 of the canvas's RGBA bytes)."""
+    def set_files(self, selector, paths):
+        """Gives the file input `selector` these files (a folder for a folder input)."""
+        root = self.send("DOM.getDocument", depth=0)["root"]["nodeId"]
+        node = self.send("DOM.querySelector", nodeId=root, selector=selector)["nodeId"]
+        if not node:
+            raise Failure("no %s in the page" % selector)
+        self.send("DOM.setFileInputFiles", nodeId=node, files=list(paths))
+
+    def canvas_digest(self, canvas=CANVAS):
+        """(width, height, SHA-256 of the canvas's RGBA bytes); `canvas` is a script
+        expression giving the canvas element."""
         value = self.evaluate(
-            "(async () => { const c = document.getElementById('canvas');"
+            "(async () => { const c = " + canvas + ";"
             " const d = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;"
             " const h = new Uint8Array(await crypto.subtle.digest('SHA-256', d));"
             " return [c.width, c.height, Array.from(h, b => b.toString(16).padStart(2, '0'))"
@@ -253,11 +269,12 @@ class Page:
             wait=True)
         return tuple(value)
 
-    def canvas_pixels(self, slot=None):
-        """(width, height, RGB bytes) of the canvas, or of the copy kept as `slot`."""
+    def canvas_pixels(self, canvas=CANVAS, slot=None):
+        """(width, height, RGB bytes) of the canvas (a script expression), or of the copy
+        kept as `slot`."""
         source = ("window.bexuKept[%s]" % json.dumps(slot) if slot is not None else
-                  "(c => c.getContext('2d').getImageData(0, 0, c.width, c.height))"
-                  "(document.getElementById('canvas'))")
+                  "(c => c.getContext('2d').getImageData(0, 0, c.width, c.height))(%s)"
+                  % canvas)
         value = self.evaluate(
             "(async () => { const d = %s;"
             " const url = await new Promise(done => { const r = new FileReader();"
@@ -270,6 +287,17 @@ class Page:
             rgb[channel::3] = rgba[channel::4]
         return value[0], value[1], bytes(rgb)
 
+    def blob_bytes(self, blob):
+        """The bytes of the Blob that the script expression `blob` gives."""
+        value = self.evaluate(
+            "(async () => { const b = " + blob + "; if (!b) return null;"
+            " return await new Promise((done, failed) => { const r = new FileReader();"
+            " r.onload = () => done(r.result.slice(r.result.indexOf(',') + 1));"
+            " r.onerror = () => failed(r.error); r.readAsDataURL(b); }); })()", wait=True)
+        if value is None:
+            raise Failure("no blob at %s" % blob)
+        return base64.b64decode(value)
+
     def console_errors(self):
         return [e for e in self.events if e["method"] == "Runtime.exceptionThrown"]
 
@@ -278,3 +306,22 @@ class Page:
             self.socket.close()
         except OSError:
             pass
+
+
+def run_cases(suite, names):
+    """Runs suite.case_<name> for each name, each reporting PASS or FAIL and the run going
+    on; then the suite's notes. Returns the number of failures."""
+    failures = 0
+    for name in names:
+        start = time.monotonic()
+        try:
+            getattr(suite, "case_" + name)()
+            print("PASS %s (%.1f s)" % (name, time.monotonic() - start), flush=True)
+        except Exception as error:  # noqa: BLE001 - every case reports and the run goes on
+            failures += 1
+            print("FAIL %s: %s" % (name, error), flush=True)
+            if not isinstance(error, Failure):
+                traceback.print_exc()
+    for note in suite.notes:
+        print("  " + note)
+    return failures

@@ -22,7 +22,6 @@ import subprocess
 import sys
 import tempfile
 import time
-import traceback
 import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine"))
@@ -54,7 +53,7 @@ class KeptCanvas:
         return self.digest == other.digest
 
     def pixels(self):
-        return self.page.canvas_pixels(self.slot)[2]
+        return self.page.canvas_pixels(slot=self.slot)[2]
 MARKER_INTERVAL_MS = 300
 MARKER_TOLERANCE_MS = 40
 PROMPT_MS = 30
@@ -894,20 +893,7 @@ class Suite:
 
     def run(self, names):
         self.demo_url = self.site("demo", self.args.demo)
-        failures = 0
-        for name in names:
-            start = time.monotonic()
-            try:
-                getattr(self, "case_" + name)()
-                print("PASS %s (%.1f s)" % (name, time.monotonic() - start), flush=True)
-            except Exception as error:  # noqa: BLE001 - every case reports and the run goes on
-                failures += 1
-                print("FAIL %s: %s" % (name, error), flush=True)
-                if not isinstance(error, Failure):
-                    traceback.print_exc()
-        for note in self.notes:
-            print("  " + note)
-        return failures
+        return browser.run_cases(self, names)
 
 
 CASES = ["play_1600x900", "play_1200x900", "play_1920x1080", "resize", "missing_script",

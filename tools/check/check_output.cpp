@@ -1,4 +1,5 @@
 // The checker's report as compiler-style text or as JSON.
+#include "check/check_text.h"
 #include "check/story_check.h"
 
 #include <cstdio>
@@ -18,24 +19,6 @@ const char* severityName(Severity severity) {
 
 std::string plural(uint32_t count, const char* word) {
     return std::to_string(count) + " " + word + (count == 1 ? "" : "s");
-}
-
-std::string jsonString(const std::string& text) {
-    std::string out = "\"";
-    for (char c : text) {
-        auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (byte < 32 || byte > 126) {
-            char escaped[8];
-            snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
 }
 
 // A file of the story as the user names it; the empty name is the folder itself.

@@ -48,3 +48,21 @@ std::string byteName(unsigned char c) {
     }
     return name;
 }
+
+std::string jsonString(const std::string& text, bool utf8) {
+    std::string out = "\"";
+    for (char c : text) {
+        auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (byte < 32 || (byte > 126 && !utf8)) {
+            char escaped[8];
+            snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}

@@ -1,12 +1,8 @@
 // bexu-pack STORY_DIR [--out DIR] [--force]: packs a story into release archives
 // for readers, one for Windows, one for Linux and one for the web, after checking it.
-#include "check/story_check.h"
-#include "check/story_files.h"
 #include "pack/archive_entry.h"
+#include "pack/release_plan.h"
 #include "pack/release_texts.h"
-#include "pack/story_contents.h"
-#include "pack/web_archive.h"
-#include "pack/web_story.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -119,26 +115,6 @@ bool parseOptions(int argc, char** argv, Options* options, int* exitCode) {
     return true;
 }
 
-// The player file exists, is plain and begins with its format's mark.
-bool checkPlayer(const std::string& path, const char* mark, const char* what, const char* hint,
-                 uint64_t* size, std::string* error) {
-    int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    struct stat info;
-    char head[4] = {};
-    bool fine = descriptor >= 0 && fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode) &&
-                read(descriptor, head, sizeof head) == static_cast<ssize_t>(sizeof head) &&
-                memcmp(head, mark, strlen(mark)) == 0;
-    if (descriptor >= 0) {
-        close(descriptor);
-    }
-    if (!fine) {
-        *error = std::string("the ") + what + " '" + path + "' is missing or not one: " + hint;
-        return false;
-    }
-    *size = static_cast<uint64_t>(info.st_size);
-    return true;
-}
-
 bool makeFolder(const std::string& path, std::string* error) {
     struct stat info;
     if (stat(path.c_str(), &info) == 0) {
@@ -154,59 +130,6 @@ bool makeFolder(const std::string& path, std::string* error) {
     }
     return true;
 }
-
-ArchiveEntry folderEntry(const std::string& path) {
-    return ArchiveEntry{path, true, false, "", "", 0};
-}
-
-ArchiveEntry madeEntry(const std::string& path, const std::string& bytes, bool executable) {
-    return ArchiveEntry{path, false, executable, "", bytes, 0};
-}
-
-ArchiveEntry fileEntry(const std::string& path, const std::string& source, uint64_t size,
-                       bool executable) {
-    return ArchiveEntry{path, false, executable, source, "", size};
-}
-
-// The story's folders and files under `top`, in path order.
-void addStoryEntries(const StoryContents& contents, const std::string& top,
-                     std::vector<ArchiveEntry>* entries) {
-    std::vector<ArchiveEntry> story;
-    for (const std::string& folder : contents.folders) {
-        story.push_back(folderEntry(top + folder));
-    }
-    for (const StoryFile& file : contents.files) {
-        ArchiveEntry entry = fileEntry(top + file.path, file.path, file.size, false);
-        entry.storyFolder = contents.folder;
-        story.push_back(entry);
-    }
-    std::sort(story.begin(), story.end(),
-              [](const ArchiveEntry& a, const ArchiveEntry& b) { return a.path < b.path; });
-    entries->insert(entries->end(), story.begin(), story.end());
-}
-
-// A story file that has the name of one the packer adds, as Windows compares names.
-std::string clashingName(const StoryContents& contents, const std::vector<std::string>& added) {
-    auto lower = [](std::string text) {
-        std::transform(text.begin(), text.end(), text.begin(),
-                       [](unsigned char c) { return static_cast<char>(tolower(c)); });
-        return text;
-    };
-    for (const StoryFile& file : contents.files) {
-        for (const std::string& name : added) {
-            if (lower(file.path) == lower(name)) {
-                return file.path;
-            }
-        }
-    }
-    return "";
-}
-
-struct Archive {
-    std::string name;
-    std::vector<ArchiveEntry> entries;
-    bool zip;
-};
 
 // A new file in `folder` under a temporary name, noted in `partial`.
 FILE* temporaryFile(const std::string& folder, const std::string& name, char* partial,
@@ -226,7 +149,7 @@ FILE* temporaryFile(const std::string& folder, const std::string& name, char* pa
     return file;
 }
 
-bool writeArchive(const std::string& outFolder, const Archive& archive, char* partial,
+bool writeArchive(const std::string& outFolder, const ReleaseArchive& archive, char* partial,
                   std::string* error) {
     FILE* file = temporaryFile(outFolder, archive.name, partial, error);
     if (file == nullptr) {
@@ -256,117 +179,17 @@ bool writeArchive(const std::string& outFolder, const Archive& archive, char* pa
     return fine;
 }
 
-std::string megabytes(uint64_t bytes) {
-    char text[32];
-    snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
-    return text;
-}
-
-// Checks the story; true when it may be packed. Prints the findings.
-bool checkBeforePacking(const Options& options, StoryContents* contents) {
-    // One walk of the play: the check lists the files it meets.
-    CheckReport report = checkStory(options.story);
-    FileUses uses = {report.readable, report.uses};
-    *contents = gatherStory(options.story, uses, &report.diagnostics);
-    std::stable_sort(report.diagnostics.begin(), report.diagnostics.end(),
-                     [](const Diagnostic& a, const Diagnostic& b) {
-                         if (a.file != b.file) {
-                             return a.file < b.file;
-                         }
-                         return a.line != b.line ? a.line < b.line : a.column < b.column;
-                     });
-    fputs(formatText(report, folderPrefix(options.story)).c_str(), stdout);
-    auto linkedOut = static_cast<uint32_t>(
-        std::count_if(report.diagnostics.begin(), report.diagnostics.end(), unforceable));
-    if (linkedOut > 0) {
-        fprintf(stderr,
-                "bexu-pack: %u link%s lead%s out of the story folder: nothing packed, not even "
-                "with --force (copy the files into the story folder)\n",
-                linkedOut, linkedOut == 1 ? "" : "s", linkedOut == 1 ? "s" : "");
-        return false;
-    }
-    if (!report.readable) {
-        fprintf(stderr, "bexu-pack: %sscript.bexu cannot be read: nothing packed\n",
-                folderPrefix(options.story).c_str());
-        return false;
-    }
-    uint32_t errors = countSeverity(report, Severity::Error);
-    if (errors > 0 && !options.force) {
-        fprintf(stderr,
-                "bexu-pack: %u error%s: nothing packed (--force packs the story as it is)\n",
-                errors, errors == 1 ? "" : "s");
-        return false;
-    }
-    return true;
-}
-
-struct PlayerSizes {
-    uint64_t windowsPlayer;
-    uint64_t linuxPlayer;
-    WebPlayer webPlayer;
-};
-
-// The story folder, both players and the output folder, before anything is read.
-bool checkInputs(const Options& options, PlayerSizes* sizes, std::string* error) {
-    static const char kElfMark[] = {0x7f, 'E', 'L', 'F', 0};
+// The story folder, the players and the output folder, before anything is read.
+bool checkInputs(const Options& options, ReleasePlayers* players, std::string* error) {
     DIR* story = opendir(options.story.c_str());
     if (story == nullptr) {
         *error = "story folder '" + options.story + "' cannot be read: " + strerror(errno);
         return false;
     }
     closedir(story);
-    return checkPlayer(options.windowsPlayer, "MZ", "Windows player",
-                       "build it (cmake --preset win32 && cmake --build --preset win32) or name "
-                       "one with --windows-player",
-                       &sizes->windowsPlayer, error) &&
-           checkPlayer(options.linuxPlayer, kElfMark, "Linux player",
-                       "build bexu-static or name one with --linux-player", &sizes->linuxPlayer,
-                       error) &&
-           checkWebPlayer(options.webPlayer, &sizes->webPlayer, error) &&
-           makeFolder(options.out, error);
-}
-
-// Sizes and offsets of a zip archive have 32 bits; 1 MiB is room for the rest. The web
-// archive's coded story is never larger than the story.
-bool fitsZip(const StoryContents& contents, const PlayerSizes& sizes, std::string* error) {
-    uint64_t webPlayer = 0;
-    for (uint64_t size : sizes.webPlayer.sizes) {
-        webPlayer += size;
-    }
-    uint64_t players = std::max(sizes.windowsPlayer, webPlayer);
-    if (contents.totalSize + players + (1u << 20) > UINT32_MAX) {
-        *error = "the story's files come to " + megabytes(contents.totalSize) +
-                 "; a zip archive holds at most 4.2 GB";
-        return false;
-    }
-    return true;
-}
-
-Archive windowsArchive(const StoryContents& contents, const Options& options,
-                       const PlayerSizes& sizes) {
-    const std::string& title = contents.fileTitle;
-    std::string top = title + "/";
-    Archive archive = {title + "-windows.zip", {}, true};
-    archive.entries = {
-        folderEntry(top),
-        fileEntry(top + title + ".exe", options.windowsPlayer, sizes.windowsPlayer, true),
-        madeEntry(top + "README.txt", windowsReadMe(contents.title, title), false)};
-    addStoryEntries(contents, top, &archive.entries);
-    return archive;
-}
-
-Archive linuxArchive(const StoryContents& contents, const Options& options,
-                     const PlayerSizes& sizes) {
-    const std::string& title = contents.fileTitle;
-    std::string top = title + "/";
-    Archive archive = {title + "-linux-x86_64.tar.gz", {}, false};
-    archive.entries = {
-        folderEntry(top), madeEntry(top + title, linuxLauncher(), true),
-        madeEntry(top + title + ".desktop", desktopEntry(contents.title, title), true),
-        madeEntry(top + "README.txt", linuxReadMe(contents.title, title), false),
-        fileEntry(top + "bexu", options.linuxPlayer, sizes.linuxPlayer, true)};
-    addStoryEntries(contents, top, &archive.entries);
-    return archive;
+    *players =
+        ReleasePlayers{options.windowsPlayer, options.linuxPlayer, options.webPlayer, 0, 0, {}};
+    return checkReleasePlayers(players, error) && makeFolder(options.out, error);
 }
 
 void removeLeftPartials() {
@@ -379,7 +202,8 @@ void removeLeftPartials() {
 }
 
 // Writes the archives under temporary names, then gives them their own: all or none.
-bool writeAll(const std::string& out, const Archive* archives[kArchives], std::string* error) {
+bool writeAll(const std::string& out, const ReleaseArchive* archives[kArchives],
+              std::string* error) {
     bool fine = true;
     for (size_t i = 0; i < kArchives && fine; ++i) {
         fine = writeArchive(out, *archives[i], gPartial[i], error);
@@ -403,16 +227,15 @@ bool writeAll(const std::string& out, const Archive* archives[kArchives], std::s
     return fine;
 }
 
-// The web story's files, coded into a temporary file beside the archives.
-bool codeWebStory(const std::string& out, const StoryContents& contents, WebStory* story,
-                  std::string* codedPath, std::string* error) {
+// The web archive, its story's files coded into a temporary file beside the archives.
+bool planWebArchiveIn(const std::string& out, const ReleasePlan& plan,
+                      const ReleasePlayers& players, ReleaseArchive* archive, std::string* error) {
     char* partial = gPartial[kArchives];
-    FILE* coded = temporaryFile(out, webArchiveName(contents) + ".story", partial, error);
+    FILE* coded = temporaryFile(out, webArchiveName(plan.contents) + ".story", partial, error);
     if (coded == nullptr) {
         return false;
     }
-    *codedPath = partial;
-    bool fine = writeWebStory(contents, coded, story, error);
+    bool fine = planWebArchive(plan, players, coded, partial, archive, error);
     if (fclose(coded) != 0 && fine) {
         *error = std::string("the web story cannot be written: ") + strerror(errno);
         fine = false;
@@ -421,7 +244,7 @@ bool codeWebStory(const std::string& out, const StoryContents& contents, WebStor
 }
 
 void printPacked(const StoryContents& contents, const std::string& out,
-                 const Archive* archives[kArchives]) {
+                 const ReleaseArchive* archives[kArchives]) {
     printf("bexu-pack: \"%s\": %zu story files, %s\n", printableTitle(contents.title).c_str(),
            contents.files.size(), megabytes(contents.totalSize).c_str());
     for (const std::string& left : contents.leftOut) {
@@ -434,42 +257,28 @@ void printPacked(const StoryContents& contents, const std::string& out,
 
 int pack(const Options& options) {
     std::string error;
-    PlayerSizes sizes = {};
-    if (!checkInputs(options, &sizes, &error)) {
+    ReleasePlayers players;
+    if (!checkInputs(options, &players, &error)) {
         return failure(error);
     }
-    StoryContents contents;
-    if (!checkBeforePacking(options, &contents)) {
-        return 1;
-    }
-    if (!fitsZip(contents, sizes, &error)) {
-        return failure(error + ": nothing packed");
-    }
-    const std::string& title = contents.fileTitle;
-    std::string clash =
-        clashingName(contents, {title + ".exe", "README.txt", title, title + ".desktop", "bexu"});
-    if (!clash.empty()) {
-        return failure("the story's file '" + clash +
-                       "' has the name of one the packer adds: rename it");
+    ReleasePlan plan = planRelease(options.story, players, options.force);
+    fputs(plan.findings.c_str(), stdout);
+    if (!plan.refusal.empty()) {
+        return failure(plan.refusal);
     }
     signal(SIGINT, removePartials);
     signal(SIGTERM, removePartials);
     signal(SIGHUP, removePartials);
-    WebStory story;
-    std::string codedPath;
-    if (!codeWebStory(options.out, contents, &story, &codedPath, &error)) {
+    ReleaseArchive web;
+    if (!planWebArchiveIn(options.out, plan, players, &web, &error)) {
         removeLeftPartials();
         return failure(error + ": nothing packed");
     }
-    Archive windowsZip = windowsArchive(contents, options, sizes);
-    Archive linuxTarball = linuxArchive(contents, options, sizes);
-    Archive webZip = {webArchiveName(contents),
-                      webArchiveEntries(contents, sizes.webPlayer, story, codedPath), true};
-    const Archive* archives[kArchives] = {&windowsZip, &linuxTarball, &webZip};
+    const ReleaseArchive* archives[kArchives] = {&plan.archives[0], &plan.archives[1], &web};
     if (!writeAll(options.out, archives, &error)) {
         return failure(error + ": nothing packed");
     }
-    printPacked(contents, options.out, archives);
+    printPacked(plan.contents, options.out, archives);
     return 0;
 }
 

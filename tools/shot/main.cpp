@@ -1,5 +1,6 @@
 // bexu-shot [DIR] [--out DIR] [--size WxH] [--seed N] [--pages A-B]: plays the story in
 // DIR (default: here) headless and writes one PNG per key wait plus index.html.
+#include "shot/png_writer.h"
 #include "shot/story_shots.h"
 
 #include <cctype>
@@ -174,6 +175,7 @@ int finishRun(const ShotOptions& options, const ShotRun& run) {
 
 int main(int argc, char** argv) {
     ShotOptions options;
+    options.writePicture = writePng;
     std::string out;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];

@@ -4,12 +4,12 @@
 #include "shot/story_shots.h"
 
 #include "app/app.h"
+#include "app/play_from.h"
 #include "check/story_check.h"
 #include "common/progress.h"
 #include "engine/play_cursor.h"
 #include "platform/headless/headless.h"
 #include "platform/soft/soft_surface.h"
-#include "shot/png_writer.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -18,10 +18,6 @@
 #include <unistd.h>
 
 namespace {
-
-// Iterations without a command and without a wait: the play has stopped for good
-// (a command with an empty argument).
-constexpr uint32_t kStuckIterations = 4;
 
 struct Recorder {
     const ShotOptions* options;
@@ -50,8 +46,10 @@ Recorder recorder;
     exit(exitCode);
 }
 
+// Pressed at the first frame of a key wait, the Space reaches the loop a frame's pause
+// later, as a play run ahead to a page has it: both give the same pictures.
 void pressSpace() {
-    headlessSchedule(HeadlessEvent{platformTickCount(), HeadlessEventKind::Key,
+    headlessSchedule(HeadlessEvent{platformTickCount() + kFramePause, HeadlessEventKind::Key,
                                    static_cast<uint32_t>(kVirtualKeySpace), 0, 0});
 }
 
@@ -59,17 +57,12 @@ void capture() {
     const ShotOptions& options = *recorder.options;
     Shot& shot = recorder.pending;
     shot.page = ++recorder.page;
-    if (shot.page < options.firstPage) {
-        recorder.events.clear(); // what comes before the first page pictured
-        pressSpace();
-        return;
-    }
     const PlatformBitmap* screen = headlessScreen();
     char name[32];
     snprintf(name, sizeof name, "shot-%04u.png", shot.page);
     shot.file = name;
-    if (screen == nullptr ||
-        !writePng(options.outFolder + "/" + name, screen->width, screen->height, screen->pixels)) {
+    if (screen == nullptr || !options.writePicture(options.outFolder + "/" + name, screen->width,
+                                                   screen->height, screen->pixels)) {
         stopPlay(ShotEnd::WriteFailed, "cannot write " + options.outFolder + "/" + name);
     }
     shot.before.swap(recorder.events);
@@ -208,6 +201,21 @@ void onExit(int32_t exitCode, const char* caption, const char* text) {
     stopPlay(ShotEnd::Fatal, stoppedBy(text) + ": " + caption + ": " + text + why);
 }
 
+// Runs ahead to the key wait of that page, in the reader's time; false when the play ends
+// before it (a play that holds for good before it stops as it would at its place).
+bool runAheadToPage(uint32_t page) {
+    PlayStartReport report;
+    bool reached = runAheadTo(PlayStart{0, 0, page}, &report);
+    if (!reached && report.end == PlayStartEnd::PlayHeld) {
+        watchHeld();
+    }
+    headlessSetTick(report.tick);
+    recorder.waits.seen = engineState.script.lastStep.keyWaits;
+    recorder.executed = engineState.script.lastStep.executed;
+    recorder.page = page - 1;
+    return reached && catchUp();
+}
+
 } // namespace
 
 int playAndShoot(const ShotOptions& options, ShotFinish finish) {
@@ -235,7 +243,9 @@ int playAndShoot(const ShotOptions& options, ShotFinish finish) {
     // Where each command stands, as bexu-check names it.
     keepPlayPlaces();
     startUp();
-    runMainLoop();
+    if (options.firstPage <= 1 || runAheadToPage(options.firstPage)) {
+        runMainLoop();
+    }
     endProgress(&recorder.progress);
     run.end = ShotEnd::Finished;
     run.after = recorder.events;
@@ -250,17 +260,20 @@ int playAndShoot(const ShotOptions& options, ShotFinish finish) {
     return finish(options, run);
 }
 
-std::string placeName(const ShotRun& run, int32_t block, int32_t command) {
+const CommandPlace* shotPlace(const ShotRun& run, int32_t block, int32_t command) {
     // Blocks play in rising numbers, commands in order: the places are sorted.
     auto before = [](const CommandPlace& place, std::pair<int32_t, uint32_t> wanted) {
         return std::make_pair(place.block, place.index) < wanted;
     };
     auto wanted = std::make_pair(block, static_cast<uint32_t>(command));
     auto found = std::lower_bound(run.places.begin(), run.places.end(), wanted, before);
-    const CommandPlace* place =
-        found != run.places.end() && found->block == block && found->index == wanted.second
-            ? &*found
-            : nullptr;
+    return found != run.places.end() && found->block == block && found->index == wanted.second
+               ? &*found
+               : nullptr;
+}
+
+std::string placeName(const ShotRun& run, int32_t block, int32_t command) {
+    const CommandPlace* place = shotPlace(run, block, command);
     if (place == nullptr) {
         return "block " + std::to_string(block) + ", command " + std::to_string(command);
     }

@@ -9,15 +9,22 @@
 #include <string>
 #include <vector>
 
+// Keeps one picture: `pixels` (0x00RRGGBB, rows top-down) as the file at `path`.
+// False when it cannot be kept, which stops the play.
+using PictureWriter = bool (*)(const std::string& path, int32_t width, int32_t height,
+                               const uint32_t* pixels);
+
 struct ShotOptions {
     std::string folder;    // the story
     std::string outFolder; // must exist; absolute, since the play works in the story's folder
+    PictureWriter writePicture = nullptr; // bexu-shot's writes PNG files
     int32_t width = 1600;
     int32_t height = 900;
     // The stutter generator's seed, and the clock's start: a run is reproducible.
     uint32_t seed = kShotSeed;
-    // The pages pictured, 1-based: the key waits from firstPage to lastPage. The play
-    // runs from the start all the same, and ends after lastPage.
+    // The pages pictured, 1-based: the key waits from firstPage to lastPage. The play runs
+    // ahead to firstPage without frames, as a reader who pressed Space through would find
+    // it, and ends after lastPage.
     uint32_t firstPage = 1;
     uint32_t lastPage = UINT32_MAX;
 };
@@ -56,6 +63,8 @@ struct ShotRun {
     uint32_t keyWaits = 0;            // in the whole play, as bexu-check counts them
 };
 
+// Where a command of the play stands; none when the play did not reach it.
+const CommandPlace* shotPlace(const ShotRun& run, int32_t block, int32_t command);
 // "FOLDER/script.bexu:LINE:COLUMN" of a command's `[`, as bexu-check names it, or its
 // block and index when not known.
 std::string placeName(const ShotRun& run, int32_t block, int32_t command);

@@ -15,10 +15,13 @@ EM_JS(uint32_t, startTickOfPage, (), {
 // clang-format on
 } // namespace
 
+namespace {
+bool started = false;
+double startTime = 0;
+uint32_t startTick = 0;
+} // namespace
+
 uint32_t platformTickCount() {
-    static bool started = false;
-    static double startTime = 0;
-    static uint32_t startTick = 0;
     double now = emscripten_get_now();
     if (!started) {
         started = true;
@@ -27,6 +30,12 @@ uint32_t platformTickCount() {
     }
     // Unsigned arithmetic: the count wraps every 2^32 ms, as it should.
     return startTick + static_cast<uint32_t>(static_cast<uint64_t>(now - startTime));
+}
+
+void webSetTickCount(uint32_t tick) {
+    platformTickCount();
+    startTime = emscripten_get_now();
+    startTick = tick;
 }
 
 // Yields to the browser, which runs its handlers and paints meanwhile.

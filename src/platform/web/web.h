@@ -11,3 +11,6 @@ void webAudioAllowed();
 // The canvas's backing store size in device pixels, which follows the page's size,
 // and how often resizing it has cleared it.
 void webCanvasSize(int32_t* width, int32_t* height, uint32_t* clearings);
+// The clock goes on from `tick`: a host that played ahead on a clock of its own sets the
+// reader's clock to where that play stopped.
+void webSetTickCount(uint32_t tick);
