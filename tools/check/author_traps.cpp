@@ -228,7 +228,7 @@ bool sceneSizeTrap(const std::string& path, int32_t width, int32_t height, std::
                std::to_string(height) +
                " but the canvas is 1600 x 900 and shows it unscaled from "
                "its top-left corner: " +
-               joined + "; convert it to 1600 x 900 (the README shows how)";
+               joined + "; convert it to 1600 x 900 with bexu-scene (docs/authoring.md)";
     return true;
 }
 
