@@ -55,8 +55,13 @@ class Xlib:
                                    ctypes.POINTER(ctypes.c_ulong),
                                    ctypes.POINTER(ctypes.POINTER(ctypes.c_ulong)),
                                    ctypes.POINTER(ctypes.c_uint)]
-        lib.XFetchName.argtypes = [ctypes.c_void_p, ctypes.c_ulong,
-                                   ctypes.POINTER(ctypes.c_char_p)]
+        lib.XInternAtom.restype = ctypes.c_ulong
+        lib.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+        lib.XGetWindowProperty.argtypes = [
+            ctypes.c_void_p, ctypes.c_ulong, ctypes.c_ulong, ctypes.c_long, ctypes.c_long,
+            ctypes.c_int, ctypes.c_ulong, ctypes.POINTER(ctypes.c_ulong),
+            ctypes.POINTER(ctypes.c_int), ctypes.POINTER(ctypes.c_ulong),
+            ctypes.POINTER(ctypes.c_ulong), ctypes.POINTER(ctypes.c_void_p)]
         lib.XFree.argtypes = [ctypes.c_void_p]
         lib.XGetImage.restype = ctypes.c_void_p
         lib.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int,
@@ -72,6 +77,21 @@ class Xlib:
         if not self.display:
             raise RuntimeError("cannot open display %s" % display_name)
         self.root = lib.XDefaultRootWindow(self.display)
+        # The players name their windows in UTF-8 (_NET_WM_NAME), which XFetchName cannot read.
+        self.net_wm_name = lib.XInternAtom(self.display, b"_NET_WM_NAME", 0)
+
+    def title(self, window):
+        kind, form = ctypes.c_ulong(), ctypes.c_int()
+        count, left, data = ctypes.c_ulong(), ctypes.c_ulong(), ctypes.c_void_p()
+        if self.lib.XGetWindowProperty(self.display, window, self.net_wm_name, 0, 1024, 0, 0,
+                                       ctypes.byref(kind), ctypes.byref(form), ctypes.byref(count),
+                                       ctypes.byref(left), ctypes.byref(data)) != 0:
+            return None
+        if not data.value:
+            return None
+        title = ctypes.string_at(data.value, count.value).decode("utf-8", "replace")
+        self.lib.XFree(data)
+        return title
 
     def find(self, title):
         root, parent = ctypes.c_ulong(), ctypes.c_ulong()
@@ -83,11 +103,8 @@ class Xlib:
             return None
         found = None
         for i in range(count.value):
-            name = ctypes.c_char_p()
-            if self.lib.XFetchName(self.display, children[i], ctypes.byref(name)) and name.value:
-                if name.value.decode("latin-1") == title:
-                    found = children[i]
-                self.lib.XFree(name)
+            if self.title(children[i]) == title:
+                found = children[i]
         if children:
             self.lib.XFree(children)
         return found
@@ -110,10 +127,13 @@ def start_xvfb():
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                start_new_session=True)
     os.close(write_end)
-    with os.fdopen(read_end) as pipe:
-        number = pipe.readline().strip()
+    # The read end stays open while the server runs: Xvfb ends itself when a later write
+    # to the pipe fails.
+    pipe = os.fdopen(read_end)
+    number = pipe.readline().strip()
     if not number:
         raise RuntimeError("Xvfb did not start")
+    process.displayfd = pipe
     return process, ":" + number
 
 
@@ -321,7 +341,8 @@ def main():
 
     server, display = start_xvfb()
     try:
-        env = dict(os.environ, DISPLAY=display, SDL_VIDEODRIVER="x11", SDL_AUDIODRIVER="dummy")
+        env = dict(os.environ, DISPLAY=display, SDL_VIDEODRIVER="x11", SDL_AUDIODRIVER="dummy",
+                   SDL_FRAMEBUFFER_ACCELERATION="0")
         xlib = Xlib(display)
         # Interleaved, the order turned each round, so neither profits from a warmer machine.
         launched = [floor] + measured

@@ -110,10 +110,20 @@ bool takeEvents() {
     return taken;
 }
 
-// The X server connection's descriptor, -1 under other video drivers. Sleeping on it takes
-// a few system calls; SDL's own wait takes in the events twice over on every sleep, which
+// The X server connection and its descriptor (-1 under other video drivers). Sleeping on it
+// takes a few system calls; SDL's own wait takes in the events twice over on every sleep, which
 // costs the player's waits several times the time.
+Display* xDisplay = nullptr;
 int xConnection = -1;
+
+// Whether events wait to be taken without reading the connection: in SDL's queue, or read
+// by Xlib already (while it waited for a reply). Sleeping on the descriptor would miss those.
+bool eventsWaiting() {
+    if (SDL_PeepEvents(nullptr, 0, SDL_PEEKEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) > 0) {
+        return true;
+    }
+    return xDisplay == nullptr || XEventsQueued(xDisplay, QueuedAlready) > 0;
+}
 
 // Sleeps up to `milliseconds` for the next native event; false when the time ran out.
 bool sleepForEvent(uint32_t milliseconds) {
@@ -131,12 +141,21 @@ void sdlNoteWindow(SDL_Window* handle) {
     SDL_VERSION(&info.version);
     if (xConnection < 0 && SDL_GetWindowWMInfo(handle, &info) == SDL_TRUE &&
         info.subsystem == SDL_SYSWM_X11) {
-        xConnection = ConnectionNumber(info.info.x11.display);
+        xDisplay = info.info.x11.display;
+        xConnection = ConnectionNumber(xDisplay);
     }
 }
 
+// Set when the last sleep ran out with the connection quiet: the loop's next look for
+// messages then has nothing to read, unless events are waiting already.
+namespace {
+bool sleptOutQuietly = false;
+} // namespace
+
 void nativePumpEvents() {
-    if (SDL_WasInit(SDL_INIT_VIDEO) != 0) {
+    bool quiet = sleptOutQuietly && !eventsWaiting();
+    sleptOutQuietly = false;
+    if (SDL_WasInit(SDL_INIT_VIDEO) != 0 && !quiet) {
         takeEvents();
     }
 }
@@ -150,9 +169,12 @@ bool nativeWaitForEvents(uint32_t timeoutMs) {
         return false;
     }
     uint32_t start = SDL_GetTicks();
+    // The loop took in the events just before it slept: the connection is read again only
+    // once it has something.
+    bool readable = eventsWaiting();
     for (;;) {
         closePlayedOutSoundDevice();
-        if (takeEvents()) {
+        if (readable && takeEvents()) {
             return true;
         }
         uint32_t waited = SDL_GetTicks() - start;
@@ -161,8 +183,10 @@ bool nativeWaitForEvents(uint32_t timeoutMs) {
         }
         uint32_t left = timeoutMs - waited;
         uint32_t slice = left < kLongestSlice ? left : kLongestSlice;
+        readable = sleepForEvent(slice);
         // The rest of the time has passed, though the ticks may not show it yet.
-        if (!sleepForEvent(slice) && slice == left) {
+        if (!readable && slice == left) {
+            sleptOutQuietly = xConnection >= 0;
             return false;
         }
     }
