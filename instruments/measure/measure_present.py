@@ -17,8 +17,7 @@ import statistics
 import sys
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
-sys.path.insert(0, os.path.join(ROOT, "tests", "desktop"))
-sys.path.insert(0, os.path.join(ROOT, "tests", "wine"))
+sys.path.insert(0, os.path.join(ROOT, "tests", "fixtures"))
 
 import harness  # noqa: E402
 import story  # noqa: E402

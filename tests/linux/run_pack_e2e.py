@@ -30,7 +30,7 @@ import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-sys.path.insert(0, os.path.join(HERE, "..", "desktop"))
+sys.path.insert(0, os.path.join(HERE, "..", "fixtures"))
 
 import harness  # noqa: E402
 import run_e2e  # noqa: E402
@@ -105,11 +105,9 @@ def stand_in_web_player(folder):
     return folder
 
 
-class PackSuite:
+class PackSuite(harness.DisplaySuite):
     def __init__(self, args, work, session):
-        self.args = args
-        self.work = work
-        self.session = session
+        super().__init__(args, work, session)
         self.stand_in = os.path.join(work, "stand-in.exe")
         with open(self.stand_in, "wb") as f:
             f.write(b"MZ" + bytes(62))
@@ -254,13 +252,7 @@ class PackSuite:
                           % (done.returncode, said))
 
     def run(self, cases):
-        self.session.open_display(1920, 1080)
-        try:
-            for name in cases:
-                self.session.case(name, getattr(self, "case_" + name))
-        finally:
-            self.session.close_display()
-        return self.session.finish()
+        return self.run_on_display(cases, 1920, 1080)
 
 
 def main():
