@@ -1,6 +1,6 @@
 // bexu-scene on a 4000 x 3000 JPEG photograph, filled into the canvas: in the process
 // (decode, scale, encode), as the program, and ImageMagick's convert doing the same
-// fill as the README's alternative line, run side by side.
+// fill as the authoring guide's alternative line (docs/authoring.md), run side by side.
 #include "common/bmp_writer.h"
 #include "format/story_format.h"
 #include "scene/picture_file.h"
@@ -90,7 +90,7 @@ void BM_SceneProgram(benchmark::State& state) {
 }
 BENCHMARK(BM_SceneProgram)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
 
-// The README's ImageMagick line for a fill.
+// The authoring guide's ImageMagick line for a fill (docs/authoring.md).
 void BM_ImageMagickFill(benchmark::State& state) {
     if (system("command -v convert >/dev/null") != 0) {
         state.SkipWithError("ImageMagick's convert is not installed");

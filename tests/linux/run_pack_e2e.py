@@ -36,7 +36,7 @@ import harness  # noqa: E402
 import run_e2e  # noqa: E402
 from harness import Failure  # noqa: E402
 
-# The oldest glibc the README promises readers.
+# The oldest glibc docs/authoring.md promises readers.
 GLIBC_FLOOR = (2, 34)
 GLIBC_LIBRARIES = ("libc.so.6", "libm.so.6", "ld-linux-x86-64.so.2")
 LIBRARY_FOLDERS = ("/usr/lib/x86_64-linux-gnu", "/lib/x86_64-linux-gnu", "/usr/lib64", "/usr/lib")
@@ -179,7 +179,7 @@ class PackSuite(harness.DisplaySuite):
         newest = max(tuple(int(n) for n in v.split("."))
                      for v in re.findall(r"GLIBC_([0-9]+(?:\.[0-9]+)+)", symbols))
         if newest > GLIBC_FLOOR:
-            raise Failure("the packed player needs glibc %s, newer than the %s the README "
+            raise Failure("the packed player needs glibc %s, newer than the %s docs/authoring.md "
                           "promises" % (".".join(map(str, newest)),
                                         ".".join(map(str, GLIBC_FLOOR))))
 

@@ -964,7 +964,8 @@ TEST(Pack, ShowsProgressOnATerminalWhenAnArchiveTakesLong) {
     std::string command = builtProgram("bexu-pack") + " " + shellQuoted(story) + " --out " +
                           shellQuoted(packing.out) + " --windows-player " +
                           shellQuoted(packing.standIn) + " --linux-player " +
-                          shellQuoted(linuxPlayer());
+                          shellQuoted(linuxPlayer()) + " --web-player " +
+                          shellQuoted(packing.webPlayer);
     // The line shows at once rather than after a second: the archives here take less.
     ToolRun terminal =
         runCommand("BEXU_PROGRESS_AFTER_MS=0 script -qefc " + shellQuoted(command) + " /dev/null");

@@ -184,8 +184,10 @@ class Suite(cases.Suite):
     def bexu_shot(self, folder):
         """bexu-shot's pictures of `folder`, in order, and its exit code and message."""
         out = os.path.join(self.work, "shots-" + os.path.basename(folder))
-        done = subprocess.run([self.tool("bexu-shot"), folder, "--out", out],
-                              stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, timeout=120)
+        # Run from the folder's parent, as the studio names the story by its folder.
+        done = subprocess.run([self.tool("bexu-shot"), os.path.basename(folder), "--out", out],
+                              cwd=os.path.dirname(folder), stdout=subprocess.DEVNULL,
+                              stderr=subprocess.PIPE, timeout=120)
         names = sorted(n for n in os.listdir(out) if re.match(r"shot-\d+\.png$", n))
         pictures = []
         for name in names:
@@ -194,7 +196,7 @@ class Suite(cases.Suite):
         # Each picture's place on the contact sheet: the first after its file's name.
         with open(os.path.join(out, "index.html"), encoding="utf-8") as f:
             sheet = f.read()
-        self.sheet_places = [re.search(r"script\.bexu:\d+:\d+", sheet[sheet.rindex(name):])
+        self.sheet_places = [re.search(r"[^\s<>]*script\.bexu:\d+:\d+", sheet[sheet.rindex(name):])
                              .group(0) for name in names]
         return pictures, done.returncode, done.stderr.decode("utf-8")
 

@@ -228,7 +228,7 @@ bool sceneSizeTrap(const std::string& path, int32_t width, int32_t height, std::
     *message = "scene " + shown(path) + " is " + std::to_string(width) + " x " +
                std::to_string(height) + " but the canvas is " + canvas +
                " and shows it unscaled from its top-left corner: " + joined + "; convert it to " +
-               canvas + " (the README shows how)";
+               canvas + " with bexu-scene (docs/authoring.md)";
     return true;
 }
 

@@ -17,7 +17,17 @@ file(REMOVE_RECURSE "${SITE}/vendor")
 file(GLOB pages "${SOURCE}/*")
 file(COPY ${pages} DESTINATION "${SITE}")
 # The shipped player page plays the studio's player, its story handed over by the studio.
-file(COPY "${WEB_BUILD}/index.html" DESTINATION "${SITE}/play")
+# Its story is not fetched: the studio hands the files over (play/story.js), in place of
+# the page's loading of story.bexw.
+file(READ "${WEB_BUILD}/index.html" page)
+string(FIND "${page}" "<!-- story data:" data_start)
+string(FIND "${page}" "<!-- end of story data -->" data_end)
+if(data_start LESS 0 OR data_end LESS data_start)
+  message(FATAL_ERROR "bexu studio: the web player's page has no story data to replace")
+endif()
+string(SUBSTRING "${page}" 0 ${data_start} before)
+string(SUBSTRING "${page}" ${data_end} -1 after)
+file(WRITE "${SITE}/play/index.html" "${before}<script src=\"story.js\"></script>\n${after}")
 file(REMOVE_RECURSE "${SITE}/players")
 file(COPY "${WEB_BUILD}/index.html" "${WEB_BUILD}/bexu.js" "${WEB_BUILD}/bexu.wasm"
      DESTINATION "${SITE}/players/web")
