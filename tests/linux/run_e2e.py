@@ -699,25 +699,15 @@ def main():
     parser.add_argument("--time-limit", type=int, default=200,
                         help="seconds for the whole run, after which everything started ends")
     args = parser.parse_args()
-    tool = harness.missing_tool()
-    if tool is not None:
-        print("FAIL: %s is missing (scripts/install-deps.sh test installs it)" % tool)
-        return 1
-    harness.time_limit(args.time_limit)
     args.player = os.path.abspath(args.player)
     args.close_helper = os.path.abspath(args.close_helper)
     args.watch_helper = os.path.abspath(args.watch_helper)
     if args.static_player:
         args.static_player = os.path.abspath(args.static_player)
     args.demo = os.path.abspath(args.demo)
-    with harness.work_folders("bexu-e2e-", args.out) as (work, out):
-        try:
-            return 0 if Suite(args, work, harness.Session(out, "e2e")).run(args.case or CASES) \
-                else 1
-        except harness.OutOfTime:
-            print("FAIL: the run took longer than %d s; everything it started is ended"
-                  % args.time_limit)
-            return 1
+    return harness.run_suite(
+        "bexu-e2e-", args.out, args.time_limit,
+        lambda work, out: Suite(args, work, harness.Session(out, "e2e")).run(args.case or CASES))
 
 
 if __name__ == "__main__":

@@ -265,34 +265,20 @@ def main():
     parser.add_argument("--out", default=None)
     parser.add_argument("--time-limit", type=int, default=120)
     args = parser.parse_args()
-    tool = harness.missing_tool(harness.TOOLS + ("readelf", "objdump", "desktop-file-validate"))
-    if tool is not None:
-        print("FAIL: %s is missing (scripts/install-deps.sh test installs it)" % tool)
-        return 1
-
     if not args.tarball and not (args.pack and args.demo):
         parser.error("--pack and --demo, or --tarball, are needed")
-    harness.time_limit(args.time_limit)
     args.pack = args.pack and os.path.abspath(args.pack)
     args.demo = args.demo and os.path.abspath(args.demo)
     args.tarball = args.tarball and os.path.abspath(args.tarball)
     if args.web_player:
         args.web_player = os.path.abspath(args.web_player)
-    with harness.work_folders("bexu-pack-e2e-", args.out) as (work, out):
-        try:
-            suite = PackSuite(args, work, harness.Session(out, "pack e2e"))
-            cases = ["launcher"] if args.tarball else [
-                "self_contained", "launcher", "desktop_entry", "web_archive", "links",
-                "without_alsa", "without_x11"]
-            return 0 if suite.run(cases) else 1
-        except Failure as failure:
-            print("FAIL: %s" % failure)
-            return 1
-        except harness.OutOfTime:
-            print("FAIL: the run took longer than %d s; everything it started is ended"
-                  % args.time_limit)
-            return 1
-
+    cases = ["launcher"] if args.tarball else [
+        "self_contained", "launcher", "desktop_entry", "web_archive", "links", "without_alsa",
+        "without_x11"]
+    return harness.run_suite(
+        "bexu-pack-e2e-", args.out, args.time_limit,
+        lambda work, out: PackSuite(args, work, harness.Session(out, "pack e2e")).run(cases),
+        harness.TOOLS + ("readelf", "objdump", "desktop-file-validate"))
 
 if __name__ == "__main__":
     sys.exit(main())

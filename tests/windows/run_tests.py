@@ -360,18 +360,9 @@ def main():
         if not os.path.isfile(path):
             print("missing player %s: build it first" % path)
             return 1
-    tool = harness.missing_tool()
-    if tool is not None:
-        print("FAIL: %s is missing (scripts/install-deps.sh test installs it)" % tool)
-        return 1
-    harness.time_limit(args.time_limit)
-    with harness.work_folders("bexu-wine-", args.out) as (work, out):
-        try:
-            return 0 if Suite(args, work, harness.Session(out, "wine")).run() else 1
-        except harness.OutOfTime:
-            print("FAIL: the run took longer than %d s; everything it started is ended"
-                  % args.time_limit)
-            return 1
+    return harness.run_suite(
+        "bexu-wine-", args.out, args.time_limit,
+        lambda work, out: Suite(args, work, harness.Session(out, "wine")).run())
 
 
 if __name__ == "__main__":
