@@ -1,14 +1,15 @@
 # The walls between the layers, checked at every build: each folder lists the includes it
 # may not have. The engine sees no render, app or backend; render no app or backend; the
-# soft pixel layer knows no story format; the author tools import nothing from the tests or
-# the benchmarks. Run as: cmake -DROOT=<checkout> -P check_layers.cmake
+# soft pixel layer knows no story format; the author tools import nothing from the tests, the
+# benchmarks or the developer instruments, in C++ or in Python.
+# Run as: cmake -DROOT=<checkout> -P check_layers.cmake
 set(rules
   "src/format|\"(engine|render|app|platform)/"
   "src/engine|\"(render|app)/|\"platform/(?!platform\\.h)"
   "src/render|\"app/|\"platform/(?!platform\\.h)"
   "src/app|\"platform/(?!platform\\.h)"
   "src/platform/soft|\"(engine|render|app|format)/"
-  "tools|\"(support|tests|bench)/|\"\\.\\./")
+  "tools|\"(support|tests|bench|instruments)/|\"\\.\\./")
 
 set(broken "")
 foreach(rule IN LISTS rules)
@@ -30,6 +31,15 @@ foreach(rule IN LISTS rules)
         string(APPEND broken "\n  ${shown}: ${line}")
       endif()
     endforeach()
+  endforeach()
+endforeach()
+# A Python script reaches another folder through sys.path.
+file(GLOB_RECURSE scripts "${ROOT}/tools/*.py")
+foreach(script IN LISTS scripts)
+  file(STRINGS "${script}" paths REGEX "sys\\.path.*(\"|/)(tests|bench|instruments)(\"|/)")
+  foreach(line IN LISTS paths)
+    file(RELATIVE_PATH shown "${ROOT}" "${script}")
+    string(APPEND broken "\n  ${shown}: ${line}")
   endforeach()
 endforeach()
 if(broken)

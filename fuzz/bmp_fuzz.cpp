@@ -39,9 +39,6 @@ void draw(const PlatformBitmap* bitmap, const uint8_t* data, size_t size) {
                       kGlyphWidth, kGlyphHeight, kTransparentColor);
     platformCopyKeyed(target, r[0], r[1], r[2], r[3], source, r[4], r[5], r[6], r[7],
                       kColorMagenta);
-    target->smoothStretch = false;
-    platformStretchCopy(target, r[0], r[1], r[2], r[3], source, r[4], r[5], r[6], r[7]);
-    platformSetSmoothStretch(target);
     platformStretchCopy(target, r[0], r[1], r[2], r[3], source, r[4], r[5], r[6], r[7]);
     softStretchPath = SoftStretchPath::Portable;
     platformStretchCopy(target, r[0], r[1], r[2], r[3], source, r[4], r[5], r[6], r[7]);

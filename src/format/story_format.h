@@ -23,6 +23,7 @@ constexpr unsigned char kFirstGlyphByte = 32;   // the space
 constexpr unsigned char kLastTextByte = 122;    // `z`: the last byte drawn as text
 constexpr unsigned char kFirstMarkerByte = 123; // the marker's frames: bytes 123 to 127
 constexpr unsigned char kLastGlyphByte = 127;
+constexpr int32_t kMarkerCells = kLastGlyphByte - kFirstMarkerByte + 1;                // 5
 constexpr int32_t kGlyphRows = (kLastGlyphByte - kFirstGlyphByte) / kGlyphsPerRow + 1; // 6
 // The smallest sheet that holds every cell: 400 x 198.
 constexpr int32_t kFontSheetWidth = kGlyphsPerRow * kGlyphWidth;

@@ -11,13 +11,17 @@ import re
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import threading
 import time
-import traceback
 import urllib.request
 
 import websocket  # Debian's python3-websocket
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures"))
+
+from cases import Failure  # noqa: E402,F401  (the suites' failure, raised here too)
 
 CHROMIUM = os.environ.get("BEXU_CHROMIUM", "chromium")
 # DevTools' "Fast 3G", a slow phone link: 1.6 Mbit/s less 10 % for the link's overhead,
@@ -36,10 +40,6 @@ CHROMIUM_FLAGS = [
 
 # The player's canvas in its own page.
 CANVAS = "document.getElementById('canvas')"
-
-
-class Failure(Exception):
-    pass
 
 
 class QuietHandler(http.server.SimpleHTTPRequestHandler):
@@ -306,22 +306,3 @@ class Page:
             self.socket.close()
         except OSError:
             pass
-
-
-def run_cases(suite, names):
-    """Runs suite.case_<name> for each name, each reporting PASS or FAIL and the run going
-    on; then the suite's notes. Returns the number of failures."""
-    failures = 0
-    for name in names:
-        start = time.monotonic()
-        try:
-            getattr(suite, "case_" + name)()
-            print("PASS %s (%.1f s)" % (name, time.monotonic() - start), flush=True)
-        except Exception as error:  # noqa: BLE001 - every case reports and the run goes on
-            failures += 1
-            print("FAIL %s: %s" % (name, error), flush=True)
-            if not isinstance(error, Failure):
-                traceback.print_exc()
-    for note in suite.notes:
-        print("  " + note)
-    return failures

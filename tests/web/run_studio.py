@@ -9,7 +9,7 @@ Stories are opened through the page's folder input, as an author who picks a fol
 What the page shows is held against the native tools run on the same folder: the
 findings against bexu-check's output, the pages against bexu-shot's PNGs pixel for
 pixel, the archives against bexu-pack's byte for byte; the exported Linux archive is
-played under Xvfb through its launcher (tests/e2e/run_pack_e2e.py).
+played under Xvfb through its launcher (tests/linux/run_pack_e2e.py).
 """
 
 import argparse
@@ -30,8 +30,10 @@ from PIL import Image  # Debian's python3-pil
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(HERE, "..", "fixtures"))
 
 import browser  # noqa: E402
+import cases  # noqa: E402
 import native  # noqa: E402
 from browser import Failure  # noqa: E402
 
@@ -125,14 +127,12 @@ class OpenWatch:
         os.close(self.fd)
 
 
-class Suite:
+class Suite(cases.Suite):
     def __init__(self, args, work):
-        self.args = args
-        self.work = work
+        super().__init__(args, work, cases.Cases("studio"))
         self.server = browser.Server(args.site)
         self.browser = browser.Browser(work)
         self.page = self.browser.open_page()
-        self.notes = []
         self.studio = None  # bexu-studio, while a case runs it
 
     def close(self):
@@ -435,7 +435,7 @@ class Suite:
         with open(tarball, "wb") as f:
             f.write(made[1][1])
         played = subprocess.run(
-            [sys.executable, os.path.join(ROOT, "tests", "e2e", "run_pack_e2e.py"),
+            [sys.executable, os.path.join(ROOT, "tests", "linux", "run_pack_e2e.py"),
              "--tarball", tarball, "--out",
              os.path.join(self.args.out, "exported-linux")],
             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=300)
@@ -700,14 +700,11 @@ def main():
     os.makedirs(args.out, exist_ok=True)
     suite = Suite(args, work)
     try:
-        failures = browser.run_cases(suite, args.case or CASES)
+        suite.run_cases(args.case or CASES)
     finally:
         suite.close()
         shutil.rmtree(work, ignore_errors=True)
-    count = len(args.case or CASES)
-    print("%d of %d studio cases failed" % (failures, count) if failures else
-          "all %d studio cases passed" % count)
-    return 1 if failures else 0
+    return 0 if suite.cases.finish() else 1
 
 
 if __name__ == "__main__":

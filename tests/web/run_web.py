@@ -24,12 +24,13 @@ import tempfile
 import time
 import zipfile
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures"))
 
 import browser  # noqa: E402
+import cases  # noqa: E402
 import decode_corpus  # noqa: E402
 import native  # noqa: E402
-import story as story_files  # noqa: E402  (BMP writing of the Wine tests)
+import story as story_files  # noqa: E402  (BMP and WAV writing of the shared fixtures)
 from browser import Failure  # noqa: E402
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -109,16 +110,14 @@ FULLSCREEN_PROBE = """
 """
 
 
-class Suite:
+class Suite(cases.Suite):
     def __init__(self, args, work):
-        self.args = args
-        self.work = work
+        super().__init__(args, work, cases.Cases("web"))
         self.sites = os.path.join(work, "sites")
         os.makedirs(self.sites)
         self.server = browser.Server(self.sites)
         self.browser = browser.Browser(work)
         self.page = self.browser.open_page()
-        self.notes = []
 
     def close(self):
         self.browser.close()
@@ -893,7 +892,7 @@ class Suite:
 
     def run(self, names):
         self.demo_url = self.site("demo", self.args.demo)
-        return browser.run_cases(self, names)
+        return self.run_cases(names)
 
 
 CASES = ["play_1600x900", "play_1200x900", "play_1920x1080", "resize", "missing_script",
@@ -924,13 +923,11 @@ def main():
     os.makedirs(args.out, exist_ok=True)
     suite = Suite(args, work)
     try:
-        failures = suite.run(args.case or CASES)
+        suite.run(args.case or CASES)
     finally:
         suite.close()
         shutil.rmtree(work, ignore_errors=True)
-    print("%d of %d web cases failed" % (failures, len(args.case or CASES)) if failures else
-          "all %d web cases passed" % len(args.case or CASES))
-    return 1 if failures else 0
+    return 0 if suite.cases.finish() else 1
 
 
 if __name__ == "__main__":

@@ -224,11 +224,11 @@ bool sceneSizeTrap(const std::string& path, int32_t width, int32_t height, std::
     for (size_t i = 1; i < parts.size(); ++i) {
         joined += (i + 1 == parts.size() ? " and " : ", ") + parts[i];
     }
+    std::string canvas = std::to_string(kCanvasWidth) + " x " + std::to_string(kCanvasHeight);
     *message = "scene " + shown(path) + " is " + std::to_string(width) + " x " +
-               std::to_string(height) +
-               " but the canvas is 1600 x 900 and shows it unscaled from "
-               "its top-left corner: " +
-               joined + "; convert it to 1600 x 900 with bexu-scene (docs/authoring.md)";
+               std::to_string(height) + " but the canvas is " + canvas +
+               " and shows it unscaled from its top-left corner: " + joined + "; convert it to " +
+               canvas + " with bexu-scene (docs/authoring.md)";
     return true;
 }
 

@@ -331,7 +331,7 @@ void checkDrawable(Checker* checker, const std::string& line, uint32_t at) {
         auto c = static_cast<unsigned char>(line[i]);
         bool lineBreak = c == '\n' || (c == '\r' && i + 1 < line.size() && line[i + 1] == '\n');
         bool toldAsUtf8 = utf8 && c >= 0x80;
-        if (!lineBreak && !toldAsUtf8 && (c < 32 || c > 122)) {
+        if (!lineBreak && !toldAsUtf8 && (c < kFirstGlyphByte || c > kLastTextByte)) {
             if (count++ == 0) {
                 first = i;
             }

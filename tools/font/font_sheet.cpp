@@ -10,19 +10,17 @@
 
 namespace {
 
-constexpr unsigned char kFirstGlyph = 32;
-constexpr unsigned char kLastGlyph = 122;
 // One background pixel on every side of a cell.
-constexpr int32_t kInkWidth = kCellWidth - 2;
-constexpr int32_t kInkHeight = kCellHeight - 2;
+constexpr int32_t kInkWidth = kGlyphWidth - 2;
+constexpr int32_t kInkHeight = kGlyphHeight - 2;
 
 std::string glyphName(unsigned char c) {
     return std::string("'") + char(c) + "'";
 }
 
 void cellOrigin(unsigned char byte, int32_t* x, int32_t* y) {
-    *x = ((byte - 32) % 16) * kCellWidth;
-    *y = ((byte - 32) / 16) * kCellHeight;
+    *x = ((byte - kFirstGlyphByte) % kGlyphsPerRow) * kGlyphWidth;
+    *y = ((byte - kFirstGlyphByte) / kGlyphsPerRow) * kGlyphHeight;
 }
 
 // Copies the scratch pixels that land inside the cell's inner area (a pixel short of
@@ -32,14 +30,14 @@ void placeInCell(const PaintedShape& shape, int32_t fromX, int32_t fromY, unsign
     int32_t cellX = 0;
     int32_t cellY = 0;
     cellOrigin(byte, &cellX, &cellY);
-    for (int32_t y = 1; y < kCellHeight - 1; ++y) {
-        for (int32_t x = 1; x < kCellWidth - 1; ++x) {
+    for (int32_t y = 1; y < kGlyphHeight - 1; ++y) {
+        for (int32_t x = 1; x < kGlyphWidth - 1; ++x) {
             int32_t sx = fromX + x;
             int32_t sy = fromY + y;
             if (sx < 0 || sy < 0 || sx >= kScratchSize || sy >= kScratchSize) {
                 continue;
             }
-            sheet->pixels[size_t(cellY + y) * kSheetWidth + cellX + x] =
+            sheet->pixels[size_t(cellY + y) * kFontSheetWidth + cellX + x] =
                 shape.pixels[size_t(sy) * kScratchSize + sx];
         }
     }
@@ -52,7 +50,7 @@ std::string widthProblem(const SizeFit& fit) {
         const PaintedShape& glyph = fit.glyphs[i];
         if (!glyph.empty && glyph.right - glyph.left + 1 > widest) {
             widest = glyph.right - glyph.left + 1;
-            which = static_cast<unsigned char>(kFirstGlyph + i);
+            which = static_cast<unsigned char>(kFirstGlyphByte + i);
         }
     }
     if (widest <= kInkWidth) {
@@ -72,10 +70,10 @@ std::string heightProblem(const SizeFit& fit) {
     for (size_t i = 0; i < fit.glyphs.size(); ++i) {
         const PaintedShape& glyph = fit.glyphs[i];
         if (!glyph.empty && glyph.top == fit.top && highest == 0) {
-            highest = static_cast<unsigned char>(kFirstGlyph + i);
+            highest = static_cast<unsigned char>(kFirstGlyphByte + i);
         }
         if (!glyph.empty && glyph.bottom == fit.bottom && lowest == 0) {
-            lowest = static_cast<unsigned char>(kFirstGlyph + i);
+            lowest = static_cast<unsigned char>(kFirstGlyphByte + i);
         }
     }
     return "the glyphs reach " + std::to_string(height) + " rows together (from the top of " +
@@ -140,16 +138,16 @@ bool widenGlyph(FontFace* font, const FontStyle& style, unsigned char c, int32_t
 } // namespace
 
 bool measureSize(FontFace* font, const FontStyle& style, int32_t size, SizeFit* fit) {
-    fit->glyphs.assign(kLastGlyph - kFirstGlyph + 1, PaintedShape());
+    fit->glyphs.assign(kLastTextByte - kFirstGlyphByte + 1, PaintedShape());
     fit->widenedBy.assign(fit->glyphs.size(), 1.0);
     fit->fits = false;
     fit->top = kScratchSize;
     fit->bottom = -1;
     ShapeCoverage coverage;
     bool widening = style.stretch > 1.0;
-    for (int32_t c = kFirstGlyph; c <= kLastGlyph; ++c) {
+    for (int32_t c = kFirstGlyphByte; c <= kLastTextByte; ++c) {
         auto byte = static_cast<unsigned char>(c);
-        PaintedShape& glyph = fit->glyphs[c - kFirstGlyph];
+        PaintedShape& glyph = fit->glyphs[c - kFirstGlyphByte];
         if (!paintGlyph(font, style, byte, size, widening ? 1.0 : style.stretch, &coverage,
                         &glyph)) {
             fit->why = "the font gives no outline for " + glyphName(byte);
@@ -161,7 +159,7 @@ bool measureSize(FontFace* font, const FontStyle& style, int32_t size, SizeFit* 
         }
         if (widening && !glyph.empty && fitsAcross(glyph) &&
             !widenGlyph(font, style, byte, size, style.stretch, &coverage, &glyph,
-                        &fit->widenedBy[c - kFirstGlyph])) {
+                        &fit->widenedBy[c - kFirstGlyphByte])) {
             fit->why = "the font gives no outline for " + glyphName(byte);
             return false;
         }
@@ -199,7 +197,7 @@ std::string stretchReport(const SizeFit& fit, double stretch) {
             char by[16];
             snprintf(by, sizeof by, " %.2f", fit.widenedBy[i]);
             held += (held.empty() ? "" : ", ") +
-                    glyphName(static_cast<unsigned char>(kFirstGlyph + i)) + by;
+                    glyphName(static_cast<unsigned char>(kFirstGlyphByte + i)) + by;
         }
     }
     std::string report = "--stretch " + std::string(factor) + " widened " + std::to_string(whole) +
@@ -220,7 +218,7 @@ std::string letterSpacingWarning(const FontFace& font, const SizeFit& fit) {
     uint32_t letters = 0;
     uint32_t narrow = 0;
     for (size_t i = 0; i < fit.glyphs.size(); ++i) {
-        auto c = static_cast<unsigned char>(kFirstGlyph + i);
+        auto c = static_cast<unsigned char>(kFirstGlyphByte + i);
         if (!isalpha(c)) {
             continue;
         }
@@ -270,26 +268,26 @@ int32_t chooseSize(FontFace* font, const FontStyle& style, std::string* report) 
 }
 
 bool buildSheet(FT_Library library, const FontStyle& style, const SizeFit& fit, Sheet* sheet) {
-    sheet->pixels.assign(size_t(kSheetWidth) * kSheetHeight, kSheetBackground);
-    int32_t fromY = fit.top - (kCellHeight - (fit.bottom - fit.top + 1)) / 2;
+    sheet->pixels.assign(size_t(kFontSheetWidth) * kFontSheetHeight, kSheetBackground);
+    int32_t fromY = fit.top - (kGlyphHeight - (fit.bottom - fit.top + 1)) / 2;
     for (size_t i = 0; i < fit.glyphs.size(); ++i) {
         const PaintedShape& glyph = fit.glyphs[i];
         if (glyph.empty) {
             continue;
         }
         int32_t width = glyph.right - glyph.left + 1;
-        int32_t fromX = glyph.left - (kCellWidth - width) / 2;
-        placeInCell(glyph, fromX, fromY, static_cast<unsigned char>(kFirstGlyph + i), sheet);
+        int32_t fromX = glyph.left - (kGlyphWidth - width) / 2;
+        placeInCell(glyph, fromX, fromY, static_cast<unsigned char>(kFirstGlyphByte + i), sheet);
     }
     ShapeCoverage coverage;
     PaintedShape frame;
-    for (int32_t byte = kFirstMarkerByte; byte <= kLastMarkerByte; ++byte) {
+    for (int32_t byte = kFirstMarkerByte; byte <= kLastGlyphByte; ++byte) {
         if (!renderMarkerFrame(library, static_cast<unsigned char>(byte), style.outlineRadius,
                                &coverage)) {
             return false;
         }
         paintShape(coverage, style, style.marker, &frame);
-        placeInCell(frame, kScratchOriginX, kScratchOriginY - kCellHeight,
+        placeInCell(frame, kScratchOriginX, kScratchOriginY - kGlyphHeight,
                     static_cast<unsigned char>(byte), sheet);
     }
     return true;
@@ -301,25 +299,26 @@ bool copyMarkerCells(const std::string& path, Sheet* sheet, std::string* error) 
         *error = "cannot load the marker bitmap '" + path + "'";
         return false;
     }
-    bool strip = bitmap->width == 5 * kCellWidth && bitmap->height == kCellHeight;
-    bool whole = bitmap->width == kSheetWidth && bitmap->height == kSheetHeight;
+    bool strip = bitmap->width == kMarkerCells * kGlyphWidth && bitmap->height == kGlyphHeight;
+    bool whole = bitmap->width == kFontSheetWidth && bitmap->height == kFontSheetHeight;
     if (!strip && !whole) {
         *error = "the marker bitmap '" + path + "' is " + std::to_string(bitmap->width) + " x " +
-                 std::to_string(bitmap->height) +
-                 "; it must hold the five cells side by side (125 x 33) or be a whole sheet "
-                 "(400 x 198)";
+                 std::to_string(bitmap->height) + "; it must hold the five cells side by side (" +
+                 std::to_string(kMarkerCells * kGlyphWidth) + " x " + std::to_string(kGlyphHeight) +
+                 ") or be a whole sheet (" + std::to_string(kFontSheetWidth) + " x " +
+                 std::to_string(kFontSheetHeight) + ")";
         platformDeleteBitmap(bitmap);
         return false;
     }
-    for (int32_t byte = kFirstMarkerByte; byte <= kLastMarkerByte; ++byte) {
+    for (int32_t byte = kFirstMarkerByte; byte <= kLastGlyphByte; ++byte) {
         int32_t toX = 0;
         int32_t toY = 0;
         cellOrigin(static_cast<unsigned char>(byte), &toX, &toY);
-        int32_t fromX = strip ? (byte - kFirstMarkerByte) * kCellWidth : toX;
+        int32_t fromX = strip ? (byte - kFirstMarkerByte) * kGlyphWidth : toX;
         int32_t fromY = strip ? 0 : toY;
-        for (int32_t y = 0; y < kCellHeight; ++y) {
-            for (int32_t x = 0; x < kCellWidth; ++x) {
-                sheet->pixels[size_t(toY + y) * kSheetWidth + toX + x] =
+        for (int32_t y = 0; y < kGlyphHeight; ++y) {
+            for (int32_t x = 0; x < kGlyphWidth; ++x) {
+                sheet->pixels[size_t(toY + y) * kFontSheetWidth + toX + x] =
                     bitmap->pixels[size_t(fromY + y) * bitmap->width + fromX + x];
             }
         }

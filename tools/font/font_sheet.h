@@ -5,15 +5,12 @@
 
 #include "font/glyph_raster.h"
 #include "font/shape_paint.h"
+#include "format/story_format.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-constexpr int32_t kSheetWidth = 400;
-constexpr int32_t kSheetHeight = 198;
-constexpr int32_t kCellWidth = 25;
-constexpr int32_t kCellHeight = 33;
 constexpr int32_t kSmallestSize = 4;
 constexpr int32_t kLargestSize = 64;
 

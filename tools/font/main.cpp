@@ -12,20 +12,21 @@
 
 namespace {
 
+// A printf format: the format's bytes and sizes fill it (printUsage).
 const char kUsage[] =
     "usage: bexu-font FONT.ttf -o font.bmp [--size PX] [--color RRGGBB]\n"
     "                 [--outline PX] [--outline-color RRGGBB]\n"
     "                 [--shadow DX,DY] [--shadow-color RRGGBB] [--matte RRGGBB]\n"
     "                 [--stretch FACTOR] [--marker FILE.bmp] [--marker-color RRGGBB]\n"
-    "Draws bytes 32 to 122 of the font into the 25 x 33 cells of a 400 x 198 sheet on\n"
+    "Draws bytes %d to %d of the font into the %d x %d cells of a %d x %d sheet on\n"
     "magenta, each glyph centred with a background pixel on every side, and the waiting\n"
-    "marker into the cells of bytes 123 to 127. Without --size the largest size that fits\n"
+    "marker into the cells of bytes %d to %d. Without --size the largest size that fits\n"
     "is taken; with it, the size is checked. Defaults: --color FAF6E8, --outline 2 with\n"
     "--outline-color 181222 (--outline 0 for none), no shadow, edges blended towards the\n"
     "outline colour (else the shadow's, else --matte, default 000000), --stretch 1.\n"
     "--stretch F above 1 widens each glyph by F, or as far as it still fits its cell,\n"
     "so the size is the same as without; below 1 it narrows every glyph.\n"
-    "--marker takes the five marker cells from a 125 x 33 strip or a 400 x 198 sheet.\n";
+    "--marker takes the five marker cells from a %d x %d strip or a %d x %d sheet.\n";
 
 struct Arguments {
     std::string fontPath;
@@ -78,8 +79,15 @@ bool parseStretch(const char* text, double* stretch) {
     return true;
 }
 
+void printUsage(FILE* out) {
+    fprintf(out, kUsage, kFirstGlyphByte, kLastTextByte, kGlyphWidth, kGlyphHeight, kFontSheetWidth,
+            kFontSheetHeight, kFirstMarkerByte, kLastGlyphByte, kMarkerCells * kGlyphWidth,
+            kGlyphHeight, kFontSheetWidth, kFontSheetHeight);
+}
+
 int usageError(const char* message, const char* argument) {
-    fprintf(stderr, "bexu-font: %s '%s'\n%s", message, argument, kUsage);
+    fprintf(stderr, "bexu-font: %s '%s'\n", message, argument);
+    printUsage(stderr);
     return 2;
 }
 
@@ -91,7 +99,7 @@ int parseArguments(int argc, char** argv, Arguments* args) {
         bool taken = value != nullptr;
         FontStyle& style = args->style;
         if (strcmp(arg, "--help") == 0 || strcmp(arg, "-h") == 0) {
-            fputs(kUsage, stdout);
+            printUsage(stdout);
             return -1;
         } else if (strcmp(arg, "-o") == 0 && taken) {
             args->outPath = value;
@@ -128,7 +136,7 @@ int parseArguments(int argc, char** argv, Arguments* args) {
         ++i;
     }
     if (args->fontPath.empty() || args->outPath.empty()) {
-        fputs(kUsage, stderr);
+        printUsage(stderr);
         return 2;
     }
     if (!args->markerColorGiven) {
@@ -196,10 +204,11 @@ int main(int argc, char** argv) {
         fprintf(stderr, "bexu-font: %s\n", error.c_str());
         return 2;
     }
-    if (!writeBmp24(args.outPath, kSheetWidth, kSheetHeight, sheet.pixels.data())) {
+    if (!writeBmp24(args.outPath, kFontSheetWidth, kFontSheetHeight, sheet.pixels.data())) {
         fprintf(stderr, "bexu-font: cannot write '%s'\n", args.outPath.c_str());
         return 2;
     }
-    printf("bexu-font: wrote %s (%d x %d)\n", args.outPath.c_str(), kSheetWidth, kSheetHeight);
+    printf("bexu-font: wrote %s (%d x %d)\n", args.outPath.c_str(), kFontSheetWidth,
+           kFontSheetHeight);
     return 0;
 }

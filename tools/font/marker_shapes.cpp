@@ -10,12 +10,10 @@ struct Point {
 };
 using Contour = std::vector<Point>;
 
-constexpr double kCellHeight = 33.0;
-
 Contour mirrored(const Contour& contour) {
     Contour out;
     for (const Point& point : contour) {
-        out.push_back({25.0 - point.x, point.y});
+        out.push_back({kGlyphWidth - point.x, point.y});
     }
     return out;
 }
@@ -76,7 +74,7 @@ bool renderMarkerFrame(FT_Library library, unsigned char byte, int32_t outlineRa
     for (size_t c = 0; c < contours.size(); ++c) {
         for (const Point& point : contours[c]) {
             outline.points[next] = {std::lround(point.x * 64.0),
-                                    std::lround((kCellHeight - point.y) * 64.0)};
+                                    std::lround((kGlyphHeight - point.y) * 64.0)};
             outline.tags[next] = FT_CURVE_TAG_ON;
             ++next;
         }

@@ -3,9 +3,7 @@
 #pragma once
 
 #include "font/glyph_raster.h"
-
-constexpr unsigned char kFirstMarkerByte = 123;
-constexpr unsigned char kLastMarkerByte = 127;
+#include "format/story_format.h"
 
 // Renders the frame of `byte` with the cell's top-left corner at scratch
 // (kScratchOriginX, kScratchOriginY - 33).

@@ -4,6 +4,7 @@
 #include "check/author_traps.h"
 #include "common/bmp_writer.h"
 #include "font/font_sheet.h"
+#include "format/story_format.h"
 #include "new/story_files.h"
 
 #include <cerrno>
@@ -63,7 +64,7 @@ bool makeFont(const std::string& fontPath, const std::string& out) {
     Sheet sheet;
     bool made = size != 0 && measureSize(&font, style, size, &fit) &&
                 buildSheet(font.library, style, fit, &sheet) &&
-                writeBmp24(out, kSheetWidth, kSheetHeight, sheet.pixels.data());
+                writeBmp24(out, kFontSheetWidth, kFontSheetHeight, sheet.pixels.data());
     if (made) {
         printf("bexu-new: font.bmp from %s at %s\n", font.name.c_str(), report.c_str());
         std::string spaced = letterSpacingWarning(font, fit);
@@ -145,12 +146,12 @@ int main(int argc, char** argv) {
         }
     }
     std::string at = folder + "/";
-    if (!makeFont(fontPath, at + "font.bmp")) {
+    if (!makeFont(fontPath, at + kFontFileName)) {
         return 1;
     }
-    if (!writeTile(at + "transparency.bmp") || !writeScene(at + "scene.bmp") ||
-        !writeChime(at + "chime.wav") || !writeText(at + "script.bexu", kScript) ||
-        !writeText(at + "init.bexc", title)) {
+    if (!writeTile(at + kTileFileName) || !writeScene(at + "scene.bmp") ||
+        !writeChime(at + "chime.wav") || !writeText(at + kScriptFileName, kScript) ||
+        !writeText(at + kTitleFileName, title)) {
         fprintf(stderr, "bexu-new: cannot write into '%s'\n", folder.c_str());
         return 2;
     }

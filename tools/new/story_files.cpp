@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr int32_t kSceneWidth = kCanvasWidth;
-constexpr int32_t kSceneHeight = kCanvasHeight;
 constexpr int32_t kBands = 18;
 constexpr int32_t kHorizon = 560;
 
@@ -34,10 +32,10 @@ std::vector<uint8_t> sceneRows(std::vector<uint32_t>* palette) {
         palette->push_back(mix(seaTop, seaLow, i / double(kBands - 1)));
     }
     std::vector<uint8_t> rows;
-    for (int32_t y = 0; y < kSceneHeight; ++y) {
+    for (int32_t y = 0; y < kCanvasHeight; ++y) {
         bool sky = y < kHorizon;
         int32_t top = sky ? 0 : kHorizon;
-        int32_t height = sky ? kHorizon : kSceneHeight - kHorizon;
+        int32_t height = sky ? kHorizon : kCanvasHeight - kHorizon;
         rows.push_back(static_cast<uint8_t>((sky ? 0 : kBands) + (y - top) * kBands / height));
     }
     return rows;
@@ -46,25 +44,26 @@ std::vector<uint8_t> sceneRows(std::vector<uint32_t>* palette) {
 } // namespace
 
 bool writeTile(const std::string& path) {
-    std::vector<uint32_t> pixels(32 * 32);
-    for (int32_t y = 0; y < 32; ++y) {
-        for (int32_t x = 0; x < 32; ++x) {
-            pixels[y * 32 + x] = ((x / 16) ^ (y / 16)) ? 0x202028 : 0x2A2A34;
+    constexpr int32_t kCheck = kTileSize / 2; // two squares of each tone
+    std::vector<uint32_t> pixels(kTileSize * kTileSize);
+    for (int32_t y = 0; y < kTileSize; ++y) {
+        for (int32_t x = 0; x < kTileSize; ++x) {
+            pixels[y * kTileSize + x] = ((x / kCheck) ^ (y / kCheck)) ? 0x202028 : 0x2A2A34;
         }
     }
-    return writeBmp24(path, 32, 32, pixels.data());
+    return writeBmp24(path, kTileSize, kTileSize, pixels.data());
 }
 
 bool writeScene(const std::string& path) {
     std::vector<uint32_t> palette;
     std::vector<uint8_t> rows = sceneRows(&palette);
     std::vector<uint8_t> indices;
-    indices.reserve(size_t(kSceneWidth) * kSceneHeight);
+    indices.reserve(size_t(kCanvasWidth) * kCanvasHeight);
     for (uint8_t row : rows) {
-        indices.insert(indices.end(), kSceneWidth, row);
+        indices.insert(indices.end(), kCanvasWidth, row);
     }
     return writeFileAtomically(path,
-                               bmpRle8Bytes(kSceneWidth, kSceneHeight, indices.data(), palette));
+                               bmpRle8Bytes(kCanvasWidth, kCanvasHeight, indices.data(), palette));
 }
 
 bool writeChime(const std::string& path) {

@@ -14,9 +14,10 @@
 
 namespace {
 
+// A printf format: the canvas's width and height fill it (printUsage).
 const char kUsage[] =
     "usage: bexu-scene IN.png|IN.jpg -o OUT.bmp [--fill|--fit] [--background COLOUR]\n"
-    "Makes a 1600 x 900 scene from a PNG, JPEG or BMP picture of any size. --fill (the\n"
+    "Makes a %d x %d scene from a PNG, JPEG or BMP picture of any size. --fill (the\n"
     "default) scales it to cover the canvas and cuts what sticks out, evenly on both\n"
     "sides; --fit scales it to fit inside and adds bars of the background colour.\n"
     "Transparent parts are laid over the background colour (RRGGBB, or black or white;\n"
@@ -38,8 +39,13 @@ bool parseColour(const char* text, uint32_t* colour) {
     return parseHexColour(text, colour);
 }
 
+void printUsage(FILE* out) {
+    fprintf(out, kUsage, kCanvasWidth, kCanvasHeight);
+}
+
 int usageError(const char* message, const char* argument) {
-    fprintf(stderr, "bexu-scene: %s '%s'\n%s", message, argument, kUsage);
+    fprintf(stderr, "bexu-scene: %s '%s'\n", message, argument);
+    printUsage(stderr);
     return 2;
 }
 
@@ -49,7 +55,7 @@ int parseArguments(int argc, char** argv, Arguments* args) {
         const char* arg = argv[i];
         bool hasValue = i + 1 < argc;
         if (strcmp(arg, "--help") == 0 || strcmp(arg, "-h") == 0) {
-            fputs(kUsage, stdout);
+            printUsage(stdout);
             return -1;
         } else if (strcmp(arg, "-o") == 0 && hasValue) {
             args->out = argv[++i];
@@ -66,7 +72,7 @@ int parseArguments(int argc, char** argv, Arguments* args) {
         }
     }
     if (args->in.empty() || args->out.empty()) {
-        fputs(kUsage, stderr);
+        printUsage(stderr);
         return 2;
     }
     return 0;

@@ -15,11 +15,12 @@
 
 namespace {
 
+// A printf format: the canvas's width and height fill it (printUsage).
 const char kUsage[] =
     "usage: bexu-shot [DIR] [--out DIR] [--size WxH] [--seed N] [--pages A-B]\n"
     "Plays the story in DIR (default: the current folder) on the headless backend,\n"
     "pressing Space at every key wait and skipping timed waits, and writes one PNG\n"
-    "per key wait (the window at WxH, default 1600x900) and index.html into the\n"
+    "per key wait (the window at WxH, default %dx%d) and index.html into the\n"
     "--out folder, which must lie outside the story folder (default: ./STORY-shots,\n"
     "or beside the story folder when the current folder is inside it). The stutter\n"
     "seed defaults to 100000. --pages A-B pictures only the key waits A to B (1-based;\n"
@@ -141,8 +142,13 @@ std::string defaultOut(const std::string& story, const std::string& here) {
     return out;
 }
 
+void printUsage(FILE* out) {
+    fprintf(out, kUsage, kCanvasWidth, kCanvasHeight);
+}
+
 int usageError(const char* message, const char* argument) {
-    fprintf(stderr, "bexu-shot: %s '%s'\n%s", message, argument, kUsage);
+    fprintf(stderr, "bexu-shot: %s '%s'\n", message, argument);
+    printUsage(stderr);
     return 2;
 }
 
@@ -181,7 +187,7 @@ int main(int argc, char** argv) {
         const char* arg = argv[i];
         bool hasValue = i + 1 < argc;
         if (strcmp(arg, "--help") == 0 || strcmp(arg, "-h") == 0) {
-            fputs(kUsage, stdout);
+            printUsage(stdout);
             return 0;
         } else if (strcmp(arg, "--out") == 0 && hasValue) {
             out = argv[++i];

@@ -4,6 +4,7 @@
 
 #include "common/shot_seed.h"
 #include "engine/play_cursor.h"
+#include "format/story_format.h"
 
 #include <cstdint>
 #include <string>
@@ -18,8 +19,8 @@ struct ShotOptions {
     std::string folder;    // the story
     std::string outFolder; // must exist; absolute, since the play works in the story's folder
     PictureWriter writePicture = nullptr; // bexu-shot's writes PNG files
-    int32_t width = 1600;
-    int32_t height = 900;
+    int32_t width = kCanvasWidth;
+    int32_t height = kCanvasHeight;
     // The stutter generator's seed, and the clock's start: a run is reproducible.
     uint32_t seed = kShotSeed;
     // The pages pictured, 1-based: the key waits from firstPage to lastPage. The play runs

@@ -14,61 +14,12 @@ namespace {
 // A long sleep wakes this often to let the sound device go once it has played out.
 constexpr uint32_t kLongestSlice = 1000;
 
-// Virtual key codes of the desktop the message codes come from.
+// The player's window procedure knows one key, Space; every other key still reaches it,
+// as on the desktop the message codes come from, as "no virtual key".
+constexpr uintptr_t kNoVirtualKey = 0xFF;
+
 uintptr_t virtualKeyOf(SDL_Keycode key) {
-    if (key >= SDLK_a && key <= SDLK_z) {
-        return static_cast<uintptr_t>('A' + (key - SDLK_a));
-    }
-    if (key >= SDLK_0 && key <= SDLK_9) {
-        return static_cast<uintptr_t>(key);
-    }
-    if (key >= SDLK_F1 && key <= SDLK_F12) {
-        return static_cast<uintptr_t>(0x70 + (key - SDLK_F1));
-    }
-    switch (key) {
-    case SDLK_SPACE:
-        return kVirtualKeySpace;
-    case SDLK_BACKSPACE:
-        return 0x08;
-    case SDLK_TAB:
-        return 0x09;
-    case SDLK_RETURN:
-    case SDLK_KP_ENTER:
-        return 0x0D;
-    case SDLK_ESCAPE:
-        return 0x1B;
-    case SDLK_PAGEUP:
-        return 0x21;
-    case SDLK_PAGEDOWN:
-        return 0x22;
-    case SDLK_END:
-        return 0x23;
-    case SDLK_HOME:
-        return 0x24;
-    case SDLK_LEFT:
-        return 0x25;
-    case SDLK_UP:
-        return 0x26;
-    case SDLK_RIGHT:
-        return 0x27;
-    case SDLK_DOWN:
-        return 0x28;
-    case SDLK_INSERT:
-        return 0x2D;
-    case SDLK_DELETE:
-        return 0x2E;
-    case SDLK_LSHIFT:
-    case SDLK_RSHIFT:
-        return 0x10;
-    case SDLK_LCTRL:
-    case SDLK_RCTRL:
-        return 0x11;
-    case SDLK_LALT:
-    case SDLK_RALT:
-        return 0x12;
-    default:
-        return 0xFF; // no virtual key
-    }
+    return key == SDLK_SPACE ? kVirtualKeySpace : kNoVirtualKey;
 }
 
 // One SDL event into the core: a key-down or a close request is queued, a lost picture

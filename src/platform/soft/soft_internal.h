@@ -21,13 +21,13 @@ bool softClipCopy(int32_t x, int32_t y, int32_t width, int32_t height, int64_t t
 // Must be called before a bitmap's pixels are written: drops what was derived from them.
 void softBitmapChanged(PlatformBitmap* bitmap);
 
-// Scaled copy by nearest pixel: each target pixel takes the source pixel its
+// Keyed copy scaled by nearest pixel: each target pixel takes the source pixel its
 // position maps to. Only target pixels inside the target bitmap and `bounds` whose
-// source pixel exists are drawn, and with `keyed` none of colour keyPixel.
-void softCopyNearest(PlatformBitmap* to, const PlatformBitmap* from, const SoftBounds& bounds,
-                     int64_t x, int64_t y, int64_t width, int64_t height, int64_t sourceX,
-                     int64_t sourceY, int64_t sourceWidth, int64_t sourceHeight, bool keyed,
-                     uint32_t keyPixel);
+// source pixel exists and is not of colour keyPixel are drawn.
+void softCopyNearestKeyed(PlatformBitmap* to, const PlatformBitmap* from, const SoftBounds& bounds,
+                          int64_t x, int64_t y, int64_t width, int64_t height, int64_t sourceX,
+                          int64_t sourceY, int64_t sourceWidth, int64_t sourceHeight,
+                          uint32_t keyPixel);
 
 // How far a screen context reaches; the backend clips to the real window.
 constexpr int64_t kSoftScreenLimit = kBitmapMaxSide;

@@ -173,14 +173,14 @@ void platformCopyKeyed(PlatformSurface* target, int32_t x, int32_t y, int32_t wi
     }
     softBitmapChanged(to);
     SoftBounds whole = {0, 0, to->width, to->height};
-    softCopyNearest(to, from, whole, x, y, width, height, sourceX, sourceY, sourceWidth,
-                    sourceHeight, true, keyPixel);
+    softCopyNearestKeyed(to, from, whole, x, y, width, height, sourceX, sourceY, sourceWidth,
+                         sourceHeight, keyPixel);
 }
 
-void softCopyNearest(PlatformBitmap* to, const PlatformBitmap* from, const SoftBounds& bounds,
-                     int64_t x, int64_t y, int64_t width, int64_t height, int64_t sourceX,
-                     int64_t sourceY, int64_t sourceWidth, int64_t sourceHeight, bool keyed,
-                     uint32_t keyPixel) {
+void softCopyNearestKeyed(PlatformBitmap* to, const PlatformBitmap* from, const SoftBounds& bounds,
+                          int64_t x, int64_t y, int64_t width, int64_t height, int64_t sourceX,
+                          int64_t sourceY, int64_t sourceWidth, int64_t sourceHeight,
+                          uint32_t keyPixel) {
     int64_t top = y < bounds.top ? bounds.top : y;
     int64_t bottom = y + height < bounds.bottom ? y + height : bounds.bottom;
     int64_t left = x < bounds.left ? bounds.left : x;
@@ -198,7 +198,7 @@ void softCopyNearest(PlatformBitmap* to, const PlatformBitmap* from, const SoftB
         const uint32_t* source = softRow(from, fy);
         for (int64_t tx = left; tx < right; ++tx) {
             int64_t fx = sourceX + (tx - x) * sourceWidth / width;
-            if (fx >= 0 && fx < from->width && (!keyed || source[fx] != keyPixel)) {
+            if (fx >= 0 && fx < from->width && source[fx] != keyPixel) {
                 target[tx] = source[fx];
             }
         }

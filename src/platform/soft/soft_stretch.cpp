@@ -256,11 +256,8 @@ bool softStretchPlanned(PlatformBitmap* to, int64_t originX, int64_t originY,
     return true;
 }
 
-void platformSetSmoothStretch(PlatformSurface* target) {
-    if (target != nullptr) {
-        target->smoothStretch = true;
-    }
-}
+// The soft layer has only the smoothing stretch: there is no other mode to set.
+void platformSetSmoothStretch(PlatformSurface*) {}
 
 void platformStretchCopy(PlatformSurface* target, int32_t x, int32_t y, int32_t width,
                          int32_t height, PlatformSurface* source, int32_t sourceX, int32_t sourceY,
@@ -292,15 +289,6 @@ void platformStretchCopyPart(PlatformSurface* target, int32_t x, int32_t y, int3
     SoftStretchPlan plan;
     if (target->window == nullptr) {
         PlatformBitmap* to = target->selected;
-        if (!target->smoothStretch) {
-            // The desktop's default mode drops or repeats whole pixels.
-            if (width > 0 && height > 0 && sourceWidth > 0 && sourceHeight > 0) {
-                softBitmapChanged(to);
-                softCopyNearest(to, from, bounds, x, y, width, height, sourceX, sourceY,
-                                sourceWidth, sourceHeight, false, 0);
-            }
-            return;
-        }
         if (softPlanStretch(&plan, bounds, x, y, width, height, from, sourceX, sourceY, sourceWidth,
                             sourceHeight)) {
             softBitmapChanged(to);

@@ -63,7 +63,6 @@ void softInitSurface(PlatformSurface* surface, PlatformWindow* window) {
     surface->empty.lent = false;
     surface->selected = &surface->empty;
     surface->window = window;
-    surface->smoothStretch = false;
 }
 
 PlatformBitmap* softCreateBitmap(int32_t width, int32_t height) {

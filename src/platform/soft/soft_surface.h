@@ -31,7 +31,6 @@ struct PlatformSurface {
     PlatformBitmap empty;     // the 1 x 1 bitmap a new context starts with
     uint32_t emptyPixel;
     PlatformWindow* window; // set for a window's screen context: copies into it present
-    bool smoothStretch;
 };
 
 // A pixel of red, green and blue levels. Natively 0x00RRGGBB. The browser's canvas takes

@@ -1,4 +1,4 @@
-#include "platform/sdl_static/lazy_libraries.h"
+#include "lazy_libraries.h"
 
 #include <cstddef>
 #include <dlfcn.h>

@@ -4,7 +4,7 @@ this same process: the time to a usable page, the sizes, the findings of a 1.7 M
 script, the pictures of the demo, play from a line (the demo, and the end of a script
 of 10,000 lines) and the export of the demo.
 
-Usage: /usr/bin/python3 tools/measure/measure_studio.py [--site build-web/studio]
+Usage: /usr/bin/python3 instruments/measure/measure_studio.py [--site build-web/studio]
        [--tools build] [--demo examples/demo] [--runs 5]
 """
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Times the Windows player's frames under Wine, side by side: each given build of
-bexu-present-timing.exe (tools/measure/present_timing.cpp) runs in turn, round after round,
+bexu-present-timing.exe (instruments/measure/present_timing.cpp) runs in turn, round after round,
 on one virtual X display, in a story folder over a detailed 1600 x 900 scene, and every
 figure is printed with its ratio to the first build's.
 
@@ -17,8 +17,7 @@ import statistics
 import sys
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
-sys.path.insert(0, os.path.join(ROOT, "tests", "desktop"))
-sys.path.insert(0, os.path.join(ROOT, "tests", "wine"))
+sys.path.insert(0, os.path.join(ROOT, "tests", "fixtures"))
 
 import harness  # noqa: E402
 import story  # noqa: E402

@@ -23,7 +23,7 @@ done
 count="$(wc -l < "$work/table")"
 {
   echo "// Made by lazy_symbols.sh at configure time; do not edit."
-  echo "#include \"platform/sdl_static/lazy_libraries.h\""
+  echo "#include \"lazy_libraries.h\""
   echo ""
   echo "extern \"C\" void* bexu_lazy_slots[$count];"
   echo "void* bexu_lazy_slots[$count];"

@@ -3,7 +3,7 @@
 // the player runs it; then the ways a part of the window can be shown anew after a change
 // of some canvas rows, on the player's own canvas and back buffer, each checked against the
 // whole stretch. Run it in a story folder whose script waits at its first line
-// (tools/measure/measure_present.py makes one and runs this program under Wine). Prints one
+// (instruments/measure/measure_present.py makes one and runs this program under Wine). Prints one
 // line per figure: "<name>: median <ms> ms, best <ms> ms of <runs>[, exact|differs ...]".
 // It reaches into the backend's drawing contexts: a measuring program of the win32 build.
 #include "app/app.h"

@@ -30,7 +30,7 @@ import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-sys.path.insert(0, os.path.join(HERE, "..", "desktop"))
+sys.path.insert(0, os.path.join(HERE, "..", "fixtures"))
 
 import harness  # noqa: E402
 import run_e2e  # noqa: E402
@@ -105,11 +105,9 @@ def stand_in_web_player(folder):
     return folder
 
 
-class PackSuite:
+class PackSuite(harness.DisplaySuite):
     def __init__(self, args, work, session):
-        self.args = args
-        self.work = work
-        self.session = session
+        super().__init__(args, work, session)
         self.stand_in = os.path.join(work, "stand-in.exe")
         with open(self.stand_in, "wb") as f:
             f.write(b"MZ" + bytes(62))
@@ -254,13 +252,7 @@ class PackSuite:
                           % (done.returncode, said))
 
     def run(self, cases):
-        self.session.open_display(1920, 1080)
-        try:
-            for name in cases:
-                self.session.case(name, getattr(self, "case_" + name))
-        finally:
-            self.session.close_display()
-        return self.session.finish()
+        return self.run_on_display(cases, 1920, 1080)
 
 
 def main():
@@ -273,34 +265,20 @@ def main():
     parser.add_argument("--out", default=None)
     parser.add_argument("--time-limit", type=int, default=120)
     args = parser.parse_args()
-    tool = harness.missing_tool(harness.TOOLS + ("readelf", "objdump", "desktop-file-validate"))
-    if tool is not None:
-        print("FAIL: %s is missing (scripts/install-deps.sh test installs it)" % tool)
-        return 1
-
     if not args.tarball and not (args.pack and args.demo):
         parser.error("--pack and --demo, or --tarball, are needed")
-    harness.time_limit(args.time_limit)
     args.pack = args.pack and os.path.abspath(args.pack)
     args.demo = args.demo and os.path.abspath(args.demo)
     args.tarball = args.tarball and os.path.abspath(args.tarball)
     if args.web_player:
         args.web_player = os.path.abspath(args.web_player)
-    with harness.work_folders("bexu-pack-e2e-", args.out) as (work, out):
-        try:
-            suite = PackSuite(args, work, harness.Session(out, "pack e2e"))
-            cases = ["launcher"] if args.tarball else [
-                "self_contained", "launcher", "desktop_entry", "web_archive", "links",
-                "without_alsa", "without_x11"]
-            return 0 if suite.run(cases) else 1
-        except Failure as failure:
-            print("FAIL: %s" % failure)
-            return 1
-        except harness.OutOfTime:
-            print("FAIL: the run took longer than %d s; everything it started is ended"
-                  % args.time_limit)
-            return 1
-
+    cases = ["launcher"] if args.tarball else [
+        "self_contained", "launcher", "desktop_entry", "web_archive", "links", "without_alsa",
+        "without_x11"]
+    return harness.run_suite(
+        "bexu-pack-e2e-", args.out, args.time_limit,
+        lambda work, out: PackSuite(args, work, harness.Session(out, "pack e2e")).run(cases),
+        harness.TOOLS + ("readelf", "objdump", "desktop-file-validate"))
 
 if __name__ == "__main__":
     sys.exit(main())

@@ -18,7 +18,7 @@ import sys
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "desktop"))
+sys.path.insert(0, os.path.join(HERE, "..", "fixtures"))
 
 import harness  # noqa: E402
 from harness import Failure  # noqa: E402
@@ -128,25 +128,20 @@ def main():
     parser.add_argument("--out", default=None)
     parser.add_argument("--time-limit", type=int, default=150)
     args = parser.parse_args()
-    tool = harness.missing_tool()
-    if tool is not None:
-        print("FAIL: %s is missing (scripts/install-deps.sh test installs it)" % tool)
-        return 1
-    harness.time_limit(args.time_limit)
     args.preview = os.path.abspath(args.preview)
     args.shot = os.path.abspath(args.shot)
     args.demo = os.path.abspath(args.demo)
-    with harness.work_folders("bexu-preview-", args.out) as (work, out):
+
+    def run(work, out):
         session = harness.Session(out, "preview")
         session.open_display(1920, 1080)
         try:
             session.case("reload", lambda: case_reload(args, work, session))
-        except harness.OutOfTime:
-            print("FAIL: the run took longer than %d s" % args.time_limit)
-            return 1
         finally:
             session.close_display()
-        return 0 if session.finish() else 1
+        return session.finish()
+
+    return harness.run_suite("bexu-preview-", args.out, args.time_limit, run)
 
 
 if __name__ == "__main__":

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Measures the Linux player on a virtual X display, as a reader would meet it, side by side
-with its floor: tools/measure/floor_window, a bare SDL2 program that shows the story's first
+with its floor: instruments/measure/floor_window, a bare SDL2 program that shows the story's first
 scene in a 1600 x 900 window through the window surface, the path the player takes.
 
 The two are launched in turn, in one run on one X server, and each figure is printed with
@@ -15,7 +15,7 @@ the player's loop must, which sets apart what that loop alone costs while waitin
 - CPU while waiting for Space: run time of all the process's threads over a span, as a
   share of one core, and the X server's run time over the same span.
 
-Usage: measure_player.py [--player build/bexu ...] [--floor build/tools/measure/floor_window]
+Usage: measure_player.py [--player build/bexu ...] [--floor build/instruments/measure/floor_window]
        [--story examples/demo] [--runs 11] [--idle-rounds 3] [--settle 6] [--idle-seconds 10]
 Needs Xvfb and libX11 (Debian: xvfb, libx11-6). Given several players (e.g. --player
 build/bexu --player build/bexu-static), it launches them all in turn with the floor, run
@@ -34,7 +34,7 @@ import sys
 import time
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
-sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
+sys.path.insert(0, os.path.join(ROOT, "tests", "fixtures"))
 
 import expected as ex  # noqa: E402
 
@@ -314,7 +314,7 @@ def ratio(value, floor):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--player", action="append")
-    parser.add_argument("--floor", default=os.path.join(ROOT, "build", "tools", "measure",
+    parser.add_argument("--floor", default=os.path.join(ROOT, "build", "instruments", "measure",
                                                         "floor_window"))
     parser.add_argument("--story", default=os.path.join(ROOT, "examples", "demo"))
     parser.add_argument("--runs", type=int, default=11, help="launches of each program")

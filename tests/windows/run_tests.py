@@ -14,8 +14,8 @@ demo's release zip (packed with the 64-bit player) is unzipped and its <Title>.e
 played from its own folder: title from its init.bexc, frames equal to the Linux
 player's at 1:1. While a story waits for Space, the marker's pace and how soon a
 Space and a resize show are timed from the X server's reports, as for the Linux
-player (tests/e2e/run_e2e.py). The display, the programs on it and the time
-limit are tests/desktop/harness.py's.
+player (tests/linux/run_e2e.py). The display, the programs on it and the time
+limit are tests/fixtures/harness.py's.
 """
 
 import argparse
@@ -25,12 +25,12 @@ import sys
 import time
 import zipfile
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "desktop"))
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures"))
 
 import expected as ex  # noqa: E402
+import geometry  # noqa: E402
 import harness  # noqa: E402
-import run_e2e  # noqa: E402
+import idle  # noqa: E402
 import story  # noqa: E402
 from harness import Failure  # noqa: E402
 
@@ -57,18 +57,12 @@ DEMO_TITLE = "The Keeper of Gull Rock"
 DEMO_STATES = ["demo-1", "demo-2", "demo-3"]
 
 
-class Suite:
+class Suite(harness.DisplaySuite):
     def __init__(self, args, work, session):
-        self.args = args
-        self.work = work
-        self.session = session
+        super().__init__(args, work, session)
         self.prefix = os.path.join(work, "prefix")
         self.master = os.path.join(work, "story")
         self.references = {}
-
-    @property
-    def display(self):
-        return self.session.display
 
     # ---- set-up ---------------------------------------------------------------
 
@@ -103,9 +97,6 @@ class Suite:
         return self.session.start([self.args.linux], folder, LINUX_ENV, kind)
 
     # ---- looking at a state ------------------------------------------------
-
-    def save(self, image, name):
-        self.session.save(image, name)
 
     def match_state(self, window, state):
         """Once Wine shows one of the Linux frames of `state`, every frame it shows for
@@ -209,73 +200,6 @@ class Suite:
         self.play_states("wine", folder, title, DEMO_STATES, self.match_state,
                          to_the_end=False, program=program)
 
-    def check_geometry(self, image, width, height, references):
-        """Bars of the tile pattern around the canvas, scaled with its shape kept; at
-        scale 1 the canvas itself is one of the 1:1 frames, pixel for pixel."""
-        reference = references[0]
-        if (image.width, image.height) != (width, height):
-            raise Failure("client area %dx%d, wanted %dx%d" % (image.width, image.height,
-                                                                 width, height))
-        scale = min(width / 1600.0, height / 900.0)
-        drawn_width, drawn_height = int(scale * 1600), int(scale * 900)
-        left, top = (width - drawn_width) // 2, (height - drawn_height) // 2
-        right, bottom = left + drawn_width, top + drawn_height
-
-        def is_tile(x, y):
-            c = story.TILE_COLORS[((x % 32) // 8 + (y % 32) // 8) % 2]
-            return image.pixel(x, y) == ((c >> 16) & 0xFF, (c >> 8) & 0xFF, c & 0xFF)
-
-        tile_rows = [b"".join(bytes(((c >> 16) & 0xFF, (c >> 8) & 0xFF, c & 0xFF))
-                              for c in (story.TILE_COLORS[((x % 32) // 8 + (y // 8)) % 2]
-                                        for x in range(width)))
-                     for y in range(32)]
-        row_size = width * 3
-        for y in range(height):
-            row = image.pixels[y * row_size:(y + 1) * row_size]
-            want = tile_rows[y % 32]
-            if top <= y < bottom:
-                spans = ((0, left), (right, width))
-            else:
-                spans = ((0, width),)
-            for start, end in spans:
-                if row[start * 3:end * 3] != want[start * 3:end * 3]:
-                    x = next(x for x in range(start, end) if not is_tile(x, y))
-                    raise Failure("%dx%d: pixel (%d, %d) outside the canvas at %d,%d %dx%d "
-                                  "is not the bar pattern" % (width, height, x, y, left, top,
-                                                              drawn_width, drawn_height))
-        edges = {
-            "left": [(left, y) for y in range(top, bottom)],
-            "right": [(right - 1, y) for y in range(top, bottom)],
-            "top": [(x, top) for x in range(left, right)],
-            "bottom": [(x, bottom - 1) for x in range(left, right)],
-        }
-        for edge, points in edges.items():
-            tiled = sum(1 for x, y in points if is_tile(x, y))
-            if tiled * 10 > len(points):
-                raise Failure("%dx%d: the canvas's %s edge shows the bar pattern"
-                              % (width, height, edge))
-        # Red and green of the scene change slowly, so the scaled pixels stay near the
-        # canvas pixels they come from; a shifted or flipped canvas is far off.
-        if (drawn_width, drawn_height) == (1600, 900):
-            def shows(frame):
-                return all(image.pixels[((top + y) * width + left) * 3:
-                                        ((top + y) * width + right) * 3] ==
-                           frame.pixels[y * 1600 * 3:(y + 1) * 1600 * 3] for y in range(900))
-            if not any(shows(frame) for frame in references):
-                raise Failure("%dx%d: the canvas at scale 1 is not a 1:1 frame"
-                              % (width, height))
-        if drawn_width < 400:
-            return
-        for canvas_y in range(150, 900, 100):
-            for canvas_x in range(100, 1600, 150):
-                x = left + int(canvas_x * scale)
-                y = top + int(canvas_y * scale)
-                got = image.pixel(x, y)
-                want = reference.pixel(canvas_x, canvas_y)
-                if abs(got[0] - want[0]) > 12 or abs(got[1] - want[1]) > 12:
-                    raise Failure("%dx%d: (%d, %d) is %s, the canvas at (%d, %d) is %s"
-                                  % (width, height, x, y, got, canvas_x, canvas_y, want))
-
     def resize_geometry(self, kind):
         if "hello" not in self.references:
             raise Failure("no Linux reference frame of the first state")
@@ -289,7 +213,8 @@ class Suite:
                 time.sleep(SETTLE)
                 image = self.display.screenshot(window)
                 self.save(image, "%s-resized-%dx%d" % (kind, width, height))
-                self.check_geometry(image, width, height, references)
+                geometry.check_geometry(image, width, height, story.tile_picture(), references,
+                                        geometry.near_point, geometry.edges_mostly_canvas)
             if kind == "wine":
                 # Closing goes through the default close handling to a quit message with code 0.
                 self.display.key(window, "alt+F4")
@@ -361,11 +286,11 @@ class Suite:
         """While the story waits for Space the player sleeps on its message queue, and
         wakes in time: the marker changes every 300 ms, a Space shows the next line and a
         resize is drawn within 30 ms."""
-        folder = self.folder("wine-idle", script=run_e2e.idle_script("scene.bmp"))
+        folder = self.folder("wine-idle", script=idle.idle_script("scene.bmp"))
         scene, font, tile = (ex.load_bmp(os.path.join(folder, name))
                              for name in ("scene.bmp", "font.bmp", "transparency.bmp"))
         font = ex.Font(font)
-        first = {bytes(ex.canvas(scene, font, run_e2e.IDLE_LINES[:1], m)[0].pixels)
+        first = {bytes(ex.canvas(scene, font, idle.IDLE_LINES[:1], m)[0].pixels)
                  for m in ex.LINE_END}
         player = self.start("wine", folder)
         try:
@@ -375,7 +300,7 @@ class Suite:
                 if time.monotonic() > deadline:
                     raise Failure("the first line never showed as the Linux player shows it")
                 time.sleep(0.1)
-            self.session.note("wine " + run_e2e.idle_timings(
+            self.session.note("wine " + idle.idle_timings(
                 self.display, self.args.watch_helper, window, scene, font, tile))
         finally:
             player.stop()
@@ -414,7 +339,7 @@ def main():
     parser.add_argument("--windows", required=True, help="the 64-bit bexu.exe")
     parser.add_argument("--linux", required=True, help="the Linux bexu")
     parser.add_argument("--watch-helper", required=True,
-                        help="tests/e2e/helper/watch_window, built (e2e_watch_window)")
+                        help="tests/linux/helper/watch_window, built (e2e_watch_window)")
     parser.add_argument("--out", default=None, help="screenshots and logs go here")
     parser.add_argument("--packed", default=None,
                         help="the demo's release zip, packed with the 64-bit player")
@@ -435,18 +360,9 @@ def main():
         if not os.path.isfile(path):
             print("missing player %s: build it first" % path)
             return 1
-    tool = harness.missing_tool()
-    if tool is not None:
-        print("FAIL: %s is missing (scripts/install-deps.sh test installs it)" % tool)
-        return 1
-    harness.time_limit(args.time_limit)
-    with harness.work_folders("bexu-wine-", args.out) as (work, out):
-        try:
-            return 0 if Suite(args, work, harness.Session(out, "wine")).run() else 1
-        except harness.OutOfTime:
-            print("FAIL: the run took longer than %d s; everything it started is ended"
-                  % args.time_limit)
-            return 1
+    return harness.run_suite(
+        "bexu-wine-", args.out, args.time_limit,
+        lambda work, out: Suite(args, work, harness.Session(out, "wine")).run())
 
 
 if __name__ == "__main__":

@@ -11,7 +11,7 @@ Every expected pixel is worked out from the story's own files (font sheet, tile
 pattern, scenes, script), never from stored screenshots. Keys go in with
 `xdotool key --window`, screenshots come from `import -window`, message boxes are
 found in `xwininfo -root -tree` and dismissed with Return. Every program runs in
-its own process group and is killed with it when a limit passes (tests/desktop/harness.py).
+its own process group and is killed with it when a limit passes (tests/fixtures/harness.py).
 """
 
 import argparse
@@ -23,12 +23,13 @@ import sys
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "desktop"))
-sys.path.insert(0, os.path.join(HERE, "..", "wine"))
+sys.path.insert(0, os.path.join(HERE, "..", "fixtures"))
 
 import expected as ex  # noqa: E402
+import geometry  # noqa: E402
 import harness  # noqa: E402
-import story  # noqa: E402  (BMP writing of the Wine tests)
+import idle  # noqa: E402
+import story  # noqa: E402
 from harness import Failure  # noqa: E402
 
 PLAYER_ENV = {"SDL_VIDEODRIVER": "x11", "SDL_AUDIODRIVER": "dummy"}
@@ -120,51 +121,12 @@ def stutter_pattern(text, intensity):
     return re.compile(" ".join(words))
 
 
-# ---- while the story waits ----------------------------------------------------------
-
-# Short lines: under Wine each glyph drawn costs a millisecond or more of its GDI emulation,
-# and what is timed is how soon the player wakes.
-IDLE_LINES = ["Line %d" % number for number in range(1, 8)]
-
-
-def idle_script(scene):
-    return "{0[cg~%s]%s}" % (scene, "".join("[say~%s]" % line for line in IDLE_LINES))
-
-
-def idle_timings(display, helper, window, scene, font, tile):
-    """In the first key wait of idle_script, at 1:1: the marker changes every 300 ms, six
-    Spaces show their lines and six resizes are drawn within 30 ms (medians). Returns the
-    figures as a note."""
-    canvases = [ex.canvas(scene, font, IDLE_LINES[:1], m) for m in ex.LINE_END]
-    x, y = ex.indicator_position(canvases[0][1])
-    cell = (x, y, ex.CELL_W, ex.CELL_H)
-    frames = {harness.area_crc(ex.CANVAS_W, c.pixels, cell) for c, _ in canvases}
-    intervals = harness.marker_pace(display, helper, window, cell, frames)
-    spaces = []
-    for count in range(2, 8):
-        band = (0, (count - 1) * ex.CELL_H, ex.CANVAS_W, ex.CELL_H)
-        wanted = {harness.area_crc(ex.CANVAS_W, ex.canvas(scene, font, IDLE_LINES[:count],
-                                                          m)[0].pixels, band)
-                  for m in ex.LINE_END}
-        spaces.append(harness.time_to_show(display, helper, window, band, ("space",), wanted))
-        time.sleep(0.15)
-    resizes = harness.resize_times(display, helper, window,
-                                   lambda row, width: ex.tile_row(tile, row, width))
-    note = "idle: marker intervals %s ms; Space to the next line %s ms; resize to drawn %s ms" \
-        % (intervals, spaces, resizes)
-    harness.prompt(spaces, "the next line after a Space (%s)" % note)
-    harness.prompt(resizes, "the window resized (%s)" % note)
-    return note
-
-
 # ---- running the player ----------------------------------------------------------
 
 
-class Suite:
+class Suite(harness.DisplaySuite):
     def __init__(self, args, work, session):
-        self.args = args
-        self.work = work
-        self.session = session
+        super().__init__(args, work, session)
         self.copies = 0
         demo = args.demo
         self.font = ex.Font(ex.load_bmp(os.path.join(demo, "font.bmp")))
@@ -182,10 +144,6 @@ class Suite:
             self.scenes[name] = ex.load_bmp(os.path.join(self.args.demo, name))
         return self.scenes[name]
 
-    @property
-    def display(self):
-        return self.session.display
-
     def start(self, folder=None, env=None):
         merged = dict(PLAYER_ENV)
         merged.update(env or {})
@@ -193,9 +151,6 @@ class Suite:
 
     def wait_main(self, player, title):
         return self.session.wait_main(player, title, START_TIMEOUT)
-
-    def save(self, image, name):
-        self.session.save(image, name)
 
     # ---- looking at a state ---------------------------------------------------------
 
@@ -356,59 +311,6 @@ class Suite:
             time.sleep(0.1)
         raise Failure("no sound reached the audio device within 3 s of the first play")
 
-    def check_geometry(self, shot, width, height, canvas):
-        if (shot.width, shot.height) != (width, height):
-            raise Failure("client area %dx%d, wanted %dx%d" % (shot.width, shot.height, width,
-                                                                 height))
-        left, top, dw, dh = ex.fit(width, height)
-        row_size = width * 3
-        for y in range(height):
-            row = shot.pixels[y * row_size:(y + 1) * row_size]
-            tiles = ex.tile_row(self.tile, y, width)
-            spans = ((0, left), (left + dw, width)) if top <= y < top + dh else ((0, width),)
-            for start, end in spans:
-                if row[start * 3:end * 3] != tiles[start * 3:end * 3]:
-                    raise Failure("%dx%d: row %d outside the canvas (%d, %d, %d, %d) is not the "
-                                  "tile pattern" % (width, height, y, left, top, dw, dh))
-        if dw == 0 or dh == 0:
-            return
-        if dw == ex.CANVAS_W and dh == ex.CANVAS_H:
-            for y in range(dh):
-                got = shot.pixels[((top + y) * width + left) * 3:((top + y) * width + left + dw) * 3]
-                if got != canvas.row(y):
-                    raise Failure("%dx%d: canvas row %d differs from the 1:1 canvas"
-                                  % (width, height, y))
-            return
-        # Scaled: each sampled pixel is near the mean of the canvas area it comes from.
-        scale = dw / ex.CANVAS_W
-        misses = 0
-        samples = 0
-        for cy in range(20, ex.CANVAS_H - 20, 37):
-            for cx in range(20, ex.CANVAS_W - 20, 53):
-                x, y = left + int(cx * scale), top + int(cy * scale)
-                if not (left <= x < left + dw and top <= y < top + dh):
-                    continue
-                reach = int(1 / scale) + 1
-                area = [canvas.pixel(min(max(cx + dx, 0), ex.CANVAS_W - 1),
-                                     min(max(cy + dy, 0), ex.CANVAS_H - 1))
-                        for dy in range(-reach, reach + 1) for dx in range(-reach, reach + 1)]
-                mean = [sum(p[i] for p in area) / len(area) for i in range(3)]
-                got = shot.pixel(x, y)
-                samples += 1
-                if max(abs(got[i] - mean[i]) for i in range(3)) > 48:
-                    misses += 1
-        if misses * 10 > samples:
-            raise Failure("%dx%d: %d of %d scaled samples are far from the canvas"
-                          % (width, height, misses, samples))
-        # The canvas's own edges are not the pattern.
-        for x, y in ((left, top + dh // 2), (left + dw - 1, top + dh // 2),
-                     (left + dw // 2, top), (left + dw // 2, top + dh - 1)):
-            if shot.pixel(x, y) == tuple(ex.tile_row(self.tile, y, width)[x * 3:x * 3 + 3]) \
-                    and shot.pixel(x, y) != canvas.pixel(int((x - left) / scale),
-                                                         int((y - top) / scale)):
-                raise Failure("%dx%d: the canvas edge at (%d, %d) shows the tile pattern"
-                              % (width, height, x, y))
-
     def case_resize(self):
         """The canvas fitted into resized client areas, with the tiled bars around it; a
         window laid over it and taken away leaves no trace."""
@@ -431,7 +333,9 @@ class Suite:
                     failure = None
                     for canvas in canvases:
                         try:
-                            self.check_geometry(shot, width, height, canvas)
+                            geometry.check_geometry(shot, width, height, self.tile, [canvas],
+                                                    geometry.near_area_mean,
+                                                    geometry.edges_at_midpoints)
                             failure = None
                             break
                         except Failure as f:
@@ -758,13 +662,13 @@ class Suite:
         """While the story waits for Space the player sleeps, and wakes in time: the marker
         changes every 300 ms, a Space shows the next line and a resize is drawn within
         30 ms, timed from the X server's reports of what the player drew."""
-        folder = self.story_copy("idle", script=idle_script(
+        folder = self.story_copy("idle", script=idle.idle_script(
             os.path.basename(self.states[0].scene)))
         player = self.start(folder)
         try:
             window = self.wait_main(player, self.title)
-            self.wait_state(window, State(self.states[0].scene, IDLE_LINES[:1], ex.LINE_END, 0))
-            self.session.note(idle_timings(self.display, self.args.watch_helper, window,
+            self.wait_state(window, State(self.states[0].scene, idle.IDLE_LINES[:1], ex.LINE_END, 0))
+            self.session.note(idle.idle_timings(self.display, self.args.watch_helper, window,
                                            self.scene(self.states[0].scene), self.font,
                                            self.tile))
         finally:
@@ -774,13 +678,8 @@ class Suite:
 
     def run(self, cases):
         # Room for the windows of the partial-redraw case side by side.
-        self.session.open_display(*(story.SEAM_DISPLAY if "seams" in cases else (1920, 1080)))
-        try:
-            for name in cases:
-                self.session.case(name, getattr(self, "case_" + name))
-        finally:
-            self.session.close_display()
-        return self.session.finish()
+        return self.run_on_display(cases,
+                                   *(story.SEAM_DISPLAY if "seams" in cases else (1920, 1080)))
 
 
 CASES = ["play", "resize", "scenes", "close", "hold", "fatal", "titles", "sound_reopen", "seams",
@@ -800,25 +699,15 @@ def main():
     parser.add_argument("--time-limit", type=int, default=200,
                         help="seconds for the whole run, after which everything started ends")
     args = parser.parse_args()
-    tool = harness.missing_tool()
-    if tool is not None:
-        print("FAIL: %s is missing (scripts/install-deps.sh test installs it)" % tool)
-        return 1
-    harness.time_limit(args.time_limit)
     args.player = os.path.abspath(args.player)
     args.close_helper = os.path.abspath(args.close_helper)
     args.watch_helper = os.path.abspath(args.watch_helper)
     if args.static_player:
         args.static_player = os.path.abspath(args.static_player)
     args.demo = os.path.abspath(args.demo)
-    with harness.work_folders("bexu-e2e-", args.out) as (work, out):
-        try:
-            return 0 if Suite(args, work, harness.Session(out, "e2e")).run(args.case or CASES) \
-                else 1
-        except harness.OutOfTime:
-            print("FAIL: the run took longer than %d s; everything it started is ended"
-                  % args.time_limit)
-            return 1
+    return harness.run_suite(
+        "bexu-e2e-", args.out, args.time_limit,
+        lambda work, out: Suite(args, work, harness.Session(out, "e2e")).run(args.case or CASES))
 
 
 if __name__ == "__main__":
