@@ -31,7 +31,7 @@ target_link_libraries(bexu_shot_core PUBLIC bexu_check_core ${BEXU_GAME_LIBRARIE
 add_library(bexu_pack_core STATIC ${tools_dir}/pack/story_contents.cpp
   ${tools_dir}/pack/release_texts.cpp ${tools_dir}/pack/release_plan.cpp
   ${tools_dir}/pack/archive_entry.cpp ${tools_dir}/pack/zip_writer.cpp
-  ${tools_dir}/pack/tar_writer.cpp ${tools_dir}/pack/web_story.cpp
+  ${tools_dir}/pack/tar_writer.cpp ${tools_dir}/pack/web_story_writer.cpp
   ${tools_dir}/pack/web_archive.cpp ${tools_dir}/pack/lossless_wave_encoder.cpp)
 target_include_directories(bexu_pack_core PUBLIC ${tools_dir})
 # The web archive's pictures are PNGs made by bexu-shot's writer.

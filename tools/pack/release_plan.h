@@ -6,7 +6,7 @@
 #include "pack/archive_entry.h"
 #include "pack/story_contents.h"
 #include "pack/web_archive.h"
-#include "pack/web_story.h"
+#include "pack/web_story_writer.h"
 
 #include <cstdint>
 #include <cstdio>

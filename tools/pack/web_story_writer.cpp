@@ -2,7 +2,7 @@
 // file; a PNG of the pixels for a bitmap, when the BMP the page makes of it again is no
 // larger than the file (so the page needs no more memory than before); the lossless
 // wave coding for a sound. A file no coding makes smaller travels as it is.
-#include "pack/web_story.h"
+#include "pack/web_story_writer.h"
 
 #include "check/story_paths.h"
 #include "pack/archive_entry.h"
