@@ -25,6 +25,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import zipfile
 
 from PIL import Image  # Debian's python3-pil
 
@@ -442,8 +443,23 @@ class Suite(cases.Suite):
         if played.returncode != 0:
             raise Failure("the exported Linux archive did not play:\n%s" %
                           played.stdout.decode("utf-8", "replace")[-2000:])
+        self.play_web_export(made[2][1])
         self.notes.append("exported %s equal bexu-pack's byte for byte; the tar.gz plays "
-                          "through its launcher" % " and ".join(n for n, _ in made))
+                          "through its launcher, the web zip in Chromium"
+                          % " and ".join(n for n, _ in made))
+
+    def play_web_export(self, data):
+        """The exported web zip, unpacked and served, plays the demo's first line."""
+        site = os.path.join(self.work, "exported-web")
+        with zipfile.ZipFile(io.BytesIO(data)) as z:
+            z.extractall(site)
+        server = browser.Server(site)
+        try:
+            self.page.navigate(server.url("index.html"))
+            self.page.wait_for("document.querySelectorAll('#bexu-lines p').length == 1", 20,
+                               "the exported web page's first line")
+        finally:
+            server.close()
 
     def case_export_refused(self):
         """A story with errors is refused as bexu-pack refuses it, and packed as bexu-pack
