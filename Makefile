@@ -30,4 +30,4 @@ studio:
 # test command's install and configure steps.
 fresh-check:
 	bash scripts/install-deps.sh test
-	BEXU_ROOT="$(CURDIR)" bash scripts/test.d/50-fresh-root.sh
+	BEXU_ROOT="$(CURDIR)" BEXU_FRESH_TEST_SETUP=1 bash scripts/test.d/50-fresh-root.sh

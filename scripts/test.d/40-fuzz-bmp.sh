@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Fuzzes the BMP decoder for 60 s from the BMP suite and our own seed files.
+# Fuzzes the BMP decoder for 30 s from the BMP suite and our own seed files.
 # Any crash, sanitizer report, leak or timeout fails the phase; the input that
 # caused it is left in build/fuzz/ (turn it into a regression test).
 set -euo pipefail
@@ -16,5 +16,5 @@ else
   echo "BMP suite not found at $suite: fuzzing from fuzz/corpus/bmp only"
 fi
 # New inputs go to the scratch folder, the first one named; the seeds stay as they are.
-"$fuzzer" -max_total_time=60 -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
+"$fuzzer" -max_total_time=30 -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
   -print_final_stats=1 -artifact_prefix="$out/" "$work" "${seeds[@]}"
